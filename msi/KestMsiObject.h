@@ -1,0 +1,32 @@
+// Base of the installer object wrappers: holds one installer handle group and describes itself.
+#pragma once
+
+#include "msi/KestMsiHandle.h"
+
+#include <ostream>
+
+class KestMsiObject {
+public:
+    KestMsiObject() = default;
+    // Starts a group of its own over the raw handle of `other`; never joins other's group.
+    KestMsiObject(const KestMsiHandle& other, bool borrowed);
+    KestMsiObject(const KestMsiObject&) = default;
+    KestMsiObject& operator=(const KestMsiObject&) = default;
+    virtual ~KestMsiObject() = default;
+
+    virtual KestMsiHandle& getHandle();
+    virtual const KestMsiHandle& getHandle() const;
+    virtual void dump(std::ostream& stream) const;
+    virtual void setHandle(const KestMsiHandle& other);
+
+protected:
+    // Writes one labelled line of a dump and flushes it.
+    template <class Value>
+    static void dumpLine(std::ostream& stream, const char* label, const Value& value)
+    {
+        stream << label << value << '\n' << std::flush;
+    }
+
+private:
+    KestMsiHandle handle;
+};

@@ -1,0 +1,152 @@
+// Steering and inspection of the host build's platform model.
+//
+// The model stands in for msi.dll, KERNEL32 and USER32 on Linux. It keeps real state (sessions
+// with properties and directories, records with typed fields, a handle table, files on disk under
+// a folder of the test's own) and answers each call with the real function's documented results,
+// buffer and size semantics included. Tests build a world with the functions below, run library
+// code against it, and then read back what the library did to it.
+//
+// Every test starts from sim::reset(): no handles, no faults, the default tables.
+#pragma once
+
+#include "QelPlatform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace sim {
+
+// ---- The whole model --------------------------------------------------------------------------
+
+// Forgets every handle, session, record, fault, hook, journal and table entry; selects code page
+// 1252, the default system texts and a fresh, empty temporary folder on disk.
+void reset();
+
+// ---- Handle table -----------------------------------------------------------------------------
+
+enum class HandleKind { session, record };
+
+struct HandleInfo {
+    HandleKind kind;
+    bool open;          // not yet passed to MsiCloseHandle
+    int closeCalls;     // how often MsiCloseHandle was called with it (2 or more: closed twice)
+};
+
+// What the table knows of a handle the model has handed out; std::nullopt for any other value.
+std::optional<HandleInfo> handleInfo(MSIHANDLE handle);
+
+// Handles of that kind that are open now.
+std::size_t openHandles(HandleKind kind);
+
+// MsiCloseHandle calls that named a handle already closed, or one the model never handed out
+// (MsiCloseHandle(0) is not counted: it is a valid no-op).
+std::size_t badCloses();
+
+// ---- Installer sessions -----------------------------------------------------------------------
+
+// A new session handle, as the installer passes it to a custom action.
+MSIHANDLE openSession();
+
+void setProperty(MSIHANDLE session, const std::string& name, const std::string& value);
+// The property's text; "" when it is not set (as the installer answers).
+std::string property(MSIHANDLE session, const std::string& name);
+
+void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
+                  const std::string& sourcePath);
+std::string targetPath(MSIHANDLE session, const std::string& name);
+std::string sourcePath(MSIHANDLE session, const std::string& name);
+
+// Inside a custom action the ANSI getters may report, with ERROR_MORE_DATA, up to twice the
+// character count. On by default, since library code always runs inside a custom action.
+void setDoubledMoreDataLength(bool on);
+
+// ---- Records ----------------------------------------------------------------------------------
+
+struct Null {
+    bool operator==(const Null&) const = default;
+};
+struct Stream {
+    std::vector<char> bytes;
+    bool operator==(const Stream&) const = default;
+};
+using Field = std::variant<Null, int, std::string, Stream>;
+
+// A new open record handle holding these fields; fields[0] is field 0 (the format).
+MSIHANDLE makeRecord(const std::vector<Field>& fields);
+// Fields 0..count of an open record.
+std::vector<Field> recordFields(MSIHANDLE record);
+
+// The record that the next MsiGetLastErrorRecord hands over (once; then it answers 0 again).
+// The handle is created now and counted as an open record handle.
+MSIHANDLE setPendingErrorRecord(const std::vector<Field>& fields);
+
+// ---- Installer messages -----------------------------------------------------------------------
+
+struct Message {
+    INSTALLMESSAGE type;
+    MSIHANDLE session;
+    std::vector<Field> fields;  // a copy of the record as it was sent, field 0 first
+};
+const std::vector<Message>& messages();
+// What MsiProcessMessage answers from now on (default IDOK, 1).
+void setProcessMessageResult(int result);
+
+// ---- Calls and faults -------------------------------------------------------------------------
+
+// Every platform call in order, by the function's name ("MsiGetTargetPathA", "GetDriveTypeA", ...).
+const std::vector<std::string>& callLog();
+std::size_t calls(std::string_view function);
+
+// Makes the n-th call (1 = the next one) of the named function, counted from now, answer
+// `result` without doing anything else; `lastError`, when given, is what GetLastError answers
+// afterwards. The result is converted to the function's own result type (an MSIHANDLE, a BOOL,
+// a HANDLE, ...). Several faults may be armed at once.
+void failCall(std::string_view function, int nth, std::int64_t result,
+              std::optional<DWORD> lastError = std::nullopt);
+
+// Runs `action` right before the n-th call of the named function (1 = the next one), for
+// changing the world between two calls of a protocol.
+void beforeCall(std::string_view function, int nth, std::function<void()> action);
+
+// ---- KERNEL32 ---------------------------------------------------------------------------------
+
+// GetDriveTypeA answers `type` for every path on this root ("D:\\", or "\\\\server\\share\\").
+// Roots not in the table answer DRIVE_NO_ROOT_DIR. By default only "C:\\" is known (fixed).
+void setDrive(const std::string& root, UINT type);
+
+// The folder, on the host's disk, that GetTempPathA reports (ending in a separator) and under
+// which the file functions work. reset() makes a fresh empty one; this replaces it.
+void setTempPath(const std::string& hostFolder);
+std::string tempPath();
+
+// The system message table of FormatMessageA; Windows' own texts for the common codes are there
+// after reset(). An empty text removes the entry.
+void setSystemMessage(DWORD id, const std::string& text);
+
+// Buffers FormatMessageA allocated that LocalFree has not yet freed.
+std::size_t liveLocalAllocations();
+
+// The ANSI code page IsDBCSLeadByte answers for: 1252 (no lead bytes) or 932 (Shift-JIS).
+void setCodePage(unsigned codePage);
+
+// ---- USER32 -----------------------------------------------------------------------------------
+
+void setStringResource(HINSTANCE module, UINT id, const std::string& text);
+
+struct MessageBoxCall {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+const std::vector<MessageBoxCall>& messageBoxes();
+// The answers the next message boxes give, in order; once used up, boxes answer IDOK.
+void scriptMessageBoxAnswers(const std::vector<int>& answers);
+
+}  // namespace sim
