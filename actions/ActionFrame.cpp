@@ -1,0 +1,63 @@
+#include "actions/ActionFrame.h"
+
+#include "errors/EKestException.h"
+#include "text/KestCString.h"
+
+namespace qel {
+namespace {
+
+// The exception as the library's logs write it: code, caption, message and every history entry.
+KestCString describe(const char* actionName, const EKestException& error)
+{
+    KestCString text;
+    text.format("%s: Error: %d. %s. %s.\nHISTORY:\n", actionName, error.getErrorCode(), error.getCaption().c_str(),
+                error.getMessage().c_str());
+    for (const EKestExceptionInfo& entry : error.getHistory()) {
+        KestCString line;
+        line.format("\tT: %s, F: %s, L: %d, C: %s\n", entry.getContext().c_str(), entry.getFileName().c_str(),
+                    entry.getLine(), entry.getComment().c_str());
+        text += line;
+    }
+    return text;
+}
+
+// Hands `text` to the installer's log. The text travels as field 1 under the template "[1]", so
+// brackets in it are never taken for installer formatting. Failures here are ignored: there is
+// nothing left to tell them to.
+void reportToInstaller(MSIHANDLE session, const KestCString& text) noexcept
+{
+    const KestMsiHandle record(MsiCreateRecord(1), false);
+    if (record.getMsiHandle() == 0) {
+        return;
+    }
+    if (MsiRecordSetStringA(record.getMsiHandle(), 0, "[1]") == ERROR_SUCCESS &&
+        MsiRecordSetStringA(record.getMsiHandle(), 1, text.c_str()) == ERROR_SUCCESS) {
+        MsiProcessMessage(session, INSTALLMESSAGE_INFO, record.getMsiHandle());
+    }
+}
+
+}  // namespace
+
+UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept
+{
+    try {
+        const KestMsiHandle installation(session, true);
+        steps(installation);
+        return ERROR_SUCCESS;
+    } catch (const EKestException& error) {
+        try {
+            reportToInstaller(session, describe(actionName, error));
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            KestCString text;
+            text.format("%s: an unexpected exception ended the action.\n", actionName);
+            reportToInstaller(session, text);
+        } catch (...) {
+        }
+    }
+    return ERROR_INSTALL_FAILURE;
+}
+
+}  // namespace qel

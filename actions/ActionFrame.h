@@ -1,0 +1,19 @@
+// The frame every exported action runs in.
+#pragma once
+
+#include "QelPlatform.h"
+#include "msi/KestMsiHandle.h"
+
+namespace qel {
+
+// What an action does with the installation it was called for.
+using ActionSteps = void (*)(const KestMsiHandle& session);
+
+// Wraps the session handle as borrowed (the installer owns it), runs the steps and answers 0.
+// An exception that ends the steps early never leaves the library: it is reported to the
+// installer's log as an informational message (the action's name and the exception with its
+// history) and the action answers ERROR_INSTALL_FAILURE, so the installation stops instead of
+// going on with a property the action never set.
+UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept;
+
+}  // namespace qel

@@ -1,0 +1,25 @@
+// The second half of the installer's two-call protocol for texts of variable length (property
+// values, paths, record fields): the caller has learnt the length with an empty buffer and now
+// fetches the text with a buffer of `capacity` characters.
+#pragma once
+
+#include "QelPlatform.h"
+#include "text/KestCString.h"
+
+#include <cstring>
+#include <vector>
+
+// Calls query(buffer, &size) with a zeroed buffer of `capacity` characters and size = capacity.
+// On success `text` becomes the buffer's text up to its terminating zero (never read past the
+// buffer); otherwise `text` is left alone. Returns the query's result.
+template <class Query>
+UINT fetchInstallerText(Query&& query, DWORD capacity, KestCString& text)
+{
+    std::vector<char> buffer(capacity > 0 ? capacity : 1, '\0');  // never a null buffer
+    DWORD size = capacity;
+    const UINT result = query(buffer.data(), &size);
+    if (result == ERROR_SUCCESS) {
+        text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    }
+    return result;
+}

@@ -1,0 +1,92 @@
+#include "msi/KestMsiDirectory.h"
+
+#include "errors/EKestInvalidParameter.h"
+#include "errors/EKestMsiError.h"
+#include "errors/PersistingRule.h"
+#include "msi/InstallerText.h"
+
+using namespace persisting;
+
+namespace {
+constexpr const char* fileName = "KestMsiDirectory";
+constexpr const char* unknownTrapped = "Unknown exception was trapped";
+
+using PathQuery = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
+}  // namespace
+
+KestMsiDirectory::KestMsiDirectory(const KestMsiHandle& session, const KestCString& name)
+    : KestMsiProperty(session, name)
+{
+}
+
+void KestMsiDirectory::cacheValue()
+{
+    // Target first; each field changes only once its own query has succeeded.
+    targetDir = cacheValue(TargetDir);
+    sourceDir = cacheValue(SourceDir);
+}
+
+KestCString KestMsiDirectory::cacheValue(int dirType)
+{
+    static constexpr PersistingRule rule{"KestMsiDirectory::cacheValue", fileName,
+                                         checked(pesistingText), checked(), checked(), unknownTrapped};
+    return persist(rule, [&] {
+        if (dirType != SourceDir && dirType != TargetDir) {
+            throw EKestInvalidParameter(rule.context, fileName, __LINE__, "Illegal value passed for dirType");
+        }
+        const bool target = dirType == TargetDir;
+        const PathQuery query = target ? &MsiGetTargetPathA : &MsiGetSourcePathA;
+        const MSIHANDLE session = getHandle().getMsiHandle();
+        const KestCString directory = getName();
+
+        char empty[1] = "";
+        DWORD length = 0;
+        query(session, directory.c_str(), empty, &length);  // learns the length
+
+        KestCString path;
+        const UINT result = fetchInstallerText(
+            [&](char* buffer, DWORD* size) { return query(session, directory.c_str(), buffer, size); }, length + 1,
+            path);
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                target ? "Function Failed: MsiGetTargetPath()" : "Function Failed: MsiGetSourcePath()");
+        }
+        return path;
+    });
+}
+
+void KestMsiDirectory::write()
+{
+    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName,
+                                         none, checked(pesistingText), unchecked(), unknownTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiSetTargetPathA(getHandle().getMsiHandle(), getName().c_str(), targetDir.c_str());
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiSetTargetPath()");
+        }
+    });
+}
+
+KestCString KestMsiDirectory::setTargetDir(const KestCString& path)
+{
+    targetDir = path;
+    return targetDir;
+}
+
+KestCString KestMsiDirectory::getTargetDir() const
+{
+    return targetDir;
+}
+
+KestCString KestMsiDirectory::getSourceDir() const
+{
+    return sourceDir;
+}
+
+void KestMsiDirectory::dump(std::ostream& stream) const
+{
+    KestMsiProperty::dump(stream);
+    dumpLine(stream, "SourceDir = ", sourceDir);
+    dumpLine(stream, "TargetDir = ", targetDir);
+}

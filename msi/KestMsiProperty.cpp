@@ -1,0 +1,56 @@
+#include "msi/KestMsiProperty.h"
+
+#include "errors/EKestMsiError.h"
+#include "errors/PersistingRule.h"
+#include "msi/InstallerText.h"
+
+using namespace persisting;
+
+namespace {
+constexpr const char* fileName = "KestMsiProperty";
+constexpr const char* unknownTrapped = "Unknown exception was trapped";
+}  // namespace
+
+KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString& name)
+    : KestMsiObject(session, true), name(name)
+{
+}
+
+KestCString KestMsiProperty::read() const
+{
+    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        const MSIHANDLE session = getHandle().getMsiHandle();
+        char empty[1] = "";
+        DWORD length = 0;
+        MsiGetPropertyA(session, name.c_str(), empty, &length);  // learns the length
+
+        KestCString value;
+        const UINT result = fetchInstallerText(
+            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); },
+            length + 1, value);
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiGetProperty()");
+        }
+        return value;
+    });
+}
+
+void KestMsiProperty::write(const KestCString& value) const
+{
+    static constexpr PersistingRule rule{"KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiSetPropertyA(getHandle().getMsiHandle(), name.c_str(), value.c_str());
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiSetProperty()");
+        }
+    });
+}
+
+void KestMsiProperty::dump(std::ostream& stream) const
+{
+    KestMsiObject::dump(stream);
+    dumpLine(stream, "PropertyName = ", name);
+}
