@@ -34,8 +34,8 @@ enum class HandleKind { session, record };
 
 struct HandleInfo {
     HandleKind kind;
-    bool open;          // not yet passed to MsiCloseHandle
-    int closeCalls;     // how often MsiCloseHandle was called with it (2 or more: closed twice)
+    bool open;       // not yet passed to MsiCloseHandle
+    int closeCalls;  // how often MsiCloseHandle was called with it (2 or more: closed twice)
 };
 
 // What the table knows of a handle the model has handed out; std::nullopt for any other value.
@@ -57,6 +57,8 @@ void setProperty(MSIHANDLE session, const std::string& name, const std::string& 
 // The property's text; "" when it is not set (as the installer answers).
 std::string property(MSIHANDLE session, const std::string& name);
 
+// The paths are stored as given (the installer's own end with a backslash); MsiSetTargetPathA
+// replaces the target path. targetPath and sourcePath throw for a directory the session lacks.
 void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
                   const std::string& sourcePath);
 std::string targetPath(MSIHANDLE session, const std::string& name);
@@ -77,7 +79,9 @@ struct Stream {
 };
 using Field = std::variant<Null, int, std::string, Stream>;
 
-// A new open record handle holding these fields; fields[0] is field 0 (the format).
+// A new open record handle holding these fields; fields[0] is field 0 (the format). As in the
+// installer, an empty text or MSI_NULL_INTEGER is stored as a null field; streams read from their
+// first byte.
 MSIHANDLE makeRecord(const std::vector<Field>& fields);
 // Fields 0..count of an open record.
 std::vector<Field> recordFields(MSIHANDLE record);
@@ -99,7 +103,8 @@ void setProcessMessageResult(int result);
 
 // ---- Calls and faults -------------------------------------------------------------------------
 
-// Every platform call in order, by the function's name ("MsiGetTargetPathA", "GetDriveTypeA", ...).
+// Every platform call in order, by the function's name ("MsiGetTargetPathA", "GetDriveTypeA", ...),
+// faulted calls included. The steering functions here are not platform calls and are not logged.
 const std::vector<std::string>& callLog();
 std::size_t calls(std::string_view function);
 
@@ -107,23 +112,33 @@ std::size_t calls(std::string_view function);
 // `result` without doing anything else; `lastError`, when given, is what GetLastError answers
 // afterwards. The result is converted to the function's own result type (an MSIHANDLE, a BOOL,
 // a HANDLE, ...). Several faults may be armed at once.
-void failCall(std::string_view function, int nth, std::int64_t result,
-              std::optional<DWORD> lastError = std::nullopt);
+void failCall(std::string_view function, int nth, std::int64_t result, std::optional<DWORD> lastError = std::nullopt);
 
 // Runs `action` right before the n-th call of the named function (1 = the next one), for
-// changing the world between two calls of a protocol.
+// changing the world between two calls of a protocol. The call is not yet logged or counted when
+// the action runs; the action must not call reset().
 void beforeCall(std::string_view function, int nth, std::function<void()> action);
 
 // ---- KERNEL32 ---------------------------------------------------------------------------------
 
 // GetDriveTypeA answers `type` for every path on this root ("D:\\", or "\\\\server\\share\\").
 // Roots not in the table answer DRIVE_NO_ROOT_DIR. By default only "C:\\" is known (fixed).
+// Drive letters and UNC names match without regard to case; '/' counts as a separator. Folders on
+// the drives are not modelled: any path on a known root answers its type. An empty path has no
+// root; a null path means the current directory, which is on C:.
 void setDrive(const std::string& root, UINT type);
 
 // The folder, on the host's disk, that GetTempPathA reports (ending in a separator) and under
-// which the file functions work. reset() makes a fresh empty one; this replaces it.
+// which the file functions work. reset() makes a fresh empty one (and removes the one it made
+// before); this points the model at another folder, created when missing and never removed.
+// DeleteFileA and FindFirstFileA take '\\' and '/' alike, accept doubled separators and match
+// names without regard to case; a path outside this folder lies outside the simulated world and
+// answers ERROR_PATH_NOT_FOUND.
 void setTempPath(const std::string& hostFolder);
 std::string tempPath();
+
+// Search handles from FindFirstFileA that FindClose has not yet closed.
+std::size_t openFindHandles();
 
 // The system message table of FormatMessageA; Windows' own texts for the common codes are there
 // after reset(). An empty text removes the entry.
@@ -131,8 +146,11 @@ void setSystemMessage(DWORD id, const std::string& text);
 
 // Buffers FormatMessageA allocated that LocalFree has not yet freed.
 std::size_t liveLocalAllocations();
+// LocalFree calls with memory that is not a live allocation (freed twice, or never allocated).
+std::size_t badLocalFrees();
 
-// The ANSI code page IsDBCSLeadByte answers for: 1252 (no lead bytes) or 932 (Shift-JIS).
+// The ANSI code page IsDBCSLeadByte answers for: 1252 (no lead bytes) or 932 (Shift-JIS); also
+// 936, 949 and 950 (lead bytes 0x81-0xFE). Others throw std::invalid_argument.
 void setCodePage(unsigned codePage);
 
 // ---- USER32 -----------------------------------------------------------------------------------

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Installs the demo package with QelCustInst.dll under Wine's own Windows Installer, from drives of
+# several types, and checks what the custom actions did by reading the installer's verbose logs.
+#
+#   wine-run.sh [--prompt] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
+#
+#   --prompt   also require the line "Info 26002.<Error-table text>" from qelPromptForOriginalDisk
+#   --drives   the drives to install from (default: all four)
+#
+# WORKDIR holds the package, a Wine prefix of its own (created once with `wineboot -i`, reused
+# afterwards), the folders linked as drives and the logs. Exits non-zero when any check fails.
+set -euo pipefail
+
+usage() { sed -n '5,8p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+
+check_prompt=0
+drives="fixed,cdrom,floppy,network"
+while (($#)); do
+    case "$1" in
+        --prompt) check_prompt=1; shift ;;
+        --drives) drives="${2:?}"; shift 2 ;;
+        -h | --help) usage ;;
+        -*) usage ;;
+        *) break ;;
+    esac
+done
+(($# == 2)) || usage
+dll="$(realpath -m "$1")"
+work="$(realpath -m "$2")"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+# The text of Error-table row 26002, which the installer formats for qelPromptForOriginalDisk.
+disk_prompt="Please insert the original installation disk."
+
+# Drive letter and Wine drive type of each kind of drive; the fixed drive is C: itself.
+declare -A letter=([fixed]=c [cdrom]=d [floppy]=e [network]=f)
+declare -A wine_type=([cdrom]=cdrom [floppy]=floppy [network]=network)
+declare -A expect_cd=([fixed]=0 [cdrom]=1 [floppy]=0 [network]=0)
+
+for d in ${drives//,/ }; do
+    [[ -n "${letter[$d]:-}" ]] || { echo "wine-run: unknown drive kind '$d'" >&2; exit 2; }
+done
+if [[ ! -f "$dll" ]]; then
+    echo "wine-run: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
+    exit 1
+fi
+for tool in wine wineboot wineserver wixl msibuild msiinfo; do
+    command -v "$tool" >/dev/null || { echo "wine-run: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
+
+mkdir -p "$work"
+exec 9>"$work/.lock"
+flock -w 900 9 || { echo "wine-run: $work is in use by another run" >&2; exit 1; }
+
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+now() { echo "$EPOCHREALTIME"; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
+started=$(now)
+
+# --- The package: wixl, then the Error-table row that wixl does not write. ---
+pkg="$work/package"
+rm -rf "$pkg"
+mkdir -p "$pkg"
+cp "$here/QelDemo.wxs" "$here/readme.txt" "$pkg/"
+cp "$dll" "$pkg/QelCustInst.dll"
+(cd "$pkg" && wixl -o QelDemo.msi QelDemo.wxs)
+# grep -c, not -q, at the end of a pipe: under pipefail the early exit of -q can fail the writer.
+if ! msiinfo tables "$pkg/QelDemo.msi" | grep -cx Error >/dev/null; then
+    # shellcheck disable=SC2016 # backquotes are SQL quoting here
+    msibuild "$pkg/QelDemo.msi" -q 'CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)'
+fi
+msibuild "$pkg/QelDemo.msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, '$disk_prompt')"
+msiinfo export "$pkg/QelDemo.msi" Error | tr -d '\r' | grep -c "^26002	$disk_prompt\$" >/dev/null ||
+    { echo "wine-run: Error row 26002 missing from the package" >&2; exit 1; }
+
+# --- The prefix: first start and drive types once; the stamp marks it complete. ---
+stamp="$WINEPREFIX/.qel-ready"
+for d in cdrom floppy network; do mkdir -p "$work/drives/$d"; done
+if [[ ! -f "$stamp" ]]; then
+    t=$(now)
+    rm -rf "$WINEPREFIX"
+    echo "wine-run: first start of the prefix $WINEPREFIX"
+    wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
+    wineserver -w
+    for d in cdrom floppy network; do
+        ln -sfn "$work/drives/$d" "$WINEPREFIX/dosdevices/${letter[$d]}:"
+        # Drive types live in the 64-bit view; without /reg:64 they land under Wow6432Node, unread.
+        wine reg add 'HKLM\Software\Wine\Drives' /v "${letter[$d]}:" /t REG_SZ /d "${wine_type[$d]}" \
+            /f /reg:64 >/dev/null
+    done
+    wineserver -w # the drive types are read when the next server starts
+    touch "$stamp"
+    echo "wine-run: prefix ready in $(since "$t")"
+else
+    # Relink in case the work folder moved; the registry values stay valid.
+    for d in cdrom floppy network; do ln -sfn "$work/drives/$d" "$WINEPREFIX/dosdevices/${letter[$d]}:"; done
+    echo "wine-run: reusing the prefix $WINEPREFIX"
+fi
+
+# --- One install and uninstall per drive. ---
+mkdir -p "$work/logs"
+program_dir="$WINEPREFIX/drive_c/Program Files (x86)/QelDemo"
+failures=0
+summary=()
+
+excerpt() {
+    echo "---- $1 (excerpt) ----"
+    grep -n -E 'qelAreWeRunningFromCD|qelPromptForOriginalDisk|PROMPT_FOR_CD1|^Info 26002|Return value 3|[Ee]rror|[Ff]ailed' "$1" |
+        head -n 40 || true
+    echo "---- end of excerpt ----"
+}
+
+for d in ${drives//,/ }; do
+    t=$(now)
+    L="${letter[$d]}"
+    if [[ "$d" == fixed ]]; then
+        folder="$WINEPREFIX/drive_c/qelsrc"
+        msi_win='C:\qelsrc\QelDemo.msi'
+    else
+        folder="$work/drives/$d"
+        msi_win="${L^^}:\\QelDemo.msi"
+    fi
+    mkdir -p "$folder"
+    cp "$pkg/QelDemo.msi" "$folder/QelDemo.msi"
+    log="$work/logs/install-$d.log"
+    xlog="$work/logs/uninstall-$d.log"
+    text="$log.txt" # the log as plain text: Windows writes UTF-16 with CRLF, Wine ANSI
+    rm -f "$log" "$text" "$xlog"
+    problems=()
+
+    # Unix sees the low byte of msiexec's exit code (1603 arrives as 67).
+    installed=0
+    timeout 180 wine msiexec /i "$msi_win" /qn /l*v "$log" || installed=$?
+    ((installed == 0)) || problems+=("install exit status $installed")
+    if [[ ! -f "$log" ]]; then
+        problems+=("no log written")
+        value="(no log)"
+    else
+        tr -d '\0\r' <"$log" >"$text"
+        [[ -f "$program_dir/readme.txt" ]] || problems+=("readme.txt not installed")
+        value="$(sed -n 's/^Property(S): PROMPT_FOR_CD1 = //p' "$text" | tail -n 1)"
+        [[ -n "$value" ]] || value="(not set)"
+        [[ "$value" == "${expect_cd[$d]}" ]] || problems+=("PROMPT_FOR_CD1 is $value, expected ${expect_cd[$d]}")
+        for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
+            ret="$(sed -n "s/^Action ended .*: $action\. Return value \([0-9]*\)\.\$/\1/p" "$text" | tail -n 1)"
+            [[ "$ret" == 1 ]] || problems+=("$action ended with return value ${ret:-(never ran)}")
+        done
+        if ((check_prompt)) && ! grep -qxF "Info 26002.$disk_prompt" "$text"; then
+            problems+=("no \"Info 26002.$disk_prompt\" line")
+        fi
+    fi
+
+    if ((installed == 0)); then # a failed install has rolled back: nothing to remove
+        rc=0
+        timeout 180 wine msiexec /x "$msi_win" /qn /l*v "$xlog" || rc=$?
+        ((rc == 0)) || problems+=("uninstall exit status $rc")
+        [[ ! -e "$program_dir/readme.txt" ]] || problems+=("readme.txt left after uninstall")
+    fi
+
+    line="$(printf '%-8s %-22s PROMPT_FOR_CD1 = %-10s (expected %s)  %s' \
+        "$d" "$msi_win" "$value" "${expect_cd[$d]}" "$(since "$t")")"
+    if ((${#problems[@]})); then
+        failures=$((failures + 1))
+        summary+=("FAIL $line")
+        echo "wine-run: $d drive:"
+        printf '  - %s\n' "${problems[@]}"
+        [[ -f "$text" ]] && excerpt "$text"
+        echo "  full logs: $log, $xlog"
+    else
+        summary+=("ok   $line")
+    fi
+done
+
+# Let the server save the prefix and leave before we return (a hung msiexec would keep it up).
+timeout 60 wineserver -w || echo "wine-run: the prefix's wineserver is still running"
+echo
+echo "Custom actions under Wine (${dll##*/}):"
+printf '  %s\n' "${summary[@]}"
+((check_prompt)) && echo "  (each install also checked for \"Info 26002.$disk_prompt\")"
+echo "  total $(since "$started")"
+((failures == 0))

@@ -1,0 +1,277 @@
+#include "messages/KestMessageProcessor.h"
+
+#include "errors/EKestWinError.h"
+#include "errors/PersistingRule.h"
+
+#include <fstream>
+#include <memory>
+
+using namespace persisting;
+
+namespace {
+constexpr const char* fileName = "KestMessageProcessor";
+constexpr const char* unknownTrapped = "Unknown exception was trapped";
+
+// The first size asked of GetTempPathA; a longer path is fetched with the size it reports.
+constexpr DWORD tempPathSize = 2048;
+
+// Ends the variable argument list when the variadic member is left, also by an exception.
+struct ArgumentsEnd {
+    va_list& arguments;
+    ~ArgumentsEnd() { va_end(arguments); }
+};
+
+// The temporary directory, ending in its separator. A failure is raised in `context`.
+KestCString temporaryDirectory(const char* context)
+{
+    KestCString directory;
+    DWORD size = tempPathSize;
+    for (;;) {
+        char* buffer = directory.getBuffer(static_cast<int>(size));
+        const DWORD length = GetTempPathA(size, buffer);
+        if (length == 0) {
+            throw EKestWinError(static_cast<int>(GetLastError()), context, fileName, __LINE__,
+                                "Function Failed: GetTempPath()");
+        }
+        if (length < size) {
+            directory.releaseBuffer(static_cast<int>(length));
+            return directory;
+        }
+        size = length;  // too small: the answer is the size needed, terminator included
+    }
+}
+}  // namespace
+
+KestMessageProcessor::~KestMessageProcessor()
+{
+    releaseOwnedStream();
+}
+
+void KestMessageProcessor::releaseOwnedStream() noexcept
+{
+    if (ownsStream) {
+        if (auto* file = dynamic_cast<std::ofstream*>(logStream)) {
+            file->close();  // a failed close only sets the stream's fail state
+        }
+        delete logStream;
+    }
+    logStream = nullptr;
+    ownsStream = false;
+}
+
+void KestMessageProcessor::initialize(const KestCString& name)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownTrapped};
+    persist(rule, [&] {
+        const KestCString directory = temporaryDirectory(rule.context);
+        const KestCString persistencePath = directory + getPersistanceFileName(name);
+        const KestCString logPath = directory + name;
+
+        // Text still buffered for a log we own goes out before that file may be opened anew.
+        if (ownsStream) {
+            logStream->flush();
+        }
+
+        std::unique_ptr<std::ofstream> opened;
+        if (fileExists(persistencePath)) {
+            opened = std::make_unique<std::ofstream>(logPath, std::ios::out | std::ios::app);
+            if (!opened->is_open()) {
+                throw EKestException(rule.context, fileName, __LINE__,
+                                     "Unable to open the log file to append information");
+            }
+        } else {
+            std::ofstream marker(persistencePath, std::ios::out | std::ios::trunc);
+            if (!marker.is_open()) {
+                throw EKestException(rule.context, fileName, __LINE__, "Unable to create persitentcy file");
+            }
+            opened = std::make_unique<std::ofstream>(logPath, std::ios::out | std::ios::trunc);
+            if (!opened->is_open()) {
+                throw EKestException(rule.context, fileName, __LINE__, "Unable to create new log file");
+            }
+        }
+
+        // Everything succeeded: only now does the processor change.
+        KestCString newName = name;
+        releaseOwnedStream();
+        logStream = opened.release();
+        ownsStream = true;
+        logActive = true;
+        logFileName.swap(newName);
+    });
+}
+
+void KestMessageProcessor::initialize(std::ostream& stream)
+{
+    if (&stream != logStream) {
+        releaseOwnedStream();
+        logStream = &stream;
+    }
+    // Handed back the stream it owns, the processor keeps it (and deletes it in the end).
+    logActive = true;
+}
+
+bool KestMessageProcessor::uninitialize()
+{
+    static constexpr PersistingRule rule{"KestMessageProcessor::uninitialize",
+                                         fileName,
+                                         none,
+                                         checked(pesistingText),
+                                         unchecked(pesistingText),
+                                         unknownTrapped};
+    return persist(rule, [&] {
+        const KestCString directory = temporaryDirectory(rule.context);
+        // The directory ends in a separator already; the doubled one is taken as one.
+        KestCString persistencePath;
+        persistencePath.format("%s\\%s", directory.c_str(), getPersistanceFileName(logFileName).c_str());
+        if (!DeleteFileA(persistencePath.c_str())) {
+            throw EKestWinError(static_cast<int>(GetLastError()), rule.context, fileName, __LINE__,
+                                "Function Failed: DeleteFile()");
+        }
+        logActive = false;
+        return true;
+    });
+}
+
+int KestMessageProcessor::messageBox(HWND owner, UINT type, const EKestException& error)
+{
+    static constexpr PersistingRule rule{"KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ",
+                                         fileName,
+                                         none,
+                                         none,
+                                         unchecked(),
+                                         unknownTrapped};
+    return persist(rule, [&] {
+        logMessage(error);
+        const KestCString caption = error.getCaption();
+        const KestCString message = error.getMessage();
+        const int code = error.getErrorCode();
+        return messageBox(owner, caption, type, "Error: %d. %s", code, message.c_str());
+    });
+}
+
+int KestMessageProcessor::messageBox(HWND owner, const KestCString& caption, UINT type, LPCTSTR format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const ArgumentsEnd end{arguments};
+    return messageBoxV(owner, caption, type, format, arguments);
+}
+
+int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format,
+                                      va_list arguments)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...",
+        fileName,
+        none,
+        unchecked(),
+        unchecked(),
+        unknownTrapped};
+    return persist(rule, [&] {
+        KestCString text;
+        text.formatV(format, arguments);
+        const int result = MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+        writeLog("MSGBOX >>> %s. RESULT = %d.\n", text.c_str(), result);
+        return result;
+    });
+}
+
+bool KestMessageProcessor::logMessage(const EKestException& error)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::logMessage(const EKestException&)", fileName, none, none, unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        if (!logActive) {
+            return true;
+        }
+        writeLog("Error: %d. %s. %s.\n", error.getErrorCode(), error.getCaption().c_str(), error.getMessage().c_str());
+        writeLog("HISTORY:\n");
+        const EKestHistory history = error.getHistory();
+        for (const EKestExceptionInfo& entry : history) {
+            writeLog("\tT: %s, F: %s, L: %d, C: %s\n", entry.getContext().c_str(), entry.getFileName().c_str(),
+                     entry.getLine(), entry.getComment().c_str());
+        }
+        return true;
+    });
+}
+
+bool KestMessageProcessor::logMessage(LPCSTR format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const ArgumentsEnd end{arguments};
+    return logMessageV(format, arguments);
+}
+
+bool KestMessageProcessor::logMessageV(LPCSTR format, va_list arguments)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::logMessage(LPCSTR, ...", fileName, none, none, unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        if (!logActive) {
+            return true;
+        }
+        KestCString text;
+        text.formatV(format, arguments);
+        writeLog("%s", text.c_str());  // the text is never read as a format
+        return true;
+    });
+}
+
+bool KestMessageProcessor::hook(std::intptr_t /*value*/)
+{
+    return true;
+}
+
+bool KestMessageProcessor::hook()
+{
+    return true;
+}
+
+bool KestMessageProcessor::writeLog(LPCSTR format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const ArgumentsEnd end{arguments};
+    return writeLogV(format, arguments);
+}
+
+bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        if (!logActive) {
+            return true;
+        }
+        KestCString text;
+        text.formatV(format, arguments);
+        // Unchanged and unflushed; a stream in a failed state swallows it.
+        logStream->write(text.data(), static_cast<std::streamsize>(text.size()));
+        return true;
+    });
+}
+
+KestCString KestMessageProcessor::getPersistanceFileName(const KestCString& name)
+{
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::getPersistanceFileName", fileName, none, none, unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        const KestCString stem = name.left(name.find(".", -1));
+        KestCString persistenceName;
+        persistenceName.format("%s.mpp", stem.c_str());
+        return persistenceName;
+    });
+}
+
+bool KestMessageProcessor::fileExists(const KestCString& path)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return true;
+}

@@ -1,0 +1,255 @@
+#include "msi/KestMsiRecord.h"
+
+#include "errors/EKestInvalidParameter.h"
+#include "errors/EKestMsiError.h"
+#include "errors/PersistingRule.h"
+#include "msi/InstallerText.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+using namespace persisting;
+
+namespace {
+constexpr const char* fileName = "KestMsiRecord";
+constexpr const char* unknownWasTrapped = "Unknown exception was trapped";
+constexpr const char* unknonwWasTrapped = "Unknonw exception was trapped";
+constexpr const char* unknownTrapped = "Unknown exception trapped";
+
+// What MsiRecordGetInteger answers for a field without an integer.
+constexpr int nullInteger = static_cast<int>(0x80000000u);
+// What MsiRecordGetFieldCount answers for a handle that is no open record.
+constexpr UINT badFieldCount = static_cast<UINT>(-1);
+}  // namespace
+
+KestMsiRecord::KestMsiRecord(const size_type count) : KestMsiObject()
+{
+    static constexpr PersistingRule rule{
+        "KestMsiREcord::KestMsiRecord(const size_type)", fileName, none, checked(), unchecked(), unknownWasTrapped};
+    persist(rule, [&] {
+        const MSIHANDLE record = MsiCreateRecord(count);
+        if (record == 0) {
+            const DWORD lastError = GetLastError();
+            throw EKestMsiError(static_cast<int>(lastError), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiCreateRecord()");
+        }
+        try {
+            getHandle() = KestMsiHandle(record, false);
+        } catch (...) {
+            // No group took the new record: it would stay open with nobody to close it.
+            MsiCloseHandle(record);
+            throw;
+        }
+    });
+}
+
+KestMsiRecord::KestMsiRecord(const KestMsiHandle& record) : KestMsiObject(record, false) {}
+
+void KestMsiRecord::setRecordFormat(const KestCString& format)
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::setRecordFormat", fileName, none, checked(), unchecked(), unknonwWasTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), 0, format.c_str());
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordSetString()");
+        }
+    });
+}
+
+void KestMsiRecord::setStringField(unsigned int field, const KestCString& value)
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::setStringField", fileName, none, checked(), checked(), unknonwWasTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), field, value.c_str());
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordSetString()");
+        }
+    });
+}
+
+void KestMsiRecord::setIntegerField(unsigned int field, int value)
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::setIntegerField", fileName, none, none, checked(), unknonwWasTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiRecordSetInteger(getHandle().getMsiHandle(), field, value);
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordSetInteger()");
+        }
+    });
+}
+
+void KestMsiRecord::setStreamField(unsigned int field, const KestCString& filePath)
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::setStreamField()", fileName, none, none, checked(), unknonwWasTrapped};
+    persist(rule, [&] {
+        const UINT result = MsiRecordSetStreamA(getHandle().getMsiHandle(), field, filePath.c_str());
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordSetStream()");
+        }
+    });
+}
+
+KestCString KestMsiRecord::recordFormat() const
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::recordFormat", fileName, none, none, unchecked(), unknonwWasTrapped};
+    return persist(rule, [&] { return stringData(getHandle(), 0); });
+}
+
+KestCString KestMsiRecord::stringField(unsigned int field) const
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::stringField", fileName, none, none, unchecked(), unknownTrapped};
+    return persist(rule, [&] { return stringData(getHandle(), field); });
+}
+
+int KestMsiRecord::integerField(unsigned int field) const
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::integerField", fileName, none, checked(), unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        const int value = MsiRecordGetInteger(getHandle().getMsiHandle(), field);
+        if (value == nullInteger) {
+            throw EKestMsiError(nullInteger, rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordGetInteger()");
+        }
+        return value;
+    });
+}
+
+bool KestMsiRecord::getStreamField(unsigned int field, std::vector<char>& bytes) const
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::getStreamField()", fileName, none, checked(), unchecked(), unknownTrapped};
+    return persist(rule, [&] {
+        const MSIHANDLE record = getHandle().getMsiHandle();
+        char chunk[streamChunkSize];
+        for (;;) {
+            DWORD size = streamChunkSize;
+            const UINT result = MsiRecordReadStream(record, field, chunk, &size);
+            if (result == ERROR_INVALID_DATATYPE) {
+                return false;
+            }
+            if (result != ERROR_SUCCESS) {
+                throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                    "Function Failed: MsiRecordReadStream()");
+            }
+            // Never more than the chunk holds, whatever count comes back.
+            const DWORD read = std::min<DWORD>(size, streamChunkSize);
+            bytes.insert(bytes.end(), chunk, chunk + read);
+            if (read != streamChunkSize) {
+                return true;
+            }
+        }
+    });
+}
+
+bool KestMsiRecord::clearData()
+{
+    return MsiRecordClearData(getHandle().getMsiHandle()) == ERROR_SUCCESS;
+}
+
+bool KestMsiRecord::operator==(const KestMsiRecord& other) const
+{
+    const KestCString theirs = other.stringField(1);
+    const KestCString ours = stringField(1);
+    return static_cast<const std::string&>(ours) == static_cast<const std::string&>(theirs);
+}
+
+bool KestMsiRecord::operator!=(const KestMsiRecord& other) const
+{
+    return !(*this == other);
+}
+
+unsigned int KestMsiRecord::fieldCount() const
+{
+    const UINT count = MsiRecordGetFieldCount(getHandle().getMsiHandle());
+    if (count == badFieldCount) {
+        throw EKestInvalidParameter("KestMsiRecord::fieldCount()", fileName, __LINE__,
+                                    "Function Failed: MsiRecordGetFieldCount()");
+    }
+    return count;
+}
+
+bool KestMsiRecord::isNullField(unsigned int field) const
+{
+    return MsiRecordIsNull(getHandle().getMsiHandle(), field) != FALSE;
+}
+
+bool KestMsiRecord::isIntegerField(unsigned int field) const
+{
+    return MsiRecordGetInteger(getHandle().getMsiHandle(), field) != nullInteger;
+}
+
+bool KestMsiRecord::isEmpty() const
+{
+    const unsigned int count = fieldCount();
+    for (unsigned int field = 1; field <= count; ++field) {
+        if (!isNullField(field)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+KestCString KestMsiRecord::stringData(const KestMsiHandle& record, unsigned int field) const
+{
+    static constexpr PersistingRule rule{
+        "KestMsiRecord::stringData", fileName, none, none, checked(), unknownWasTrapped};
+    return persist(rule, [&] {
+        const MSIHANDLE raw = record.getMsiHandle();
+        char empty[1] = "";
+        DWORD length = 0;
+        const UINT sizeResult = MsiRecordGetStringA(raw, field, empty, &length);
+        if (sizeResult != ERROR_SUCCESS && sizeResult != ERROR_MORE_DATA) {
+            throw EKestMsiError(static_cast<int>(sizeResult), rule.context, fileName, __LINE__,
+                                "Unable to retrieve the string data size");
+        }
+
+        // Room for the text, its terminator and one spare; a length too large for that asks for
+        // the most there is rather than wrapping round to a tiny buffer.
+        constexpr DWORD largest = std::numeric_limits<DWORD>::max();
+        const DWORD capacity = length <= largest - 2 ? length + 2 : largest;
+        KestCString text;
+        const UINT result = fetchInstallerText(
+            [&](char* buffer, DWORD* size) { return MsiRecordGetStringA(raw, field, buffer, size); }, capacity, text);
+        if (field == 0 && result == ERROR_MORE_DATA) {
+            return KestCString();
+        }
+        if (result != ERROR_SUCCESS) {
+            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
+                                "Function Failed: MsiRecordGetString()");
+        }
+        return text;
+    });
+}
+
+void KestMsiRecord::dump(std::ostream& stream) const
+{
+    KestMsiObject::dump(stream);
+    if (isEmpty()) {
+        dumpLine(stream, "RECORD EMPTY", "");
+        return;
+    }
+    dumpLine(stream, "RecordFormat = ", recordFormat());
+    const unsigned int count = fieldCount();
+    for (unsigned int field = 1; field <= count; ++field) {
+        const std::string label = "FieldNumber " + std::to_string(field) + " FieldValue = ";
+        if (isNullField(field)) {
+            dumpLine(stream, label.c_str(), "NULL");
+        } else if (isIntegerField(field)) {
+            dumpLine(stream, label.c_str(), integerField(field));
+        } else {
+            dumpLine(stream, label.c_str(), stringField(field));
+        }
+    }
+}

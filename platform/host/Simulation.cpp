@@ -1,0 +1,421 @@
+// The host platform model: its state, the handle table, call accounting and fault injection,
+// and the steering functions of Simulation.h. The platform calls themselves live in
+// SimInstaller.cpp (msi.dll) and SimSystem.cpp (KERNEL32, USER32).
+#include "Simulation.h"
+
+#include "SimModel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+
+namespace sim {
+namespace detail {
+
+namespace {
+
+// Windows' own English texts, as FormatMessageA gives them from the system table.
+const std::pair<DWORD, const char*> windowsMessages[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
+    {14, "Not enough memory resources are available to complete this operation."},
+    {18, "There are no more files."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {87, "The parameter is incorrect."},
+    {122, "The data area passed to a system call is too small."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {234, "More data is available."},
+    {267, "The directory name is invalid."},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {1223, "The operation was canceled by the user."},
+    {1602, "User cancelled installation."},
+    {1603, "Fatal error during installation."},
+    {1609, "Handle is in an invalid state."},
+    {1627, "Function failed during execution."},
+    {1804, "The specified datatype is invalid."},
+    {1814, "The specified resource name cannot be found in the image file."},
+    {1815, "The specified resource language ID cannot be found in the image file."},
+};
+
+std::filesystem::path makeTempFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "qelsim-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    return std::filesystem::path(pattern).lexically_normal();
+}
+
+std::unique_ptr<Model>& instance()
+{
+    static std::unique_ptr<Model> current;
+    return current;
+}
+
+HandleEntry& knownHandle(MSIHANDLE handle, HandleKind kind, const char* what)
+{
+    auto& handles = model().handles;
+    auto it = handles.find(handle);
+    if (it == handles.end() || it->second.kind != kind)
+        throw std::invalid_argument(std::string("sim: not a ") + what + " handle: " + std::to_string(handle));
+    return it->second;
+}
+
+Session& knownSession(MSIHANDLE handle)
+{
+    return knownHandle(handle, HandleKind::session, "session").session;
+}
+
+const Directory& knownDirectory(MSIHANDLE session, const std::string& name)
+{
+    auto& directories = knownSession(session).directories;
+    auto it = directories.find(name);
+    if (it == directories.end())
+        throw std::invalid_argument("sim: no directory " + name);
+    return it->second;
+}
+
+bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+}  // namespace
+
+Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder)
+{
+    drives["C:\\"] = DRIVE_FIXED;
+    for (const auto& [id, text] : windowsMessages)
+        systemMessages[id] = std::string(text) + "\r\n";
+}
+
+Model::~Model()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(ownedFolder, ignored);
+}
+
+Model& model()
+{
+    auto& current = instance();
+    if (!current)
+        current = std::make_unique<Model>();
+    return *current;
+}
+
+Entry enter(const char* function)
+{
+    // Hooks first: they change the world right before the call, which is not yet counted.
+    for (;;) {
+        Model& m = model();
+        std::size_t next = m.callCounts[function] + 1;
+        auto hook = std::find_if(m.hooks.begin(), m.hooks.end(),
+                                 [&](const Hook& h) { return h.function == function && h.ordinal == next; });
+        if (hook == m.hooks.end())
+            break;
+        std::function<void()> action = std::move(hook->action);
+        m.hooks.erase(hook);
+        action();
+    }
+    Model& m = model();
+    m.callLog.emplace_back(function);
+    std::size_t ordinal = ++m.callCounts[function];
+    auto fault = std::find_if(m.faults.begin(), m.faults.end(),
+                              [&](const Fault& f) { return f.function == function && f.ordinal == ordinal; });
+    if (fault == m.faults.end())
+        return {};
+    Entry entry{true, fault->result};
+    if (fault->lastError)
+        m.lastError = *fault->lastError;
+    m.faults.erase(fault);
+    return entry;
+}
+
+HandleEntry* openHandle(MSIHANDLE handle, HandleKind kind)
+{
+    auto& handles = model().handles;
+    auto it = handles.find(handle);
+    if (it == handles.end() || it->second.kind != kind || !it->second.open)
+        return nullptr;
+    return &it->second;
+}
+
+MSIHANDLE newHandle(HandleKind kind)
+{
+    Model& m = model();
+    MSIHANDLE handle = m.nextHandle++;
+    HandleEntry entry;
+    entry.kind = kind;
+    m.handles.emplace(handle, std::move(entry));
+    return handle;
+}
+
+StoredField toStored(const Field& field)
+{
+    if (const int* value = std::get_if<int>(&field))
+        return *value == MSI_NULL_INTEGER ? StoredField{Null{}} : StoredField{*value};
+    if (const std::string* text = std::get_if<std::string>(&field))
+        return text->empty() ? StoredField{Null{}} : StoredField{*text};
+    if (const Stream* stream = std::get_if<Stream>(&field))
+        return StreamData{stream->bytes, 0};
+    return Null{};
+}
+
+Field toField(const StoredField& field)
+{
+    if (const int* value = std::get_if<int>(&field))
+        return *value;
+    if (const std::string* text = std::get_if<std::string>(&field))
+        return *text;
+    if (const StreamData* stream = std::get_if<StreamData>(&field))
+        return Stream{stream->bytes};
+    return Null{};
+}
+
+std::string driveRoot(const std::string& path)
+{
+    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':')
+        return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))) + ":\\";
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        // \\server\share\...: both components must be there.
+        std::string root = "\\\\";
+        std::size_t pos = 2;
+        for (int component = 0; component < 2; ++component) {
+            std::size_t end = pos;
+            while (end < path.size() && !isSeparator(path[end]))
+                ++end;
+            if (end == pos)
+                return "";
+            for (std::size_t i = pos; i < end; ++i)
+                root += static_cast<char>(std::toupper(static_cast<unsigned char>(path[i])));
+            root += '\\';
+            pos = end + 1;
+        }
+        return root;
+    }
+    return "";
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+void reset()
+{
+    // The old model (and the temporary folder it made) goes first, then a fresh one is built.
+    instance().reset();
+    model();
+}
+
+std::optional<HandleInfo> handleInfo(MSIHANDLE handle)
+{
+    auto& handles = model().handles;
+    auto it = handles.find(handle);
+    if (it == handles.end())
+        return std::nullopt;
+    return HandleInfo{it->second.kind, it->second.open, it->second.closeCalls};
+}
+
+std::size_t openHandles(HandleKind kind)
+{
+    const auto& handles = model().handles;
+    return static_cast<std::size_t>(std::count_if(handles.begin(), handles.end(), [&](const auto& entry) {
+        return entry.second.kind == kind && entry.second.open;
+    }));
+}
+
+std::size_t badCloses()
+{
+    return model().badCloses;
+}
+
+MSIHANDLE openSession()
+{
+    return newHandle(HandleKind::session);
+}
+
+void setProperty(MSIHANDLE session, const std::string& name, const std::string& value)
+{
+    auto& properties = knownSession(session).properties;
+    if (value.empty())
+        properties.erase(name);
+    else
+        properties[name] = value;
+}
+
+std::string property(MSIHANDLE session, const std::string& name)
+{
+    const auto& properties = knownSession(session).properties;
+    auto it = properties.find(name);
+    return it == properties.end() ? std::string() : it->second;
+}
+
+void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
+                  const std::string& sourcePath)
+{
+    knownSession(session).directories[name] = Directory{targetPath, sourcePath};
+}
+
+std::string targetPath(MSIHANDLE session, const std::string& name)
+{
+    return knownDirectory(session, name).target;
+}
+
+std::string sourcePath(MSIHANDLE session, const std::string& name)
+{
+    return knownDirectory(session, name).source;
+}
+
+void setDoubledMoreDataLength(bool on)
+{
+    model().doubledMoreDataLength = on;
+}
+
+MSIHANDLE makeRecord(const std::vector<Field>& fields)
+{
+    MSIHANDLE handle = newHandle(HandleKind::record);
+    Record& record = model().handles.at(handle).record;
+    for (const Field& field : fields)
+        record.fields.push_back(toStored(field));
+    if (record.fields.empty())
+        record.fields.emplace_back(Null{});
+    return handle;
+}
+
+std::vector<Field> recordFields(MSIHANDLE record)
+{
+    std::vector<Field> fields;
+    for (const StoredField& field : knownHandle(record, HandleKind::record, "record").record.fields)
+        fields.push_back(toField(field));
+    return fields;
+}
+
+MSIHANDLE setPendingErrorRecord(const std::vector<Field>& fields)
+{
+    MSIHANDLE handle = makeRecord(fields);
+    Model& m = model();
+    // A record that was never handed over is the installer's own; it drops it.
+    if (HandleEntry* previous = openHandle(m.pendingErrorRecord, HandleKind::record))
+        previous->open = false;
+    m.pendingErrorRecord = handle;
+    return handle;
+}
+
+const std::vector<Message>& messages()
+{
+    return model().messages;
+}
+
+void setProcessMessageResult(int result)
+{
+    model().processMessageResult = result;
+}
+
+const std::vector<std::string>& callLog()
+{
+    return model().callLog;
+}
+
+std::size_t calls(std::string_view function)
+{
+    const auto& counts = model().callCounts;
+    auto it = counts.find(function);
+    return it == counts.end() ? 0 : it->second;
+}
+
+void failCall(std::string_view function, int nth, std::int64_t result, std::optional<DWORD> lastError)
+{
+    if (nth < 1)
+        throw std::invalid_argument("sim::failCall: nth counts from 1");
+    model().faults.push_back(
+        Fault{std::string(function), calls(function) + static_cast<std::size_t>(nth), result, lastError});
+}
+
+void beforeCall(std::string_view function, int nth, std::function<void()> action)
+{
+    if (nth < 1)
+        throw std::invalid_argument("sim::beforeCall: nth counts from 1");
+    model().hooks.push_back(
+        Hook{std::string(function), calls(function) + static_cast<std::size_t>(nth), std::move(action)});
+}
+
+void setDrive(const std::string& root, UINT type)
+{
+    std::string normalised = driveRoot(root);
+    if (normalised.empty())
+        throw std::invalid_argument("sim::setDrive: not a drive root: " + root);
+    model().drives[normalised] = type;
+}
+
+void setTempPath(const std::string& hostFolder)
+{
+    std::filesystem::path folder = std::filesystem::absolute(hostFolder).lexically_normal();
+    if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path())
+        folder = folder.parent_path();
+    std::filesystem::create_directories(folder);
+    model().tempFolder = folder;
+}
+
+std::string tempPath()
+{
+    std::string path = model().tempFolder.string();
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path;
+}
+
+void setSystemMessage(DWORD id, const std::string& text)
+{
+    auto& table = model().systemMessages;
+    if (text.empty())
+        table.erase(id);
+    else
+        table[id] = text;
+}
+
+std::size_t liveLocalAllocations()
+{
+    return model().localAllocations.size();
+}
+
+std::size_t badLocalFrees()
+{
+    return model().badLocalFrees;
+}
+
+std::size_t openFindHandles()
+{
+    return model().openFinds.size();
+}
+
+void setCodePage(unsigned codePage)
+{
+    if (codePage != 1252 && codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950)
+        throw std::invalid_argument("sim::setCodePage: unsupported code page " + std::to_string(codePage));
+    model().codePage = codePage;
+}
+
+void setStringResource(HINSTANCE module, UINT id, const std::string& text)
+{
+    model().stringResources[{module, id}] = text;
+}
+
+const std::vector<MessageBoxCall>& messageBoxes()
+{
+    return model().messageBoxes;
+}
+
+void scriptMessageBoxAnswers(const std::vector<int>& answers)
+{
+    model().messageBoxAnswers.assign(answers.begin(), answers.end());
+}
+
+}  // namespace sim

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Cross-compiles the probes and runs them under Wine in a throwaway prefix; prints their answers.
+# The host model follows these answers, except where Wine departs from documented Windows
+# behaviour (see the comments of platform/host/SimInstaller.cpp and SimSystem.cpp).
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+out=$(mktemp -d /tmp/qelprobe.XXXXXX)
+# QEL_PROBE_PREFIX reuses an existing prefix (faster); otherwise a new one is made and removed.
+export WINEPREFIX="${QEL_PROBE_PREFIX:-$out/prefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cxx="i686-w64-mingw32-g++-win32 -std=c++20 -O1 -static -static-libgcc -static-libstdc++"
+
+i686-w64-mingw32-windres "$here/probe_kernel.rc" -O coff -o "$out/probe_kernel.res"
+$cxx "$here/probe_kernel.cpp" "$out/probe_kernel.res" -o "$out/probe_kernel.exe"
+$cxx "$here/probe_records.cpp" -o "$out/probe_records.exe" -lmsi
+
+cd "$out"
+for probe in probe_records probe_kernel; do
+    echo "== $probe"
+    wine "$out/$probe.exe" | tr -d '\r'
+    echo "== $probe under code page 932"
+    LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$out/$probe.exe" | tr -d '\r' | grep -E 'ACP|^==' || true
+done
+wineserver -w
+rm -rf "$out"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every test of the project: installs what is missing, builds the DLL and the host build
+# (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the DLL's export and import
+# tables, runs the unit tests on both host builds and the installations under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+bash scripts/setup.sh
+
+for preset in windows host host-asan; do
+    echo "== build: $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+done
+
+echo "== tests: host (unit tests, the DLL's tables, installations under Wine)"
+ctest --preset host -j"$jobs"
+
+echo "== tests: host-asan (unit tests under the sanitizers)"
+ctest --preset host-asan -j"$jobs"

@@ -1,0 +1,94 @@
+#include "SimTest.h"
+#include "actions/QelCustInst.h"
+
+#include <string>
+
+class RunningFromCdTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        session = sim::openSession();
+        sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "D:\\Setup\\");
+    }
+
+    MSIHANDLE session = 0;
+};
+
+TEST_F(RunningFromCdTest, OnlyACdRomDriveSetsThePropertyToOne)
+{
+    struct Case {
+        UINT driveType;
+        const char* expected;
+    };
+    for (const Case c : {Case{DRIVE_CDROM, "1"}, Case{DRIVE_FIXED, "0"}, Case{DRIVE_REMOVABLE, "0"},
+                         Case{DRIVE_REMOTE, "0"}, Case{DRIVE_RAMDISK, "0"}, Case{DRIVE_UNKNOWN, "0"}}) {
+        sim::setDrive("D:\\", c.driveType);
+        sim::setProperty(session, "PROMPT_FOR_CD1", "untouched");
+
+        EXPECT_EQ(qelAreWeRunningFromCD(session), 0u);
+        EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), c.expected) << "drive type " << c.driveType;
+    }
+    EXPECT_TRUE(sim::handleInfo(session)->open);
+    EXPECT_EQ(sim::handleInfo(session)->closeCalls, 0);
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+}
+
+TEST_F(RunningFromCdTest, TheWholeSourcePathGoesToGetDriveType)
+{
+    sim::setDrive("D:\\", DRIVE_CDROM);
+    ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);
+    EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "1");
+
+    sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "setup\\");
+    ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);
+    EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "0") << "a path without a drive root";
+}
+
+TEST_F(RunningFromCdTest, AFailedTargetQueryEndsTheActionBeforeAnythingElse)
+{
+    sim::setDrive("D:\\", DRIVE_CDROM);
+    sim::setProperty(session, "PROMPT_FOR_CD1", "before");
+    sim::failCall("MsiGetTargetPathA", 2, ERROR_INVALID_HANDLE);
+
+    EXPECT_EQ(qelAreWeRunningFromCD(session), ERROR_INSTALL_FAILURE);
+
+    EXPECT_EQ(sim::calls("MsiGetSourcePathA"), 0u);
+    EXPECT_EQ(sim::calls("GetDriveTypeA"), 0u);
+    EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "before");
+    EXPECT_TRUE(sim::handleInfo(session)->open);
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+}
+
+TEST_F(RunningFromCdTest, AnEndedActionTellsTheInstallerLogWhatHappened)
+{
+    sim::failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED);
+
+    EXPECT_EQ(qelAreWeRunningFromCD(session), ERROR_INSTALL_FAILURE);
+
+    ASSERT_EQ(sim::messages().size(), 1u);
+    const sim::Message& report = sim::messages().front();
+    EXPECT_EQ(report.type, INSTALLMESSAGE_INFO);
+    ASSERT_EQ(report.fields.size(), 2u);
+    EXPECT_EQ(report.fields[0], sim::Field(std::string("[1]"))) << "the report is data, never a template";
+    const std::string text = std::get<std::string>(report.fields[1]);
+    EXPECT_EQ(text.rfind("qelAreWeRunningFromCD: Error: 1627. Program Exception. ", 0), 0u) << text;
+    EXPECT_NE(text.find("\tT: KestMsiProperty::write, F: KestMsiProperty, L: "), std::string::npos) << text;
+    EXPECT_NE(text.find(", C: Function Failed: MsiSetProperty()\n"), std::string::npos) << text;
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+}
+
+TEST(PromptForOriginalDiskTest, ReturnsZeroAndLeavesTheSessionOpen)
+{
+    sim::reset();
+    const MSIHANDLE session = sim::openSession();
+    EXPECT_EQ(qelPromptForOriginalDisk(session), 0u);
+    EXPECT_TRUE(sim::handleInfo(session)->open);
+}
+
+TEST(DllMainTest, AnswersTrueForEveryReason)
+{
+    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_EQ(DllMain(nullptr, reason, nullptr), TRUE);
+    }
+}

@@ -1,0 +1,380 @@
+#include "messages/KestMessageProcessor.h"
+#include "SimTest.h"
+#include "Thrown.h"
+#include "errors/EKestWinError.h"
+#include "errors/PersistingRule.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace persisting;
+
+namespace {
+
+// A processor whose state the tests can read.
+class Processor : public KestMessageProcessor {
+public:
+    bool isLogging() const { return logActive; }
+    const KestCString& name() const { return logFileName; }
+    const std::ostream* stream() const { return logStream; }
+    bool ownsItsStream() const { return ownsStream; }
+};
+
+constexpr const char* initializeContext = "KestMessageProcessor::initialize(const KestCString)";
+
+HWND owner()
+{
+    return reinterpret_cast<HWND>(static_cast<std::intptr_t>(0x1234));
+}
+
+// Two library methods that pass an exception on, as callers of the processor would.
+constexpr PersistingRule innerCaller{
+    "Setup::removeLog", "Setup", none, none, unchecked(), "Unknown exception was trapped"};
+constexpr PersistingRule outerCaller{
+    "Setup::finish", "Setup", none, checked(), unchecked(pesistingText), "Unknown exception was trapped"};
+
+}  // namespace
+
+class MessageProcessorTest : public SimTest {
+protected:
+    static std::string path(const std::string& name) { return sim::tempPath() + name; }
+    static bool exists(const std::string& name) { return std::filesystem::exists(path(name)); }
+    static std::string contents(const std::string& name)
+    {
+        std::ifstream file(path(name), std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    static void write(const std::string& name, const std::string& text)
+    {
+        std::ofstream(path(name), std::ios::binary) << text;
+    }
+};
+
+// ---- Log cycles -------------------------------------------------------------------------------
+
+TEST_F(MessageProcessorTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
+{
+    write("setup.log", "left from an earlier cycle\n");
+    {
+        Processor first;
+        first.initialize("setup.log");
+        EXPECT_TRUE(exists("setup.mpp"));
+        EXPECT_EQ(contents("setup.mpp"), "");
+        EXPECT_EQ(contents("setup.log"), "") << "a new cycle empties the log";
+        EXPECT_TRUE(first.isLogging());
+        EXPECT_EQ(first.name(), "setup.log");
+        first.logMessage("first %d\n", 1);
+    }
+    EXPECT_TRUE(exists("setup.mpp")) << "the persistence file outlives the processor";
+    {
+        Processor second;
+        second.initialize("setup.log");
+        second.logMessage("second %d\n", 2);
+    }
+    EXPECT_EQ(contents("setup.log"), "first 1\nsecond 2\n");
+
+    // The persistence file alone decides: a missing log is created for appending.
+    std::filesystem::remove(path("setup.log"));
+    {
+        Processor third;
+        third.initialize("setup.log");
+        third.logMessage("third\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "third\n");
+}
+
+TEST_F(MessageProcessorTest, ThePersistenceFileIsNamedAfterTheLogUpToItsFirstDot)
+{
+    Processor processor;
+    EXPECT_EQ(processor.getPersistanceFileName("setup.log"), "setup.mpp");
+    EXPECT_EQ(processor.getPersistanceFileName("inst.2004.log"), "inst.mpp");
+    EXPECT_EQ(processor.getPersistanceFileName("a.b.c"), "a.mpp");
+    EXPECT_EQ(processor.getPersistanceFileName("setuplog"), ".mpp");
+    EXPECT_EQ(processor.getPersistanceFileName(".log"), ".mpp");
+
+    processor.initialize("inst.2004.log");
+    EXPECT_TRUE(exists("inst.mpp"));
+    EXPECT_TRUE(exists("inst.2004.log"));
+}
+
+TEST_F(MessageProcessorTest, UninitializeEndsTheCycleAndSwitchesLoggingOff)
+{
+    {
+        Processor processor;
+        processor.initialize("setup.log");
+        processor.logMessage("kept\n");
+
+        EXPECT_TRUE(processor.uninitialize());
+        EXPECT_FALSE(exists("setup.mpp"));
+        EXPECT_FALSE(processor.isLogging());
+
+        // Switched off: nothing is written, everything still answers true, boxes still show.
+        EXPECT_TRUE(processor.writeLog("%s", "skipped\n"));
+        EXPECT_TRUE(processor.logMessage("skipped\n"));
+        EXPECT_TRUE(processor.logMessage(EKestException("Setup::run", "Setup", 7, "skipped")));
+        EXPECT_EQ(processor.messageBox(owner(), "Setup", MB_OK, "shown"), IDOK);
+        EXPECT_EQ(sim::messageBoxes().size(), 1u);
+
+        // A second one finds no persistence file.
+        const auto thrown = thrownBy([&] { processor.uninitialize(); });
+        ASSERT_TRUE(thrown);
+        EXPECT_EQ(thrown->type, typeid(EKestWinError));
+        EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_FILE_NOT_FOUND));
+        EXPECT_EQ(thrown->error.getMessage(), "The system cannot find the file specified.\r\n");
+        EXPECT_EQ(thrown->contexts(), std::vector<std::string>{"KestMessageProcessor::uninitialize"});
+        EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Function Failed: DeleteFile()"});
+        EXPECT_EQ(thrown->error.getFirstHistoryEntry().getFileName(), "KestMessageProcessor");
+        EXPECT_FALSE(processor.isLogging());
+    }
+    EXPECT_EQ(contents("setup.log"), "kept\n");
+}
+
+TEST_F(MessageProcessorTest, AFailedUninitializeLeavesLoggingOnAndThePersistenceFileInPlace)
+{
+    Processor processor;
+    processor.initialize("setup.log");
+    sim::failCall("GetTempPathA", 1, 0, ERROR_ACCESS_DENIED);
+
+    const auto thrown = thrownBy([&] { processor.uninitialize(); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, typeid(EKestWinError));
+    EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Function Failed: GetTempPath()"});
+    EXPECT_TRUE(processor.isLogging());
+    EXPECT_TRUE(exists("setup.mpp"));
+}
+
+TEST_F(MessageProcessorTest, ANewCycleOnTheSameLogIsNotOverwrittenByTheOldStream)
+{
+    {
+        Processor processor;
+        processor.initialize("setup.log");
+        processor.logMessage("a line of the finished cycle\n");
+        processor.uninitialize();
+
+        processor.initialize("setup.log");  // starts the next cycle on the same file
+        EXPECT_EQ(contents("setup.log"), "");
+        processor.logMessage("new\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "new\n");
+}
+
+// ---- Streams ----------------------------------------------------------------------------------
+
+TEST_F(MessageProcessorTest, ACallersStreamIsWrittenAndLeftToTheCaller)
+{
+    std::ostringstream caller;
+    {
+        Processor processor;
+        processor.initialize(caller);
+        EXPECT_TRUE(processor.isLogging());
+        EXPECT_FALSE(processor.ownsItsStream());
+        processor.logMessage("to the caller\n");
+    }
+    caller << "still usable";
+    EXPECT_EQ(caller.str(), "to the caller\nstill usable");
+    EXPECT_EQ(sim::calls("GetTempPathA"), 0u) << "no file is touched";
+    EXPECT_TRUE(std::filesystem::is_empty(sim::tempPath()));
+}
+
+TEST_F(MessageProcessorTest, InitializingAgainClosesTheOwnedStreamAtOnce)
+{
+    std::ostringstream caller;
+    Processor processor;
+    processor.initialize("one.log");
+    processor.logMessage("one\n");
+    processor.initialize("two.log");
+    EXPECT_EQ(contents("one.log"), "one\n") << "closed when replaced, not when the processor goes";
+    EXPECT_EQ(processor.name(), "two.log");
+
+    processor.logMessage("two\n");
+    processor.initialize(caller);
+    EXPECT_EQ(contents("two.log"), "two\n");
+    EXPECT_EQ(processor.stream(), &caller);
+    EXPECT_EQ(processor.name(), "two.log") << "a caller's stream leaves the log name";
+
+    processor.logMessage("three\n");
+    EXPECT_EQ(caller.str(), "three\n");
+}
+
+// ---- Failed initialize ------------------------------------------------------------------------
+
+TEST_F(MessageProcessorTest, AFailedInitializeChangesNothing)
+{
+    Processor processor;
+    processor.initialize("first.log");
+    const std::ostream* firstStream = processor.stream();
+
+    auto expectUnchanged = [&] {
+        EXPECT_TRUE(processor.isLogging());
+        EXPECT_EQ(processor.name(), "first.log");
+        EXPECT_EQ(processor.stream(), firstStream);
+        EXPECT_TRUE(processor.ownsItsStream());
+    };
+
+    sim::failCall("GetTempPathA", 1, 0, ERROR_ACCESS_DENIED);
+    auto thrown = thrownBy([&] { processor.initialize("second.log"); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, typeid(EKestException)) << "the win error leaves as its base class";
+    EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(thrown->error.getMessage(), "Access is denied.\r\n");
+    EXPECT_EQ(thrown->contexts(), std::vector<std::string>{initializeContext});
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Function Failed: GetTempPath()"});
+    EXPECT_FALSE(exists("second.mpp"));
+    expectUnchanged();
+
+    // The persistence file cannot be made in a folder that is not there.
+    thrown = thrownBy([&] { processor.initialize("missing/second.log"); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, typeid(EKestException));
+    EXPECT_EQ(thrown->error.getErrorCode(), 0);
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to create persitentcy file"});
+    expectUnchanged();
+
+    // A folder in the log's place: the persistence file is made and stays, so the next try appends.
+    std::filesystem::create_directory(path("blocked.log"));
+    thrown = thrownBy([&] { processor.initialize("blocked.log"); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to create new log file"});
+    EXPECT_TRUE(exists("blocked.mpp"));
+    expectUnchanged();
+
+    thrown = thrownBy([&] { processor.initialize("blocked.log"); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->contexts(), std::vector<std::string>{initializeContext});
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to open the log file to append information"});
+    expectUnchanged();
+
+    processor.logMessage("still here\n");
+    processor.initialize("first.log");  // closes the first stream, appends after it
+    EXPECT_EQ(contents("first.log"), "still here\n");
+}
+
+TEST_F(MessageProcessorTest, ATemporaryPathLongerThanTheFirstBufferIsFetchedWhole)
+{
+    std::string folder = sim::tempPath();
+    while (folder.size() <= 2100) {
+        folder += std::string(200, 'd') + "/";
+    }
+    sim::setTempPath(folder);
+    ASSERT_GT(sim::tempPath().size(), 2048u);
+    {
+        Processor processor;
+        processor.initialize("setup.log");
+        processor.logMessage("deep\n");
+        EXPECT_TRUE(std::filesystem::exists(sim::tempPath() + "setup.mpp"));
+        EXPECT_TRUE(processor.uninitialize());
+        EXPECT_FALSE(std::filesystem::exists(sim::tempPath() + "setup.mpp"));
+    }
+    EXPECT_EQ(contents("setup.log"), "deep\n");
+}
+
+// ---- Reports and boxes ------------------------------------------------------------------------
+
+TEST_F(MessageProcessorTest, AnExceptionIsReportedWithItsWholeHistoryRaisePointFirst)
+{
+    std::ostringstream log;
+    Processor processor;
+    processor.initialize(log);
+
+    EXPECT_TRUE(processor.logMessage(EKestException("Setup::copy", "Setup", 42, "Unable to copy")));
+    EXPECT_EQ(log.str(), "Error: 0. Program Exception. Unknown exception.\n"
+                         "HISTORY:\n"
+                         "\tT: Setup::copy, F: Setup, L: 42, C: Unable to copy\n");
+
+    // The win error of a second uninitialize, passed on through two more methods.
+    log.str("");
+    auto passed =
+        thrownBy([&] { persist(outerCaller, [&] { persist(innerCaller, [&] { processor.uninitialize(); }); }); });
+    ASSERT_TRUE(passed);
+    ASSERT_EQ(passed->error.getHistory().size(), 3u);
+    processor.logMessage(passed->error);
+
+    const auto& history = passed->error.getHistory();
+    EXPECT_EQ(log.str(), "Error: 2. Program Exception. The system cannot find the file specified.\r\n.\n"
+                         "HISTORY:\n"
+                         "\tT: KestMessageProcessor::uninitialize, F: KestMessageProcessor, L: " +
+                             std::to_string(history[0].getLine()) +
+                             ", C: Function Failed: DeleteFile()\n"
+                             "\tT: Setup::removeLog, F: Setup, L: " +
+                             std::to_string(history[1].getLine()) +
+                             ", C: Persisting exception\n"
+                             "\tT: Setup::finish, F: Setup, L: " +
+                             std::to_string(history[2].getLine()) + ", C: Pesisting exception\n");
+}
+
+TEST_F(MessageProcessorTest, AnExceptionBoxShowsCodeAndMessageUnderTheCaptionAfterTheReport)
+{
+    std::ostringstream log;
+    Processor processor;
+    processor.initialize(log);
+    sim::scriptMessageBoxAnswers({IDRETRY});
+
+    EKestException error("Setup::copy", "Setup", 42, "Unable to copy");
+    error.setErrorCode(1603);
+    error.setMessage("Disk 100% full");
+    EXPECT_EQ(processor.messageBox(owner(), MB_RETRYCANCEL, error), IDRETRY);
+
+    ASSERT_EQ(sim::messageBoxes().size(), 1u);
+    const auto& box = sim::messageBoxes()[0];
+    EXPECT_EQ(box.owner, owner());
+    EXPECT_EQ(box.caption, "Program Exception");
+    EXPECT_EQ(box.text, "Error: 1603. Disk 100% full");
+    EXPECT_EQ(box.type, MB_RETRYCANCEL);
+    EXPECT_EQ(log.str(), "Error: 1603. Program Exception. Disk 100% full.\n"
+                         "HISTORY:\n"
+                         "\tT: Setup::copy, F: Setup, L: 42, C: Unable to copy\n"
+                         "MSGBOX >>> Error: 1603. Disk 100% full. RESULT = 4.\n");
+
+    error.setCaption("Setup Error");
+    processor.messageBox(owner(), MB_OK, error);
+    EXPECT_EQ(sim::messageBoxes().back().caption, "Setup Error");
+}
+
+TEST_F(MessageProcessorTest, ABoxIsShownAndItsAnswerReturnedWhetherOrNotItIsLogged)
+{
+    Processor idle;
+    sim::scriptMessageBoxAnswers({IDNO});
+    EXPECT_EQ(idle.messageBox(owner(), "Setup", MB_YESNO, "Remove %s?", "C:\\Demo"), IDNO);
+    EXPECT_EQ(idle.messageBox(owner(), MB_OK, EKestException("Setup::copy", "Setup", 42, "x")), IDOK);
+    ASSERT_EQ(sim::messageBoxes().size(), 2u);
+    EXPECT_EQ(sim::messageBoxes()[0].text, "Remove C:\\Demo?");
+    EXPECT_EQ(sim::messageBoxes()[0].caption, "Setup");
+
+    // A box that could not be shown answers 0, which is returned and logged like any answer.
+    std::ostringstream log;
+    Processor logging;
+    logging.initialize(log);
+    sim::failCall("MessageBoxA", 1, 0);
+    EXPECT_EQ(logging.messageBox(owner(), "Setup", MB_OK, "%d%% done", 50), 0);
+    EXPECT_EQ(log.str(), "MSGBOX >>> 50% done. RESULT = 0.\n");
+}
+
+TEST_F(MessageProcessorTest, FormattedTextReachesTheLogUnchanged)
+{
+    std::ostringstream log;
+    Processor processor;
+    processor.initialize(log);
+
+    EXPECT_TRUE(processor.logMessage("100%% of %s", "50% %s %n"));
+    EXPECT_EQ(log.str(), "100% of 50% %s %n") << "no line end is added, no text is read as a format";
+}
+
+TEST_F(MessageProcessorTest, AnExceptionBoxGoesThroughTheOverridesOfASubclass)
+{
+    struct Counting : Processor {
+        int reports = 0;
+        bool logMessage(const EKestException& error) override
+        {
+            ++reports;
+            return Processor::logMessage(error);
+        }
+        using Processor::logMessage;
+    };
+    Counting processor;
+    processor.messageBox(owner(), MB_OK, EKestException("Setup::copy", "Setup", 42, "x"));
+    EXPECT_EQ(processor.reports, 1);
+}

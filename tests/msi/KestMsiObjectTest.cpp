@@ -1,0 +1,90 @@
+#include "SimTest.h"
+#include "msi/KestMsiDirectory.h"
+#include "msi/KestMsiObject.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A stream that remembers how much text had arrived at each flush.
+class FlushRecorder : public std::stringbuf {
+public:
+    std::vector<std::size_t> flushedAt;
+
+protected:
+    int sync() override
+    {
+        flushedAt.push_back(str().size());
+        return std::stringbuf::sync();
+    }
+};
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+using ObjectTest = SimTest;
+
+TEST_F(ObjectTest, AnObjectStartsAGroupOfItsOwnAndNeverJoinsItsSource)
+{
+    const MSIHANDLE record = sim::makeRecord({sim::Null{}});
+    const KestMsiHandle source(record, false);
+    {
+        const KestMsiObject borrowing(source, true);
+        EXPECT_EQ(source.getHandleCount(), 1);
+        EXPECT_EQ(borrowing.getHandle().getHandleCount(), 1);
+        EXPECT_EQ(borrowing.getHandle().getMsiHandle(), record);
+    }
+    EXPECT_TRUE(sim::handleInfo(record)->open);
+    {
+        const KestMsiObject owning(source, false);
+    }
+    EXPECT_FALSE(sim::handleInfo(record)->open) << "an owning object closes the raw handle when its group ends";
+}
+
+TEST_F(ObjectTest, SetHandleMovesTheObjectToTheOtherGroup)
+{
+    const MSIHANDLE first = sim::makeRecord({sim::Null{}});
+    const MSIHANDLE second = sim::makeRecord({sim::Null{}});
+    KestMsiObject object(KestMsiHandle(first, false), false);
+    const KestMsiHandle other(second, false);
+
+    object.setHandle(other);
+    EXPECT_FALSE(sim::handleInfo(first)->open);
+    EXPECT_EQ(other.getHandleCount(), 2);
+    EXPECT_EQ(object.getHandle().getMsiHandle(), second);
+}
+
+TEST_F(ObjectTest, DumpWritesThreeAlignedLinesEachFlushed)
+{
+    const MSIHANDLE session = sim::openSession();
+    const KestMsiDirectory directory(KestMsiHandle(session, true), "INSTALLDIR");
+    FlushRecorder buffer;
+    std::ostream stream(&buffer);
+
+    directory.KestMsiObject::dump(stream);
+
+    const auto lines = linesOf(buffer.str());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "ObjectType    = class KestMsiDirectory");
+    std::ostringstream address;
+    address << static_cast<const void*>(&directory);
+    EXPECT_EQ(lines[1], "ObjectAddress = " + address.str());
+    EXPECT_EQ(lines[2], "ObjectHandle  = " + std::to_string(session));
+    std::vector<std::size_t> lineEnds;
+    for (std::size_t end = 0, i = 0; i < lines.size(); ++i) {
+        end += lines[i].size() + 1;
+        lineEnds.push_back(end);
+    }
+    EXPECT_EQ(buffer.flushedAt, lineEnds) << "a flush after every line";
+}

@@ -1,0 +1,330 @@
+#include "msi/KestMsiRecord.h"
+#include "SimTest.h"
+#include "Thrown.h"
+#include "errors/EKestInvalidParameter.h"
+#include "errors/EKestWinError.h"
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+
+using Fields = std::vector<sim::Field>;
+
+class RecordTest : public SimTest {
+protected:
+    // A record over a new installer record holding these fields (field 0 first).
+    static KestMsiRecord recordOf(const Fields& fields)
+    {
+        return KestMsiRecord(KestMsiHandle(sim::makeRecord(fields), true));
+    }
+    static std::vector<char> bytes(std::size_t count, char first = 0)
+    {
+        std::vector<char> result(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            result[i] = static_cast<char>(first + i);
+        }
+        return result;
+    }
+    static std::string dumped(const KestMsiRecord& record)
+    {
+        std::ostringstream out;
+        record.dump(out);
+        return out.str();
+    }
+    static std::string baseLines(const KestMsiRecord& record)
+    {
+        std::ostringstream address;
+        address << static_cast<const void*>(&record);
+        return "ObjectType    = class KestMsiRecord\nObjectAddress = " + address.str() +
+               "\nObjectHandle  = " + std::to_string(record.getHandle().getMsiHandle()) + "\n";
+    }
+};
+
+TEST_F(RecordTest, FieldsSetAreReadBackFromTheInstaller)
+{
+    KestMsiRecord record(3);
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 1u);
+    EXPECT_EQ(record.fieldCount(), 3u);
+
+    record.setRecordFormat("[1] [2]");
+    record.setIntegerField(1, 26002);
+    record.setStringField(2, "two");
+    EXPECT_EQ(sim::recordFields(record.getHandle().getMsiHandle()),
+              (Fields{std::string("[1] [2]"), 26002, std::string("two"), sim::Null{}}));
+
+    EXPECT_EQ(record.recordFormat(), "[1] [2]");
+    EXPECT_FALSE(record.isNullField(1));
+    EXPECT_TRUE(record.isIntegerField(1));
+    EXPECT_EQ(record.integerField(1), 26002);
+    EXPECT_EQ(record.stringField(1), "26002") << "an integer reads as its decimal text";
+    EXPECT_EQ(record.stringField(2), "two");
+    EXPECT_FALSE(record.isIntegerField(2));
+    EXPECT_TRUE(record.isNullField(3));
+    EXPECT_FALSE(record.isEmpty());
+}
+
+TEST_F(RecordTest, TheRecordClosesItsInstallerRecordOnceWhenItsLastCopyGoes)
+{
+    MSIHANDLE raw = 0;
+    {
+        KestMsiRecord record(1);
+        raw = record.getHandle().getMsiHandle();
+        KestMsiRecord copy = record;
+        EXPECT_EQ(record.getHandle().getHandleCount(), 2);
+    }
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+    EXPECT_EQ(sim::handleInfo(raw)->closeCalls, 1);
+
+    // Built over a handle, the record takes the raw handle over in a group of its own.
+    const MSIHANDLE given = sim::makeRecord({sim::Null{}, 7});
+    const KestMsiHandle borrowed(given, true);
+    {
+        const KestMsiRecord record(borrowed);
+        EXPECT_EQ(record.integerField(1), 7);
+        EXPECT_EQ(borrowed.getHandleCount(), 1);
+        EXPECT_FALSE(record.getHandle().isBorrowed());
+    }
+    EXPECT_EQ(sim::handleInfo(given)->closeCalls, 1);
+    EXPECT_EQ(sim::badCloses(), 0u);
+}
+
+TEST_F(RecordTest, AFailedCreationLeavesNoRecordOpenAndReportsTheLastError)
+{
+    sim::failCall("MsiCreateRecord", 1, 0, ERROR_NOT_ENOUGH_MEMORY);
+    const auto thrown = thrownBy([] { KestMsiRecord record(2); });
+
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, typeid(EKestWinError));
+    EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(thrown->contexts(), std::vector<std::string>{"KestMsiREcord::KestMsiRecord(const size_type)"});
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Function Failed: MsiCreateRecord()"});
+    EXPECT_EQ(thrown->error.getFirstHistoryEntry().getFileName(), "KestMsiRecord");
+
+    EXPECT_TRUE(thrownBy([] { KestMsiRecord tooLarge(70000); })) << "the installer refuses more than 65535 fields";
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+    EXPECT_EQ(sim::badCloses(), 0u);
+}
+
+TEST_F(RecordTest, OwnFailuresLeaveWithTheClassAndHistoryOfTheirHandlers)
+{
+    KestMsiRecord record(1);
+
+    // Setters: the EKestWinError handler keeps the class narrowed to EKestWinError; where there
+    // is none, the EKestException handler takes it. Either way the raise is the only entry.
+    const auto setString = thrownBy([&] { record.setStringField(2, "beyond"); });
+    ASSERT_TRUE(setString);
+    EXPECT_EQ(setString->type, typeid(EKestWinError));
+    EXPECT_EQ(setString->error.getErrorCode(), static_cast<int>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(setString->contexts(), std::vector<std::string>{"KestMsiRecord::setStringField"});
+
+    const auto setInteger = thrownBy([&] { record.setIntegerField(2, 1); });
+    ASSERT_TRUE(setInteger);
+    EXPECT_EQ(setInteger->type, typeid(EKestException));
+    EXPECT_EQ(setInteger->error.getErrorCode(), static_cast<int>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(setInteger->contexts(), std::vector<std::string>{"KestMsiRecord::setIntegerField"});
+    EXPECT_EQ(setInteger->comments(), std::vector<std::string>{"Function Failed: MsiRecordSetInteger()"});
+
+    const auto setStream = thrownBy([&] { record.setStreamField(1, sim::tempPath() + "missing.bin"); });
+    ASSERT_TRUE(setStream);
+    EXPECT_EQ(setStream->type, typeid(EKestException));
+    EXPECT_EQ(setStream->contexts(), std::vector<std::string>{"KestMsiRecord::setStreamField()"});
+    EXPECT_EQ(setStream->comments(), std::vector<std::string>{"Function Failed: MsiRecordSetStream()"});
+
+    // A null field has no integer: a failure with the installer's null value as its code.
+    const auto integer = thrownBy([&] { record.integerField(1); });
+    ASSERT_TRUE(integer);
+    EXPECT_EQ(integer->type, typeid(EKestWinError));
+    EXPECT_EQ(integer->error.getErrorCode(), static_cast<int>(0x80000000u));
+    EXPECT_EQ(integer->contexts(), std::vector<std::string>{"KestMsiRecord::integerField"});
+    EXPECT_FALSE(record.isIntegerField(1)) << "the question alone never raises";
+}
+
+TEST_F(RecordTest, TextFailuresCarryTheTextReadersEntryAfterTheirRaise)
+{
+    auto record = recordOf({std::string("[1]"), std::string("value")});
+
+    sim::failCall("MsiRecordGetStringA", 1, ERROR_INVALID_HANDLE);
+    const auto sizeQuery = thrownBy([&] { record.stringData(record.getHandle(), 1); });
+    ASSERT_TRUE(sizeQuery);
+    EXPECT_EQ(sizeQuery->type, typeid(EKestException));
+    EXPECT_EQ(sizeQuery->contexts(), std::vector<std::string>{"KestMsiRecord::stringData"});
+    EXPECT_EQ(sizeQuery->comments(), std::vector<std::string>{"Unable to retrieve the string data size"});
+
+    sim::failCall("MsiRecordGetStringA", 2, ERROR_INVALID_HANDLE);
+    const auto text = thrownBy([&] { record.stringField(1); });
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->type, typeid(EKestException));
+    EXPECT_EQ(text->error.getErrorCode(), static_cast<int>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(text->contexts(), (std::vector<std::string>{"KestMsiRecord::stringData", "KestMsiRecord::stringField"}));
+    EXPECT_EQ(text->comments(),
+              (std::vector<std::string>{"Function Failed: MsiRecordGetString()", "Persisting exception"}));
+
+    sim::failCall("MsiRecordGetStringA", 1, ERROR_INVALID_HANDLE);
+    const auto format = thrownBy([&] { record.recordFormat(); });
+    ASSERT_TRUE(format);
+    EXPECT_EQ(format->contexts(),
+              (std::vector<std::string>{"KestMsiRecord::stringData", "KestMsiRecord::recordFormat"}));
+
+    // No open record behind the handle: the field count is an invalid parameter.
+    const KestMsiRecord none{KestMsiHandle()};
+    const auto count = thrownBy([&] { none.fieldCount(); });
+    ASSERT_TRUE(count);
+    EXPECT_EQ(count->type, typeid(EKestInvalidParameter));
+    EXPECT_EQ(count->contexts(), std::vector<std::string>{"KestMsiRecord::fieldCount()"});
+    EXPECT_EQ(count->comments(), std::vector<std::string>{"Function Failed: MsiRecordGetFieldCount()"});
+}
+
+TEST_F(RecordTest, ForeignExceptionsBecomeTheMethodsOwnCatchAllText)
+{
+    struct Case {
+        const char* function;
+        std::function<void(KestMsiRecord&)> call;
+        const char* context;
+        const char* text;
+    };
+    const std::vector<Case> cases{
+        {"MsiCreateRecord", [](KestMsiRecord&) { KestMsiRecord another(1); },
+         "KestMsiREcord::KestMsiRecord(const size_type)", "Unknown exception was trapped"},
+        {"MsiRecordSetStringA", [](KestMsiRecord& r) { r.setRecordFormat("[1]"); }, "KestMsiRecord::setRecordFormat",
+         "Unknonw exception was trapped"},
+        {"MsiRecordSetInteger", [](KestMsiRecord& r) { r.setIntegerField(1, 1); }, "KestMsiRecord::setIntegerField",
+         "Unknonw exception was trapped"},
+        {"MsiRecordGetInteger", [](KestMsiRecord& r) { r.integerField(1); }, "KestMsiRecord::integerField",
+         "Unknown exception trapped"},
+        {"MsiRecordReadStream",
+         [](KestMsiRecord& r) {
+             std::vector<char> out;
+             r.getStreamField(1, out);
+         },
+         "KestMsiRecord::getStreamField()", "Unknown exception trapped"},
+        {"MsiRecordGetStringA", [](KestMsiRecord& r) { r.stringData(r.getHandle(), 1); }, "KestMsiRecord::stringData",
+         "Unknown exception was trapped"},
+    };
+    KestMsiRecord record(1);
+    for (const Case& c : cases) {
+        sim::beforeCall(c.function, 1, [] { throw std::runtime_error("not of the family"); });
+        const auto thrown = thrownBy([&] { c.call(record); });
+        ASSERT_TRUE(thrown) << c.context;
+        EXPECT_EQ(thrown->type, typeid(EKestException)) << c.context;
+        EXPECT_EQ(thrown->error.getErrorCode(), 0) << c.context;
+        EXPECT_EQ(thrown->contexts(), std::vector<std::string>{c.context});
+        EXPECT_EQ(thrown->comments(), std::vector<std::string>{c.text}) << c.context;
+    }
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 1u);
+}
+
+TEST_F(RecordTest, StreamsAreReadInChunksOf80BytesAndAppended)
+{
+    auto record = recordOf({sim::Null{}, sim::Stream{bytes(160)}, sim::Stream{bytes(81, 'a')}, 5});
+
+    std::vector<char> out{'x', 'y'};
+    EXPECT_TRUE(record.getStreamField(1, out));
+    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 3u) << "80, 80, then 0";
+    std::vector<char> expected{'x', 'y'};
+    const auto all = bytes(160);
+    expected.insert(expected.end(), all.begin(), all.end());
+    EXPECT_EQ(out, expected) << "appended after the bytes already there";
+
+    std::vector<char> second;
+    EXPECT_TRUE(record.getStreamField(2, second));
+    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 5u) << "80, then 1";
+    EXPECT_EQ(second, bytes(81, 'a'));
+
+    std::vector<char> untouched{'z'};
+    EXPECT_FALSE(record.getStreamField(3, untouched)) << "an integer field holds no stream";
+    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 6u);
+    EXPECT_EQ(untouched, std::vector<char>{'z'});
+}
+
+TEST_F(RecordTest, AStreamFieldIsFilledFromAFileAndAFailedReadIsRaised)
+{
+    const std::string path = sim::tempPath() + "payload.bin";
+    std::ofstream(path, std::ios::binary).write("0123456789", 10);
+    KestMsiRecord record(2);
+    record.setStreamField(1, path);
+
+    std::vector<char> out;
+    EXPECT_TRUE(record.getStreamField(1, out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), "0123456789");
+
+    const auto nullField = thrownBy([&] { record.getStreamField(2, out); });
+    ASSERT_TRUE(nullField);
+    EXPECT_EQ(nullField->type, typeid(EKestWinError));
+    EXPECT_EQ(nullField->error.getErrorCode(), static_cast<int>(ERROR_INVALID_DATA));
+    EXPECT_EQ(nullField->contexts(), std::vector<std::string>{"KestMsiRecord::getStreamField()"});
+    EXPECT_EQ(nullField->comments(), std::vector<std::string>{"Function Failed: MsiRecordReadStream()"});
+}
+
+TEST_F(RecordTest, EmptyAndLongTextsReadWhole)
+{
+    auto record = recordOf({sim::Null{}, sim::Null{}, std::string(5000, 'x')});
+
+    EXPECT_EQ(record.stringField(1), "") << "the length query answers ERROR_MORE_DATA with 0";
+    EXPECT_EQ(sim::calls("MsiRecordGetStringA"), 2u);
+    sim::failCall("MsiRecordGetStringA", 1, ERROR_SUCCESS);
+    EXPECT_EQ(record.stringField(1), "") << "the length query answers success with 0";
+
+    EXPECT_EQ(record.stringField(2), std::string(5000, 'x'));
+    EXPECT_EQ(record.recordFormat(), "");
+}
+
+TEST_F(RecordTest, AFieldThatGrowsBetweenTheTwoReadsIsRaisedExceptTheFormatWhichReadsEmpty)
+{
+    auto record = recordOf({std::string("[1]"), std::string("short")});
+    const MSIHANDLE raw = record.getHandle().getMsiHandle();
+
+    sim::beforeCall("MsiRecordGetStringA", 2, [raw] { MsiRecordSetStringA(raw, 1, "a good deal longer now"); });
+    const auto thrown = thrownBy([&] { record.stringField(1); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_MORE_DATA));
+
+    sim::beforeCall("MsiRecordGetStringA", 2, [raw] { MsiRecordSetStringA(raw, 0, "[1] and much more"); });
+    EXPECT_EQ(record.recordFormat(), "");
+    EXPECT_EQ(record.recordFormat(), "[1] and much more");
+}
+
+TEST_F(RecordTest, EqualityLooksAtTheTextOfField1Only)
+{
+    const auto integer = recordOf({std::string("[1]"), 42, std::string("other")});
+    const auto text = recordOf({sim::Null{}, std::string("42")});
+    const auto different = recordOf({std::string("[1]"), 43, std::string("other")});
+
+    EXPECT_TRUE(integer == text);
+    EXPECT_FALSE(integer != text);
+    EXPECT_FALSE(integer == different);
+    EXPECT_TRUE(integer != different);
+    EXPECT_TRUE(KestMsiRecord(0) == KestMsiRecord(2)) << "field 1 beyond the count and null both read as \"\"";
+}
+
+TEST_F(RecordTest, EmptyMeansNoDataFieldHoldsAValue)
+{
+    EXPECT_TRUE(KestMsiRecord(0).isEmpty());
+    EXPECT_TRUE(KestMsiRecord(1).isEmpty());
+    EXPECT_TRUE(recordOf({std::string("format only"), sim::Null{}}).isEmpty());
+    EXPECT_FALSE(recordOf({sim::Null{}, sim::Null{}, sim::Null{}, 0}).isEmpty());
+
+    KestMsiRecord record(2);
+    record.setStringField(1, "value");
+    EXPECT_TRUE(record.clearData());
+    EXPECT_TRUE(record.isEmpty());
+    EXPECT_EQ(record.fieldCount(), 2u);
+    EXPECT_FALSE(KestMsiRecord(KestMsiHandle()).clearData());
+}
+
+TEST_F(RecordTest, DumpListsEveryFieldAfterTheBaseLines)
+{
+    KestMsiRecord record(4);
+    record.setRecordFormat("[1]: [3]");
+    record.setIntegerField(1, 26002);
+    record.setIntegerField(3, -7);
+    record.setStringField(4, "text");
+    EXPECT_EQ(dumped(record), baseLines(record) + "RecordFormat = [1]: [3]\n"
+                                                  "FieldNumber 1 FieldValue = 26002\n"
+                                                  "FieldNumber 2 FieldValue = NULL\n"
+                                                  "FieldNumber 3 FieldValue = -7\n"
+                                                  "FieldNumber 4 FieldValue = text\n");
+
+    record.clearData();
+    EXPECT_EQ(dumped(record), baseLines(record) + "RECORD EMPTY\n");
+}
