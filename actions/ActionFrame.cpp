@@ -41,7 +41,7 @@ void reportToInstaller(MSIHANDLE session, const KestCString& text) noexcept
 UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept
 {
     try {
-        const KestMsiHandle installation(session, true);
+        KestMsiHandle installation(session, true);
         steps(installation);
         return ERROR_SUCCESS;
     } catch (const EKestException& error) {

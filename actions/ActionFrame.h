@@ -7,7 +7,7 @@
 namespace qel {
 
 // What an action does with the installation it was called for.
-using ActionSteps = void (*)(const KestMsiHandle& session);
+using ActionSteps = void (*)(KestMsiHandle& session);
 
 // Wraps the session handle as borrowed (the installer owns it), runs the steps and answers 0.
 // An exception that ends the steps early never leaves the library: it is reported to the

@@ -5,7 +5,7 @@
 
 namespace {
 
-void areWeRunningFromCD(const KestMsiHandle& session)
+void areWeRunningFromCD(KestMsiHandle& session)
 {
     KestMsiDirectory installDir(session, "INSTALLDIR");
     installDir.cacheValue();

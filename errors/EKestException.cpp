@@ -12,8 +12,8 @@ EKestException::EKestException(const KestCString& context, const KestCString& fi
 }
 
 void EKestException::init(int code, const KestCString& newMessage, const KestCString& newCaption,
-                           const KestCString& entryTypeName, const KestCString& context, const KestCString& fileName,
-                           int line, const KestCString& comment)
+                          const KestCString& entryTypeName, const KestCString& context, const KestCString& fileName,
+                          int line, const KestCString& comment)
 {
     errorCode = code;
     message = newMessage;

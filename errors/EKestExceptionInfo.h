@@ -5,8 +5,8 @@
 
 class EKestExceptionInfo {
 public:
-    EKestExceptionInfo(const KestCString& typeName, const KestCString& context, const KestCString& fileName,
-                       int line, const KestCString& comment);
+    EKestExceptionInfo(const KestCString& typeName, const KestCString& context, const KestCString& fileName, int line,
+                       const KestCString& comment);
     EKestExceptionInfo(const EKestExceptionInfo&) = default;
     EKestExceptionInfo& operator=(const EKestExceptionInfo&) = default;
     virtual ~EKestExceptionInfo() = default;

@@ -20,8 +20,8 @@ EKestMsiError::EKestMsiError(int code, const KestCString& context, const KestCSt
 
 KestCString EKestMsiError::getWinErrorMessage(int code)
 {
-    static constexpr PersistingRule rule{"EKestMsiError::getWinErrorMessage", "EKestMsiError",
-                                         none, none, checked(), "Unknown exception was trapped"};
+    static constexpr PersistingRule rule{"EKestMsiError::getWinErrorMessage", "EKestMsiError", none, none, checked(),
+                                         "Unknown exception was trapped"};
     return persist(rule, [&] {
         KestCString result;
         if (code >= firstInstallerError && code <= lastInstallerError) {

@@ -41,10 +41,19 @@ inline constexpr const char* persistingText = "Persisting exception";
 inline constexpr const char* pesistingText = "Pesisting exception";
 
 inline constexpr Handler none{};
-constexpr Handler checked(const char* text = persistingText) { return {Form::checked, text}; }
-constexpr Handler unchecked(const char* text = persistingText) { return {Form::unchecked, text}; }
+constexpr Handler checked(const char* text = persistingText)
+{
+    return {Form::checked, text};
+}
+constexpr Handler unchecked(const char* text = persistingText)
+{
+    return {Form::unchecked, text};
+}
 // Checked, and the exception ends in the method: it returns its ended value.
-constexpr Handler checkedEndsIt(const char* text = persistingText) { return {Form::endsIt, text}; }
+constexpr Handler checkedEndsIt(const char* text = persistingText)
+{
+    return {Form::endsIt, text};
+}
 
 inline constexpr const char* noCatchAll = nullptr;
 
@@ -95,6 +104,5 @@ auto persist(const PersistingRule& rule, Body&& body, std::source_location where
 {
     return persist(
         rule, std::forward<Body>(body),
-        []() -> std::invoke_result_t<Body> { throw std::logic_error("persisting rule ended an exception"); },
-        where);
+        []() -> std::invoke_result_t<Body> { throw std::logic_error("persisting rule ended an exception"); }, where);
 }

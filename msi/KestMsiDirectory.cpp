@@ -28,8 +28,8 @@ void KestMsiDirectory::cacheValue()
 
 KestCString KestMsiDirectory::cacheValue(int dirType)
 {
-    static constexpr PersistingRule rule{"KestMsiDirectory::cacheValue", fileName,
-                                         checked(pesistingText), checked(), checked(), unknownTrapped};
+    static constexpr PersistingRule rule{
+        "KestMsiDirectory::cacheValue", fileName, checked(pesistingText), checked(), checked(), unknownTrapped};
     return persist(rule, [&] {
         if (dirType != SourceDir && dirType != TargetDir) {
             throw EKestInvalidParameter(rule.context, fileName, __LINE__, "Illegal value passed for dirType");
@@ -57,8 +57,8 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
 
 void KestMsiDirectory::write()
 {
-    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName,
-                                         none, checked(pesistingText), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName,    none,
+                                         checked(pesistingText),    unchecked(), unknownTrapped};
     persist(rule, [&] {
         const UINT result = MsiSetTargetPathA(getHandle().getMsiHandle(), getName().c_str(), targetDir.c_str());
         if (result != ERROR_SUCCESS) {

@@ -13,8 +13,8 @@ std::string className(const KestMsiObject& object)
 {
     const char* const mangled = typeid(object).name();
     int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> demangled(
-        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), &std::free);
+    const std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+                                                                &std::free);
     return std::string("class ") + (status == 0 && demangled ? demangled.get() : mangled);
 }
 

@@ -18,7 +18,8 @@ KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString
 
 KestCString KestMsiProperty::read() const
 {
-    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(),
+                                         unknownTrapped};
     return persist(rule, [&] {
         const MSIHANDLE session = getHandle().getMsiHandle();
         char empty[1] = "";
@@ -27,8 +28,8 @@ KestCString KestMsiProperty::read() const
 
         KestCString value;
         const UINT result = fetchInstallerText(
-            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); },
-            length + 1, value);
+            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); }, length + 1,
+            value);
         if (result != ERROR_SUCCESS) {
             throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
                                 "Function Failed: MsiGetProperty()");
@@ -39,7 +40,8 @@ KestCString KestMsiProperty::read() const
 
 void KestMsiProperty::write(const KestCString& value) const
 {
-    static constexpr PersistingRule rule{"KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{
+        "KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownTrapped};
     persist(rule, [&] {
         const UINT result = MsiSetPropertyA(getHandle().getMsiHandle(), name.c_str(), value.c_str());
         if (result != ERROR_SUCCESS) {

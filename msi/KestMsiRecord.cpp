@@ -46,6 +46,13 @@ KestMsiRecord::KestMsiRecord(const size_type count) : KestMsiObject()
 
 KestMsiRecord::KestMsiRecord(const KestMsiHandle& record) : KestMsiObject(record, false) {}
 
+KestMsiRecord KestMsiRecord::joining(const KestMsiHandle& record)
+{
+    KestMsiRecord joined{Joining{}};
+    joined.setHandle(record);
+    return joined;
+}
+
 void KestMsiRecord::setRecordFormat(const KestCString& format)
 {
     static constexpr PersistingRule rule{

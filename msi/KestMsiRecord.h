@@ -19,6 +19,9 @@ public:
     explicit KestMsiRecord(const size_type count);
     // Takes over the raw record handle of `record` in a group of its own; nothing else may close it.
     explicit KestMsiRecord(const KestMsiHandle& record);
+    // A record that joins the handle group of `record`: one more owner of it, never closing it
+    // while the group's other members live.
+    static KestMsiRecord joining(const KestMsiHandle& record);
     KestMsiRecord(const KestMsiRecord&) = default;
     KestMsiRecord& operator=(const KestMsiRecord&) = default;
     ~KestMsiRecord() override = default;
@@ -49,4 +52,8 @@ public:
     bool isEmpty() const;
     // The text of one field of `record`, asked for length first and then fetched.
     KestCString stringData(const KestMsiHandle& record, unsigned int field) const;
+
+private:
+    struct Joining {};
+    explicit KestMsiRecord(Joining) {}
 };

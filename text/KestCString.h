@@ -16,8 +16,8 @@ int loadStringResource(HINSTANCE module, UINT id, char* buffer, int size);
 class KestCString : public std::string {
 public:
     KestCString() = default;
-    KestCString(const char* text);  // NOLINT(google-explicit-constructor): a text type
-    KestCString(const std::string& text);  // NOLINT(google-explicit-constructor)
+    KestCString(const char* text);             // NOLINT(google-explicit-constructor): a text type
+    KestCString(const std::string& text);      // NOLINT(google-explicit-constructor)
     KestCString(std::string&& text) noexcept;  // NOLINT(google-explicit-constructor)
 
     KestCString& operator=(const char* text);

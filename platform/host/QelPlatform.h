@@ -79,7 +79,10 @@ inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 inline constexpr WORD LANG_NEUTRAL = 0x00;
 inline constexpr WORD SUBLANG_DEFAULT = 0x01;
-constexpr WORD MAKELANGID(WORD primary, WORD sub) { return static_cast<WORD>((sub << 10) | primary); }
+constexpr WORD MAKELANGID(WORD primary, WORD sub)
+{
+    return static_cast<WORD>((sub << 10) | primary);
+}
 
 // MessageBoxA.
 inline constexpr UINT MB_OK = 0x00000000;
@@ -173,8 +176,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);
 BOOL WINAPI FindClose(HANDLE findFile);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
-                            DWORD size, va_list* arguments);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                            va_list* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL memory);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 

@@ -78,14 +78,6 @@ TEST_F(RunningFromCdTest, AnEndedActionTellsTheInstallerLogWhatHappened)
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
 }
 
-TEST(PromptForOriginalDiskTest, ReturnsZeroAndLeavesTheSessionOpen)
-{
-    sim::reset();
-    const MSIHANDLE session = sim::openSession();
-    EXPECT_EQ(qelPromptForOriginalDisk(session), 0u);
-    EXPECT_TRUE(sim::handleInfo(session)->open);
-}
-
 TEST(DllMainTest, AnswersTrueForEveryReason)
 {
     for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {

@@ -1,5 +1,5 @@
-#include "SimTest.h"
 #include "errors/EKestException.h"
+#include "SimTest.h"
 #include "errors/EKestInvalidParameter.h"
 #include "errors/EKestWinError.h"
 
@@ -67,7 +67,8 @@ TEST_F(ExceptionTest, SettersReplaceAndSetHistoryNeverEmptiesTheHistory)
     EXPECT_EQ(error.getMessage(), "message");
     EXPECT_EQ(error.getCaption(), "caption");
 
-    const EKestHistory replacement{{"EKestException", "A::a", "A", 1, "one"}, {"EKestException", "B::b", "B", 2, "two"}};
+    const EKestHistory replacement{{"EKestException", "A::a", "A", 1, "one"},
+                                   {"EKestException", "B::b", "B", 2, "two"}};
     error.setHistory(replacement);
     ASSERT_EQ(error.getHistory().size(), 2u);
     EXPECT_EQ(error.getFirstHistoryEntry().getContext(), "A::a");

@@ -1,6 +1,6 @@
+#include "errors/EKestWinError.h"
 #include "SimTest.h"
 #include "errors/EKestMsiError.h"
-#include "errors/EKestWinError.h"
 
 using WinErrorTest = SimTest;
 

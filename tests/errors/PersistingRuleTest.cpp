@@ -1,7 +1,7 @@
+#include "errors/PersistingRule.h"
 #include "SimTest.h"
 #include "Thrown.h"
 #include "errors/EKestMsiError.h"
-#include "errors/PersistingRule.h"
 
 #include <new>
 
@@ -92,8 +92,8 @@ TEST_F(PersistingRuleTest, EntriesFollowTheOrderInWhichMethodsAreLeft)
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->type, typeid(EKestException)) << "M passed it on as an EKestException; L keeps that class";
     EXPECT_EQ(thrown->contexts(), (std::vector<std::string>{"Chain::n", "Chain::m", "Chain::l"}));
-    EXPECT_EQ(thrown->comments(),
-              (std::vector<std::string>{"Function Failed: DeleteFile()", "Pesisting exception", "Persisting exception"}));
+    EXPECT_EQ(thrown->comments(), (std::vector<std::string>{"Function Failed: DeleteFile()", "Pesisting exception",
+                                                            "Persisting exception"}));
     EXPECT_EQ(thrown->error.getErrorCode(), 5);
 }
 
@@ -106,9 +106,8 @@ TEST_F(PersistingRuleTest, CheckedFormLooksAtTheFirstEntryEvenWhenTheMethodIsRee
 
 TEST_F(PersistingRuleTest, AContextDifferingOnlyInLetterCaseIsAnotherMethod)
 {
-    const auto thrown = thrownBy([] {
-        runUnder(checkedRule, [] { throw EKestException("sample::CHECKED", "Sample", 1, "raised"); });
-    });
+    const auto thrown =
+        thrownBy([] { runUnder(checkedRule, [] { throw EKestException("sample::CHECKED", "Sample", 1, "raised"); }); });
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->contexts(), (std::vector<std::string>{"sample::CHECKED", "Sample::checked"}));
 }
@@ -156,9 +155,8 @@ TEST_F(PersistingRuleTest, WithoutACatchAllForeignExceptionsPassUnchanged)
 
 TEST_F(PersistingRuleTest, AFamilyExceptionNoTypedHandlerTakesGoesToTheCatchAll)
 {
-    const auto thrown = thrownBy([] {
-        runUnder(winOnlyRule, [] { throw EKestInvalidParameter("Owner::call", "Owner", 1, "bad value"); });
-    });
+    const auto thrown = thrownBy(
+        [] { runUnder(winOnlyRule, [] { throw EKestInvalidParameter("Owner::call", "Owner", 1, "bad value"); }); });
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->type, typeid(EKestException));
     EXPECT_EQ(thrown->comments(), (std::vector<std::string>{"Unknown exception trapped"}));
@@ -170,9 +168,12 @@ TEST_F(PersistingRuleTest, AnEndingHandlerRecordsAsTheCheckedFormAndLetsTheMetho
         endingRule, []() -> int { throw EKestException("Owner::call", "Owner", 1, "raised"); }, [] { return -1; });
     EXPECT_EQ(fromCallee, -1);
 
-    const int normal = persist(endingRule, [] { return 7; }, [] { return -1; });
+    const int normal = persist(
+        endingRule, [] { return 7; }, [] { return -1; });
     EXPECT_EQ(normal, 7);
 
-    EXPECT_THROW(persist(endingRule, []() -> int { throw 42; }, [] { return -1; }), EKestException)
+    EXPECT_THROW(persist(
+                     endingRule, []() -> int { throw 42; }, [] { return -1; }),
+                 EKestException)
         << "only exceptions of the family end there";
 }

@@ -1,6 +1,6 @@
+#include "msi/KestMsiDirectory.h"
 #include "SimTest.h"
 #include "Thrown.h"
-#include "msi/KestMsiDirectory.h"
 
 #include <sstream>
 
@@ -37,8 +37,8 @@ TEST_F(DirectoryTest, CacheValueLoadsTheTargetPathFirstThenTheSourcePath)
 
     EXPECT_EQ(installDir.getTargetDir(), "C:\\Program Files\\Demo\\");
     EXPECT_EQ(installDir.getSourceDir(), "D:\\");
-    EXPECT_EQ(installerCalls(), (std::vector<std::string>{"MsiGetTargetPathA", "MsiGetTargetPathA",
-                                                          "MsiGetSourcePathA", "MsiGetSourcePathA"}));
+    EXPECT_EQ(installerCalls(), (std::vector<std::string>{"MsiGetTargetPathA", "MsiGetTargetPathA", "MsiGetSourcePathA",
+                                                          "MsiGetSourcePathA"}));
 }
 
 TEST_F(DirectoryTest, AFailedTargetQueryLeavesBothPathsAndNeverAsksForTheSource)
@@ -147,7 +147,8 @@ TEST_F(DirectoryTest, DumpShowsTheSourcePathBeforeTheTargetPath)
     std::ostringstream loaded;
     installDir.dump(loaded);
     EXPECT_EQ(loaded.str().rfind("ObjectType    = class KestMsiDirectory\n", 0), 0u);
-    EXPECT_NE(loaded.str().find("\nPropertyName = INSTALLDIR\nSourceDir = D:\\\nTargetDir = C:\\Program Files\\Demo\\\n"),
-              std::string::npos)
+    EXPECT_NE(
+        loaded.str().find("\nPropertyName = INSTALLDIR\nSourceDir = D:\\\nTargetDir = C:\\Program Files\\Demo\\\n"),
+        std::string::npos)
         << loaded.str();
 }

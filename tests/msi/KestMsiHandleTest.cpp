@@ -1,5 +1,5 @@
-#include "SimTest.h"
 #include "msi/KestMsiHandle.h"
+#include "SimTest.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
+#include "msi/KestMsiObject.h"
 #include "SimTest.h"
 #include "msi/KestMsiDirectory.h"
-#include "msi/KestMsiObject.h"
 
 #include <sstream>
 #include <string>

@@ -51,9 +51,9 @@ TEST_F(PropertyTest, BoolValueFollowsTheNumberThatStartsTheText)
         bool value;
     };
     for (const Case c : {Case{"1", true}, Case{"-1", true}, Case{"12abc", true}, Case{"  7", true}, Case{"+3", true},
-                         Case{"\t\n 9", true}, Case{"0", false}, Case{"-0", false}, Case{"abc", false},
-                         Case{"", false}, Case{"true", false}, Case{"+-1", false}, Case{"0x10", false},
-                         Case{"4294967296", false}, Case{"4294967297", true}}) {
+                         Case{"\t\n 9", true}, Case{"0", false}, Case{"-0", false}, Case{"abc", false}, Case{"", false},
+                         Case{"true", false}, Case{"+-1", false}, Case{"0x10", false}, Case{"4294967296", false},
+                         Case{"4294967297", true}}) {
         sim::setProperty(session, "FLAG", c.text);
         auto flag = property("FLAG");
         flag.setValue(!c.value);
@@ -130,8 +130,12 @@ TEST_F(PropertyTest, DumpOfABoolPropertyIsFiveLines)
     std::ostringstream address;
     address << static_cast<const void*>(&flag);
     EXPECT_EQ(out.str(), "ObjectType    = class KestMsiBoolProperty\n"
-                         "ObjectAddress = " + address.str() + "\n"
-                         "ObjectHandle  = " + std::to_string(session) + "\n"
-                         "PropertyName = PROMPT_FOR_CD1\n"
-                         "PropertyValue = true\n");
+                         "ObjectAddress = " +
+                             address.str() +
+                             "\n"
+                             "ObjectHandle  = " +
+                             std::to_string(session) +
+                             "\n"
+                             "PropertyName = PROMPT_FOR_CD1\n"
+                             "PropertyValue = true\n");
 }
