@@ -16,6 +16,7 @@
 //     static constexpr PersistingRule rule{"KestMsiProperty::read", "KestMsiProperty",
 //                                          none, checked(), unchecked(), "Unknown exception was trapped"};
 //     return persist(rule, [&] { ... });
+// A row longer than the column limit stays on its line between "clang-format off" and "on".
 #pragma once
 
 #include "errors/EKestException.h"

@@ -113,12 +113,10 @@ void KestMessageProcessor::initialize(std::ostream& stream)
 
 bool KestMessageProcessor::uninitialize()
 {
-    static constexpr PersistingRule rule{"KestMessageProcessor::uninitialize",
-                                         fileName,
-                                         none,
-                                         checked(pesistingText),
-                                         unchecked(pesistingText),
-                                         unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const KestCString directory = temporaryDirectory(rule.context);
         // The directory ends in a separator already; the doubled one is taken as one.
@@ -135,12 +133,10 @@ bool KestMessageProcessor::uninitialize()
 
 int KestMessageProcessor::messageBox(HWND owner, UINT type, const EKestException& error)
 {
-    static constexpr PersistingRule rule{"KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ",
-                                         fileName,
-                                         none,
-                                         none,
-                                         unchecked(),
-                                         unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{
+        "KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format on
     return persist(rule, [&] {
         logMessage(error);
         const KestCString caption = error.getCaption();
@@ -161,13 +157,10 @@ int KestMessageProcessor::messageBox(HWND owner, const KestCString& caption, UIN
 int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format,
                                       va_list arguments)
 {
+    // clang-format off
     static constexpr PersistingRule rule{
-        "KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...",
-        fileName,
-        none,
-        unchecked(),
-        unchecked(),
-        unknownTrapped};
+        "KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...", fileName, none, unchecked(), unchecked(), unknownTrapped};
+    // clang-format on
     return persist(rule, [&] {
         KestCString text;
         text.formatV(format, arguments);

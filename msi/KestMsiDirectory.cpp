@@ -57,8 +57,10 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
 
 void KestMsiDirectory::write()
 {
-    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName,    none,
-                                         checked(pesistingText),    unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{
+        "KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiSetTargetPathA(getHandle().getMsiHandle(), getName().c_str(), targetDir.c_str());
         if (result != ERROR_SUCCESS) {

@@ -18,8 +18,10 @@ KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString
 
 KestCString KestMsiProperty::read() const
 {
-    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(),
-                                         unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{
+        "KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const MSIHANDLE session = getHandle().getMsiHandle();
         char empty[1] = "";

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Runs every test of the project: installs what is missing, builds the DLL and the host build
-# (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the DLL's export and import
+# Runs every test of the project: installs what is missing, checks the formatting, builds the DLL
+# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the DLL's export and import
 # tables, runs the unit tests on both host builds and the installations under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 bash scripts/setup.sh
+
+echo "== format: the sources against .clang-format"
+git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 
 for preset in windows host host-asan; do
     echo "== build: $preset"
