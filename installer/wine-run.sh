@@ -2,22 +2,26 @@
 # Installs the demo package with QelCustInst.dll under Wine's own Windows Installer, from drives of
 # several types, and checks what the custom actions did by reading the installer's verbose logs.
 #
-#   wine-run.sh [--prompt] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
+#   wine-run.sh [--prompt] [--failure] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
 #
 #   --prompt   also require the line "Info 26002.<Error-table text>" from qelPromptForOriginalDisk
+#   --failure  also install a package without INSTALLDIR: the action must fail the installation
+#              and leave its exception report in the log
 #   --drives   the drives to install from (default: all four)
 #
 # WORKDIR holds the package, a Wine prefix of its own (created once with `wineboot -i`, reused
 # afterwards), the folders linked as drives and the logs. Exits non-zero when any check fails.
 set -euo pipefail
 
-usage() { sed -n '5,8p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+usage() { sed -n '5,10p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
 
 check_prompt=0
+check_failure=0
 drives="fixed,cdrom,floppy,network"
 while (($#)); do
     case "$1" in
         --prompt) check_prompt=1; shift ;;
+        --failure) check_failure=1; shift ;;
         --drives) drives="${2:?}"; shift 2 ;;
         -h | --help) usage ;;
         -*) usage ;;
@@ -171,6 +175,50 @@ for d in ${drives//,/ }; do
         summary+=("ok   $line")
     fi
 done
+
+# --- A package whose INSTALLDIR is called something else: the action cannot read its paths. ---
+if ((check_failure)); then
+    t=$(now)
+    broken="$work/broken"
+    rm -rf "$broken"
+    mkdir -p "$broken"
+    cp "$pkg/readme.txt" "$pkg/QelCustInst.dll" "$broken/"
+    sed 's/"INSTALLDIR"/"APPDIR"/' "$here/QelDemo.wxs" >"$broken/QelBroken.wxs"
+    (cd "$broken" && wixl -o QelBroken.msi QelBroken.wxs)
+    folder="$WINEPREFIX/drive_c/qelbroken"
+    mkdir -p "$folder"
+    cp "$broken/QelBroken.msi" "$folder/"
+    log="$work/logs/install-broken.log"
+    text="$log.txt"
+    rm -f "$log" "$text"
+    problems=()
+    installed=0
+    timeout 180 wine msiexec /i 'C:\qelbroken\QelBroken.msi' /qn /l*v "$log" || installed=$?
+    ((installed != 0)) || problems+=("the installation succeeded without INSTALLDIR")
+    if [[ -f "$log" ]]; then
+        tr -d '\0\r' <"$log" >"$text"
+        # The report the action leaves in the log: the error, then its history.
+        for expected in "qelAreWeRunningFromCD: Error: 267. Program Exception. " "HISTORY:" \
+            "	T: KestMsiDirectory::cacheValue, F: KestMsiDirectory, L: " \
+            ", C: Function Failed: MsiGetTargetPath()"; do
+            grep -qF -- "$expected" "$text" || problems+=("no \"$expected\" in the log")
+        done
+        ! grep -q '^Property(S): PROMPT_FOR_CD1 = ' "$text" || problems+=("PROMPT_FOR_CD1 was set")
+    else
+        problems+=("no log written")
+    fi
+    line="$(printf '%-8s %-22s fails with its report in the log  %s' \
+        "broken" 'C:\qelbroken\QelBroken.msi' "$(since "$t")")"
+    if ((${#problems[@]})); then
+        failures=$((failures + 1))
+        summary+=("FAIL $line")
+        echo "wine-run: package without INSTALLDIR:"
+        printf '  - %s\n' "${problems[@]}"
+        [[ -f "$text" ]] && excerpt "$text"
+    else
+        summary+=("ok   $line")
+    fi
+fi
 
 # Let the server save the prefix and leave before we return (a hung msiexec would keep it up).
 timeout 60 wineserver -w || echo "wine-run: the prefix's wineserver is still running"

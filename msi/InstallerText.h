@@ -1,6 +1,5 @@
-// The second half of the installer's two-call protocol for texts of variable length (property
-// values, paths, record fields): the caller has learnt the length with an empty buffer and now
-// fetches the text with a buffer of `capacity` characters.
+// The installer's two-call protocol for texts of variable length (property values, paths, record
+// fields): ask with an empty buffer to learn the length, then fetch with a buffer a little larger.
 #pragma once
 
 #include "QelPlatform.h"
@@ -22,4 +21,15 @@ UINT fetchInstallerText(Query&& query, DWORD capacity, KestCString& text)
         text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
     }
     return result;
+}
+
+// Both calls: learns the length with an empty buffer (that call's answer is not looked at), then
+// fetches with a buffer of length + `extra` characters. Returns the second call's result.
+template <class Query>
+UINT queryInstallerText(Query&& query, DWORD extra, KestCString& text)
+{
+    char empty[1] = "";
+    DWORD length = 0;
+    query(empty, &length);
+    return fetchInstallerText(query, length + extra, text);
 }

@@ -39,14 +39,9 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
         const MSIHANDLE session = getHandle().getMsiHandle();
         const KestCString directory = getName();
 
-        char empty[1] = "";
-        DWORD length = 0;
-        query(session, directory.c_str(), empty, &length);  // learns the length
-
         KestCString path;
-        const UINT result = fetchInstallerText(
-            [&](char* buffer, DWORD* size) { return query(session, directory.c_str(), buffer, size); }, length + 1,
-            path);
+        const UINT result = queryInstallerText(
+            [&](char* buffer, DWORD* size) { return query(session, directory.c_str(), buffer, size); }, 1, path);
         if (result != ERROR_SUCCESS) {
             throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
                                 target ? "Function Failed: MsiGetTargetPath()" : "Function Failed: MsiGetSourcePath()");

@@ -24,14 +24,9 @@ KestCString KestMsiProperty::read() const
     // clang-format on
     return persist(rule, [&] {
         const MSIHANDLE session = getHandle().getMsiHandle();
-        char empty[1] = "";
-        DWORD length = 0;
-        MsiGetPropertyA(session, name.c_str(), empty, &length);  // learns the length
-
         KestCString value;
-        const UINT result = fetchInstallerText(
-            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); }, length + 1,
-            value);
+        const UINT result = queryInstallerText(
+            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); }, 1, value);
         if (result != ERROR_SUCCESS) {
             throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
                                 "Function Failed: MsiGetProperty()");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of the project: installs what is missing, checks the formatting, builds the DLL
-# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the DLL's export and import
-# tables, runs the unit tests on both host builds and the installations under Wine.
+# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the
+# DLL's export and import tables, runs the unit tests on both host builds and the installations
+# under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -21,8 +21,9 @@ TEST_F(RunningFromCdTest, OnlyACdRomDriveSetsThePropertyToOne)
         UINT driveType;
         const char* expected;
     };
-    for (const Case c : {Case{DRIVE_CDROM, "1"}, Case{DRIVE_FIXED, "0"}, Case{DRIVE_REMOVABLE, "0"},
-                         Case{DRIVE_REMOTE, "0"}, Case{DRIVE_RAMDISK, "0"}, Case{DRIVE_UNKNOWN, "0"}}) {
+    for (const Case c :
+         {Case{DRIVE_CDROM, "1"}, Case{DRIVE_FIXED, "0"}, Case{DRIVE_REMOVABLE, "0"}, Case{DRIVE_REMOTE, "0"},
+          Case{DRIVE_RAMDISK, "0"}, Case{DRIVE_NO_ROOT_DIR, "0"}, Case{DRIVE_UNKNOWN, "0"}}) {
         sim::setDrive("D:\\", c.driveType);
         sim::setProperty(session, "PROMPT_FOR_CD1", "untouched");
 
