@@ -1,24 +1,24 @@
 #include "actions/ActionFrame.h"
 
 #include "errors/EKestException.h"
+#include "messages/KestMessageProcessor.h"
 #include "text/KestCString.h"
+
+#include <sstream>
 
 namespace qel {
 namespace {
 
-// The exception as the library's logs write it: code, caption, message and every history entry.
+// The exception as the library's logs write it (code, caption, message and every history entry),
+// after the action's name.
 KestCString describe(const char* actionName, const EKestException& error)
 {
-    KestCString text;
-    text.format("%s: Error: %d. %s. %s.\nHISTORY:\n", actionName, error.getErrorCode(), error.getCaption().c_str(),
-                error.getMessage().c_str());
-    for (const EKestExceptionInfo& entry : error.getHistory()) {
-        KestCString line;
-        line.format("\tT: %s, F: %s, L: %d, C: %s\n", entry.getContext().c_str(), entry.getFileName().c_str(),
-                    entry.getLine(), entry.getComment().c_str());
-        text += line;
-    }
-    return text;
+    std::ostringstream report;
+    KestMessageProcessor processor;
+    processor.initialize(report);
+    processor.logMessage("%s: ", actionName);
+    processor.logMessage(error);
+    return report.str();
 }
 
 // Hands `text` to the installer's log. The text travels as field 1 under the template "[1]", so

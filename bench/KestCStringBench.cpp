@@ -3,23 +3,16 @@
 // the baseline's time and the ratio subject / baseline. Nothing here asserts on time.
 #include "text/KestCString.h"
 
+#include "Paired.h"
 #include "Simulation.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The model keeps a journal of every platform call; keep it from growing without bound. Only
 // the times taken by hand count, so this stays out of the results.
@@ -42,22 +35,6 @@ KestCString mixedText(std::size_t bytes)
     text.resize(bytes);
     return KestCString(text);
 }
-
-// Totals of one paired benchmark, turned into counters at the end.
-struct Pair {
-    double subject = 0;
-    double baseline = 0;
-
-    void report(benchmark::State& state, const char* baselineName) const
-    {
-        const double iterations = static_cast<double>(state.iterations());
-        if (iterations == 0 || baseline <= 0) {
-            return;
-        }
-        state.counters[std::string(baselineName) + "_ns"] = benchmark::Counter(baseline / iterations * 1e9);
-        state.counters["ratio"] = benchmark::Counter(subject / baseline);
-    }
-};
 
 // getLength of a long text under code page 932 (every byte asks IsDBCSLeadByte and pairs are
 // skipped) against the same text under code page 1252.
