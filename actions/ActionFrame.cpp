@@ -22,9 +22,9 @@ KestCString describe(const char* actionName, const EKestException& error)
 }
 
 // Hands `text` to the installer's log. The text travels as field 1 under the template "[1]", so
-// brackets in it are never taken for installer formatting. Failures here are ignored: there is
-// nothing left to tell them to.
-void reportToInstaller(MSIHANDLE session, const KestCString& text) noexcept
+// brackets in it are never taken for installer formatting. The caller ignores its failures: there
+// is nothing left to tell them to.
+void reportToInstaller(MSIHANDLE session, const KestCString& text)
 {
     const KestMsiHandle record(MsiCreateRecord(1), false);
     if (record.getMsiHandle() == 0) {

@@ -20,8 +20,9 @@ EKestMsiError::EKestMsiError(int code, const KestCString& context, const KestCSt
 
 KestCString EKestMsiError::getWinErrorMessage(int code)
 {
-    static constexpr PersistingRule rule{"EKestMsiError::getWinErrorMessage", "EKestMsiError", none, none, checked(),
-                                         "Unknown exception was trapped"};
+    // clang-format off
+    static constexpr PersistingRule rule{"EKestMsiError::getWinErrorMessage", "EKestMsiError", none, none, checked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         KestCString result;
         if (code >= firstInstallerError && code <= lastInstallerError) {

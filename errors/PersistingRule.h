@@ -12,11 +12,9 @@
 // carrying the catch-all text; without a catch-all it passes unchanged. The line recorded is that
 // of the persist() call in the method.
 //
-// A method reads:
-//     static constexpr PersistingRule rule{"KestMsiProperty::read", "KestMsiProperty",
-//                                          none, checked(), unchecked(), "Unknown exception was trapped"};
+// A method reads (its row stays on one line, so clang-format is kept off it):
+//     static constexpr PersistingRule rule{"Owner::read", fileName, none, checked(), unchecked(), noCatchAll};
 //     return persist(rule, [&] { ... });
-// A row longer than the column limit stays on its line between "clang-format off" and "on".
 #pragma once
 
 #include "errors/EKestException.h"
@@ -56,6 +54,10 @@ constexpr Handler checkedEndsIt(const char* text = persistingText)
     return {Form::endsIt, text};
 }
 
+// The catch-all texts, each named after its wording: logs and their readers know all three.
+inline constexpr const char* unknownExceptionWasTrapped = "Unknown exception was trapped";
+inline constexpr const char* unknonwExceptionWasTrapped = "Unknonw exception was trapped";
+inline constexpr const char* unknownExceptionTrapped = "Unknown exception trapped";
 inline constexpr const char* noCatchAll = nullptr;
 
 }  // namespace persisting

@@ -10,16 +10,9 @@ using namespace persisting;
 
 namespace {
 constexpr const char* fileName = "KestMessageProcessor";
-constexpr const char* unknownTrapped = "Unknown exception was trapped";
 
 // The first size asked of GetTempPathA; a longer path is fetched with the size it reports.
 constexpr DWORD tempPathSize = 2048;
-
-// Ends the variable argument list when the variadic member is left, also by an exception.
-struct ArgumentsEnd {
-    va_list& arguments;
-    ~ArgumentsEnd() { va_end(arguments); }
-};
 
 // The temporary directory, ending in its separator. A failure is raised in `context`.
 KestCString temporaryDirectory(const char* context)
@@ -61,8 +54,9 @@ void KestMessageProcessor::releaseOwnedStream() noexcept
 
 void KestMessageProcessor::initialize(const KestCString& name)
 {
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const KestCString directory = temporaryDirectory(rule.context);
         const KestCString persistencePath = directory + getPersistanceFileName(name);
@@ -114,8 +108,7 @@ void KestMessageProcessor::initialize(std::ostream& stream)
 bool KestMessageProcessor::uninitialize()
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
         const KestCString directory = temporaryDirectory(rule.context);
@@ -134,8 +127,7 @@ bool KestMessageProcessor::uninitialize()
 int KestMessageProcessor::messageBox(HWND owner, UINT type, const EKestException& error)
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ", fileName, none, none, unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
         logMessage(error);
@@ -150,16 +142,22 @@ int KestMessageProcessor::messageBox(HWND owner, const KestCString& caption, UIN
 {
     va_list arguments;
     va_start(arguments, format);
-    const ArgumentsEnd end{arguments};
-    return messageBoxV(owner, caption, type, format, arguments);
+    int result = 0;
+    try {
+        result = messageBoxV(owner, caption, type, format, arguments);
+    } catch (...) {
+        va_end(arguments);  // in this very function, as va_start
+        throw;
+    }
+    va_end(arguments);
+    return result;
 }
 
 int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format,
                                       va_list arguments)
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...", fileName, none, unchecked(), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...", fileName, none, unchecked(), unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
         KestCString text;
@@ -172,8 +170,9 @@ int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UI
 
 bool KestMessageProcessor::logMessage(const EKestException& error)
 {
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::logMessage(const EKestException&)", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::logMessage(const EKestException&)", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -193,14 +192,22 @@ bool KestMessageProcessor::logMessage(LPCSTR format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    const ArgumentsEnd end{arguments};
-    return logMessageV(format, arguments);
+    bool result = false;
+    try {
+        result = logMessageV(format, arguments);
+    } catch (...) {
+        va_end(arguments);  // in this very function, as va_start
+        throw;
+    }
+    va_end(arguments);
+    return result;
 }
 
 bool KestMessageProcessor::logMessageV(LPCSTR format, va_list arguments)
 {
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::logMessage(LPCSTR, ...", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::logMessage(LPCSTR, ...", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -226,14 +233,22 @@ bool KestMessageProcessor::writeLog(LPCSTR format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    const ArgumentsEnd end{arguments};
-    return writeLogV(format, arguments);
+    bool result = false;
+    try {
+        result = writeLogV(format, arguments);
+    } catch (...) {
+        va_end(arguments);  // in this very function, as va_start
+        throw;
+    }
+    va_end(arguments);
+    return result;
 }
 
 bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
 {
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -248,8 +263,9 @@ bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
 
 KestCString KestMessageProcessor::getPersistanceFileName(const KestCString& name)
 {
-    static constexpr PersistingRule rule{
-        "KestMessageProcessor::getPersistanceFileName", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::getPersistanceFileName", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const KestCString stem = name.left(name.find(".", -1));
         KestCString persistenceName;

@@ -30,8 +30,7 @@ int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSA
 int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, const KestMsiRecord& record)
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const KestMsiRecord&)", fileName, none, none, checked(), noCatchAll};
+    static constexpr PersistingRule rule{"KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const KestMsiRecord&)", fileName, none, none, checked(), noCatchAll};
     // clang-format on
     return persist(rule, [&] {
         const int result = MsiProcessMessage(installation.getMsiHandle(), type, record.getHandle().getMsiHandle());
@@ -45,8 +44,7 @@ int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSA
 int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, unsigned int messageNumber)
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const unsigned int", fileName, none, none, checkedEndsIt(), "Unknown exception was trapped"};
+    static constexpr PersistingRule rule{"KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const unsigned int", fileName, none, none, checkedEndsIt(), unknownExceptionWasTrapped};
     // clang-format on
     return persist(
         rule,

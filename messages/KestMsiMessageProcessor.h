@@ -19,8 +19,8 @@ public:
     // Sends the record as it is. A refused message is raised as an EKestException.
     virtual int dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, const KestMsiRecord& record);
     // Sends a one-field record holding the message number, for the installer to format from the
-    // package's Error table. Raises nothing of the library's: a refused message, or a record that
-    // could not be built, answers -1.
+    // package's Error table. A refused message, or a record that could not be built, answers -1;
+    // only an exception from outside the library's family leaves, as an EKestException.
     virtual int dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, unsigned int messageNumber);
 
 private:

@@ -9,7 +9,6 @@ using namespace persisting;
 
 namespace {
 constexpr const char* fileName = "KestMsiDirectory";
-constexpr const char* unknownTrapped = "Unknown exception was trapped";
 
 using PathQuery = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
 }  // namespace
@@ -28,8 +27,9 @@ void KestMsiDirectory::cacheValue()
 
 KestCString KestMsiDirectory::cacheValue(int dirType)
 {
-    static constexpr PersistingRule rule{
-        "KestMsiDirectory::cacheValue", fileName, checked(pesistingText), checked(), checked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiDirectory::cacheValue", fileName, checked(pesistingText), checked(), checked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         if (dirType != SourceDir && dirType != TargetDir) {
             throw EKestInvalidParameter(rule.context, fileName, __LINE__, "Illegal value passed for dirType");
@@ -53,8 +53,7 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
 void KestMsiDirectory::write()
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     persist(rule, [&] {
         const UINT result = MsiSetTargetPathA(getHandle().getMsiHandle(), getName().c_str(), targetDir.c_str());

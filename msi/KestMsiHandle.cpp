@@ -3,8 +3,17 @@
 KestMsiHandle::KestMsiHandle() : KestMsiHandle(0, false) {}
 
 KestMsiHandle::KestMsiHandle(MSIHANDLE handle, bool borrowed)
-    : msiHandle(handle), handleCount(new int(1)), borrowed(borrowed)
+    : msiHandle(handle), handleCount(nullptr), borrowed(borrowed)
 {
+    try {
+        handleCount = new int(1);
+    } catch (...) {
+        // The handle was handed over to a group that never came to be: nobody else will close it.
+        if (!borrowed) {
+            MsiCloseHandle(handle);
+        }
+        throw;
+    }
 }
 
 KestMsiHandle::KestMsiHandle(const KestMsiHandle& other)

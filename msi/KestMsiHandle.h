@@ -9,7 +9,8 @@ class KestMsiHandle {
 public:
     // No handle: 0, a new counter at 1, not borrowed.
     KestMsiHandle();
-    // Starts a new group over `handle`.
+    // Starts a new group over `handle`. Should that fail (no memory for the counter), a handle that
+    // is not borrowed is closed before the failure goes on: it was handed over.
     KestMsiHandle(MSIHANDLE handle, bool borrowed);
     KestMsiHandle(const KestMsiHandle& other);
     KestMsiHandle& operator=(const KestMsiHandle& other);

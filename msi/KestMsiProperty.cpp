@@ -8,7 +8,6 @@ using namespace persisting;
 
 namespace {
 constexpr const char* fileName = "KestMsiProperty";
-constexpr const char* unknownTrapped = "Unknown exception was trapped";
 }  // namespace
 
 KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString& name)
@@ -19,8 +18,7 @@ KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString
 KestCString KestMsiProperty::read() const
 {
     // clang-format off
-    static constexpr PersistingRule rule{
-        "KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownTrapped};
+    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
         const MSIHANDLE session = getHandle().getMsiHandle();
@@ -37,8 +35,9 @@ KestCString KestMsiProperty::read() const
 
 void KestMsiProperty::write(const KestCString& value) const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiSetPropertyA(getHandle().getMsiHandle(), name.c_str(), value.c_str());
         if (result != ERROR_SUCCESS) {

@@ -13,9 +13,6 @@ using namespace persisting;
 
 namespace {
 constexpr const char* fileName = "KestMsiRecord";
-constexpr const char* unknownWasTrapped = "Unknown exception was trapped";
-constexpr const char* unknonwWasTrapped = "Unknonw exception was trapped";
-constexpr const char* unknownTrapped = "Unknown exception trapped";
 
 // What MsiRecordGetInteger answers for a field without an integer.
 constexpr int nullInteger = static_cast<int>(0x80000000u);
@@ -25,8 +22,9 @@ constexpr UINT badFieldCount = static_cast<UINT>(-1);
 
 KestMsiRecord::KestMsiRecord(const size_type count) : KestMsiObject()
 {
-    static constexpr PersistingRule rule{
-        "KestMsiREcord::KestMsiRecord(const size_type)", fileName, none, checked(), unchecked(), unknownWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiREcord::KestMsiRecord(const size_type)", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const MSIHANDLE record = MsiCreateRecord(count);
         if (record == 0) {
@@ -34,13 +32,7 @@ KestMsiRecord::KestMsiRecord(const size_type count) : KestMsiObject()
             throw EKestMsiError(static_cast<int>(lastError), rule.context, fileName, __LINE__,
                                 "Function Failed: MsiCreateRecord()");
         }
-        try {
-            getHandle() = KestMsiHandle(record, false);
-        } catch (...) {
-            // No group took the new record: it would stay open with nobody to close it.
-            MsiCloseHandle(record);
-            throw;
-        }
+        getHandle() = KestMsiHandle(record, false);
     });
 }
 
@@ -55,8 +47,9 @@ KestMsiRecord KestMsiRecord::joining(const KestMsiHandle& record)
 
 void KestMsiRecord::setRecordFormat(const KestCString& format)
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::setRecordFormat", fileName, none, checked(), unchecked(), unknonwWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::setRecordFormat", fileName, none, checked(), unchecked(), unknonwExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), 0, format.c_str());
         if (result != ERROR_SUCCESS) {
@@ -68,8 +61,9 @@ void KestMsiRecord::setRecordFormat(const KestCString& format)
 
 void KestMsiRecord::setStringField(unsigned int field, const KestCString& value)
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::setStringField", fileName, none, checked(), checked(), unknonwWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::setStringField", fileName, none, checked(), checked(), unknonwExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), field, value.c_str());
         if (result != ERROR_SUCCESS) {
@@ -81,8 +75,9 @@ void KestMsiRecord::setStringField(unsigned int field, const KestCString& value)
 
 void KestMsiRecord::setIntegerField(unsigned int field, int value)
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::setIntegerField", fileName, none, none, checked(), unknonwWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::setIntegerField", fileName, none, none, checked(), unknonwExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiRecordSetInteger(getHandle().getMsiHandle(), field, value);
         if (result != ERROR_SUCCESS) {
@@ -94,8 +89,9 @@ void KestMsiRecord::setIntegerField(unsigned int field, int value)
 
 void KestMsiRecord::setStreamField(unsigned int field, const KestCString& filePath)
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::setStreamField()", fileName, none, none, checked(), unknonwWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::setStreamField()", fileName, none, none, checked(), unknonwExceptionWasTrapped};
+    // clang-format on
     persist(rule, [&] {
         const UINT result = MsiRecordSetStreamA(getHandle().getMsiHandle(), field, filePath.c_str());
         if (result != ERROR_SUCCESS) {
@@ -107,22 +103,25 @@ void KestMsiRecord::setStreamField(unsigned int field, const KestCString& filePa
 
 KestCString KestMsiRecord::recordFormat() const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::recordFormat", fileName, none, none, unchecked(), unknonwWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::recordFormat", fileName, none, none, unchecked(), unknonwExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] { return stringData(getHandle(), 0); });
 }
 
 KestCString KestMsiRecord::stringField(unsigned int field) const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::stringField", fileName, none, none, unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::stringField", fileName, none, none, unchecked(), unknownExceptionTrapped};
+    // clang-format on
     return persist(rule, [&] { return stringData(getHandle(), field); });
 }
 
 int KestMsiRecord::integerField(unsigned int field) const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::integerField", fileName, none, checked(), unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::integerField", fileName, none, checked(), unchecked(), unknownExceptionTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const int value = MsiRecordGetInteger(getHandle().getMsiHandle(), field);
         if (value == nullInteger) {
@@ -135,8 +134,9 @@ int KestMsiRecord::integerField(unsigned int field) const
 
 bool KestMsiRecord::getStreamField(unsigned int field, std::vector<char>& bytes) const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::getStreamField()", fileName, none, checked(), unchecked(), unknownTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::getStreamField()", fileName, none, checked(), unchecked(), unknownExceptionTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const MSIHANDLE record = getHandle().getMsiHandle();
         char chunk[streamChunkSize];
@@ -210,8 +210,9 @@ bool KestMsiRecord::isEmpty() const
 
 KestCString KestMsiRecord::stringData(const KestMsiHandle& record, unsigned int field) const
 {
-    static constexpr PersistingRule rule{
-        "KestMsiRecord::stringData", fileName, none, none, checked(), unknownWasTrapped};
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMsiRecord::stringData", fileName, none, none, checked(), unknownExceptionWasTrapped};
+    // clang-format on
     return persist(rule, [&] {
         const MSIHANDLE raw = record.getMsiHandle();
         char empty[1] = "";
