@@ -1,5 +1,7 @@
 // The platform as the library sees it on the host build: the Windows and Windows Installer
-// types, constants and functions the library calls, with the signatures of the real headers.
+// types, constants and functions the library calls, with the signatures of the real headers and
+// constants of the types their macros have there (ERROR_* and MB_* long, MSI_NULL_INTEGER
+// unsigned, the others int), so that what compiles cleanly here compiles cleanly for Windows.
 // platform/host/Simulation.cpp implements the functions over an in-process model of the
 // installer and of the KERNEL32/USER32 calls; platform/host/Simulation.h steers that model.
 #pragma once
@@ -39,61 +41,61 @@ using HMODULE = HINSTANCE;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
-inline constexpr unsigned MAX_PATH = 260;
+inline constexpr int MAX_PATH = 260;
 
 // Error codes.
-inline constexpr DWORD ERROR_SUCCESS = 0;
-inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
-inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
-inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr DWORD ERROR_INVALID_DATA = 13;
-inline constexpr DWORD ERROR_OUTOFMEMORY = 14;
-inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-inline constexpr DWORD ERROR_MORE_DATA = 234;
-inline constexpr DWORD ERROR_DIRECTORY = 267;
-inline constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
-inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
-inline constexpr DWORD ERROR_INSTALL_USEREXIT = 1602;
-inline constexpr DWORD ERROR_INSTALL_FAILURE = 1603;
-inline constexpr DWORD ERROR_FUNCTION_FAILED = 1627;
-inline constexpr DWORD ERROR_INVALID_HANDLE_STATE = 1609;
-inline constexpr DWORD ERROR_INVALID_DATATYPE = 1804;
+inline constexpr long ERROR_SUCCESS = 0;
+inline constexpr long ERROR_FILE_NOT_FOUND = 2;
+inline constexpr long ERROR_PATH_NOT_FOUND = 3;
+inline constexpr long ERROR_ACCESS_DENIED = 5;
+inline constexpr long ERROR_INVALID_HANDLE = 6;
+inline constexpr long ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr long ERROR_INVALID_DATA = 13;
+inline constexpr long ERROR_OUTOFMEMORY = 14;
+inline constexpr long ERROR_INVALID_PARAMETER = 87;
+inline constexpr long ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr long ERROR_MORE_DATA = 234;
+inline constexpr long ERROR_DIRECTORY = 267;
+inline constexpr long ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr long ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+inline constexpr long ERROR_INSTALL_USEREXIT = 1602;
+inline constexpr long ERROR_INSTALL_FAILURE = 1603;
+inline constexpr long ERROR_FUNCTION_FAILED = 1627;
+inline constexpr long ERROR_INVALID_HANDLE_STATE = 1609;
+inline constexpr long ERROR_INVALID_DATATYPE = 1804;
 
 // GetDriveTypeA.
-inline constexpr UINT DRIVE_UNKNOWN = 0;
-inline constexpr UINT DRIVE_NO_ROOT_DIR = 1;
-inline constexpr UINT DRIVE_REMOVABLE = 2;
-inline constexpr UINT DRIVE_FIXED = 3;
-inline constexpr UINT DRIVE_REMOTE = 4;
-inline constexpr UINT DRIVE_CDROM = 5;
-inline constexpr UINT DRIVE_RAMDISK = 6;
+inline constexpr int DRIVE_UNKNOWN = 0;
+inline constexpr int DRIVE_NO_ROOT_DIR = 1;
+inline constexpr int DRIVE_REMOVABLE = 2;
+inline constexpr int DRIVE_FIXED = 3;
+inline constexpr int DRIVE_REMOTE = 4;
+inline constexpr int DRIVE_CDROM = 5;
+inline constexpr int DRIVE_RAMDISK = 6;
 
 // FormatMessageA.
-inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
-inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
-inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
-inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
-inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
-inline constexpr WORD LANG_NEUTRAL = 0x00;
-inline constexpr WORD SUBLANG_DEFAULT = 0x01;
-constexpr WORD MAKELANGID(WORD primary, WORD sub)
+inline constexpr int FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+inline constexpr int FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+inline constexpr int FORMAT_MESSAGE_FROM_STRING = 0x00000400;
+inline constexpr int FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
+inline constexpr int FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+inline constexpr int LANG_NEUTRAL = 0x00;
+inline constexpr int SUBLANG_DEFAULT = 0x01;
+constexpr int MAKELANGID(WORD primary, WORD sub)
 {
-    return static_cast<WORD>((sub << 10) | primary);
+    return (sub << 10) | primary;
 }
 
 // MessageBoxA.
-inline constexpr UINT MB_OK = 0x00000000;
-inline constexpr UINT MB_OKCANCEL = 0x00000001;
-inline constexpr UINT MB_ABORTRETRYIGNORE = 0x00000002;
-inline constexpr UINT MB_YESNOCANCEL = 0x00000003;
-inline constexpr UINT MB_YESNO = 0x00000004;
-inline constexpr UINT MB_RETRYCANCEL = 0x00000005;
-inline constexpr UINT MB_ICONERROR = 0x00000010;
-inline constexpr UINT MB_ICONWARNING = 0x00000030;
-inline constexpr UINT MB_ICONINFORMATION = 0x00000040;
+inline constexpr long MB_OK = 0x00000000;
+inline constexpr long MB_OKCANCEL = 0x00000001;
+inline constexpr long MB_ABORTRETRYIGNORE = 0x00000002;
+inline constexpr long MB_YESNOCANCEL = 0x00000003;
+inline constexpr long MB_YESNO = 0x00000004;
+inline constexpr long MB_RETRYCANCEL = 0x00000005;
+inline constexpr long MB_ICONERROR = 0x00000010;
+inline constexpr long MB_ICONWARNING = 0x00000030;
+inline constexpr long MB_ICONINFORMATION = 0x00000040;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDABORT = 3;
@@ -103,10 +105,10 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
 // DllMain reasons.
-inline constexpr DWORD DLL_PROCESS_DETACH = 0;
-inline constexpr DWORD DLL_PROCESS_ATTACH = 1;
-inline constexpr DWORD DLL_THREAD_ATTACH = 2;
-inline constexpr DWORD DLL_THREAD_DETACH = 3;
+inline constexpr int DLL_PROCESS_DETACH = 0;
+inline constexpr int DLL_PROCESS_ATTACH = 1;
+inline constexpr int DLL_THREAD_ATTACH = 2;
+inline constexpr int DLL_THREAD_DETACH = 3;
 
 // Files.
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
@@ -131,7 +133,7 @@ struct WIN32_FIND_DATAA {
 using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 
 // The installer.
-inline constexpr int MSI_NULL_INTEGER = static_cast<int>(0x80000000u);
+inline constexpr unsigned int MSI_NULL_INTEGER = 0x80000000u;
 
 enum INSTALLMESSAGE : int {
     INSTALLMESSAGE_FATALEXIT = 0x00000000,

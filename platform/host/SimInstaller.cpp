@@ -75,19 +75,19 @@ int parseInteger(const std::string& text)
 {
     std::size_t pos = text.size() > 0 && text[0] == '-' ? 1 : 0;
     if (pos == text.size())
-        return MSI_NULL_INTEGER;
+        return nullInteger;
     long long value = 0;
     for (std::size_t i = pos; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9')
-            return MSI_NULL_INTEGER;
+            return nullInteger;
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1)
-            return MSI_NULL_INTEGER;
+            return nullInteger;
     }
     if (pos == 1)
         value = -value;
     if (value > INT_MAX || value < INT_MIN)
-        return MSI_NULL_INTEGER;
+        return nullInteger;
     return static_cast<int>(value);
 }
 
@@ -218,7 +218,7 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
         return ERROR_INVALID_HANDLE;
     if (field > rec->count())
         return ERROR_INVALID_PARAMETER;
-    if (value == MSI_NULL_INTEGER)
+    if (value == nullInteger)
         rec->fields[field] = Null{};
     else
         rec->fields[field] = value;
@@ -300,13 +300,13 @@ int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field)
         return entry.as<int>();
     Record* rec = openRecordOf(record);
     if (!rec || field > rec->count())
-        return MSI_NULL_INTEGER;
+        return nullInteger;
     const StoredField& stored = rec->fields[field];
     if (const int* value = std::get_if<int>(&stored))
         return *value;
     if (const std::string* text = std::get_if<std::string>(&stored))
         return parseInteger(*text);
-    return MSI_NULL_INTEGER;
+    return nullInteger;
 }
 
 UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPDWORD dataBufSize)

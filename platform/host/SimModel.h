@@ -19,6 +19,9 @@
 
 namespace sim::detail {
 
+// MSI_NULL_INTEGER as the int that MsiRecordGetInteger answers.
+inline constexpr int nullInteger = static_cast<int>(MSI_NULL_INTEGER);
+
 struct Directory {
     std::string target;
     std::string source;
@@ -88,8 +91,9 @@ struct Model {
     // KERNEL32.
     DWORD lastError = 0;
     std::map<std::string, UINT> drives;  // by normalised root ("C:\", "\\SERVER\SHARE\")
-    std::filesystem::path tempFolder;    // absolute, lexically normal, no trailing separator
-    std::filesystem::path ownedFolder;   // the folder this model made; removed with the model
+    std::vector<std::string> driveTypeQueries;
+    std::filesystem::path tempFolder;   // absolute, lexically normal, no trailing separator
+    std::filesystem::path ownedFolder;  // the folder this model made; removed with the model
     std::map<DWORD, std::string> systemMessages;
     std::map<const void*, std::unique_ptr<char[]>> localAllocations;
     std::size_t badLocalFrees = 0;

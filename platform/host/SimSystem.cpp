@@ -107,6 +107,7 @@ BOOL fail(DWORD error)
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
     Entry entry = enter("GetDriveTypeA");
+    model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
     if (entry.faulted)
         return entry.as<UINT>();
     // No path at all means the root of the current directory, which the model keeps on C:.

@@ -161,7 +161,7 @@ MSIHANDLE newHandle(HandleKind kind)
 StoredField toStored(const Field& field)
 {
     if (const int* value = std::get_if<int>(&field))
-        return *value == MSI_NULL_INTEGER ? StoredField{Null{}} : StoredField{*value};
+        return *value == nullInteger ? StoredField{Null{}} : StoredField{*value};
     if (const std::string* text = std::get_if<std::string>(&field))
         return text->empty() ? StoredField{Null{}} : StoredField{*text};
     if (const Stream* stream = std::get_if<Stream>(&field))
@@ -353,6 +353,11 @@ void setDrive(const std::string& root, UINT type)
     if (normalised.empty())
         throw std::invalid_argument("sim::setDrive: not a drive root: " + root);
     model().drives[normalised] = type;
+}
+
+const std::vector<std::string>& driveTypeQueries()
+{
+    return model().driveTypeQueries;
 }
 
 void setTempPath(const std::string& hostFolder)

@@ -127,8 +127,11 @@ void beforeCall(std::string_view function, int nth, std::function<void()> action
 // the drives are not modelled: any path on a known root answers its type. An empty path has no
 // root; a null path means the current directory, which is on C:.
 void setDrive(const std::string& root, UINT type);
+// The paths GetDriveTypeA was asked about, in order, as they were given (a null path as "").
+const std::vector<std::string>& driveTypeQueries();
 
-// The folder, on the host's disk, that GetTempPathA reports (ending in a separator) and under
+// The folder, on the host's disk, that GetTempPathA reports (ending in '/', where Windows ends it
+// in '\\'; the library only ever appends to it) and under
 // which the file functions work. reset() makes a fresh empty one (and removes the one it made
 // before); this points the model at another folder, created when missing and never removed.
 // DeleteFileA and FindFirstFileA take '\\' and '/' alike, accept doubled separators and match

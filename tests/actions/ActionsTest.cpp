@@ -2,6 +2,7 @@
 #include "actions/QelCustInst.h"
 
 #include <string>
+#include <vector>
 
 class RunningFromCdTest : public SimTest {
 protected:
@@ -40,6 +41,7 @@ TEST_F(RunningFromCdTest, TheWholeSourcePathGoesToGetDriveType)
     sim::setDrive("D:\\", DRIVE_CDROM);
     ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);
     EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "1");
+    EXPECT_EQ(sim::driveTypeQueries(), std::vector<std::string>{"D:\\Setup\\"}) << "not cut down to its root";
 
     sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "setup\\");
     ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);

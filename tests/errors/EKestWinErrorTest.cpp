@@ -34,7 +34,7 @@ TEST_F(WinErrorTest, TheInstallerIsAskedForItsErrorRecordOnlyForItsOwnRange)
         bool asks;
     };
     for (const Case c : {Case{999, false}, Case{1000, true}, Case{1999, true}, Case{2000, false},
-                         Case{MSI_NULL_INTEGER, false}, Case{-1000, false}}) {
+                         Case{static_cast<int>(MSI_NULL_INTEGER), false}, Case{-1000, false}}) {
         sim::reset();
         const EKestMsiError error(c.code, "Owner::method", "Owner", 1, "Function Failed: MsiX()");
         EXPECT_EQ(sim::calls("MsiGetLastErrorRecord"), c.asks ? 1u : 0u) << c.code;

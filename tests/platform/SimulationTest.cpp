@@ -13,6 +13,8 @@ using ::testing::ElementsAre;
 
 namespace {
 
+constexpr int nullInteger = static_cast<int>(MSI_NULL_INTEGER);
+
 std::string writeFile(const std::string& name, const std::string& content)
 {
     std::string path = sim::tempPath() + name;
@@ -156,19 +158,19 @@ TEST_F(SimTest, RecordIntegersAndNulls)
     MSIHANDLE record = MsiCreateRecord(2);
     EXPECT_EQ(MsiRecordGetFieldCount(record), 2u);
     EXPECT_TRUE(MsiRecordIsNull(record, 1));
-    EXPECT_EQ(MsiRecordGetInteger(record, 1), MSI_NULL_INTEGER);
+    EXPECT_EQ(MsiRecordGetInteger(record, 1), nullInteger);
 
     const std::pair<const char*, int> texts[] = {{"42", 42},
                                                  {"007", 7},
                                                  {"-12", -12},
-                                                 {" 42", MSI_NULL_INTEGER},
-                                                 {"42 ", MSI_NULL_INTEGER},
-                                                 {"+42", MSI_NULL_INTEGER},
-                                                 {"0x42", MSI_NULL_INTEGER},
-                                                 {"42.0", MSI_NULL_INTEGER},
-                                                 {"2147483648", MSI_NULL_INTEGER},
+                                                 {" 42", nullInteger},
+                                                 {"42 ", nullInteger},
+                                                 {"+42", nullInteger},
+                                                 {"0x42", nullInteger},
+                                                 {"42.0", nullInteger},
+                                                 {"2147483648", nullInteger},
                                                  {"2147483647", 2147483647},
-                                                 {"-", MSI_NULL_INTEGER}};
+                                                 {"-", nullInteger}};
     for (const auto& [text, value] : texts) {
         ASSERT_EQ(MsiRecordSetStringA(record, 1, text), ERROR_SUCCESS);
         EXPECT_EQ(MsiRecordGetInteger(record, 1), value) << text;
@@ -176,7 +178,7 @@ TEST_F(SimTest, RecordIntegersAndNulls)
 
     EXPECT_EQ(MsiRecordSetInteger(record, 2, 26002), ERROR_SUCCESS);
     EXPECT_EQ(MsiRecordGetInteger(record, 2), 26002);
-    EXPECT_EQ(MsiRecordSetInteger(record, 2, MSI_NULL_INTEGER), ERROR_SUCCESS);
+    EXPECT_EQ(MsiRecordSetInteger(record, 2, nullInteger), ERROR_SUCCESS);
     EXPECT_TRUE(MsiRecordIsNull(record, 2));
     EXPECT_EQ(MsiRecordSetStringA(record, 1, ""), ERROR_SUCCESS);
     EXPECT_TRUE(MsiRecordIsNull(record, 1));
@@ -265,7 +267,7 @@ TEST_F(SimTest, HandleTableAccountsForEveryClose)
     EXPECT_EQ(MsiRecordGetStringA(record, 1, nullptr, &size), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MsiRecordClearData(record), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MsiRecordGetFieldCount(record), static_cast<UINT>(-1));
-    EXPECT_EQ(MsiRecordGetInteger(record, 1), MSI_NULL_INTEGER);
+    EXPECT_EQ(MsiRecordGetInteger(record, 1), nullInteger);
 }
 
 TEST_F(SimTest, LastErrorRecordIsHandedOverOnce)
