@@ -162,7 +162,7 @@ TEST_F(PersistingRuleTest, AFamilyExceptionNoTypedHandlerTakesGoesToTheCatchAll)
     EXPECT_EQ(thrown->comments(), (std::vector<std::string>{"Unknown exception trapped"}));
 }
 
-TEST_F(PersistingRuleTest, AnEndingHandlerRecordsAsTheCheckedFormAndLetsTheMethodReturn)
+TEST_F(PersistingRuleTest, AnEndingHandlerLetsTheMethodReturnItsEndedValue)
 {
     const int fromCallee = persist(
         endingRule, []() -> int { throw EKestException("Owner::call", "Owner", 1, "raised"); }, [] { return -1; });
