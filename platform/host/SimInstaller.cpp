@@ -20,8 +20,9 @@ constexpr UINT maxRecordFields = 65535;
 // with ERROR_MORE_DATA (doubled, when asked, as the ANSI getters do inside a custom action).
 UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData)
 {
-    if (!size)
+    if (!size) {
         return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    }
     DWORD length = static_cast<DWORD>(text.size());
     if (!buffer) {
         *size = length;
@@ -56,16 +57,20 @@ Record* openRecordOf(MSIHANDLE handle)
 UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffer, LPDWORD size, bool target)
 {
     Entry entry = enter(function);
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
-    if (!folder)
+    }
+    if (!folder) {
         return ERROR_INVALID_PARAMETER;
+    }
     Session* session = openSessionOf(install);
-    if (!session)
+    if (!session) {
         return ERROR_INVALID_HANDLE;
+    }
     auto it = session->directories.find(folder);
-    if (it == session->directories.end())
+    if (it == session->directories.end()) {
         return ERROR_DIRECTORY;
+    }
     return copyText(target ? it->second.target : it->second.source, buffer, size, model().doubledMoreDataLength);
 }
 
@@ -74,20 +79,25 @@ UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffe
 int parseInteger(const std::string& text)
 {
     std::size_t pos = text.size() > 0 && text[0] == '-' ? 1 : 0;
-    if (pos == text.size())
+    if (pos == text.size()) {
         return nullInteger;
+    }
     long long value = 0;
     for (std::size_t i = pos; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9')
+        if (text[i] < '0' || text[i] > '9') {
             return nullInteger;
+        }
         value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
+        if (value > static_cast<long long>(INT_MAX) + 1) {
             return nullInteger;
+        }
     }
-    if (pos == 1)
+    if (pos == 1) {
         value = -value;
-    if (value > INT_MAX || value < INT_MIN)
+    }
+    if (value > INT_MAX || value < INT_MIN) {
         return nullInteger;
+    }
     return static_cast<int>(value);
 }
 
@@ -96,10 +106,12 @@ int parseInteger(const std::string& text)
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
     Entry entry = enter("MsiCloseHandle");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
-    if (handle == 0)
+    }
+    if (handle == 0) {
         return ERROR_SUCCESS;
+    }
     Model& m = model();
     auto it = m.handles.find(handle);
     if (it == m.handles.end()) {
@@ -118,13 +130,16 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDWORD valueBufSize)
 {
     Entry entry = enter("MsiGetPropertyA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
-    if (!name)
+    }
+    if (!name) {
         return ERROR_INVALID_PARAMETER;
+    }
     Session* session = openSessionOf(install);
-    if (!session)
+    if (!session) {
         return ERROR_INVALID_HANDLE;
+    }
     auto it = session->properties.find(name);
     const std::string value = it == session->properties.end() ? std::string() : it->second;
     return copyText(value, valueBuf, valueBufSize, model().doubledMoreDataLength);
@@ -133,19 +148,24 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDW
 UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value)
 {
     Entry entry = enter("MsiSetPropertyA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Session* session = openSessionOf(install);
-    if (!session)
+    if (!session) {
         return ERROR_INVALID_HANDLE;
-    if (!name)
+    }
+    if (!name) {
         return ERROR_INVALID_PARAMETER;
-    if (!*name)
+    }
+    if (!*name) {
         return value ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
-    if (!value || !*value)
+    }
+    if (!value || !*value) {
         session->properties.erase(name);
-    else
+    } else {
         session->properties[name] = value;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -162,19 +182,24 @@ UINT WINAPI MsiGetSourcePathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, L
 UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPath)
 {
     Entry entry = enter("MsiSetTargetPathA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
-    if (!folder || !folderPath)
+    }
+    if (!folder || !folderPath) {
         return ERROR_INVALID_PARAMETER;
+    }
     Session* session = openSessionOf(install);
-    if (!session)
+    if (!session) {
         return ERROR_INVALID_HANDLE;
+    }
     auto it = session->directories.find(folder);
-    if (it == session->directories.end())
+    if (it == session->directories.end()) {
         return ERROR_DIRECTORY;
+    }
     std::string path = folderPath;
-    if (path.empty() || path.back() != '\\')
+    if (path.empty() || path.back() != '\\') {
         path += '\\';
+    }
     it->second.target = path;
     return ERROR_SUCCESS;
 }
@@ -182,10 +207,12 @@ UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPat
 MSIHANDLE WINAPI MsiCreateRecord(UINT params)
 {
     Entry entry = enter("MsiCreateRecord");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<MSIHANDLE>();
-    if (params > maxRecordFields)
+    }
+    if (params > maxRecordFields) {
         return 0;
+    }
     MSIHANDLE handle = newHandle(HandleKind::record);
     model().handles.at(handle).record.fields.assign(params + 1, Null{});
     return handle;
@@ -194,52 +221,64 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT params)
 UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value)
 {
     Entry entry = enter("MsiRecordSetStringA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
-    if (field > rec->count())
+    }
+    if (field > rec->count()) {
         return ERROR_INVALID_PARAMETER;
-    if (!value || !*value)
+    }
+    if (!value || !*value) {
         rec->fields[field] = Null{};
-    else
+    } else {
         rec->fields[field] = std::string(value);
+    }
     return ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 {
     Entry entry = enter("MsiRecordSetInteger");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
-    if (field > rec->count())
+    }
+    if (field > rec->count()) {
         return ERROR_INVALID_PARAMETER;
-    if (value == nullInteger)
+    }
+    if (value == nullInteger) {
         rec->fields[field] = Null{};
-    else
+    } else {
         rec->fields[field] = value;
+    }
     return ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
 {
     Entry entry = enter("MsiRecordSetStreamA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
-    if (field == 0 || field > rec->count())
+    }
+    if (field == 0 || field > rec->count()) {
         return ERROR_INVALID_PARAMETER;
+    }
     if (!filePath) {
         // No file: rewinds a stream the field already holds.
         StreamData* stream = std::get_if<StreamData>(&rec->fields[field]);
-        if (!stream)
+        if (!stream) {
             return ERROR_INVALID_FIELD;
+        }
         stream->position = 0;
         return ERROR_SUCCESS;
     }
@@ -249,13 +288,15 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
         bool folderExists = std::filesystem::is_directory(path.parent_path().empty() ? "." : path.parent_path(), error);
-        if (std::filesystem::is_directory(path, error))
+        if (std::filesystem::is_directory(path, error)) {
             return ERROR_ACCESS_DENIED;
+        }
         return folderExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
     std::ifstream file(path, std::ios::binary);
-    if (!file)
+    if (!file) {
         return ERROR_ACCESS_DENIED;
+    }
     StreamData stream;
     stream.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     rec->fields[field] = std::move(stream);
@@ -265,68 +306,81 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
 UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR valueBuf, LPDWORD valueBufSize)
 {
     Entry entry = enter("MsiRecordGetStringA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
+    }
     if (field > rec->count()) {
         // Beyond the last field: an empty text, whatever the size.
         if (valueBufSize) {
-            if (valueBuf && *valueBufSize > 0)
+            if (valueBuf && *valueBufSize > 0) {
                 valueBuf[0] = '\0';
+            }
             *valueBufSize = 0;
         }
         return ERROR_SUCCESS;
     }
     const StoredField& stored = rec->fields[field];
     if (std::holds_alternative<StreamData>(stored)) {
-        if (valueBufSize)
+        if (valueBufSize) {
             *valueBufSize = 0;
+        }
         return ERROR_INVALID_PARAMETER;
     }
     std::string text;
-    if (const int* value = std::get_if<int>(&stored))
+    if (const int* value = std::get_if<int>(&stored)) {
         text = std::to_string(*value);
-    else if (const std::string* value = std::get_if<std::string>(&stored))
+    } else if (const std::string* value = std::get_if<std::string>(&stored)) {
         text = *value;
+    }
     return copyText(text, valueBuf, valueBufSize, false);
 }
 
 int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field)
 {
     Entry entry = enter("MsiRecordGetInteger");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<int>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec || field > rec->count())
+    if (!rec || field > rec->count()) {
         return nullInteger;
+    }
     const StoredField& stored = rec->fields[field];
-    if (const int* value = std::get_if<int>(&stored))
+    if (const int* value = std::get_if<int>(&stored)) {
         return *value;
-    if (const std::string* text = std::get_if<std::string>(&stored))
+    }
+    if (const std::string* text = std::get_if<std::string>(&stored)) {
         return parseInteger(*text);
+    }
     return nullInteger;
 }
 
 UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPDWORD dataBufSize)
 {
     Entry entry = enter("MsiRecordReadStream");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
-    if (field > rec->count() || !dataBufSize)
+    }
+    if (field > rec->count() || !dataBufSize) {
         return ERROR_INVALID_PARAMETER;
+    }
     StoredField& stored = rec->fields[field];
     if (std::holds_alternative<Null>(stored)) {
         *dataBufSize = 0;
         return ERROR_INVALID_DATA;
     }
     StreamData* stream = std::get_if<StreamData>(&stored);
-    if (!stream)
+    if (!stream) {
         return ERROR_INVALID_DATATYPE;
+    }
     std::size_t remaining = stream->bytes.size() - stream->position;
     if (!dataBuf) {
         // The bytes still to read. (Wine reports the whole stream and rewinds it.)
@@ -334,8 +388,9 @@ UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPD
         return ERROR_SUCCESS;
     }
     std::size_t count = std::min<std::size_t>(*dataBufSize, remaining);
-    if (count > 0)
+    if (count > 0) {
         std::memcpy(dataBuf, stream->bytes.data() + stream->position, count);
+    }
     stream->position += count;
     *dataBufSize = static_cast<DWORD>(count);
     return ERROR_SUCCESS;
@@ -344,8 +399,9 @@ UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPD
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record)
 {
     Entry entry = enter("MsiRecordGetFieldCount");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
     return rec ? rec->count() : static_cast<UINT>(-1);
 }
@@ -353,24 +409,29 @@ UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record)
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field)
 {
     Entry entry = enter("MsiRecordIsNull");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<BOOL>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return FALSE;
-    if (field > rec->count())
+    }
+    if (field > rec->count()) {
         return TRUE;
+    }
     return std::holds_alternative<Null>(rec->fields[field]) ? TRUE : FALSE;
 }
 
 UINT WINAPI MsiRecordClearData(MSIHANDLE record)
 {
     Entry entry = enter("MsiRecordClearData");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     Record* rec = openRecordOf(record);
-    if (!rec)
+    if (!rec) {
         return ERROR_INVALID_HANDLE;
+    }
     std::fill(rec->fields.begin(), rec->fields.end(), StoredField{Null{}});
     return ERROR_SUCCESS;
 }
@@ -378,8 +439,9 @@ UINT WINAPI MsiRecordClearData(MSIHANDLE record)
 MSIHANDLE WINAPI MsiGetLastErrorRecord()
 {
     Entry entry = enter("MsiGetLastErrorRecord");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<MSIHANDLE>();
+    }
     Model& m = model();
     MSIHANDLE handle = m.pendingErrorRecord;
     m.pendingErrorRecord = 0;
@@ -389,15 +451,18 @@ MSIHANDLE WINAPI MsiGetLastErrorRecord()
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record)
 {
     Entry entry = enter("MsiProcessMessage");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<int>();
+    }
     // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE.)
     Record* rec = openRecordOf(record);
-    if (!openSessionOf(install) || !rec)
+    if (!openSessionOf(install) || !rec) {
         return -1;
+    }
     Message message{messageType, install, {}};
-    for (const StoredField& field : rec->fields)
+    for (const StoredField& field : rec->fields) {
         message.fields.push_back(toField(field));
+    }
     Model& m = model();
     m.messages.push_back(std::move(message));
     return m.processMessageResult;

@@ -27,25 +27,31 @@ bool equalNoCase(const std::string& a, const std::string& b)
 // '*' matches any run of characters, '?' exactly one; letters match regardless of case.
 bool wildcardMatch(const char* pattern, const char* name)
 {
-    if (*pattern == '\0')
+    if (*pattern == '\0') {
         return *name == '\0';
-    if (*pattern == '*')
+    }
+    if (*pattern == '*') {
         return wildcardMatch(pattern + 1, name) || (*name != '\0' && wildcardMatch(pattern, name + 1));
-    if (*name == '\0')
+    }
+    if (*name == '\0') {
         return false;
-    if (*pattern != '?' && lower(*pattern) != lower(*name))
+    }
+    if (*pattern != '?' && lower(*pattern) != lower(*name)) {
         return false;
+    }
     return wildcardMatch(pattern + 1, name + 1);
 }
 
 // As Windows matches a search pattern: also "name." and "name.*" find a name without extension.
 bool matchesPattern(const std::string& pattern, const std::string& name)
 {
-    if (wildcardMatch(pattern.c_str(), name.c_str()))
+    if (wildcardMatch(pattern.c_str(), name.c_str())) {
         return true;
+    }
     if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-        wildcardMatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str()))
+        wildcardMatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str())) {
         return true;
+    }
     return pattern.size() >= 1 && pattern.back() == '.' &&
            wildcardMatch(pattern.substr(0, pattern.size() - 1).c_str(), name.c_str());
 }
@@ -64,16 +70,19 @@ SplitPath splitPath(const char* path)
     std::replace(text.begin(), text.end(), '\\', '/');
     std::size_t slash = text.rfind('/');
     SplitPath split;
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return split;
+    }
     split.name = text.substr(slash + 1);
     fs::path folder = fs::path(text.substr(0, slash + 1)).lexically_normal();
-    if (!folder.is_absolute())
+    if (!folder.is_absolute()) {
         return split;
+    }
     const fs::path& temp = model().tempFolder;
     fs::path relative = folder.lexically_relative(temp);
-    if (relative.empty() || *relative.begin() == "..")
+    if (relative.empty() || *relative.begin() == "..") {
         return split;
+    }
     split.folder = folder;
     return split;
 }
@@ -88,11 +97,14 @@ bool isFolder(const fs::path& path)
 std::optional<fs::path> findEntry(const fs::path& folder, const std::string& name)
 {
     std::error_code error;
-    if (fs::exists(folder / name, error))
+    if (fs::exists(folder / name, error)) {
         return folder / name;
-    for (const auto& entry : fs::directory_iterator(folder, error))
-        if (equalNoCase(entry.path().filename().string(), name))
+    }
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (equalNoCase(entry.path().filename().string(), name)) {
             return entry.path();
+        }
+    }
     return std::nullopt;
 }
 
@@ -108,8 +120,9 @@ UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
     Entry entry = enter("GetDriveTypeA");
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<UINT>();
+    }
     // No path at all means the root of the current directory, which the model keeps on C:.
     std::string root = rootPathName ? driveRoot(rootPathName) : std::string("C:\\");
     const auto& drives = model().drives;
@@ -120,12 +133,14 @@ UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
 {
     Entry entry = enter("GetTempPathA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<DWORD>();
+    }
     std::string path = sim::tempPath();
     DWORD length = static_cast<DWORD>(path.size());
-    if (!buffer || bufferLength <= length)
+    if (!buffer || bufferLength <= length) {
         return length + 1;
+    }
     std::memcpy(buffer, path.c_str(), length + 1);
     return length;
 }
@@ -133,31 +148,39 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
 BOOL WINAPI DeleteFileA(LPCSTR fileName)
 {
     Entry entry = enter("DeleteFileA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<BOOL>();
-    if (!fileName || !*fileName)
+    }
+    if (!fileName || !*fileName) {
         return fail(ERROR_PATH_NOT_FOUND);
+    }
     SplitPath split = splitPath(fileName);
-    if (!split.folder || !isFolder(*split.folder))
+    if (!split.folder || !isFolder(*split.folder)) {
         return fail(ERROR_PATH_NOT_FOUND);
-    if (split.name.empty())
+    }
+    if (split.name.empty()) {
         return fail(ERROR_FILE_NOT_FOUND);
+    }
     std::optional<fs::path> file = findEntry(*split.folder, split.name);
-    if (!file)
+    if (!file) {
         return fail(ERROR_FILE_NOT_FOUND);
-    if (isFolder(*file))
+    }
+    if (isFolder(*file)) {
         return fail(ERROR_ACCESS_DENIED);
+    }
     std::error_code error;
-    if (!fs::remove(*file, error))
+    if (!fs::remove(*file, error)) {
         return fail(ERROR_ACCESS_DENIED);
+    }
     return TRUE;
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
 {
     Entry entry = enter("FindFirstFileA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<HANDLE>();
+    }
     if (!findFileData) {
         fail(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -176,8 +199,9 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
     std::vector<std::string> names{".", ".."};
     std::vector<std::string> entries;
     std::error_code error;
-    for (const auto& item : fs::directory_iterator(*split.folder, error))
+    for (const auto& item : fs::directory_iterator(*split.folder, error)) {
         entries.push_back(item.path().filename().string());
+    }
     std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
         return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                             [](char x, char y) { return lower(x) < lower(y); });
@@ -218,26 +242,30 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
 BOOL WINAPI FindClose(HANDLE findFile)
 {
     Entry entry = enter("FindClose");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<BOOL>();
-    if (model().openFinds.erase(reinterpret_cast<std::uintptr_t>(findFile)) == 0)
+    }
+    if (model().openFinds.erase(reinterpret_cast<std::uintptr_t>(findFile)) == 0) {
         return fail(ERROR_INVALID_HANDLE);
+    }
     return TRUE;
 }
 
 DWORD WINAPI GetLastError()
 {
     Entry entry = enter("GetLastError");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<DWORD>();
+    }
     return model().lastError;
 }
 
 void WINAPI SetLastError(DWORD errorCode)
 {
     Entry entry = enter("SetLastError");
-    if (entry.faulted)
+    if (entry.faulted) {
         return;
+    }
     model().lastError = errorCode;
 }
 
@@ -245,11 +273,13 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             DWORD size, va_list* /*arguments*/)
 {
     Entry entry = enter("FormatMessageA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<DWORD>();
+    }
     const bool allocate = (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-    if (allocate && buffer)
+    if (allocate && buffer) {
         *reinterpret_cast<char**>(buffer) = nullptr;
+    }
     if (!buffer) {
         fail(ERROR_INVALID_PARAMETER);
         return 0;
@@ -283,15 +313,17 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                 continue;
             }
             char next = text[++i];
-            if (next == '0')
+            if (next == '0') {
                 break;
-            if (next == 'n')
+            }
+            if (next == 'n') {
                 expanded += "\r\n";
-            else if (next >= '1' && next <= '9') {
+            } else if (next >= '1' && next <= '9') {
                 fail(ERROR_INVALID_PARAMETER);
                 return 0;
-            } else
+            } else {
                 expanded += next;
+            }
         }
         text = expanded;
     }
@@ -316,10 +348,12 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
 HLOCAL WINAPI LocalFree(HLOCAL memory)
 {
     Entry entry = enter("LocalFree");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<HLOCAL>();
-    if (!memory)
+    }
+    if (!memory) {
         return nullptr;
+    }
     Model& m = model();
     if (m.localAllocations.erase(memory) == 0) {
         ++m.badLocalFrees;
@@ -332,8 +366,9 @@ HLOCAL WINAPI LocalFree(HLOCAL memory)
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar)
 {
     Entry entry = enter("IsDBCSLeadByte");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<BOOL>();
+    }
     switch (model().codePage) {
     case 932:
         return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
@@ -349,13 +384,15 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar)
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     Entry entry = enter("MessageBoxA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<int>();
+    }
     Model& m = model();
     // A box without a caption is titled "Error".
     m.messageBoxes.push_back(MessageBoxCall{owner, text ? text : "", caption ? caption : "Error", type});
-    if (m.messageBoxAnswers.empty())
+    if (m.messageBoxAnswers.empty()) {
         return IDOK;
+    }
     int answer = m.messageBoxAnswers.front();
     m.messageBoxAnswers.pop_front();
     return answer;
@@ -364,10 +401,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
 {
     Entry entry = enter("LoadStringA");
-    if (entry.faulted)
+    if (entry.faulted) {
         return entry.as<int>();
-    if (!buffer || bufferMax <= 0)
+    }
+    if (!buffer || bufferMax <= 0) {
         return 0;
+    }
     const auto& table = model().stringResources;
     auto it = table.find({instance, id});
     if (it == table.end()) {

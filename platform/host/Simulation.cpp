@@ -49,8 +49,9 @@ const std::pair<DWORD, const char*> windowsMessages[] = {
 std::filesystem::path makeTempFolder()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "qelsim-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
+    if (!::mkdtemp(pattern.data())) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    }
     return std::filesystem::path(pattern).lexically_normal();
 }
 
@@ -64,8 +65,9 @@ HandleEntry& knownHandle(MSIHANDLE handle, HandleKind kind, const char* what)
 {
     auto& handles = model().handles;
     auto it = handles.find(handle);
-    if (it == handles.end() || it->second.kind != kind)
+    if (it == handles.end() || it->second.kind != kind) {
         throw std::invalid_argument(std::string("sim: not a ") + what + " handle: " + std::to_string(handle));
+    }
     return it->second;
 }
 
@@ -78,8 +80,9 @@ const Directory& knownDirectory(MSIHANDLE session, const std::string& name)
 {
     auto& directories = knownSession(session).directories;
     auto it = directories.find(name);
-    if (it == directories.end())
+    if (it == directories.end()) {
         throw std::invalid_argument("sim: no directory " + name);
+    }
     return it->second;
 }
 
@@ -93,8 +96,9 @@ bool isSeparator(char c)
 Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder)
 {
     drives["C:\\"] = DRIVE_FIXED;
-    for (const auto& [id, text] : windowsMessages)
+    for (const auto& [id, text] : windowsMessages) {
         systemMessages[id] = std::string(text) + "\r\n";
+    }
 }
 
 Model::~Model()
@@ -106,8 +110,9 @@ Model::~Model()
 Model& model()
 {
     auto& current = instance();
-    if (!current)
+    if (!current) {
         current = std::make_unique<Model>();
+    }
     return *current;
 }
 
@@ -119,8 +124,9 @@ Entry enter(const char* function)
         std::size_t next = m.callCounts[function] + 1;
         auto hook = std::find_if(m.hooks.begin(), m.hooks.end(),
                                  [&](const Hook& h) { return h.function == function && h.ordinal == next; });
-        if (hook == m.hooks.end())
+        if (hook == m.hooks.end()) {
             break;
+        }
         std::function<void()> action = std::move(hook->action);
         m.hooks.erase(hook);
         action();
@@ -130,11 +136,13 @@ Entry enter(const char* function)
     std::size_t ordinal = ++m.callCounts[function];
     auto fault = std::find_if(m.faults.begin(), m.faults.end(),
                               [&](const Fault& f) { return f.function == function && f.ordinal == ordinal; });
-    if (fault == m.faults.end())
+    if (fault == m.faults.end()) {
         return {};
+    }
     Entry entry{true, fault->result};
-    if (fault->lastError)
+    if (fault->lastError) {
         m.lastError = *fault->lastError;
+    }
     m.faults.erase(fault);
     return entry;
 }
@@ -143,8 +151,9 @@ HandleEntry* openHandle(MSIHANDLE handle, HandleKind kind)
 {
     auto& handles = model().handles;
     auto it = handles.find(handle);
-    if (it == handles.end() || it->second.kind != kind || !it->second.open)
+    if (it == handles.end() || it->second.kind != kind || !it->second.open) {
         return nullptr;
+    }
     return &it->second;
 }
 
@@ -160,42 +169,52 @@ MSIHANDLE newHandle(HandleKind kind)
 
 StoredField toStored(const Field& field)
 {
-    if (const int* value = std::get_if<int>(&field))
+    if (const int* value = std::get_if<int>(&field)) {
         return *value == nullInteger ? StoredField{Null{}} : StoredField{*value};
-    if (const std::string* text = std::get_if<std::string>(&field))
+    }
+    if (const std::string* text = std::get_if<std::string>(&field)) {
         return text->empty() ? StoredField{Null{}} : StoredField{*text};
-    if (const Stream* stream = std::get_if<Stream>(&field))
+    }
+    if (const Stream* stream = std::get_if<Stream>(&field)) {
         return StreamData{stream->bytes, 0};
+    }
     return Null{};
 }
 
 Field toField(const StoredField& field)
 {
-    if (const int* value = std::get_if<int>(&field))
+    if (const int* value = std::get_if<int>(&field)) {
         return *value;
-    if (const std::string* text = std::get_if<std::string>(&field))
+    }
+    if (const std::string* text = std::get_if<std::string>(&field)) {
         return *text;
-    if (const StreamData* stream = std::get_if<StreamData>(&field))
+    }
+    if (const StreamData* stream = std::get_if<StreamData>(&field)) {
         return Stream{stream->bytes};
+    }
     return Null{};
 }
 
 std::string driveRoot(const std::string& path)
 {
-    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':')
+    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
         return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))) + ":\\";
+    }
     if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
         // \\server\share\...: both components must be there.
         std::string root = "\\\\";
         std::size_t pos = 2;
         for (int component = 0; component < 2; ++component) {
             std::size_t end = pos;
-            while (end < path.size() && !isSeparator(path[end]))
+            while (end < path.size() && !isSeparator(path[end])) {
                 ++end;
-            if (end == pos)
+            }
+            if (end == pos) {
                 return "";
-            for (std::size_t i = pos; i < end; ++i)
+            }
+            for (std::size_t i = pos; i < end; ++i) {
                 root += static_cast<char>(std::toupper(static_cast<unsigned char>(path[i])));
+            }
             root += '\\';
             pos = end + 1;
         }
@@ -219,8 +238,9 @@ std::optional<HandleInfo> handleInfo(MSIHANDLE handle)
 {
     auto& handles = model().handles;
     auto it = handles.find(handle);
-    if (it == handles.end())
+    if (it == handles.end()) {
         return std::nullopt;
+    }
     return HandleInfo{it->second.kind, it->second.open, it->second.closeCalls};
 }
 
@@ -245,10 +265,11 @@ MSIHANDLE openSession()
 void setProperty(MSIHANDLE session, const std::string& name, const std::string& value)
 {
     auto& properties = knownSession(session).properties;
-    if (value.empty())
+    if (value.empty()) {
         properties.erase(name);
-    else
+    } else {
         properties[name] = value;
+    }
 }
 
 std::string property(MSIHANDLE session, const std::string& name)
@@ -283,18 +304,21 @@ MSIHANDLE makeRecord(const std::vector<Field>& fields)
 {
     MSIHANDLE handle = newHandle(HandleKind::record);
     Record& record = model().handles.at(handle).record;
-    for (const Field& field : fields)
+    for (const Field& field : fields) {
         record.fields.push_back(toStored(field));
-    if (record.fields.empty())
+    }
+    if (record.fields.empty()) {
         record.fields.emplace_back(Null{});
+    }
     return handle;
 }
 
 std::vector<Field> recordFields(MSIHANDLE record)
 {
     std::vector<Field> fields;
-    for (const StoredField& field : knownHandle(record, HandleKind::record, "record").record.fields)
+    for (const StoredField& field : knownHandle(record, HandleKind::record, "record").record.fields) {
         fields.push_back(toField(field));
+    }
     return fields;
 }
 
@@ -303,8 +327,9 @@ MSIHANDLE setPendingErrorRecord(const std::vector<Field>& fields)
     MSIHANDLE handle = makeRecord(fields);
     Model& m = model();
     // A record that was never handed over is the installer's own; it drops it.
-    if (HandleEntry* previous = openHandle(m.pendingErrorRecord, HandleKind::record))
+    if (HandleEntry* previous = openHandle(m.pendingErrorRecord, HandleKind::record)) {
         previous->open = false;
+    }
     m.pendingErrorRecord = handle;
     return handle;
 }
@@ -333,16 +358,18 @@ std::size_t calls(std::string_view function)
 
 void failCall(std::string_view function, int nth, std::int64_t result, std::optional<DWORD> lastError)
 {
-    if (nth < 1)
+    if (nth < 1) {
         throw std::invalid_argument("sim::failCall: nth counts from 1");
+    }
     model().faults.push_back(
         Fault{std::string(function), calls(function) + static_cast<std::size_t>(nth), result, lastError});
 }
 
 void beforeCall(std::string_view function, int nth, std::function<void()> action)
 {
-    if (nth < 1)
+    if (nth < 1) {
         throw std::invalid_argument("sim::beforeCall: nth counts from 1");
+    }
     model().hooks.push_back(
         Hook{std::string(function), calls(function) + static_cast<std::size_t>(nth), std::move(action)});
 }
@@ -350,8 +377,9 @@ void beforeCall(std::string_view function, int nth, std::function<void()> action
 void setDrive(const std::string& root, UINT type)
 {
     std::string normalised = driveRoot(root);
-    if (normalised.empty())
+    if (normalised.empty()) {
         throw std::invalid_argument("sim::setDrive: not a drive root: " + root);
+    }
     model().drives[normalised] = type;
 }
 
@@ -363,8 +391,9 @@ const std::vector<std::string>& driveTypeQueries()
 void setTempPath(const std::string& hostFolder)
 {
     std::filesystem::path folder = std::filesystem::absolute(hostFolder).lexically_normal();
-    if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path())
+    if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path()) {
         folder = folder.parent_path();
+    }
     std::filesystem::create_directories(folder);
     model().tempFolder = folder;
 }
@@ -372,18 +401,20 @@ void setTempPath(const std::string& hostFolder)
 std::string tempPath()
 {
     std::string path = model().tempFolder.string();
-    if (path.empty() || path.back() != '/')
+    if (path.empty() || path.back() != '/') {
         path += '/';
+    }
     return path;
 }
 
 void setSystemMessage(DWORD id, const std::string& text)
 {
     auto& table = model().systemMessages;
-    if (text.empty())
+    if (text.empty()) {
         table.erase(id);
-    else
+    } else {
         table[id] = text;
+    }
 }
 
 std::size_t liveLocalAllocations()
@@ -403,8 +434,9 @@ std::size_t openFindHandles()
 
 void setCodePage(unsigned codePage)
 {
-    if (codePage != 1252 && codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950)
+    if (codePage != 1252 && codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950) {
         throw std::invalid_argument("sim::setCodePage: unsupported code page " + std::to_string(codePage));
+    }
     model().codePage = codePage;
 }
 
