@@ -470,8 +470,9 @@ TEST_F(SimTest, LeadBytesOfTheCodePage)
 {
     auto leadBytes = [] {
         int count = 0;
-        for (int b = 0; b < 256; ++b)
+        for (int b = 0; b < 256; ++b) {
             count += IsDBCSLeadByte(static_cast<BYTE>(b)) ? 1 : 0;
+        }
         return count;
     };
     EXPECT_EQ(leadBytes(), 0);
