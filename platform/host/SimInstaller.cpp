@@ -54,12 +54,10 @@ Record* openRecordOf(MSIHANDLE handle)
     return entry ? &entry->record : nullptr;
 }
 
-UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffer, LPDWORD size, bool target)
+// The directory `folder` of the open session `install`, or the installer's answer when there is
+// none: ERROR_INVALID_PARAMETER, ERROR_INVALID_HANDLE or ERROR_DIRECTORY.
+UINT directoryOf(MSIHANDLE install, LPCSTR folder, Directory*& directory)
 {
-    Entry entry = enter(function);
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
     if (!folder) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -71,7 +69,19 @@ UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffe
     if (it == session->directories.end()) {
         return ERROR_DIRECTORY;
     }
-    return copyText(target ? it->second.target : it->second.source, buffer, size, model().doubledMoreDataLength);
+    directory = &it->second;
+    return ERROR_SUCCESS;
+}
+
+UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffer, LPDWORD size, bool target)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Directory* directory = nullptr;
+        if (const UINT error = directoryOf(install, folder, directory)) {
+            return error;
+        }
+        return copyText(target ? directory->target : directory->source, buffer, size, model().doubledMoreDataLength);
+    });
 }
 
 // A plain decimal integer with an optional '-', in the range of int; nothing else. (Wine lets
@@ -105,68 +115,62 @@ int parseInteger(const std::string& text)
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
-    Entry entry = enter("MsiCloseHandle");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    if (handle == 0) {
+    return modelled<UINT>("MsiCloseHandle", [&]() -> UINT {
+        if (handle == 0) {
+            return ERROR_SUCCESS;
+        }
+        Model& m = model();
+        auto it = m.handles.find(handle);
+        if (it == m.handles.end()) {
+            ++m.badCloses;
+            return ERROR_INVALID_HANDLE;
+        }
+        ++it->second.closeCalls;
+        if (!it->second.open) {
+            ++m.badCloses;
+            return ERROR_INVALID_HANDLE;
+        }
+        it->second.open = false;
         return ERROR_SUCCESS;
-    }
-    Model& m = model();
-    auto it = m.handles.find(handle);
-    if (it == m.handles.end()) {
-        ++m.badCloses;
-        return ERROR_INVALID_HANDLE;
-    }
-    ++it->second.closeCalls;
-    if (!it->second.open) {
-        ++m.badCloses;
-        return ERROR_INVALID_HANDLE;
-    }
-    it->second.open = false;
-    return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDWORD valueBufSize)
 {
-    Entry entry = enter("MsiGetPropertyA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    if (!name) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Session* session = openSessionOf(install);
-    if (!session) {
-        return ERROR_INVALID_HANDLE;
-    }
-    auto it = session->properties.find(name);
-    const std::string value = it == session->properties.end() ? std::string() : it->second;
-    return copyText(value, valueBuf, valueBufSize, model().doubledMoreDataLength);
+    return modelled<UINT>("MsiGetPropertyA", [&]() -> UINT {
+        if (!name) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        Session* session = openSessionOf(install);
+        if (!session) {
+            return ERROR_INVALID_HANDLE;
+        }
+        auto it = session->properties.find(name);
+        const std::string value = it == session->properties.end() ? std::string() : it->second;
+        return copyText(value, valueBuf, valueBufSize, model().doubledMoreDataLength);
+    });
 }
 
 UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value)
 {
-    Entry entry = enter("MsiSetPropertyA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Session* session = openSessionOf(install);
-    if (!session) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (!name) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!*name) {
-        return value ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
-    }
-    if (!value || !*value) {
-        session->properties.erase(name);
-    } else {
-        session->properties[name] = value;
-    }
-    return ERROR_SUCCESS;
+    return modelled<UINT>("MsiSetPropertyA", [&]() -> UINT {
+        Session* session = openSessionOf(install);
+        if (!session) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (!name) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (!*name) {
+            return value ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
+        }
+        if (!value || !*value) {
+            session->properties.erase(name);
+        } else {
+            session->properties[name] = value;
+        }
+        return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiGetTargetPathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, LPDWORD pathBufSize)
@@ -181,289 +185,260 @@ UINT WINAPI MsiGetSourcePathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, L
 
 UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPath)
 {
-    Entry entry = enter("MsiSetTargetPathA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    if (!folder || !folderPath) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Session* session = openSessionOf(install);
-    if (!session) {
-        return ERROR_INVALID_HANDLE;
-    }
-    auto it = session->directories.find(folder);
-    if (it == session->directories.end()) {
-        return ERROR_DIRECTORY;
-    }
-    std::string path = folderPath;
-    if (path.empty() || path.back() != '\\') {
-        path += '\\';
-    }
-    it->second.target = path;
-    return ERROR_SUCCESS;
+    return modelled<UINT>("MsiSetTargetPathA", [&]() -> UINT {
+        Directory* directory = nullptr;
+        if (const UINT error = directoryOf(install, folder, directory)) {
+            return error;
+        }
+        if (!folderPath) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::string path = folderPath;
+        if (path.empty() || path.back() != '\\') {
+            path += '\\';
+        }
+        directory->target = path;
+        return ERROR_SUCCESS;
+    });
 }
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT params)
 {
-    Entry entry = enter("MsiCreateRecord");
-    if (entry.faulted) {
-        return entry.as<MSIHANDLE>();
-    }
-    if (params > maxRecordFields) {
-        return 0;
-    }
-    MSIHANDLE handle = newHandle(HandleKind::record);
-    model().handles.at(handle).record.fields.assign(params + 1, Null{});
-    return handle;
+    return modelled<MSIHANDLE>("MsiCreateRecord", [&]() -> MSIHANDLE {
+        if (params > maxRecordFields) {
+            return 0;
+        }
+        MSIHANDLE handle = newHandle(HandleKind::record);
+        model().handles.at(handle).record.fields.assign(params + 1, Null{});
+        return handle;
+    });
 }
 
 UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value)
 {
-    Entry entry = enter("MsiRecordSetStringA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (field > rec->count()) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!value || !*value) {
-        rec->fields[field] = Null{};
-    } else {
-        rec->fields[field] = std::string(value);
-    }
-    return ERROR_SUCCESS;
+    return modelled<UINT>("MsiRecordSetStringA", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (field > rec->count()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (!value || !*value) {
+            rec->fields[field] = Null{};
+        } else {
+            rec->fields[field] = std::string(value);
+        }
+        return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 {
-    Entry entry = enter("MsiRecordSetInteger");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (field > rec->count()) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (value == nullInteger) {
-        rec->fields[field] = Null{};
-    } else {
-        rec->fields[field] = value;
-    }
-    return ERROR_SUCCESS;
+    return modelled<UINT>("MsiRecordSetInteger", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (field > rec->count()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (value == nullInteger) {
+            rec->fields[field] = Null{};
+        } else {
+            rec->fields[field] = value;
+        }
+        return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
 {
-    Entry entry = enter("MsiRecordSetStreamA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (field == 0 || field > rec->count()) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!filePath) {
-        // No file: rewinds a stream the field already holds.
-        StreamData* stream = std::get_if<StreamData>(&rec->fields[field]);
-        if (!stream) {
-            return ERROR_INVALID_FIELD;
+    return modelled<UINT>("MsiRecordSetStreamA", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
         }
-        stream->position = 0;
-        return ERROR_SUCCESS;
-    }
-    std::string hostPath = filePath;
-    std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
-    std::filesystem::path path(hostPath);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
-        bool folderExists = std::filesystem::is_directory(path.parent_path().empty() ? "." : path.parent_path(), error);
-        if (std::filesystem::is_directory(path, error)) {
+        if (field == 0 || field > rec->count()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (!filePath) {
+            // No file: rewinds a stream the field already holds.
+            StreamData* stream = std::get_if<StreamData>(&rec->fields[field]);
+            if (!stream) {
+                return ERROR_INVALID_FIELD;
+            }
+            stream->position = 0;
+            return ERROR_SUCCESS;
+        }
+        std::string hostPath = filePath;
+        std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
+        std::filesystem::path path(hostPath);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error)) {
+            bool folderExists =
+                std::filesystem::is_directory(path.parent_path().empty() ? "." : path.parent_path(), error);
+            if (std::filesystem::is_directory(path, error)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            return folderExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        }
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
             return ERROR_ACCESS_DENIED;
         }
-        return folderExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return ERROR_ACCESS_DENIED;
-    }
-    StreamData stream;
-    stream.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    rec->fields[field] = std::move(stream);
-    return ERROR_SUCCESS;
+        StreamData stream;
+        stream.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        rec->fields[field] = std::move(stream);
+        return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR valueBuf, LPDWORD valueBufSize)
 {
-    Entry entry = enter("MsiRecordGetStringA");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (field > rec->count()) {
-        // Beyond the last field: an empty text, whatever the size.
-        if (valueBufSize) {
-            if (valueBuf && *valueBufSize > 0) {
-                valueBuf[0] = '\0';
+    return modelled<UINT>("MsiRecordGetStringA", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (field > rec->count()) {
+            // Beyond the last field: an empty text, whatever the size.
+            if (valueBufSize) {
+                if (valueBuf && *valueBufSize > 0) {
+                    valueBuf[0] = '\0';
+                }
+                *valueBufSize = 0;
             }
-            *valueBufSize = 0;
+            return ERROR_SUCCESS;
         }
-        return ERROR_SUCCESS;
-    }
-    const StoredField& stored = rec->fields[field];
-    if (std::holds_alternative<StreamData>(stored)) {
-        if (valueBufSize) {
-            *valueBufSize = 0;
+        const StoredField& stored = rec->fields[field];
+        if (std::holds_alternative<StreamData>(stored)) {
+            if (valueBufSize) {
+                *valueBufSize = 0;
+            }
+            return ERROR_INVALID_PARAMETER;
         }
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::string text;
-    if (const int* value = std::get_if<int>(&stored)) {
-        text = std::to_string(*value);
-    } else if (const std::string* value = std::get_if<std::string>(&stored)) {
-        text = *value;
-    }
-    return copyText(text, valueBuf, valueBufSize, false);
+        std::string text;
+        if (const int* value = std::get_if<int>(&stored)) {
+            text = std::to_string(*value);
+        } else if (const std::string* value = std::get_if<std::string>(&stored)) {
+            text = *value;
+        }
+        return copyText(text, valueBuf, valueBufSize, false);
+    });
 }
 
 int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field)
 {
-    Entry entry = enter("MsiRecordGetInteger");
-    if (entry.faulted) {
-        return entry.as<int>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec || field > rec->count()) {
+    return modelled<int>("MsiRecordGetInteger", [&]() -> int {
+        Record* rec = openRecordOf(record);
+        if (!rec || field > rec->count()) {
+            return nullInteger;
+        }
+        const StoredField& stored = rec->fields[field];
+        if (const int* value = std::get_if<int>(&stored)) {
+            return *value;
+        }
+        if (const std::string* text = std::get_if<std::string>(&stored)) {
+            return parseInteger(*text);
+        }
         return nullInteger;
-    }
-    const StoredField& stored = rec->fields[field];
-    if (const int* value = std::get_if<int>(&stored)) {
-        return *value;
-    }
-    if (const std::string* text = std::get_if<std::string>(&stored)) {
-        return parseInteger(*text);
-    }
-    return nullInteger;
+    });
 }
 
 UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPDWORD dataBufSize)
 {
-    Entry entry = enter("MsiRecordReadStream");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (field > rec->count() || !dataBufSize) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    StoredField& stored = rec->fields[field];
-    if (std::holds_alternative<Null>(stored)) {
-        *dataBufSize = 0;
-        return ERROR_INVALID_DATA;
-    }
-    StreamData* stream = std::get_if<StreamData>(&stored);
-    if (!stream) {
-        return ERROR_INVALID_DATATYPE;
-    }
-    std::size_t remaining = stream->bytes.size() - stream->position;
-    if (!dataBuf) {
-        // The bytes still to read. (Wine reports the whole stream and rewinds it.)
-        *dataBufSize = static_cast<DWORD>(remaining);
+    return modelled<UINT>("MsiRecordReadStream", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (field > rec->count() || !dataBufSize) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        StoredField& stored = rec->fields[field];
+        if (std::holds_alternative<Null>(stored)) {
+            *dataBufSize = 0;
+            return ERROR_INVALID_DATA;
+        }
+        StreamData* stream = std::get_if<StreamData>(&stored);
+        if (!stream) {
+            return ERROR_INVALID_DATATYPE;
+        }
+        std::size_t remaining = stream->bytes.size() - stream->position;
+        if (!dataBuf) {
+            // The bytes still to read. (Wine reports the whole stream and rewinds it.)
+            *dataBufSize = static_cast<DWORD>(remaining);
+            return ERROR_SUCCESS;
+        }
+        std::size_t count = std::min<std::size_t>(*dataBufSize, remaining);
+        if (count > 0) {
+            std::memcpy(dataBuf, stream->bytes.data() + stream->position, count);
+        }
+        stream->position += count;
+        *dataBufSize = static_cast<DWORD>(count);
         return ERROR_SUCCESS;
-    }
-    std::size_t count = std::min<std::size_t>(*dataBufSize, remaining);
-    if (count > 0) {
-        std::memcpy(dataBuf, stream->bytes.data() + stream->position, count);
-    }
-    stream->position += count;
-    *dataBufSize = static_cast<DWORD>(count);
-    return ERROR_SUCCESS;
+    });
 }
 
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record)
 {
-    Entry entry = enter("MsiRecordGetFieldCount");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    return rec ? rec->count() : static_cast<UINT>(-1);
+    return modelled<UINT>("MsiRecordGetFieldCount", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        return rec ? rec->count() : static_cast<UINT>(-1);
+    });
 }
 
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field)
 {
-    Entry entry = enter("MsiRecordIsNull");
-    if (entry.faulted) {
-        return entry.as<BOOL>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return FALSE;
-    }
-    if (field > rec->count()) {
-        return TRUE;
-    }
-    return std::holds_alternative<Null>(rec->fields[field]) ? TRUE : FALSE;
+    return modelled<BOOL>("MsiRecordIsNull", [&]() -> BOOL {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return FALSE;
+        }
+        if (field > rec->count()) {
+            return TRUE;
+        }
+        return std::holds_alternative<Null>(rec->fields[field]) ? TRUE : FALSE;
+    });
 }
 
 UINT WINAPI MsiRecordClearData(MSIHANDLE record)
 {
-    Entry entry = enter("MsiRecordClearData");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    Record* rec = openRecordOf(record);
-    if (!rec) {
-        return ERROR_INVALID_HANDLE;
-    }
-    std::fill(rec->fields.begin(), rec->fields.end(), StoredField{Null{}});
-    return ERROR_SUCCESS;
+    return modelled<UINT>("MsiRecordClearData", [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        std::fill(rec->fields.begin(), rec->fields.end(), StoredField{Null{}});
+        return ERROR_SUCCESS;
+    });
 }
 
 MSIHANDLE WINAPI MsiGetLastErrorRecord()
 {
-    Entry entry = enter("MsiGetLastErrorRecord");
-    if (entry.faulted) {
-        return entry.as<MSIHANDLE>();
-    }
-    Model& m = model();
-    MSIHANDLE handle = m.pendingErrorRecord;
-    m.pendingErrorRecord = 0;
-    return openHandle(handle, HandleKind::record) ? handle : 0;
+    return modelled<MSIHANDLE>("MsiGetLastErrorRecord", [&]() -> MSIHANDLE {
+        Model& m = model();
+        MSIHANDLE handle = m.pendingErrorRecord;
+        m.pendingErrorRecord = 0;
+        return openHandle(handle, HandleKind::record) ? handle : 0;
+    });
 }
 
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record)
 {
-    Entry entry = enter("MsiProcessMessage");
-    if (entry.faulted) {
-        return entry.as<int>();
-    }
-    // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE.)
-    Record* rec = openRecordOf(record);
-    if (!openSessionOf(install) || !rec) {
-        return -1;
-    }
-    Message message{messageType, install, {}};
-    for (const StoredField& field : rec->fields) {
-        message.fields.push_back(toField(field));
-    }
-    Model& m = model();
-    m.messages.push_back(std::move(message));
-    return m.processMessageResult;
+    return modelled<int>("MsiProcessMessage", [&]() -> int {
+        // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE.)
+        Record* rec = openRecordOf(record);
+        if (!openSessionOf(install) || !rec) {
+            return -1;
+        }
+        Message message{messageType, install, {}};
+        for (const StoredField& field : rec->fields) {
+            message.fields.push_back(toField(field));
+        }
+        Model& m = model();
+        m.messages.push_back(std::move(message));
+        return m.processMessageResult;
+    });
 }

@@ -126,6 +126,22 @@ struct Entry {
 };
 Entry enter(const char* function);
 
+// Runs a platform call's body as the model does every call: counted and logged first (hooks
+// run before), then either the armed fault's result or what the body answers.
+template <class Result, class Body>
+Result modelled(const char* function, Body&& body)
+{
+    const Entry entry = enter(function);
+    if (entry.faulted) {
+        if constexpr (std::is_void_v<Result>) {
+            return;
+        } else {
+            return entry.as<Result>();
+        }
+    }
+    return body();
+}
+
 // The open entry of a handle of that kind, or nullptr.
 HandleEntry* openHandle(MSIHANDLE handle, HandleKind kind);
 MSIHANDLE newHandle(HandleKind kind);

@@ -118,304 +118,276 @@ BOOL fail(DWORD error)
 
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
-    Entry entry = enter("GetDriveTypeA");
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
-    if (entry.faulted) {
-        return entry.as<UINT>();
-    }
-    // No path at all means the root of the current directory, which the model keeps on C:.
-    std::string root = rootPathName ? driveRoot(rootPathName) : std::string("C:\\");
-    const auto& drives = model().drives;
-    auto it = drives.find(root);
-    return it == drives.end() ? DRIVE_NO_ROOT_DIR : it->second;
+    return modelled<UINT>("GetDriveTypeA", [&]() -> UINT {
+        // No path at all means the root of the current directory, which the model keeps on C:.
+        std::string root = rootPathName ? driveRoot(rootPathName) : std::string("C:\\");
+        const auto& drives = model().drives;
+        auto it = drives.find(root);
+        return it == drives.end() ? DRIVE_NO_ROOT_DIR : it->second;
+    });
 }
 
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
 {
-    Entry entry = enter("GetTempPathA");
-    if (entry.faulted) {
-        return entry.as<DWORD>();
-    }
-    std::string path = sim::tempPath();
-    DWORD length = static_cast<DWORD>(path.size());
-    if (!buffer || bufferLength <= length) {
-        return length + 1;
-    }
-    std::memcpy(buffer, path.c_str(), length + 1);
-    return length;
+    return modelled<DWORD>("GetTempPathA", [&]() -> DWORD {
+        std::string path = sim::tempPath();
+        DWORD length = static_cast<DWORD>(path.size());
+        if (!buffer || bufferLength <= length) {
+            return length + 1;
+        }
+        std::memcpy(buffer, path.c_str(), length + 1);
+        return length;
+    });
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName)
 {
-    Entry entry = enter("DeleteFileA");
-    if (entry.faulted) {
-        return entry.as<BOOL>();
-    }
-    if (!fileName || !*fileName) {
-        return fail(ERROR_PATH_NOT_FOUND);
-    }
-    SplitPath split = splitPath(fileName);
-    if (!split.folder || !isFolder(*split.folder)) {
-        return fail(ERROR_PATH_NOT_FOUND);
-    }
-    if (split.name.empty()) {
-        return fail(ERROR_FILE_NOT_FOUND);
-    }
-    std::optional<fs::path> file = findEntry(*split.folder, split.name);
-    if (!file) {
-        return fail(ERROR_FILE_NOT_FOUND);
-    }
-    if (isFolder(*file)) {
-        return fail(ERROR_ACCESS_DENIED);
-    }
-    std::error_code error;
-    if (!fs::remove(*file, error)) {
-        return fail(ERROR_ACCESS_DENIED);
-    }
-    return TRUE;
+    return modelled<BOOL>("DeleteFileA", [&]() -> BOOL {
+        if (!fileName || !*fileName) {
+            return fail(ERROR_PATH_NOT_FOUND);
+        }
+        SplitPath split = splitPath(fileName);
+        if (!split.folder || !isFolder(*split.folder)) {
+            return fail(ERROR_PATH_NOT_FOUND);
+        }
+        if (split.name.empty()) {
+            return fail(ERROR_FILE_NOT_FOUND);
+        }
+        std::optional<fs::path> file = findEntry(*split.folder, split.name);
+        if (!file) {
+            return fail(ERROR_FILE_NOT_FOUND);
+        }
+        if (isFolder(*file)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        std::error_code error;
+        if (!fs::remove(*file, error)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        return TRUE;
+    });
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
 {
-    Entry entry = enter("FindFirstFileA");
-    if (entry.faulted) {
-        return entry.as<HANDLE>();
-    }
-    if (!findFileData) {
-        fail(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!fileName || !*fileName) {
-        fail(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    SplitPath split = splitPath(fileName);
-    if (!split.folder || !isFolder(*split.folder)) {
-        fail(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    // Candidates in a stable order: "." and "..", then the entries sorted without regard to case.
-    std::vector<std::string> names{".", ".."};
-    std::vector<std::string> entries;
-    std::error_code error;
-    for (const auto& item : fs::directory_iterator(*split.folder, error)) {
-        entries.push_back(item.path().filename().string());
-    }
-    std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](char x, char y) { return lower(x) < lower(y); });
-    });
-    names.insert(names.end(), entries.begin(), entries.end());
-
-    auto match = std::find_if(names.begin(), names.end(),
-                              [&](const std::string& name) { return matchesPattern(split.name, name); });
-    if (split.name.empty() || match == names.end()) {
-        fail(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    constexpr DWORD attributeDirectory = 0x10;
-    constexpr DWORD attributeArchive = 0x20;
-    fs::path found = *split.folder / *match;
-    std::memset(findFileData, 0, sizeof *findFileData);
-    if (isFolder(found)) {
-        findFileData->dwFileAttributes = attributeDirectory;
-    } else {
-        findFileData->dwFileAttributes = attributeArchive;
-        std::uintmax_t size = fs::file_size(found, error);
-        if (!error) {
-            findFileData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-            findFileData->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    return modelled<HANDLE>("FindFirstFileA", [&]() -> HANDLE {
+        if (!findFileData) {
+            fail(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
         }
-    }
-    std::size_t length = std::min<std::size_t>(match->size(), MAX_PATH - 1);
-    std::memcpy(findFileData->cFileName, match->data(), length);
+        if (!fileName || !*fileName) {
+            fail(ERROR_PATH_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        SplitPath split = splitPath(fileName);
+        if (!split.folder || !isFolder(*split.folder)) {
+            fail(ERROR_PATH_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
 
-    Model& m = model();
-    std::uintptr_t handle = m.nextFind;
-    m.nextFind += 8;
-    m.openFinds.insert(handle);
-    return reinterpret_cast<HANDLE>(handle);
+        // Candidates in a stable order: "." and "..", then the entries sorted without regard to case.
+        std::vector<std::string> names{".", ".."};
+        std::vector<std::string> entries;
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(*split.folder, error)) {
+            entries.push_back(item.path().filename().string());
+        }
+        std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+            return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                                [](char x, char y) { return lower(x) < lower(y); });
+        });
+        names.insert(names.end(), entries.begin(), entries.end());
+
+        auto match = std::find_if(names.begin(), names.end(),
+                                  [&](const std::string& name) { return matchesPattern(split.name, name); });
+        if (split.name.empty() || match == names.end()) {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+
+        constexpr DWORD attributeDirectory = 0x10;
+        constexpr DWORD attributeArchive = 0x20;
+        fs::path found = *split.folder / *match;
+        std::memset(findFileData, 0, sizeof *findFileData);
+        if (isFolder(found)) {
+            findFileData->dwFileAttributes = attributeDirectory;
+        } else {
+            findFileData->dwFileAttributes = attributeArchive;
+            std::uintmax_t size = fs::file_size(found, error);
+            if (!error) {
+                findFileData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+                findFileData->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+            }
+        }
+        std::size_t length = std::min<std::size_t>(match->size(), MAX_PATH - 1);
+        std::memcpy(findFileData->cFileName, match->data(), length);
+
+        Model& m = model();
+        std::uintptr_t handle = m.nextFind;
+        m.nextFind += 8;
+        m.openFinds.insert(handle);
+        return reinterpret_cast<HANDLE>(handle);
+    });
 }
 
 BOOL WINAPI FindClose(HANDLE findFile)
 {
-    Entry entry = enter("FindClose");
-    if (entry.faulted) {
-        return entry.as<BOOL>();
-    }
-    if (model().openFinds.erase(reinterpret_cast<std::uintptr_t>(findFile)) == 0) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    return TRUE;
+    return modelled<BOOL>("FindClose", [&]() -> BOOL {
+        if (model().openFinds.erase(reinterpret_cast<std::uintptr_t>(findFile)) == 0) {
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        return TRUE;
+    });
 }
 
 DWORD WINAPI GetLastError()
 {
-    Entry entry = enter("GetLastError");
-    if (entry.faulted) {
-        return entry.as<DWORD>();
-    }
-    return model().lastError;
+    return modelled<DWORD>("GetLastError", [&]() -> DWORD { return model().lastError; });
 }
 
 void WINAPI SetLastError(DWORD errorCode)
 {
-    Entry entry = enter("SetLastError");
-    if (entry.faulted) {
-        return;
-    }
-    model().lastError = errorCode;
+    modelled<void>("SetLastError", [&] { model().lastError = errorCode; });
 }
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD /*languageId*/, LPSTR buffer,
                             DWORD size, va_list* /*arguments*/)
 {
-    Entry entry = enter("FormatMessageA");
-    if (entry.faulted) {
-        return entry.as<DWORD>();
-    }
-    const bool allocate = (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-    if (allocate && buffer) {
-        *reinterpret_cast<char**>(buffer) = nullptr;
-    }
-    if (!buffer) {
-        fail(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-
-    // The message text: the caller's string, or the system table (a module has no table here).
-    std::string text;
-    if (flags & FORMAT_MESSAGE_FROM_STRING) {
-        if (!source) {
+    return modelled<DWORD>("FormatMessageA", [&]() -> DWORD {
+        const bool allocate = (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
+        if (allocate && buffer) {
+            *reinterpret_cast<char**>(buffer) = nullptr;
+        }
+        if (!buffer) {
             fail(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        text = static_cast<const char*>(source);
-    } else {
-        const auto& table = model().systemMessages;
-        auto it = table.find(messageId);
-        if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || it == table.end()) {
-            fail(ERROR_MR_MID_NOT_FOUND);
-            return 0;
-        }
-        text = it->second;
-    }
 
-    // Without IGNORE_INSERTS the escapes are expanded; inserts need arguments, which the model
-    // does not take.
-    if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
-        std::string expanded;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] != '%' || i + 1 == text.size()) {
-                expanded += text[i];
-                continue;
-            }
-            char next = text[++i];
-            if (next == '0') {
-                break;
-            }
-            if (next == 'n') {
-                expanded += "\r\n";
-            } else if (next >= '1' && next <= '9') {
+        // The message text: the caller's string, or the system table (a module has no table here).
+        std::string text;
+        if (flags & FORMAT_MESSAGE_FROM_STRING) {
+            if (!source) {
                 fail(ERROR_INVALID_PARAMETER);
                 return 0;
-            } else {
-                expanded += next;
             }
+            text = static_cast<const char*>(source);
+        } else {
+            const auto& table = model().systemMessages;
+            auto it = table.find(messageId);
+            if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || it == table.end()) {
+                fail(ERROR_MR_MID_NOT_FOUND);
+                return 0;
+            }
+            text = it->second;
         }
-        text = expanded;
-    }
 
-    DWORD length = static_cast<DWORD>(text.size());
-    if (allocate) {
-        std::size_t bytes = std::max<std::size_t>(length + 1, size);
-        auto memory = std::make_unique<char[]>(bytes);
-        std::memcpy(memory.get(), text.c_str(), length + 1);
-        *reinterpret_cast<char**>(buffer) = memory.get();
-        model().localAllocations.emplace(memory.get(), std::move(memory));
+        // Without IGNORE_INSERTS the escapes are expanded; inserts need arguments, which the model
+        // does not take.
+        if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
+            std::string expanded;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (text[i] != '%' || i + 1 == text.size()) {
+                    expanded += text[i];
+                    continue;
+                }
+                char next = text[++i];
+                if (next == '0') {
+                    break;
+                }
+                if (next == 'n') {
+                    expanded += "\r\n";
+                } else if (next >= '1' && next <= '9') {
+                    fail(ERROR_INVALID_PARAMETER);
+                    return 0;
+                } else {
+                    expanded += next;
+                }
+            }
+            text = expanded;
+        }
+
+        DWORD length = static_cast<DWORD>(text.size());
+        if (allocate) {
+            std::size_t bytes = std::max<std::size_t>(length + 1, size);
+            auto memory = std::make_unique<char[]>(bytes);
+            std::memcpy(memory.get(), text.c_str(), length + 1);
+            *reinterpret_cast<char**>(buffer) = memory.get();
+            model().localAllocations.emplace(memory.get(), std::move(memory));
+            return length;
+        }
+        if (length + 1 > size) {
+            fail(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        std::memcpy(buffer, text.c_str(), length + 1);
         return length;
-    }
-    if (length + 1 > size) {
-        fail(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(buffer, text.c_str(), length + 1);
-    return length;
+    });
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL memory)
 {
-    Entry entry = enter("LocalFree");
-    if (entry.faulted) {
-        return entry.as<HLOCAL>();
-    }
-    if (!memory) {
+    return modelled<HLOCAL>("LocalFree", [&]() -> HLOCAL {
+        if (!memory) {
+            return nullptr;
+        }
+        Model& m = model();
+        if (m.localAllocations.erase(memory) == 0) {
+            ++m.badLocalFrees;
+            fail(ERROR_INVALID_HANDLE);
+            return memory;
+        }
         return nullptr;
-    }
-    Model& m = model();
-    if (m.localAllocations.erase(memory) == 0) {
-        ++m.badLocalFrees;
-        fail(ERROR_INVALID_HANDLE);
-        return memory;
-    }
-    return nullptr;
+    });
 }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar)
 {
-    Entry entry = enter("IsDBCSLeadByte");
-    if (entry.faulted) {
-        return entry.as<BOOL>();
-    }
-    switch (model().codePage) {
-    case 932:
-        return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
-    case 936:
-    case 949:
-    case 950:
-        return testChar >= 0x81 && testChar <= 0xFE;
-    default:
-        return FALSE;
-    }
+    return modelled<BOOL>("IsDBCSLeadByte", [&]() -> BOOL {
+        switch (model().codePage) {
+        case 932:
+            return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
+        case 936:
+        case 949:
+        case 950:
+            return testChar >= 0x81 && testChar <= 0xFE;
+        default:
+            return FALSE;
+        }
+    });
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    Entry entry = enter("MessageBoxA");
-    if (entry.faulted) {
-        return entry.as<int>();
-    }
-    Model& m = model();
-    // A box without a caption is titled "Error".
-    m.messageBoxes.push_back(MessageBoxCall{owner, text ? text : "", caption ? caption : "Error", type});
-    if (m.messageBoxAnswers.empty()) {
-        return IDOK;
-    }
-    int answer = m.messageBoxAnswers.front();
-    m.messageBoxAnswers.pop_front();
-    return answer;
+    return modelled<int>("MessageBoxA", [&]() -> int {
+        Model& m = model();
+        // A box without a caption is titled "Error".
+        m.messageBoxes.push_back(MessageBoxCall{owner, text ? text : "", caption ? caption : "Error", type});
+        if (m.messageBoxAnswers.empty()) {
+            return IDOK;
+        }
+        int answer = m.messageBoxAnswers.front();
+        m.messageBoxAnswers.pop_front();
+        return answer;
+    });
 }
 
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
 {
-    Entry entry = enter("LoadStringA");
-    if (entry.faulted) {
-        return entry.as<int>();
-    }
-    if (!buffer || bufferMax <= 0) {
-        return 0;
-    }
-    const auto& table = model().stringResources;
-    auto it = table.find({instance, id});
-    if (it == table.end()) {
-        buffer[0] = '\0';
-        fail(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return 0;
-    }
-    std::size_t count = std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(bufferMax) - 1);
-    std::memcpy(buffer, it->second.data(), count);
-    buffer[count] = '\0';
-    return static_cast<int>(count);
+    return modelled<int>("LoadStringA", [&]() -> int {
+        if (!buffer || bufferMax <= 0) {
+            return 0;
+        }
+        const auto& table = model().stringResources;
+        auto it = table.find({instance, id});
+        if (it == table.end()) {
+            buffer[0] = '\0';
+            fail(ERROR_RESOURCE_NAME_NOT_FOUND);
+            return 0;
+        }
+        std::size_t count = std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(bufferMax) - 1);
+        std::memcpy(buffer, it->second.data(), count);
+        buffer[count] = '\0';
+        return static_cast<int>(count);
+    });
 }
