@@ -5,6 +5,8 @@
 #include "errors/PersistingRule.h"
 #include "msi/InstallerText.h"
 
+#include <utility>
+
 using namespace persisting;
 
 namespace {
@@ -56,7 +58,8 @@ void KestMsiDirectory::write()
     static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     persist(rule, [&] {
-        const UINT result = MsiSetTargetPathA(getHandle().getMsiHandle(), getName().c_str(), targetDir.c_str());
+        const MSIHANDLE session = std::as_const(*this).getHandle().getMsiHandle();
+        const UINT result = MsiSetTargetPathA(session, getName().c_str(), targetDir.c_str());
         if (result != ERROR_SUCCESS) {
             throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
                                 "Function Failed: MsiSetTargetPath()");

@@ -129,15 +129,15 @@ int KestCString::findBytes(const char* sub, int startByte) const
     // A negative start searches from the beginning, as find does.
     const std::size_t start = startByte > 0 ? static_cast<std::size_t>(startByte) : 0;
     const std::size_t subLength = sub == nullptr ? 0 : std::strlen(sub);
+    if (subLength == 0) {
+        return toInt(start);  // the empty text matches where the search starts
+    }
 
     // Candidates are the character boundaries of the whole text at or after the start, so that a
     // start on a trail byte cannot turn that trail byte into the first byte of a match.
     std::size_t pos = 0;
     while (pos < start) {
         pos += charWidth(data(), pos, length);
-    }
-    if (subLength == 0) {
-        return toInt(pos);
     }
     for (; pos < length && length - pos >= subLength; pos += charWidth(data(), pos, length)) {
         if (std::memcmp(data() + pos, sub, subLength) == 0) {

@@ -18,6 +18,14 @@ TEST_F(WinErrorTest, TakesTheSystemTextExactlyAndFreesTheSystemBuffer)
     EXPECT_EQ(sim::liveLocalAllocations(), 0u);
 }
 
+TEST_F(WinErrorTest, InsertsInTheSystemTextAreLeftAsTheyStand)
+{
+    const EKestWinError error(ERROR_MR_MID_NOT_FOUND, "Owner::method", "Owner", 3, "Function Failed: Something()");
+
+    EXPECT_EQ(error.getMessage(),
+              "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n");
+}
+
 TEST_F(WinErrorTest, ACodeWithoutSystemTextGivesAnEmptyMessageButKeepsTheCode)
 {
     const EKestWinError error(123456, "Owner::method", "Owner", 3, "Function Failed: Something()");

@@ -1,5 +1,6 @@
 #include "msi/KestMsiObject.h"
 #include "SimTest.h"
+#include "msi/KestMsiBoolProperty.h"
 #include "msi/KestMsiDirectory.h"
 
 #include <sstream>
@@ -29,6 +30,16 @@ std::vector<std::string> linesOf(const std::string& text)
         lines.push_back(line);
     }
     return lines;
+}
+
+// Where each line of `text` ends, counted in characters from its start.
+std::vector<std::size_t> lineEnds(const std::string& text)
+{
+    std::vector<std::size_t> ends;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ends.push_back(at + 1);
+    }
+    return ends;
 }
 
 }  // namespace
@@ -65,6 +76,20 @@ TEST_F(ObjectTest, SetHandleMovesTheObjectToTheOtherGroup)
     EXPECT_EQ(object.getHandle().getMsiHandle(), second);
 }
 
+TEST_F(ObjectTest, DerivedDumpsFlushAfterEveryLineOfTheirOwnToo)
+{
+    const KestMsiHandle session(sim::openSession(), true);
+    const KestMsiBoolProperty flag(session, "PROMPT_FOR_CD1");
+    const KestMsiDirectory directory(session, "INSTALLDIR");
+    for (const KestMsiObject* object :
+         {static_cast<const KestMsiObject*>(&flag), static_cast<const KestMsiObject*>(&directory)}) {
+        FlushRecorder buffer;
+        std::ostream stream(&buffer);
+        object->dump(stream);
+        EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << buffer.str();
+    }
+}
+
 TEST_F(ObjectTest, DumpWritesThreeAlignedLinesEachFlushed)
 {
     const MSIHANDLE session = sim::openSession();
@@ -81,10 +106,5 @@ TEST_F(ObjectTest, DumpWritesThreeAlignedLinesEachFlushed)
     address << static_cast<const void*>(&directory);
     EXPECT_EQ(lines[1], "ObjectAddress = " + address.str());
     EXPECT_EQ(lines[2], "ObjectHandle  = " + std::to_string(session));
-    std::vector<std::size_t> lineEnds;
-    for (std::size_t end = 0, i = 0; i < lines.size(); ++i) {
-        end += lines[i].size() + 1;
-        lineEnds.push_back(end);
-    }
-    EXPECT_EQ(buffer.flushedAt, lineEnds) << "a flush after every line";
+    EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << "a flush after every line";
 }

@@ -118,6 +118,7 @@ TEST_F(KestCStringTest, FindNeverMatchesOnATrailByte)
     EXPECT_EQ(text.find("\\"), 1);
     EXPECT_EQ(text.findBytes("\\", 1), 2);  // a start on the trail byte does not match it
     EXPECT_EQ(KestCString(kDouble).findBytes("\xa0"), -1);
+    EXPECT_EQ(text.findBytes("", 1), 1) << "the empty text matches where the search starts";
 
     // Japanese text followed by the character index of "x": two characters before it.
     EXPECT_EQ(text.find("x"), 2);
