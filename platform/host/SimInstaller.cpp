@@ -54,6 +54,21 @@ Record* openRecordOf(MSIHANDLE handle)
     return entry ? &entry->record : nullptr;
 }
 
+// The field a record setter writes, or the installer's answer when there is none:
+// ERROR_INVALID_HANDLE for a record that is not open, ERROR_INVALID_PARAMETER beyond the count.
+UINT fieldToSet(MSIHANDLE record, UINT field, StoredField*& slot)
+{
+    Record* rec = openRecordOf(record);
+    if (!rec) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (field > rec->count()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    slot = &rec->fields[field];
+    return ERROR_SUCCESS;
+}
+
 // The directory `folder` of the open session `install`, or the installer's answer when there is
 // none: ERROR_INVALID_PARAMETER, ERROR_INVALID_HANDLE or ERROR_DIRECTORY.
 UINT directoryOf(MSIHANDLE install, LPCSTR folder, Directory*& directory)
@@ -217,17 +232,14 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT params)
 UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value)
 {
     return modelled<UINT>("MsiRecordSetStringA", [&]() -> UINT {
-        Record* rec = openRecordOf(record);
-        if (!rec) {
-            return ERROR_INVALID_HANDLE;
-        }
-        if (field > rec->count()) {
-            return ERROR_INVALID_PARAMETER;
+        StoredField* slot = nullptr;
+        if (const UINT error = fieldToSet(record, field, slot)) {
+            return error;
         }
         if (!value || !*value) {
-            rec->fields[field] = Null{};
+            *slot = Null{};
         } else {
-            rec->fields[field] = std::string(value);
+            *slot = std::string(value);
         }
         return ERROR_SUCCESS;
     });
@@ -236,17 +248,14 @@ UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value)
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 {
     return modelled<UINT>("MsiRecordSetInteger", [&]() -> UINT {
-        Record* rec = openRecordOf(record);
-        if (!rec) {
-            return ERROR_INVALID_HANDLE;
-        }
-        if (field > rec->count()) {
-            return ERROR_INVALID_PARAMETER;
+        StoredField* slot = nullptr;
+        if (const UINT error = fieldToSet(record, field, slot)) {
+            return error;
         }
         if (value == nullInteger) {
-            rec->fields[field] = Null{};
+            *slot = Null{};
         } else {
-            rec->fields[field] = value;
+            *slot = value;
         }
         return ERROR_SUCCESS;
     });
@@ -255,16 +264,16 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
 {
     return modelled<UINT>("MsiRecordSetStreamA", [&]() -> UINT {
-        Record* rec = openRecordOf(record);
-        if (!rec) {
-            return ERROR_INVALID_HANDLE;
+        StoredField* slot = nullptr;
+        if (const UINT error = fieldToSet(record, field, slot)) {
+            return error;
         }
-        if (field == 0 || field > rec->count()) {
-            return ERROR_INVALID_PARAMETER;
+        if (field == 0) {
+            return ERROR_INVALID_PARAMETER;  // the format holds no stream
         }
         if (!filePath) {
             // No file: rewinds a stream the field already holds.
-            StreamData* stream = std::get_if<StreamData>(&rec->fields[field]);
+            StreamData* stream = std::get_if<StreamData>(slot);
             if (!stream) {
                 return ERROR_INVALID_FIELD;
             }
@@ -289,7 +298,7 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
         }
         StreamData stream;
         stream.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        rec->fields[field] = std::move(stream);
+        *slot = std::move(stream);
         return ERROR_SUCCESS;
     });
 }
