@@ -69,17 +69,17 @@ void KestMessageProcessor::initialize(const KestCString& name)
 
         std::unique_ptr<std::ofstream> opened;
         if (fileExists(persistencePath)) {
-            opened = std::make_unique<std::ofstream>(logPath, std::ios::out | std::ios::app);
+            opened = std::make_unique<std::ofstream>(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::app);
             if (!opened->is_open()) {
                 throw EKestException(rule.context, fileName, __LINE__,
                                      "Unable to open the log file to append information");
             }
         } else {
-            std::ofstream marker(persistencePath, std::ios::out | std::ios::trunc);
+            std::ofstream marker(qelStreamPath(persistencePath.c_str()), std::ios::out | std::ios::trunc);
             if (!marker.is_open()) {
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create persitentcy file");
             }
-            opened = std::make_unique<std::ofstream>(logPath, std::ios::out | std::ios::trunc);
+            opened = std::make_unique<std::ofstream>(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
             if (!opened->is_open()) {
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create new log file");
             }

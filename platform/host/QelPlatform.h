@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 #define WINAPI
 #define CALLBACK
@@ -182,6 +183,10 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             va_list* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL memory);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+
+// The path under which the build's file streams (std::ofstream) open a file that the system's
+// calls name by `windowsPath`: here the host path, the model's backslashes turned into slashes.
+std::string qelStreamPath(const char* windowsPath);
 
 // USER32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -88,6 +88,34 @@ UINT directoryOf(MSIHANDLE install, LPCSTR folder, Directory*& directory)
     return ERROR_SUCCESS;
 }
 
+bool below(const Session& session, const std::string& name, const std::string& ancestor)
+{
+    for (std::string parent = session.directories.at(name).parent; !parent.empty();
+         parent = session.directories.at(parent).parent) {
+        if (parent == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Gives a directory a new target path, and so its property; the directories below it that still
+// lie under its old path move along.
+void moveTarget(Session& session, const std::string& name, const std::string& path)
+{
+    const std::string old = session.directories.at(name).target;
+    for (auto& [other, directory] : session.directories) {
+        if (other == name) {
+            directory.target = path;
+        } else if (below(session, other, name) && directory.target.compare(0, old.size(), old) == 0) {
+            directory.target = path + directory.target.substr(old.size());
+        } else {
+            continue;
+        }
+        session.properties[other] = directory.target;
+    }
+}
+
 UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffer, LPDWORD size, bool target)
 {
     return modelled<UINT>(function, [&]() -> UINT {
@@ -198,6 +226,9 @@ UINT WINAPI MsiGetSourcePathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, L
     return getPath("MsiGetSourcePathA", install, folder, pathBuf, pathBufSize, false);
 }
 
+// Probed under Wine, in a costed session: "C:\Other" becomes "C:\Other\" and "C:\Dbl\\Path"
+// becomes "C:\Dbl\Path\"; the directory's property takes the new path, and a directory below it
+// moves along with its property ("C:\Other\Sub\"). Setting the property changes no path.
 UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPath)
 {
     return modelled<UINT>("MsiSetTargetPathA", [&]() -> UINT {
@@ -208,11 +239,18 @@ UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPat
         if (!folderPath) {
             return ERROR_INVALID_PARAMETER;
         }
-        std::string path = folderPath;
-        if (path.empty() || path.back() != '\\') {
-            path += '\\';
+        // Doubled separators are taken as one, except the two that begin a network path.
+        std::string path;
+        for (const char* c = folderPath; *c; ++c) {
+            if (*c != '\\' || path.size() < 2 || path.back() != '\\') {
+                path += *c;
+            }
         }
-        directory->target = path;
+        if (!path.empty() && path.back() != '\\') {
+            path += '\\';  // an empty path stays empty (probed)
+        }
+        Session& session = *openSessionOf(install);
+        moveTarget(session, folder, path);
         return ERROR_SUCCESS;
     });
 }
@@ -280,9 +318,7 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
             stream->position = 0;
             return ERROR_SUCCESS;
         }
-        std::string hostPath = filePath;
-        std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
-        std::filesystem::path path(hostPath);
+        std::filesystem::path path(hostPath(filePath));
         std::error_code error;
         if (!std::filesystem::is_regular_file(path, error)) {
             bool folderExists =
@@ -322,10 +358,15 @@ UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR valueBuf, LP
         }
         const StoredField& stored = rec->fields[field];
         if (std::holds_alternative<StreamData>(stored)) {
-            if (valueBufSize) {
-                *valueBufSize = 0;
+            // A stream has no text. Probed under Wine: length 0 and ERROR_INVALID_PARAMETER, but
+            // ERROR_MORE_DATA when a buffer of size 0 is given (the length query of the two-call
+            // protocol); the buffer is never written.
+            if (!valueBufSize) {
+                return ERROR_INVALID_PARAMETER;
             }
-            return ERROR_INVALID_PARAMETER;
+            const bool lengthQuery = valueBuf && *valueBufSize == 0;
+            *valueBufSize = 0;
+            return lengthQuery ? ERROR_MORE_DATA : ERROR_INVALID_PARAMETER;
         }
         std::string text;
         if (const int* value = std::get_if<int>(&stored)) {
@@ -437,7 +478,7 @@ MSIHANDLE WINAPI MsiGetLastErrorRecord()
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record)
 {
     return modelled<int>("MsiProcessMessage", [&]() -> int {
-        // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE.)
+        // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE, 6.)
         Record* rec = openRecordOf(record);
         if (!openSessionOf(install) || !rec) {
             return -1;

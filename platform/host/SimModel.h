@@ -25,6 +25,7 @@ inline constexpr int nullInteger = static_cast<int>(MSI_NULL_INTEGER);
 struct Directory {
     std::string target;
     std::string source;
+    std::string parent;  // "" for a root of the session's tree
 };
 
 struct Session {
@@ -80,7 +81,7 @@ struct Model {
     // Installer.
     bool doubledMoreDataLength = true;
     std::vector<Message> messages;
-    int processMessageResult = IDOK;
+    int processMessageResult = 0;
 
     // Calls and faults.
     std::vector<std::string> callLog;
@@ -148,6 +149,12 @@ MSIHANDLE newHandle(HandleKind kind);
 
 StoredField toStored(const Field& field);
 Field toField(const StoredField& field);
+
+// The model's paths are the host's with backslashes for separators: the host path of a path the
+// library names (either separator taken, doubled ones kept: the host takes them as one), and the
+// path the library is given for a host path.
+std::string hostPath(const std::string& path);
+std::string windowsPath(const std::string& path);
 
 // The drive root a path lies on, normalised ("D:\", "\\SERVER\SHARE\"); "" when it has none.
 std::string driveRoot(const std::string& path);

@@ -66,8 +66,7 @@ struct SplitPath {
 
 SplitPath splitPath(const char* path)
 {
-    std::string text = path;
-    std::replace(text.begin(), text.end(), '\\', '/');
+    std::string text = hostPath(path);
     std::size_t slash = text.rfind('/');
     SplitPath split;
     if (slash == std::string::npos) {
@@ -116,6 +115,25 @@ BOOL fail(DWORD error)
 
 }  // namespace
 
+std::string sim::detail::hostPath(const std::string& path)
+{
+    std::string host = path;
+    std::replace(host.begin(), host.end(), '\\', '/');
+    return host;
+}
+
+std::string sim::detail::windowsPath(const std::string& path)
+{
+    std::string windows = path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
+std::string qelStreamPath(const char* windowsPath)
+{
+    return hostPath(windowsPath ? windowsPath : "");
+}
+
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
@@ -128,10 +146,14 @@ UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
     });
 }
 
+// Probed under Wine: "C:\users\...\Temp\" and its length without the terminator; a buffer too
+// small answers the size needed with the terminator. The model's folder is the host's, written
+// with backslashes ("\tmp\qelsim-1a2b3c\"), so that the library's own path joining is what
+// reaches the file functions.
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
 {
     return modelled<DWORD>("GetTempPathA", [&]() -> DWORD {
-        std::string path = sim::tempPath();
+        std::string path = windowsPath(sim::tempPath());
         DWORD length = static_cast<DWORD>(path.size());
         if (!buffer || bufferLength <= length) {
             return length + 1;

@@ -280,9 +280,14 @@ std::string property(MSIHANDLE session, const std::string& name)
 }
 
 void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
-                  const std::string& sourcePath)
+                  const std::string& sourcePath, const std::string& parent)
 {
-    knownSession(session).directories[name] = Directory{targetPath, sourcePath};
+    if (!parent.empty()) {
+        knownDirectory(session, parent);
+    }
+    Session& state = knownSession(session);
+    state.directories[name] = Directory{targetPath, sourcePath, parent};
+    state.properties[name] = targetPath;
 }
 
 std::string targetPath(MSIHANDLE session, const std::string& name)

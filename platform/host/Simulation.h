@@ -57,10 +57,15 @@ void setProperty(MSIHANDLE session, const std::string& name, const std::string& 
 // The property's text; "" when it is not set (as the installer answers).
 std::string property(MSIHANDLE session, const std::string& name);
 
-// The paths are stored as given (the installer's own end with a backslash); MsiSetTargetPathA
-// replaces the target path. targetPath and sourcePath throw for a directory the session lacks.
+// A directory of a session that costing has resolved: the paths are stored as given (the
+// installer's own end with a backslash) and, as after CostFinalize, the property of the
+// directory's name holds its target path. A directory given a `parent` (a directory of the
+// session already) lies below it: MsiSetTargetPathA on the parent moves the target paths, and
+// properties, of the directories below it that still lie under its old path. MsiSetTargetPathA
+// replaces the target path and the property; setting the property changes no path.
+// targetPath and sourcePath throw for a directory the session lacks.
 void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
-                  const std::string& sourcePath);
+                  const std::string& sourcePath, const std::string& parent = "");
 std::string targetPath(MSIHANDLE session, const std::string& name);
 std::string sourcePath(MSIHANDLE session, const std::string& name);
 
@@ -98,7 +103,10 @@ struct Message {
     std::vector<Field> fields;  // a copy of the record as it was sent, field 0 first
 };
 const std::vector<Message>& messages();
-// What MsiProcessMessage answers from now on (default IDOK, 1).
+// What MsiProcessMessage answers from now on for a message it takes. The default is 0 ("no action
+// taken"), the answer of a session that shows no user interface (probed under Wine with
+// MsiSetInternalUI(INSTALLUILEVEL_NONE): 0 for INFO, ERROR, WARNING, USER, ACTIONSTART and
+// ACTIONDATA messages); a message box shown by a full interface answers its button (IDOK, ...).
 void setProcessMessageResult(int result);
 
 // ---- Calls and faults -------------------------------------------------------------------------
@@ -130,13 +138,14 @@ void setDrive(const std::string& root, UINT type);
 // The paths GetDriveTypeA was asked about, in order, as they were given (a null path as "").
 const std::vector<std::string>& driveTypeQueries();
 
-// The folder, on the host's disk, that GetTempPathA reports (ending in '/', where Windows ends it
-// in '\\'; the library only ever appends to it) and under
-// which the file functions work. reset() makes a fresh empty one (and removes the one it made
-// before); this points the model at another folder, created when missing and never removed.
-// DeleteFileA and FindFirstFileA take '\\' and '/' alike, accept doubled separators and match
-// names without regard to case; a path outside this folder lies outside the simulated world and
-// answers ERROR_PATH_NOT_FOUND.
+// The folder, on the host's disk, that GetTempPathA reports and under which the file functions
+// work. GetTempPathA writes it as Windows does, with backslashes and ending in one
+// ("\tmp\qelsim-1a2b3c\"); tempPath() gives the host's form, ending in '/', for a test's own
+// file access (qelStreamPath turns the one into the other). reset() makes a fresh empty folder
+// (and removes the one it made before); setTempPath points the model at another folder, created
+// when missing and never removed. DeleteFileA and FindFirstFileA take '\\' and '/' alike, accept
+// doubled separators and match names without regard to case; a path outside this folder lies
+// outside the simulated world and answers ERROR_PATH_NOT_FOUND.
 void setTempPath(const std::string& hostFolder);
 std::string tempPath();
 

@@ -54,6 +54,16 @@ int main()
                 MsiRecordSetStreamA(rec, 1, "C:\\nowhere\\missing.txt"));
     std::printf("SetStream(1, missing) -> %u\n", MsiRecordSetStreamA(rec, 1, "missing.txt"));
     std::printf("SetStream(1, NULL) on a null field -> %u\n", MsiRecordSetStreamA(rec, 1, nullptr));
+    // A stream field read as a string: the library's length query (an empty buffer of size 0),
+    // then a buffer of size 2, and the query without a buffer.
+    {
+        char empty[1] = "";
+        DWORD zero = 0;
+        UINT r = MsiRecordGetStringA(rec, 3, empty, &zero);
+        std::printf("  GetString(stream field, \"\", size 0) -> %u, size %lu\n", r, (unsigned long)zero);
+    }
+    getString(rec, 3, 2, true);
+    getString(rec, 3, 0, false);
     getString(rec, 3, 10, true);
     std::printf("  IsNull(3) -> %d, GetInteger(3) -> %d\n", MsiRecordIsNull(rec, 3), MsiRecordGetInteger(rec, 3));
     read(rec, 3, 10, true, "buf");

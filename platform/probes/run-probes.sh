@@ -3,6 +3,12 @@
 # The host model follows these answers, except where Wine departs from documented Windows
 # behaviour (see the comments of platform/host/SimInstaller.cpp and SimSystem.cpp).
 set -e
+for tool in wine wineserver wixl i686-w64-mingw32-g++-win32 i686-w64-mingw32-windres; do
+    command -v "$tool" >/dev/null || {
+        echo "run-probes: $tool is missing (scripts/setup.sh installs it)" >&2
+        exit 1
+    }
+done
 here=$(cd "$(dirname "$0")" && pwd)
 out=$(mktemp -d /tmp/qelprobe.XXXXXX)
 # QEL_PROBE_PREFIX reuses an existing prefix (faster); otherwise a new one is made and removed.
@@ -12,6 +18,14 @@ cxx="i686-w64-mingw32-g++-win32 -std=c++20 -O1 -static -static-libgcc -static-li
 i686-w64-mingw32-windres "$here/probe_kernel.rc" -O coff -o "$out/probe_kernel.res"
 $cxx "$here/probe_kernel.cpp" "$out/probe_kernel.res" -o "$out/probe_kernel.exe"
 $cxx "$here/probe_records.cpp" -o "$out/probe_records.exe" -lmsi
+$cxx "$here/probe_session.cpp" -o "$out/probe_session.exe" -lmsi
+# The session probe opens a small package of its own, authored here.
+echo probe > "$out/probe.txt"
+cp "$here/probe_session.wxs" "$out/"
+(cd "$out" && wixl -o probe_session.msi probe_session.wxs) || {
+    echo "run-probes: wixl could not author probe_session.msi" >&2
+    exit 1
+}
 
 cd "$out"
 for probe in probe_records probe_kernel; do
@@ -20,5 +34,7 @@ for probe in probe_records probe_kernel; do
     echo "== $probe under code page 932"
     LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$out/$probe.exe" | tr -d '\r' | grep -E 'ACP|^==' || true
 done
+echo "== probe_session (no user interface)"
+wine "$out/probe_session.exe" probe_session.msi | tr -d '\r'
 wineserver -w
 rm -rf "$out"

@@ -5,3 +5,12 @@
 
 #include <msi.h>
 #include <msiquery.h>
+
+#include <string>
+
+// The path under which the build's file streams (std::ofstream) open a file that the system's
+// calls name by `windowsPath`: on Windows the path itself.
+inline std::string qelStreamPath(const char* windowsPath)
+{
+    return windowsPath;
+}

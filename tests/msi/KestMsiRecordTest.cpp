@@ -235,6 +235,15 @@ TEST_F(RecordTest, StreamsAreReadInChunksOf80BytesAndAppended)
     EXPECT_FALSE(record.getStreamField(3, untouched)) << "an integer field holds no stream";
     EXPECT_EQ(sim::calls("MsiRecordReadStream"), 6u);
     EXPECT_EQ(untouched, std::vector<char>{'z'});
+
+    // A stream has no text: its length query passes (ERROR_MORE_DATA, length 0) and the read
+    // itself is refused.
+    const auto asText = thrownBy([&] { (void)record.stringField(1); });
+    ASSERT_TRUE(asText);
+    EXPECT_EQ(asText->error.getErrorCode(), static_cast<int>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(asText->comments(),
+              (std::vector<std::string>{"Function Failed: MsiRecordGetString()", "Persisting exception"}));
+    EXPECT_EQ(sim::calls("MsiRecordGetStringA"), 2u);
 }
 
 TEST_F(RecordTest, AStreamFieldIsFilledFromAFileAndAFailedReadIsRaised)

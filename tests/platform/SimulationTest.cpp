@@ -15,16 +15,26 @@ namespace {
 
 constexpr int nullInteger = static_cast<int>(MSI_NULL_INTEGER);
 
+// The temporary folder as the system reports it (ending in a backslash), which the library
+// joins its file names to.
+std::string systemTemp()
+{
+    char buffer[2048];
+    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    return std::string(buffer, length < sizeof buffer ? length : 0);
+}
+
+// A file of the temporary folder, written as the library writes its own; its system path.
 std::string writeFile(const std::string& name, const std::string& content)
 {
-    std::string path = sim::tempPath() + name;
-    std::ofstream(path, std::ios::binary) << content;
+    std::string path = systemTemp() + name;
+    std::ofstream(qelStreamPath(path.c_str()), std::ios::binary) << content;
     return path;
 }
 
 bool exists(const std::string& name)
 {
-    return std::filesystem::exists(sim::tempPath() + name);
+    return std::filesystem::exists(qelStreamPath((systemTemp() + name).c_str()));
 }
 
 }  // namespace
@@ -98,6 +108,48 @@ TEST_F(SimTest, PathGettersAndSetters)
     EXPECT_EQ(MsiSetTargetPathA(session, "INSTALLDIR", "F:\\"), ERROR_SUCCESS);
     EXPECT_EQ(sim::targetPath(session, "INSTALLDIR"), "F:\\");
     EXPECT_EQ(sim::sourcePath(session, "INSTALLDIR"), "D:\\");
+}
+
+TEST_F(SimTest, DirectoryPropertiesHoldTheTargetPathsOfACostedSession)
+{
+    // A costed session with TARGETDIR > INSTALLDIR > SUBDIR.
+    MSIHANDLE session = sim::openSession();
+    sim::setDirectory(session, "TARGETDIR", "C:\\", "D:\\");
+    sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Qel\\", "D:\\", "TARGETDIR");
+    sim::setDirectory(session, "SUBDIR", "C:\\Program Files\\Qel\\Sub\\", "D:\\", "INSTALLDIR");
+    auto text = [&](auto query, const char* name) {
+        char buffer[256] = "";
+        DWORD size = sizeof buffer;
+        EXPECT_EQ(query(session, name, buffer, &size), ERROR_SUCCESS) << name;
+        return std::string(buffer);
+    };
+    auto expectPaths = [&](const char* name, const std::string& expected) {
+        EXPECT_EQ(text(MsiGetTargetPathA, name), expected);
+        EXPECT_EQ(text(MsiGetPropertyA, name), expected);
+    };
+    expectPaths("INSTALLDIR", "C:\\Program Files\\Qel\\");
+    expectPaths("SUBDIR", "C:\\Program Files\\Qel\\Sub\\");
+
+    // A new target path ends in one backslash, doubled ones taken as one; the directories below
+    // move along, those above stay.
+    struct Move {
+        const char* path;
+        const char* installDir;
+        const char* subDir;
+    };
+    for (const Move& move :
+         {Move{"E:\\Other", "E:\\Other\\", "E:\\Other\\Sub\\"}, Move{"E:\\Two\\", "E:\\Two\\", "E:\\Two\\Sub\\"},
+          Move{"E:\\Dbl\\\\Path", "E:\\Dbl\\Path\\", "E:\\Dbl\\Path\\Sub\\"}}) {
+        ASSERT_EQ(MsiSetTargetPathA(session, "INSTALLDIR", move.path), ERROR_SUCCESS) << move.path;
+        expectPaths("INSTALLDIR", move.installDir);
+        expectPaths("SUBDIR", move.subDir);
+        expectPaths("TARGETDIR", "C:\\");
+    }
+
+    // Costing is over: setting the property moves nothing.
+    EXPECT_EQ(MsiSetPropertyA(session, "INSTALLDIR", "F:\\ByProperty\\"), ERROR_SUCCESS);
+    EXPECT_EQ(text(MsiGetTargetPathA, "INSTALLDIR"), "E:\\Dbl\\Path\\");
+    EXPECT_EQ(MsiSetTargetPathA(session, "INSTALLDIR", nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(SimTest, SetPropertyRules)
@@ -203,8 +255,8 @@ TEST_F(SimTest, RecordStreamsReadSequentially)
     std::string file = writeFile("stream.bin", "abcdefghijklmnopqrstuvwxyz");
     MSIHANDLE record = MsiCreateRecord(3);
     EXPECT_EQ(MsiRecordSetStreamA(record, 0, file.c_str()), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(MsiRecordSetStreamA(record, 1, (sim::tempPath() + "missing.bin").c_str()), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(MsiRecordSetStreamA(record, 1, (sim::tempPath() + "nofolder/x.bin").c_str()), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(MsiRecordSetStreamA(record, 1, (systemTemp() + "missing.bin").c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(MsiRecordSetStreamA(record, 1, (systemTemp() + "nofolder\\x.bin").c_str()), ERROR_PATH_NOT_FOUND);
     ASSERT_EQ(MsiRecordSetStreamA(record, 1, file.c_str()), ERROR_SUCCESS);
 
     char buffer[10];
@@ -231,8 +283,24 @@ TEST_F(SimTest, RecordStreamsReadSequentially)
     EXPECT_EQ(MsiRecordReadStream(record, 2, buffer, &size), ERROR_INVALID_DATATYPE);
     EXPECT_EQ(MsiRecordReadStream(record, 3, buffer, &size), ERROR_INVALID_DATA);
     EXPECT_EQ(MsiRecordReadStream(record, 4, buffer, &size), ERROR_INVALID_PARAMETER);
-    size = sizeof buffer;
-    EXPECT_EQ(MsiRecordGetStringA(record, 1, buffer, &size), ERROR_INVALID_PARAMETER);
+
+    // A stream has no text: length 0, and ERROR_MORE_DATA only for the two-call protocol's
+    // length query (a buffer of size 0); the buffer is never written.
+    struct TextQuery {
+        bool withBuffer;
+        DWORD size;
+        UINT expected;
+    };
+    for (const TextQuery& query :
+         {TextQuery{true, 0, ERROR_MORE_DATA}, TextQuery{true, 2, ERROR_INVALID_PARAMETER},
+          TextQuery{true, sizeof buffer, ERROR_INVALID_PARAMETER}, TextQuery{false, 0, ERROR_INVALID_PARAMETER}}) {
+        std::memcpy(buffer, "XXXXXXXXX", sizeof buffer);
+        size = query.size;
+        EXPECT_EQ(MsiRecordGetStringA(record, 1, query.withBuffer ? buffer : nullptr, &size), query.expected)
+            << query.size;
+        EXPECT_EQ(size, 0u);
+        EXPECT_STREQ(buffer, "XXXXXXXXX");
+    }
 
     EXPECT_EQ(sim::recordFields(record)[1],
               sim::Field(sim::Stream{{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm',
@@ -285,10 +353,11 @@ TEST_F(SimTest, ProcessMessageJournalsACopyOfTheRecord)
     MSIHANDLE session = sim::openSession();
     MSIHANDLE record = MsiCreateRecord(1);
     MsiRecordSetInteger(record, 1, 26002);
-    EXPECT_EQ(MsiProcessMessage(session, INSTALLMESSAGE_INFO, record), IDOK);
+    // Without a user interface the installer takes every message and answers 0.
+    EXPECT_EQ(MsiProcessMessage(session, INSTALLMESSAGE_INFO, record), 0);
     MsiRecordSetInteger(record, 1, 1);
-    sim::setProcessMessageResult(0);
-    EXPECT_EQ(MsiProcessMessage(session, INSTALLMESSAGE_ERROR, record), 0);
+    sim::setProcessMessageResult(IDOK);
+    EXPECT_EQ(MsiProcessMessage(session, INSTALLMESSAGE_ERROR, record), IDOK);
 
     ASSERT_EQ(sim::messages().size(), 2u);
     EXPECT_EQ(sim::messages()[0].type, INSTALLMESSAGE_INFO);
@@ -324,7 +393,7 @@ TEST_F(SimTest, FaultsReplaceTheNthCallOnly)
 
     WIN32_FIND_DATAA data;
     writeFile("x.log", "");
-    EXPECT_EQ(FindFirstFileA((sim::tempPath() + "x.log").c_str(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA((systemTemp() + "x.log").c_str(), &data), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
     EXPECT_EQ(sim::calls("MsiCreateRecord"), 4u);
@@ -368,15 +437,19 @@ TEST_F(SimTest, DriveTypeByRoot)
     EXPECT_EQ(GetDriveTypeA(nullptr), DRIVE_FIXED);  // the current directory's drive
 }
 
-TEST_F(SimTest, TempPathAndFreshFolderPerReset)
+TEST_F(SimTest, TempPathEndsInABackslashAndIsFreshPerReset)
 {
-    std::string path = sim::tempPath();
-    ASSERT_EQ(path.back(), '/');
     char buffer[2048];
-    EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), path.size());
-    EXPECT_EQ(buffer, path);
+    const DWORD length = GetTempPathA(sizeof buffer, buffer);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(std::strlen(buffer), length);
+    EXPECT_EQ(buffer[length - 1], '\\');
     char small[4] = "abc";
-    EXPECT_EQ(GetTempPathA(static_cast<DWORD>(path.size()), small), path.size() + 1);
+    EXPECT_EQ(GetTempPathA(length, small), length + 1);  // the size needed, terminator included
+
+    // The library's file streams open the same folder.
+    std::string path = sim::tempPath();
+    EXPECT_EQ(qelStreamPath(buffer), path);
 
     writeFile("left.over", "x");
     sim::reset();
@@ -388,18 +461,18 @@ TEST_F(SimTest, TempPathAndFreshFolderPerReset)
 TEST_F(SimTest, DeleteFileOnRealFiles)
 {
     writeFile("setup.mpp", "");
-    std::string doubled = sim::tempPath() + "\\SETUP.MPP";  // "%s\%s" after a folder ending in '/'
+    std::string doubled = systemTemp() + "\\SETUP.MPP";  // "%s\\%s" after a folder ending in a backslash
     EXPECT_TRUE(DeleteFileA(doubled.c_str()));
     EXPECT_FALSE(exists("setup.mpp"));
 
     EXPECT_FALSE(DeleteFileA(doubled.c_str()));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(DeleteFileA((sim::tempPath() + "nofolder\\x").c_str()));
+    EXPECT_FALSE(DeleteFileA((systemTemp() + "nofolder\\x").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    std::filesystem::create_directory(sim::tempPath() + "sub");
-    EXPECT_FALSE(DeleteFileA((sim::tempPath() + "sub").c_str()));
+    std::filesystem::create_directory(qelStreamPath((systemTemp() + "sub").c_str()));
+    EXPECT_FALSE(DeleteFileA((systemTemp() + "sub").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(DeleteFileA((sim::tempPath() + "../outside").c_str()));
+    EXPECT_FALSE(DeleteFileA((systemTemp() + "..\\outside").c_str()));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
@@ -409,7 +482,7 @@ TEST_F(SimTest, FindFirstFileMatchesLikeWindows)
     writeFile("noext", "");
     WIN32_FIND_DATAA data;
     auto find = [&](const std::string& pattern) {
-        HANDLE h = FindFirstFileA((sim::tempPath() + pattern).c_str(), &data);
+        HANDLE h = FindFirstFileA((systemTemp() + pattern).c_str(), &data);
         std::string found = h == INVALID_HANDLE_VALUE ? std::string("<none>") : std::string(data.cFileName);
         if (h != INVALID_HANDLE_VALUE) {
             EXPECT_TRUE(FindClose(h));
@@ -428,7 +501,7 @@ TEST_F(SimTest, FindFirstFileMatchesLikeWindows)
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(sim::openFindHandles(), 0u);
 
-    HANDLE h = FindFirstFileA((sim::tempPath() + "noext").c_str(), &data);
+    HANDLE h = FindFirstFileA((systemTemp() + "noext").c_str(), &data);
     EXPECT_EQ(sim::openFindHandles(), 1u);
     EXPECT_TRUE(FindClose(h));
     EXPECT_FALSE(FindClose(h));
