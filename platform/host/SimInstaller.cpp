@@ -489,6 +489,6 @@ int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIH
         }
         Model& m = model();
         m.messages.push_back(std::move(message));
-        return m.processMessageResult;
+        return m.processMessageResult;  // 0 unless a test sets it: the answer without a user interface
     });
 }
