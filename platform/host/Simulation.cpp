@@ -282,8 +282,11 @@ std::string property(MSIHANDLE session, const std::string& name)
 void setDirectory(MSIHANDLE session, const std::string& name, const std::string& targetPath,
                   const std::string& sourcePath, const std::string& parent)
 {
-    if (!parent.empty()) {
-        knownDirectory(session, parent);
+    // The parent must exist and must not lie below the directory: the tree has no cycles.
+    for (std::string above = parent; !above.empty(); above = knownDirectory(session, above).parent) {
+        if (above == name) {
+            throw std::invalid_argument("sim::setDirectory: " + name + " cannot lie below itself");
+        }
     }
     Session& state = knownSession(session);
     state.directories[name] = Directory{targetPath, sourcePath, parent};

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 using ::testing::ElementsAre;
@@ -131,6 +132,9 @@ TEST_F(SimTest, DirectoryPropertiesHoldTheTargetPathsOfACostedSession)
     };
     expectPaths("INSTALLDIR", "C:\\Program Files\\Qel\\");
     expectPaths("SUBDIR", "C:\\Program Files\\Qel\\Sub\\");
+    // Host only: the steering refuses a tree the installer could not have.
+    EXPECT_THROW(sim::setDirectory(session, "TARGETDIR", "C:\\", "D:\\", "SUBDIR"), std::invalid_argument);
+    EXPECT_THROW(sim::setDirectory(session, "X", "C:\\X\\", "D:\\", "NOSUCHDIR"), std::invalid_argument);
 
     // A new target path ends in one backslash, doubled ones taken as one; the directories below
     // move along, those above stay.
