@@ -446,7 +446,7 @@ TEST_F(SimTest, DriveTypeByRoot)
     EXPECT_EQ(GetDriveTypeA(nullptr), DRIVE_FIXED);  // the current directory's drive
 }
 
-TEST_F(SimTest, TempPathEndsInABackslashAndIsFreshPerReset)
+TEST_F(SimTest, TempPathEndsInABackslash)
 {
     char buffer[2048];
     const DWORD length = GetTempPathA(sizeof buffer, buffer);
@@ -455,8 +455,13 @@ TEST_F(SimTest, TempPathEndsInABackslashAndIsFreshPerReset)
     EXPECT_EQ(buffer[length - 1], '\\');
     char small[4] = "abc";
     EXPECT_EQ(GetTempPathA(length, small), length + 1);  // the size needed, terminator included
+}
 
-    // The library's file streams open the same folder.
+// Host only: the model's folder on the host's disk.
+TEST_F(SimTest, TheHostFolderIsWhereTheFileStreamsOpenAndIsFreshPerReset)
+{
+    char buffer[2048];
+    GetTempPathA(sizeof buffer, buffer);
     std::string path = sim::tempPath();
     EXPECT_EQ(qelStreamPath(buffer), path);
 
