@@ -80,6 +80,12 @@ void KestMessageProcessor::initialize(const KestCString& name)
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create persitentcy file");
             }
             opened = std::make_unique<std::ofstream>(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
+            if (opened->is_open()) {
+                // Emptied. From here on this processor writes at the end of the log, as every
+                // other one of the cycle does, so none overwrites what another wrote meanwhile.
+                opened->close();
+                opened->open(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::app);
+            }
             if (!opened->is_open()) {
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create new log file");
             }
@@ -111,6 +117,10 @@ bool KestMessageProcessor::uninitialize()
     static constexpr PersistingRule rule{"KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
+        // The cycle's text is on disk, in order, before the next cycle may empty the log.
+        if (ownsStream) {
+            logStream->flush();
+        }
         const KestCString directory = temporaryDirectory(rule.context);
         // The directory ends in a separator already; the doubled one is taken as one.
         KestCString persistencePath;

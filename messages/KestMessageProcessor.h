@@ -3,8 +3,9 @@
 //
 // The log "name" lives in the temporary directory beside its persistence file, an empty marker
 // named after the log with the ending ".mpp". initialize() finds no marker, creates it and starts
-// a new, empty log; finds it, and appends to the log. uninitialize() deletes the marker, so the
-// next initialize() starts a new log again.
+// a new, empty log; finds it, and appends to the log. Either way the log is then written in append
+// mode, so processors alive at the same time never overwrite each other's text. uninitialize() deletes the marker, so
+// the next initialize() starts a new log again.
 #pragma once
 
 #include "QelPlatform.h"
@@ -31,8 +32,8 @@ public:
     virtual void initialize(const KestCString& name);
     // Logs to the caller's stream, which must stay alive while the processor logs. Never raises.
     virtual void initialize(std::ostream& stream);
-    // Deletes the persistence file of the last log name and switches logging off. The log stream
-    // stays as it is until the processor goes.
+    // Flushes an owned log stream, deletes the persistence file of the last log name and switches
+    // logging off. The log stream stays open until the processor goes.
     virtual bool uninitialize();
 
     // Logs the exception report, then shows "Error: <code>. <message>" titled with the exception's

@@ -41,5 +41,5 @@ void KestMsiObject::dump(std::ostream& stream) const
 {
     dumpLine(stream, "ObjectType    = ", className(*this));
     dumpLine(stream, "ObjectAddress = ", static_cast<const void*>(this));
-    dumpLine(stream, "ObjectHandle  = ", getHandle().getMsiHandle());
+    dumpLine(stream, "ObjectHandle  = ", std::to_string(getHandle().getMsiHandle()));
 }

@@ -20,7 +20,8 @@ public:
     virtual void setHandle(const KestMsiHandle& other);
 
 protected:
-    // Writes one labelled line of a dump and flushes it.
+    // Writes one labelled line of a dump and flushes it. Callers hand numbers over as decimal
+    // text: the stream's base, sign, width and fill settings are the caller's and stay untouched.
     template <class Value>
     static void dumpLine(std::ostream& stream, const char* label, const Value& value)
     {

@@ -255,7 +255,7 @@ void KestMsiRecord::dump(std::ostream& stream) const
         if (isNullField(field)) {
             dumpLine(stream, label.c_str(), "NULL");
         } else if (isIntegerField(field)) {
-            dumpLine(stream, label.c_str(), integerField(field));
+            dumpLine(stream, label.c_str(), std::to_string(integerField(field)));
         } else {
             dumpLine(stream, label.c_str(), stringField(field));
         }

@@ -55,6 +55,8 @@ inline constexpr long ERROR_INVALID_DATA = 13;
 inline constexpr long ERROR_OUTOFMEMORY = 14;
 inline constexpr long ERROR_INVALID_PARAMETER = 87;
 inline constexpr long ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr long ERROR_INVALID_NAME = 123;
+inline constexpr long ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr long ERROR_MORE_DATA = 234;
 inline constexpr long ERROR_DIRECTORY = 267;
 inline constexpr long ERROR_MR_MID_NOT_FOUND = 317;
@@ -173,6 +175,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIH
 
 // KERNEL32
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);

@@ -158,5 +158,8 @@ std::string windowsPath(const std::string& path);
 
 // The drive root a path lies on, normalised ("D:\", "\\SERVER\SHARE\"); "" when it has none.
 std::string driveRoot(const std::string& path);
+// A path as the drive table keys it: letters in upper case, '/' as '\'. Nothing else changes, so
+// a key and the path it came from have the same length.
+std::string volumeKey(const std::string& path);
 
 }  // namespace sim::detail

@@ -134,15 +134,62 @@ std::string qelStreamPath(const char* windowsPath)
     return hostPath(windowsPath ? windowsPath : "");
 }
 
+// Wine departs from the documentation here: it answers the drive's type for "C:" without its
+// backslash, for any path
+// on a CD-ROM drive, files and missing folders included, and for existing folders of other drives.
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
     return modelled<UINT>("GetDriveTypeA", [&]() -> UINT {
         // No path at all means the root of the current directory, which the model keeps on C:.
-        std::string root = rootPathName ? driveRoot(rootPathName) : std::string("C:\\");
+        // Anything else must name a root of the table itself, with its backslash: a folder or a
+        // file on a drive is no root directory.
+        const std::string root = rootPathName ? volumeKey(rootPathName) : std::string("C:\\");
         const auto& drives = model().drives;
         auto it = drives.find(root);
         return it == drives.end() ? DRIVE_NO_ROOT_DIR : it->second;
+    });
+}
+
+// Wine answers a relative path with the current directory's drive, and with a buffer one short of
+// the root's terminator it succeeds with the root cut before its backslash ("C:"); the model
+// fails there instead, as a root without its backslash is not the documented answer.
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength)
+{
+    return modelled<BOOL>("GetVolumePathNameA", [&]() -> BOOL {
+        if (!fileName || *fileName == '\0' || !volumePathName) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        const std::string path = fileName;
+        std::string root = driveRoot(path);
+        if (root.empty()) {
+            if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
+                return fail(ERROR_INVALID_NAME);  // a network name without its share
+            }
+            root = "C:\\";  // a relative path lies on the current directory's drive
+        }
+        if (!model().drives.contains(root)) {
+            // No such volume: an unknown drive letter, or a share that is not there.
+            return fail(root.size() == 3 ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_NAME);
+        }
+        if (root.size() > 3) {
+            root = path.substr(0, root.size() - 1) + "\\";  // the share as the caller spelled it
+            std::replace(root.begin(), root.end(), '/', '\\');
+        }
+        // The deepest mount folder of the table that holds the path, spelled as the caller did.
+        const std::string key = volumeKey(path + "\\");
+        for (const auto& [mounted, type] : model().drives) {
+            if (mounted.size() > root.size() && key.compare(0, mounted.size(), mounted) == 0) {
+                root = path.substr(0, mounted.size() - 1) + "\\";
+                std::replace(root.begin(), root.end(), '/', '\\');
+            }
+        }
+        // The root and its terminator must fit; nothing is written otherwise.
+        if (bufferLength < root.size() + 1) {
+            return fail(ERROR_FILENAME_EXCED_RANGE);
+        }
+        std::memcpy(volumePathName, root.c_str(), root.size() + 1);
+        return TRUE;
     });
 }
 

@@ -223,6 +223,15 @@ std::string driveRoot(const std::string& path)
     return "";
 }
 
+std::string volumeKey(const std::string& path)
+{
+    std::string key = path;
+    for (char& c : key) {
+        c = isSeparator(c) ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return key;
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -384,11 +393,14 @@ void beforeCall(std::string_view function, int nth, std::function<void()> action
 
 void setDrive(const std::string& root, UINT type)
 {
-    std::string normalised = driveRoot(root);
-    if (normalised.empty()) {
-        throw std::invalid_argument("sim::setDrive: not a drive root: " + root);
+    std::string key = volumeKey(root);
+    if (!key.empty() && key.back() != '\\') {
+        key += '\\';
     }
-    model().drives[normalised] = type;
+    if (driveRoot(key).empty() || key.find("\\\\", 2) != std::string::npos) {
+        throw std::invalid_argument("sim::setDrive: not a drive root or mount folder: " + root);
+    }
+    model().drives[key] = type;
 }
 
 const std::vector<std::string>& driveTypeQueries()

@@ -129,11 +129,18 @@ void beforeCall(std::string_view function, int nth, std::function<void()> action
 
 // ---- KERNEL32 ---------------------------------------------------------------------------------
 
-// GetDriveTypeA answers `type` for every path on this root ("D:\\", or "\\\\server\\share\\").
-// Roots not in the table answer DRIVE_NO_ROOT_DIR. By default only "C:\\" is known (fixed).
-// Drive letters and UNC names match without regard to case; '/' counts as a separator. Folders on
-// the drives are not modelled: any path on a known root answers its type. An empty path has no
-// root; a null path means the current directory, which is on C:.
+// GetDriveTypeA answers `type` for this root ("D:\\", "\\\\server\\share\\") or mount folder
+// ("C:\\Mnt\\Cd\\", a folder on a drive where another volume is mounted), named exactly, with
+// its backslash; any other path (a folder or file on a drive, a root without its backslash, an
+// unknown drive) answers DRIVE_NO_ROOT_DIR, as Windows documents. By default only "C:\\" is known
+// (fixed). Names match without regard to case; '/' counts as a separator. A null path means the
+// current directory's root, which is C:\\.
+// GetVolumePathNameA answers, for a path on a drive or share of the table (a relative path lies on
+// C:), the deepest mount folder of the table that holds it, else its drive root or share
+// ("\\\\server\\share\\"), spelled as the caller spelled it except that drive letters are upper
+// case and '/' is '\\'. It fails with ERROR_FILE_NOT_FOUND for an unknown drive letter and
+// ERROR_INVALID_NAME for an unknown share. A buffer without room for the root and its terminator
+// is left untouched and the call fails with ERROR_FILENAME_EXCED_RANGE.
 void setDrive(const std::string& root, UINT type);
 // The paths GetDriveTypeA was asked about, in order, as they were given (a null path as "").
 const std::vector<std::string>& driveTypeQueries();

@@ -26,11 +26,21 @@ cp "$here/probe_session.wxs" "$out/"
     echo "run-probes: wixl could not author probe_session.msi" >&2
     exit 1
 }
+$cxx "$here/probe_volume.cpp" -o "$out/probe_volume.exe"
+
+# probe_volume wants D: as a CD-ROM drive holding a folder and a file.
+mkdir -p "$out/cdrom/Setup/Disk1"
+: >"$out/cdrom/Setup/setup.msi"
+wineboot -i >/dev/null 2>&1
+ln -sfn "$out/cdrom" "$WINEPREFIX/dosdevices/d:"
+wine reg add 'HKLM\Software\Wine\Drives' /v d: /t REG_SZ /d cdrom /f /reg:64 >/dev/null 2>&1
+wineserver -w
 
 cd "$out"
-for probe in probe_records probe_kernel; do
+for probe in probe_records probe_kernel probe_volume; do
     echo "== $probe"
     wine "$out/$probe.exe" | tr -d '\r'
+    [ "$probe" = probe_volume ] && continue
     echo "== $probe under code page 932"
     LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$out/$probe.exe" | tr -d '\r' | grep -E 'ACP|^==' || true
 done

@@ -36,16 +36,47 @@ TEST_F(RunningFromCdTest, OnlyACdRomDriveSetsThePropertyToOne)
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
 }
 
-TEST_F(RunningFromCdTest, TheWholeSourcePathGoesToGetDriveType)
+TEST_F(RunningFromCdTest, TheVolumeRootOfTheSourcePathGoesToGetDriveType)
 {
+    struct Case {
+        const char* sourcePath;
+        bool volumeCallFails;
+        const char* asked;  // what GetDriveTypeA is given
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"D:\\", false, "D:\\", "1"},
+        {"D:\\Setup\\", false, "D:\\", "1"},                        // a package kept in a folder of the disc
+        {"d:\\Setup\\Program Files\\Demo\\", false, "D:\\", "1"},   // an uncompressed package's tree
+        {"C:\\Mnt\\Disc\\Setup\\", false, "C:\\Mnt\\Disc\\", "1"},  // a disc mounted in a folder
+        {"C:\\Mnt\\Setup\\", false, "C:\\", "0"},
+        {"\\\\server\\share\\Setup\\", false, "\\\\server\\share\\", "0"},
+        {"setup\\", false, "C:\\", "0"},
+        // Without a volume root the whole path is asked, which names no root.
+        {"D:\\Setup\\", true, "D:\\Setup\\", "0"},
+        {"D:\\", true, "D:\\", "1"},
+    };
     sim::setDrive("D:\\", DRIVE_CDROM);
-    ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);
-    EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "1");
-    EXPECT_EQ(sim::driveTypeQueries(), std::vector<std::string>{"D:\\Setup\\"}) << "not cut down to its root";
+    sim::setDrive("C:\\Mnt\\Disc\\", DRIVE_CDROM);
+    sim::setDrive("\\\\server\\share\\", DRIVE_REMOTE);
+    for (const Case& c : cases) {
+        sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", c.sourcePath);
+        if (c.volumeCallFails) {
+            sim::failCall("GetVolumePathNameA", 1, FALSE, ERROR_FILENAME_EXCED_RANGE);
+        }
+        const std::size_t calls = sim::callLog().size();
 
-    sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "setup\\");
-    ASSERT_EQ(qelAreWeRunningFromCD(session), 0u);
-    EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "0") << "a path without a drive root";
+        ASSERT_EQ(qelAreWeRunningFromCD(session), 0u) << c.sourcePath;
+
+        EXPECT_EQ(sim::driveTypeQueries().back(), c.asked) << c.sourcePath;
+        EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), c.expected) << c.sourcePath;
+        const std::vector<std::string> order(sim::callLog().begin() + static_cast<std::ptrdiff_t>(calls),
+                                             sim::callLog().end());
+        EXPECT_EQ(order, (std::vector<std::string>{"MsiGetTargetPathA", "MsiGetTargetPathA", "MsiGetSourcePathA",
+                                                   "MsiGetSourcePathA", "GetVolumePathNameA", "GetDriveTypeA",
+                                                   "MsiSetPropertyA"}))
+            << c.sourcePath;
+    }
 }
 
 TEST_F(RunningFromCdTest, AFailedTargetQueryEndsTheActionBeforeAnythingElse)
@@ -57,6 +88,7 @@ TEST_F(RunningFromCdTest, AFailedTargetQueryEndsTheActionBeforeAnythingElse)
     EXPECT_EQ(qelAreWeRunningFromCD(session), ERROR_INSTALL_FAILURE);
 
     EXPECT_EQ(sim::calls("MsiGetSourcePathA"), 0u);
+    EXPECT_EQ(sim::calls("GetVolumePathNameA"), 0u);
     EXPECT_EQ(sim::calls("GetDriveTypeA"), 0u);
     EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), "before");
     EXPECT_TRUE(sim::handleInfo(session)->open);

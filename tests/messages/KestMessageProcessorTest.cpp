@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 using namespace persisting;
@@ -108,6 +109,7 @@ TEST_F(MessageProcessorTest, UninitializeEndsTheCycleAndSwitchesLoggingOff)
         processor.logMessage("kept\n");
 
         EXPECT_TRUE(processor.uninitialize());
+        EXPECT_EQ(contents("setup.log"), "kept\n") << "the cycle's text is on disk when it ends";
         EXPECT_FALSE(exists("setup.mpp"));
         EXPECT_FALSE(processor.isLogging());
 
@@ -160,6 +162,44 @@ TEST_F(MessageProcessorTest, ANewCycleOnTheSameLogIsNotOverwrittenByTheOldStream
         processor.logMessage("new\n");
     }
     EXPECT_EQ(contents("setup.log"), "new\n");
+}
+
+TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)
+{
+    struct Case {
+        int processors;
+        std::size_t textLength;  // past the stream's buffer for the long texts
+    };
+    for (const Case c : {Case{2, 12}, Case{3, 12}, Case{2, 20000}, Case{3, 20000}, Case{3, 70000}}) {
+        sim::reset();
+        write("setup.log", "left from an earlier cycle\n");
+        std::vector<std::string> texts;
+        std::size_t total = 0;
+        {
+            std::vector<std::unique_ptr<Processor>> processors;
+            for (int p = 0; p < c.processors; ++p) {
+                processors.push_back(std::make_unique<Processor>());
+                processors.back()->initialize("setup.log");
+            }
+            for (int round = 0; round < 3; ++round) {
+                for (int p = 0; p < c.processors; ++p) {
+                    std::string text = "<" + std::to_string(p) + "." + std::to_string(round) + ">";
+                    text += std::string(c.textLength - text.size() - 1, static_cast<char>('a' + p)) + "\n";
+                    processors[static_cast<std::size_t>(p)]->logMessage("%s", text.c_str());
+                    total += text.size();
+                    texts.push_back(std::move(text));
+                }
+            }
+            while (!processors.empty()) {
+                processors.pop_back();  // the first to start is the last to end
+            }
+        }
+        const std::string log = contents("setup.log");
+        EXPECT_EQ(log.size(), total) << c.processors << " processors, texts of " << c.textLength;
+        for (const std::string& text : texts) {
+            EXPECT_NE(log.find(text), std::string::npos) << text.substr(0, 8) << " of " << c.textLength;
+        }
+    }
 }
 
 // ---- Streams ----------------------------------------------------------------------------------

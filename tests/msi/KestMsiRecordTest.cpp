@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <sstream>
 #include <stdexcept>
 
@@ -336,4 +337,40 @@ TEST_F(RecordTest, DumpListsEveryFieldAfterTheBaseLines)
 
     record.clearData();
     EXPECT_EQ(dumped(record), baseLines(record) + "RECORD EMPTY\n");
+}
+
+TEST_F(RecordTest, DumpWritesDecimalNumbersWhateverTheStreamWasSetTo)
+{
+    KestMsiRecord record(2);
+    record.setIntegerField(1, -26002);
+    record.setIntegerField(2, 26002);
+    const std::string plain = dumped(record);
+    const std::string handleLine = "ObjectHandle  = " + std::to_string(record.getHandle().getMsiHandle()) + "\n";
+    const std::string fieldLines = "FieldNumber 1 FieldValue = -26002\nFieldNumber 2 FieldValue = 26002\n";
+
+    const std::vector<std::function<void(std::ostream&)>> settings = {
+        [](std::ostream& s) { s << std::hex; },
+        [](std::ostream& s) { s << std::hex << std::showbase << std::uppercase; },
+        [](std::ostream& s) { s << std::oct << std::showpos; },
+        [](std::ostream& s) { s << std::setfill('*') << std::internal << std::setw(40); },
+    };
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        std::ostringstream out;
+        settings[i](out);
+        const auto flags = out.flags();
+        const char fill = out.fill();
+        std::ostringstream pointer;  // the address is written as this very stream writes a pointer
+        pointer.flags(flags);
+        pointer << static_cast<const void*>(&record);
+
+        record.dump(out);
+
+        const std::string text = out.str();
+        EXPECT_NE(text.find("ObjectAddress = " + pointer.str() + "\n"), std::string::npos) << i << text;
+        EXPECT_NE(text.find(handleLine), std::string::npos) << "setting " << i << ":\n" << text;
+        EXPECT_NE(text.find(fieldLines), std::string::npos) << "setting " << i << ":\n" << text;
+        EXPECT_EQ(out.flags(), flags) << "setting " << i;
+        EXPECT_EQ(out.fill(), fill) << "setting " << i;
+    }
+    EXPECT_EQ(dumped(record), plain);
 }

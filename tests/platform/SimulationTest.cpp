@@ -430,20 +430,68 @@ TEST_F(SimTest, BeforeCallChangesTheWorldBetweenTwoCalls)
 
 // ---- KERNEL32 and USER32 ---------------------------------------------------------------------------
 
-TEST_F(SimTest, DriveTypeByRoot)
+// GetDriveTypeA knows roots only; GetVolumePathNameA finds the root a path lies on.
+TEST_F(SimTest, DriveTypesAndVolumeRoots)
 {
     sim::setDrive("d:\\", DRIVE_CDROM);
     sim::setDrive("\\\\Server\\Share\\", DRIVE_REMOTE);
-    EXPECT_EQ(GetDriveTypeA("D:\\"), DRIVE_CDROM);
-    EXPECT_EQ(GetDriveTypeA("d:\\setup\\disk1\\"), DRIVE_CDROM);
-    EXPECT_EQ(GetDriveTypeA("D:"), DRIVE_CDROM);
-    EXPECT_EQ(GetDriveTypeA("c:\\Windows\\"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeA("\\\\SERVER\\share\\dir\\"), DRIVE_REMOTE);
-    EXPECT_EQ(GetDriveTypeA("\\\\server\\other\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("E:\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA(""), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeA("setup\\"), DRIVE_NO_ROOT_DIR);
+    sim::setDrive("C:\\Mnt\\Disc", DRIVE_CDROM);
+    sim::setDrive("C:\\Mnt\\Disc\\Inner\\", DRIVE_REMOVABLE);
+    struct Case {
+        const char* path;
+        UINT type;
+        const char* volume;  // nullptr: GetVolumePathNameA fails with the error below
+        DWORD error = 0;
+    };
+    const Case cases[] = {
+        {"D:\\", DRIVE_CDROM, "D:\\"},
+        {"d:/", DRIVE_CDROM, "D:\\"},
+        {"D:", DRIVE_NO_ROOT_DIR, "D:\\"},
+        {"d:\\setup\\disk1\\", DRIVE_NO_ROOT_DIR, "D:\\"},
+        {"D:\\setup\\setup.msi", DRIVE_NO_ROOT_DIR, "D:\\"},
+        {"c:\\", DRIVE_FIXED, "C:\\"},
+        {"C:\\Windows\\", DRIVE_NO_ROOT_DIR, "C:\\"},
+        {"C:\\mnt\\disc\\", DRIVE_CDROM, "C:\\mnt\\disc\\"},
+        {"C:\\Mnt\\Disc", DRIVE_NO_ROOT_DIR, "C:\\Mnt\\Disc\\"},
+        {"C:/Mnt/Disc/Setup/", DRIVE_NO_ROOT_DIR, "C:\\Mnt\\Disc\\"},
+        {"C:\\Mnt\\Disc\\Inner\\x", DRIVE_NO_ROOT_DIR, "C:\\Mnt\\Disc\\Inner\\"},
+        {"C:\\Mnt\\Discs\\", DRIVE_NO_ROOT_DIR, "C:\\"},
+        {"\\\\SERVER\\share\\", DRIVE_REMOTE, "\\\\SERVER\\share\\"},
+        {"\\\\server\\share\\dir\\", DRIVE_NO_ROOT_DIR, "\\\\server\\share\\"},
+        {"\\\\server\\other\\", DRIVE_NO_ROOT_DIR, nullptr, ERROR_INVALID_NAME},
+        {"\\\\server", DRIVE_NO_ROOT_DIR, nullptr, ERROR_INVALID_NAME},
+        {"E:\\", DRIVE_NO_ROOT_DIR, nullptr, ERROR_FILE_NOT_FOUND},
+        {"setup\\", DRIVE_NO_ROOT_DIR, "C:\\"},
+        {"", DRIVE_NO_ROOT_DIR, nullptr, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GetDriveTypeA(c.path), c.type) << c.path;
+        char volume[MAX_PATH] = "untouched";
+        SetLastError(0);
+        const BOOL found = GetVolumePathNameA(c.path, volume, sizeof volume);
+        EXPECT_EQ(found, c.volume != nullptr) << c.path;
+        EXPECT_STREQ(volume, c.volume ? c.volume : "untouched") << c.path;
+        EXPECT_EQ(GetLastError(), c.error) << c.path;
+    }
     EXPECT_EQ(GetDriveTypeA(nullptr), DRIVE_FIXED);  // the current directory's drive
+    EXPECT_THROW(sim::setDrive("Setup\\", DRIVE_CDROM), std::invalid_argument);
+}
+
+TEST_F(SimTest, VolumeRootWantsRoomForItselfAndItsTerminator)
+{
+    for (const char* path : {"C:\\Windows\\", "C:"}) {
+        char volume[8] = "XXXXXXX";
+        for (DWORD size : {0u, 1u, 2u, 3u}) {
+            SetLastError(0);
+            EXPECT_FALSE(GetVolumePathNameA(path, volume, size)) << path << " " << size;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)) << path << " " << size;
+            EXPECT_STREQ(volume, "XXXXXXX") << "the buffer stays untouched";
+        }
+        EXPECT_TRUE(GetVolumePathNameA(path, volume, 4));
+        EXPECT_STREQ(volume, "C:\\");
+    }
+    EXPECT_FALSE(GetVolumePathNameA(nullptr, nullptr, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(SimTest, TempPathEndsInABackslash)
