@@ -135,8 +135,8 @@ std::string qelStreamPath(const char* windowsPath)
 }
 
 // Wine departs from the documentation here: it answers the drive's type for "C:" without its
-// backslash, for any path
-// on a CD-ROM drive, files and missing folders included, and for existing folders of other drives.
+// backslash, for any path on a CD-ROM drive (files and missing folders included) and for existing
+// folders of other drives.
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
