@@ -67,10 +67,12 @@ void KestMessageProcessor::initialize(const KestCString& name)
             logStream->flush();
         }
 
-        std::unique_ptr<std::ofstream> opened;
+        // Every processor of a cycle, the first one too, writes at the end of the log as it is on
+        // disk then, so that none overwrites what another one wrote meanwhile.
+        std::unique_ptr<std::ostream> opened;
         if (fileExists(persistencePath)) {
-            opened = std::make_unique<std::ofstream>(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::app);
-            if (!opened->is_open()) {
+            opened = qelOpenAppendStream(logPath.c_str());
+            if (!opened) {
                 throw EKestException(rule.context, fileName, __LINE__,
                                      "Unable to open the log file to append information");
             }
@@ -79,14 +81,13 @@ void KestMessageProcessor::initialize(const KestCString& name)
             if (!marker.is_open()) {
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create persitentcy file");
             }
-            opened = std::make_unique<std::ofstream>(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
-            if (opened->is_open()) {
-                // Emptied. From here on this processor writes at the end of the log, as every
-                // other one of the cycle does, so none overwrites what another wrote meanwhile.
-                opened->close();
-                opened->open(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::app);
+            // Emptied first, then written as every later processor writes it.
+            std::ofstream emptied(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
+            if (emptied.is_open()) {
+                emptied.close();
+                opened = qelOpenAppendStream(logPath.c_str());
             }
-            if (!opened->is_open()) {
+            if (!opened) {
                 throw EKestException(rule.context, fileName, __LINE__, "Unable to create new log file");
             }
         }

@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <memory>
+#include <ostream>
 
 #define WINAPI
 #define CALLBACK
@@ -190,6 +192,11 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 // The path under which the build's file streams (std::ofstream) open a file that the system's
 // calls name by `windowsPath`: here the host path, the model's backslashes turned into slashes.
 std::string qelStreamPath(const char* windowsPath);
+
+// A new output stream in text mode on the file `path` (created when missing) that writes at its
+// end, every write whole, also while other processes append to the same file; nullptr when the
+// file cannot be opened. Deleting the stream closes the file.
+std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);
 
 // USER32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fstream>
 
 using namespace sim;
 using namespace sim::detail;
@@ -132,6 +133,16 @@ std::string sim::detail::windowsPath(const std::string& path)
 std::string qelStreamPath(const char* windowsPath)
 {
     return hostPath(windowsPath ? windowsPath : "");
+}
+
+// On the host, appending is what the file system does for a stream opened for appending.
+std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path)
+{
+    auto stream = std::make_unique<std::ofstream>(qelStreamPath(path), std::ios::out | std::ios::app);
+    if (!stream->is_open()) {
+        return nullptr;
+    }
+    return stream;
 }
 
 // Wine departs from the documentation here: it answers the drive's type for "C:" without its

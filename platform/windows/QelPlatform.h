@@ -6,6 +6,8 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <memory>
+#include <ostream>
 #include <string>
 
 // The path under which the build's file streams (std::ofstream) open a file that the system's
@@ -14,3 +16,8 @@ inline std::string qelStreamPath(const char* windowsPath)
 {
     return windowsPath;
 }
+
+// A new output stream in text mode on the file `path` (created when missing) that writes at its
+// end, every write whole, also while other processes append to the same file; nullptr when the
+// file cannot be opened. Deleting the stream closes the file.
+std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);

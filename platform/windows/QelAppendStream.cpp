@@ -1,0 +1,41 @@
+// The log's append stream on Windows. A C runtime file opened for appending moves to the end of
+// the file before each write, which another process may have moved meanwhile; a handle with the
+// right to append data and not to write it has the system put every write at the end itself.
+#include "QelPlatform.h"
+
+#include <ext/stdio_filebuf.h>
+#include <fcntl.h>
+#include <io.h>
+
+namespace {
+
+// A text-mode stream over a C runtime descriptor, which it closes when it goes.
+class AppendStream : public std::ostream {
+public:
+    explicit AppendStream(int descriptor) : std::ostream(nullptr), buffer(descriptor, std::ios::out | std::ios::app)
+    {
+        rdbuf(&buffer);
+    }
+    ~AppendStream() override { flush(); }
+
+private:
+    __gnu_cxx::stdio_filebuf<char> buffer;
+};
+
+}  // namespace
+
+std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path)
+{
+    // Shared for reading and writing, as the C runtime's own files are.
+    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_APPEND | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    return std::make_unique<AppendStream>(descriptor);
+}
