@@ -30,17 +30,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: mark_uncompressed PACKAGE\n");
         return 2;
     }
-    MSIHANDLE summary = 0;
-    UINT result = MsiGetSummaryInformationA(0, argv[1], 1, &summary);
+    MSIHANDLE database = 0;
+    UINT result = MsiOpenDatabaseA(argv[1], MSIDBOPEN_TRANSACT, &database);
     if (result != ERROR_SUCCESS) {
-        return failed("MsiGetSummaryInformation", result);
+        return failed("MsiOpenDatabase", result);
     }
-    const char* call = "MsiSummaryInfoSetProperty";
-    result = MsiSummaryInfoSetPropertyA(summary, wordCountProperty, VT_I4, 0, nullptr, nullptr);
+    // The summary is written into the database, which keeps it only once committed.
+    const char* call = "MsiGetSummaryInformation";
+    MSIHANDLE summary = 0;
+    result = MsiGetSummaryInformationA(database, nullptr, 1, &summary);
+    if (result == ERROR_SUCCESS) {
+        call = "MsiSummaryInfoSetProperty";
+        result = MsiSummaryInfoSetPropertyA(summary, wordCountProperty, VT_I4, 0, nullptr, nullptr);
+    }
     if (result == ERROR_SUCCESS) {
         call = "MsiSummaryInfoPersist";
         result = MsiSummaryInfoPersist(summary);
     }
+    if (result == ERROR_SUCCESS) {
+        call = "MsiDatabaseCommit";
+        result = MsiDatabaseCommit(database);
+    }
     MsiCloseHandle(summary);
+    MsiCloseHandle(database);
     return result == ERROR_SUCCESS ? 0 : failed(call, result);
 }

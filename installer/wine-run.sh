@@ -2,26 +2,31 @@
 # Installs the demo package with QelCustInst.dll under Wine's own Windows Installer, from drives of
 # several types, and checks what the custom actions did by reading the installer's verbose logs.
 #
-#   wine-run.sh [--prompt] [--failure] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
+#   wine-run.sh [--prompt] [--failure] [--layouts] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
 #
 #   --prompt   also require the line "Info 26002.<Error-table text>" from qelPromptForOriginalDisk
 #   --failure  also install a package without INSTALLDIR: the action must fail the installation
 #              and leave its exception report in the log
+#   --layouts  also install, from the CD-ROM and the fixed drive, the package kept in a folder
+#              (Setup\) and an uncompressed package whose INSTALLDIR is folders deep in the tree
+#              (made with mark_uncompressed.exe, which must lie beside DLL)
 #   --drives   the drives to install from (default: all four)
 #
-# WORKDIR holds the package, a Wine prefix of its own (created once with `wineboot -i`, reused
+# WORKDIR holds the packages, a Wine prefix of its own (created once with `wineboot -i`, reused
 # afterwards), the folders linked as drives and the logs. Exits non-zero when any check fails.
 set -euo pipefail
 
-usage() { sed -n '5,10p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+usage() { sed -n '5,13p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
 
 check_prompt=0
 check_failure=0
+check_layouts=0
 drives="fixed,cdrom,floppy,network"
 while (($#)); do
     case "$1" in
         --prompt) check_prompt=1; shift ;;
         --failure) check_failure=1; shift ;;
+        --layouts) check_layouts=1; shift ;;
         --drives) drives="${2:?}"; shift 2 ;;
         -h | --help) usage ;;
         -*) usage ;;
@@ -48,7 +53,12 @@ if [[ ! -f "$dll" ]]; then # 77: skipped, for ctest; the test command always bui
     echo "wine-run: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
     exit 77
 fi
-for tool in wine wineboot wineserver wixl msibuild msiinfo; do
+marker="$(dirname "$dll")/mark_uncompressed.exe"
+if ((check_layouts)) && [[ ! -f "$marker" ]]; then
+    echo "wine-run: $marker not found; build it with: cmake --build --preset windows" >&2
+    exit 1
+fi
+for tool in wine wineboot wineserver winepath wixl msibuild msiinfo; do
     command -v "$tool" >/dev/null || { echo "wine-run: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
 
@@ -63,20 +73,32 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 started=$(now)
 
 # --- The package: wixl, then the Error-table row that wixl does not write. ---
+add_error_row() {
+    # grep -c, not -q, at the end of a pipe: under pipefail the early exit of -q can fail the writer.
+    if ! msiinfo tables "$1" | grep -cx Error >/dev/null; then
+        # shellcheck disable=SC2016 # backquotes are SQL quoting here
+        msibuild "$1" -q 'CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)'
+    fi
+    msibuild "$1" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, '$disk_prompt')"
+    msiinfo export "$1" Error | tr -d '\r' | grep -c "^26002	$disk_prompt\$" >/dev/null ||
+        { echo "wine-run: Error row 26002 missing from $1" >&2; exit 1; }
+}
 pkg="$work/package"
 rm -rf "$pkg"
 mkdir -p "$pkg"
 cp "$here/QelDemo.wxs" "$here/readme.txt" "$pkg/"
 cp "$dll" "$pkg/QelCustInst.dll"
 (cd "$pkg" && wixl -o QelDemo.msi QelDemo.wxs)
-# grep -c, not -q, at the end of a pipe: under pipefail the early exit of -q can fail the writer.
-if ! msiinfo tables "$pkg/QelDemo.msi" | grep -cx Error >/dev/null; then
-    # shellcheck disable=SC2016 # backquotes are SQL quoting here
-    msibuild "$pkg/QelDemo.msi" -q 'CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)'
+add_error_row "$pkg/QelDemo.msi"
+if ((check_layouts)); then
+    layout="$work/layout"
+    rm -rf "$layout"
+    mkdir -p "$layout"
+    cp "$here/QelLayout.wxs" "$here/readme.txt" "$layout/"
+    cp "$dll" "$layout/QelCustInst.dll"
+    (cd "$layout" && wixl -o QelLayout.msi QelLayout.wxs)
+    add_error_row "$layout/QelLayout.msi"
 fi
-msibuild "$pkg/QelDemo.msi" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, '$disk_prompt')"
-msiinfo export "$pkg/QelDemo.msi" Error | tr -d '\r' | grep -c "^26002	$disk_prompt\$" >/dev/null ||
-    { echo "wine-run: Error row 26002 missing from the package" >&2; exit 1; }
 
 # --- The prefix: first start and drive types once; the stamp marks it complete. ---
 stamp="$WINEPREFIX/.qel-ready"
@@ -104,7 +126,7 @@ fi
 
 # --- One install and uninstall per drive. ---
 mkdir -p "$work/logs"
-program_dir="$WINEPREFIX/drive_c/Program Files (x86)/QelDemo"
+program_files="$WINEPREFIX/drive_c/Program Files (x86)"
 failures=0
 summary=()
 
@@ -115,23 +137,18 @@ excerpt() {
     echo "---- end of excerpt ----"
 }
 
-for d in ${drives//,/ }; do
+# install_and_check NAME MSI EXPECTED INSTALLED: installs the package MSI (a Windows path), checks
+# PROMPT_FOR_CD1 = EXPECTED, both actions and the installed file INSTALLED (a Unix path), then
+# uninstalls it; adds a line to the summary.
+install_and_check() {
+    local name="$1" msi_win="$2" expected="$3" installed_file="$4"
+    local t log xlog text value installed rc ret action line
     t=$(now)
-    L="${letter[$d]}"
-    if [[ "$d" == fixed ]]; then
-        folder="$WINEPREFIX/drive_c/qelsrc"
-        msi_win='C:\qelsrc\QelDemo.msi'
-    else
-        folder="$work/drives/$d"
-        msi_win="${L^^}:\\QelDemo.msi"
-    fi
-    mkdir -p "$folder"
-    cp "$pkg/QelDemo.msi" "$folder/QelDemo.msi"
-    log="$work/logs/install-$d.log"
-    xlog="$work/logs/uninstall-$d.log"
+    log="$work/logs/install-$name.log"
+    xlog="$work/logs/uninstall-$name.log"
     text="$log.txt" # the log as plain text: Windows writes UTF-16 with CRLF, Wine ANSI
     rm -f "$log" "$text" "$xlog"
-    problems=()
+    local problems=()
 
     # Unix sees the low byte of msiexec's exit code (1603 arrives as 67).
     installed=0
@@ -142,10 +159,10 @@ for d in ${drives//,/ }; do
         value="(no log)"
     else
         tr -d '\0\r' <"$log" >"$text"
-        [[ -f "$program_dir/readme.txt" ]] || problems+=("readme.txt not installed")
+        [[ -f "$installed_file" ]] || problems+=("${installed_file##*/} not installed")
         value="$(sed -n 's/^Property(S): PROMPT_FOR_CD1 = //p' "$text" | tail -n 1)"
         [[ -n "$value" ]] || value="(not set)"
-        [[ "$value" == "${expect_cd[$d]}" ]] || problems+=("PROMPT_FOR_CD1 is $value, expected ${expect_cd[$d]}")
+        [[ "$value" == "$expected" ]] || problems+=("PROMPT_FOR_CD1 is $value, expected $expected")
         for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
             ret="$(sed -n "s/^Action ended .*: $action\. Return value \([0-9]*\)\.\$/\1/p" "$text" | tail -n 1)"
             [[ "$ret" == 1 ]] || problems+=("$action ended with return value ${ret:-(never ran)}")
@@ -159,22 +176,64 @@ for d in ${drives//,/ }; do
         rc=0
         timeout 180 wine msiexec /x "$msi_win" /qn /l*v "$xlog" || rc=$?
         ((rc == 0)) || problems+=("uninstall exit status $rc")
-        [[ ! -e "$program_dir/readme.txt" ]] || problems+=("readme.txt left after uninstall")
+        [[ ! -e "$installed_file" ]] || problems+=("${installed_file##*/} left after uninstall")
     fi
 
-    line="$(printf '%-8s %-22s PROMPT_FOR_CD1 = %-10s (expected %s)  %s' \
-        "$d" "$msi_win" "$value" "${expect_cd[$d]}" "$(since "$t")")"
+    line="$(printf '%-18s %-30s PROMPT_FOR_CD1 = %-10s (expected %s)  %s' \
+        "$name" "$msi_win" "$value" "$expected" "$(since "$t")")"
     if ((${#problems[@]})); then
         failures=$((failures + 1))
         summary+=("FAIL $line")
-        echo "wine-run: $d drive:"
+        echo "wine-run: $name:"
         printf '  - %s\n' "${problems[@]}"
         [[ -f "$text" ]] && excerpt "$text"
         echo "  full logs: $log, $xlog"
     else
         summary+=("ok   $line")
     fi
+}
+
+# The folder, as Unix sees it, at the root of the drive of that kind.
+drive_folder() {
+    if [[ "$1" == fixed ]]; then echo "$WINEPREFIX/drive_c"; else echo "$work/drives/$1"; fi
+}
+
+for d in ${drives//,/ }; do
+    if [[ "$d" == fixed ]]; then
+        folder="$WINEPREFIX/drive_c/qelsrc"
+        msi_win='C:\qelsrc\QelDemo.msi'
+    else
+        folder="$work/drives/$d"
+        msi_win="${letter[$d]^^}:\\QelDemo.msi"
+    fi
+    mkdir -p "$folder"
+    cp "$pkg/QelDemo.msi" "$folder/QelDemo.msi"
+    install_and_check "$d" "$msi_win" "${expect_cd[$d]}" "$program_files/QelDemo/readme.txt"
 done
+
+# --- The package kept in a folder of the drive, and an uncompressed package, whose source of
+# INSTALLDIR is a folder of the drive's tree: the action must still see the drive. ---
+if ((check_layouts)); then
+    timeout 60 wine "$marker" "$(winepath -w "$layout/QelLayout.msi")" ||
+        { echo "wine-run: mark_uncompressed failed on $layout/QelLayout.msi" >&2; exit 1; }
+    # The word count (msiinfo's "Source") is 0 for an uncompressed package with long file names.
+    msiinfo suminfo "$layout/QelLayout.msi" | grep -cx 'Source: 0 (0)' >/dev/null ||
+        { echo "wine-run: $layout/QelLayout.msi is still compressed" >&2; exit 1; }
+    for d in cdrom fixed; do
+        root="$(drive_folder "$d")"
+        L="${letter[$d]^^}"
+        mkdir -p "$root/qelsetup/Setup"
+        cp "$pkg/QelDemo.msi" "$root/qelsetup/Setup/QelDemo.msi"
+        install_and_check "$d-folder" "$L:\\qelsetup\\Setup\\QelDemo.msi" "${expect_cd[$d]}" \
+            "$program_files/QelDemo/readme.txt"
+        # INSTALLDIR's source is Qel\Layout\Files\ below the package, as the Directory table says.
+        mkdir -p "$root/qellayout/Qel/Layout/Files"
+        cp "$layout/QelLayout.msi" "$root/qellayout/"
+        cp "$layout/readme.txt" "$root/qellayout/Qel/Layout/Files/"
+        install_and_check "$d-uncompressed" "$L:\\qellayout\\QelLayout.msi" "${expect_cd[$d]}" \
+            "$program_files/Qel/Layout/Files/readme.txt"
+    done
+fi
 
 # --- A package whose INSTALLDIR is called something else: the action cannot read its paths. ---
 if ((check_failure)); then
@@ -207,7 +266,7 @@ if ((check_failure)); then
     else
         problems+=("no log written")
     fi
-    line="$(printf '%-8s %-22s fails with its report in the log  %s' \
+    line="$(printf '%-18s %-30s fails with its report in the log  %s' \
         "broken" 'C:\qelbroken\QelBroken.msi' "$(since "$t")")"
     if ((${#problems[@]})); then
         failures=$((failures + 1))
