@@ -8,9 +8,9 @@
 
 #include <cstdarg>
 #include <cstdint>
-#include <string>
 #include <memory>
 #include <ostream>
+#include <string>
 
 #define WINAPI
 #define CALLBACK
