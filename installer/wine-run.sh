@@ -2,7 +2,8 @@
 # Installs the demo package with QelCustInst.dll under Wine's own Windows Installer, from drives of
 # several types, and checks what the custom actions did by reading the installer's verbose logs.
 #
-#   wine-run.sh [--prompt] [--failure] [--layouts] [--drives fixed,cdrom,floppy,network] DLL WORKDIR
+#   wine-run.sh [--prompt] [--failure] [--layouts] [--drives fixed,cdrom,floppy,network] [--package MSI]
+#               DLL WORKDIR
 #
 #   --prompt   also require the line "Info 26002.<Error-table text>" from qelPromptForOriginalDisk
 #   --failure  also install a package without INSTALLDIR: the action must fail the installation
@@ -11,23 +12,26 @@
 #              (Setup\) and an uncompressed package whose INSTALLDIR is folders deep in the tree
 #              (made with mark_uncompressed.exe, which must lie beside DLL)
 #   --drives   the drives to install from (default: all four)
+#   --package  install MSI (with QelDemo.wxs's readme.txt) instead of the demo package
 #
 # WORKDIR holds the packages, a Wine prefix of its own (created once with `wineboot -i`, reused
 # afterwards), the folders linked as drives and the logs. Exits non-zero when any check fails.
 set -euo pipefail
 
-usage() { sed -n '5,13p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+usage() { sed -n '5,15p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
 
 check_prompt=0
 check_failure=0
 check_layouts=0
 drives="fixed,cdrom,floppy,network"
+given=""
 while (($#)); do
     case "$1" in
         --prompt) check_prompt=1; shift ;;
         --failure) check_failure=1; shift ;;
         --layouts) check_layouts=1; shift ;;
         --drives) drives="${2:?}"; shift 2 ;;
+        --package) given="$(realpath -m "${2:?}")"; shift 2 ;;
         -h | --help) usage ;;
         -*) usage ;;
         *) break ;;
@@ -49,6 +53,7 @@ declare -A expect_cd=([fixed]=0 [cdrom]=1 [floppy]=0 [network]=0)
 for d in ${drives//,/ }; do
     [[ -n "${letter[$d]:-}" ]] || { echo "wine-run: unknown drive kind '$d'" >&2; exit 2; }
 done
+[[ -z "$given" || -f "$given" ]] || { echo "wine-run: $given not found" >&2; exit 2; }
 if [[ ! -f "$dll" ]]; then # 77: skipped, for ctest; the test command always builds the DLL first
     echo "wine-run: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
     exit 77
@@ -86,7 +91,7 @@ add_error_row() {
 pkg="$work/package"
 rm -rf "$pkg"
 mkdir -p "$pkg"
-cp "$here/QelDemo.wxs" "$here/readme.txt" "$pkg/"
+cp "$here/QelDemo.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$pkg/"
 cp "$dll" "$pkg/QelCustInst.dll"
 (cd "$pkg" && wixl -o QelDemo.msi QelDemo.wxs)
 add_error_row "$pkg/QelDemo.msi"
@@ -94,11 +99,13 @@ if ((check_layouts)); then
     layout="$work/layout"
     rm -rf "$layout"
     mkdir -p "$layout"
-    cp "$here/QelLayout.wxs" "$here/readme.txt" "$layout/"
+    cp "$here/QelLayout.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$layout/"
     cp "$dll" "$layout/QelCustInst.dll"
     (cd "$layout" && wixl -o QelLayout.msi QelLayout.wxs)
     add_error_row "$layout/QelLayout.msi"
 fi
+# --package: that package instead of the demo.
+[[ -z "$given" ]] || cp "$given" "$pkg/QelDemo.msi"
 
 # --- The prefix: first start and drive types once; the stamp marks it complete. ---
 stamp="$WINEPREFIX/.qel-ready"
@@ -164,6 +171,7 @@ install_and_check() {
         [[ -n "$value" ]] || value="(not set)"
         [[ "$value" == "$expected" ]] || problems+=("PROMPT_FOR_CD1 is $value, expected $expected")
         for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
+            msiinfo export "$pkg/QelDemo.msi" InstallExecuteSequence | grep -c "^$action	" >/dev/null || continue
             ret="$(sed -n "s/^Action ended .*: $action\. Return value \([0-9]*\)\.\$/\1/p" "$text" | tail -n 1)"
             [[ "$ret" == 1 ]] || problems+=("$action ended with return value ${ret:-(never ran)}")
         done
@@ -241,7 +249,7 @@ if ((check_failure)); then
     broken="$work/broken"
     rm -rf "$broken"
     mkdir -p "$broken"
-    cp "$pkg/readme.txt" "$pkg/QelCustInst.dll" "$broken/"
+    cp "$pkg/readme.txt" "$pkg/QelCustInst.dll" "$pkg/QelCustInst.wxi" "$broken/"
     sed 's/"INSTALLDIR"/"APPDIR"/' "$here/QelDemo.wxs" >"$broken/QelBroken.wxs"
     (cd "$broken" && wixl -o QelBroken.msi QelBroken.wxs)
     folder="$WINEPREFIX/drive_c/qelbroken"
