@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang-format
     g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386 wine64 wixl msitools
+    wine wine32:i386 wine64 wixl msitools osslsigncode openssl
 )
 
 # wine32 is an i386 package: the architecture must be known before the package lists are read.

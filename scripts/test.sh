@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of the project: installs what is missing, checks the formatting, builds the DLL
-# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the
-# DLL's export and import tables, runs the unit tests on both host builds and the installations
+# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), builds the DLL
+# a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables, version,
+# signing and add-to-package.sh, runs the unit tests on both host builds and the installations
 # under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,10 @@ for preset in windows host host-asan; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs"
 done
+
+echo "== release: the DLL ($(stat -c %s build/windows/QelCustInst.dll) bytes), built again elsewhere, the ZIP"
+bash scripts/check-reproducible.sh
+bash scripts/release.sh
 
 echo "== tests: host (unit tests, the DLL's tables, installations under Wine)"
 ctest --preset host -j"$jobs"
