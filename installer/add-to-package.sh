@@ -168,4 +168,7 @@ has_row Error 26002 || fail "the Error row 26002 is missing"
 chmod --reference="$package" "$work"
 mv -f "$work" "$package"
 echo "$me: $package now holds QelCustInst.dll ($(wc -c <"$dll") bytes) and its actions"
+if msiinfo streams "$package" | grep -c 'DigitalSignature$' >/dev/null; then
+    echo "$me: the package was signed; its signature no longer matches: sign it again"
+fi
 for table in "${!after[@]}"; do echo "  qelAreWeRunningFromCD in $table at ${after[$table]}"; done

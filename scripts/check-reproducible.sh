@@ -6,7 +6,9 @@ cd "$(dirname "$0")/.."
 
 dll=build/windows/QelCustInst.dll
 [[ -f "$dll" ]] || { echo "check-reproducible: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 1; }
-command -v sha256sum >/dev/null || { echo "check-reproducible: sha256sum is missing" >&2; exit 1; }
+for tool in cmake sha256sum; do
+    command -v "$tool" >/dev/null || { echo "check-reproducible: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
 # A folder of another depth and name than build/windows, removed afterwards.
 other="$(mktemp -d "${TMPDIR:-/tmp}/qel-reproducible.XXXXXX")"
 trap 'rm -rf "$other"' EXIT

@@ -8,8 +8,12 @@ cd "$(dirname "$0")/.."
 build=build/windows
 [[ -f "$build/QelCustInst.dll" && -f "$build/CPackConfig.cmake" ]] ||
     { echo "release: no windows build; run: cmake --preset windows && cmake --build --preset windows" >&2; exit 1; }
-command -v sha256sum >/dev/null || { echo "release: sha256sum is missing" >&2; exit 1; }
+for tool in cmake cpack sha256sum; do
+    command -v "$tool" >/dev/null || { echo "release: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
+done
 
+# A build that is not up to date would pack an old DLL or an old README section.
+cmake --build "$build" -j"$(nproc)" >/dev/null
 rm -rf "$build/release"
 (cd "$build" && cpack --config CPackConfig.cmake >/dev/null)
 zips=("$build"/release/QelCustInst-*.zip)
