@@ -45,26 +45,41 @@ check() { # check NAME CONDITION...: one line per case
 export_of() { msiinfo export "$1" "$2" | tr -d '\r'; }
 sql() { msibuild "$1" -q "$2"; }
 
-# --- What it adds, and a second run. ---
-pkg="$work/added.msi"
-cp "$plain" "$pkg"
+# --- What it adds, and a second run, on two packages: ---
+# the plain one with another Binary row, and one of bare tables (no InstallUISequence, no Binary,
+# CustomAction or Error table) given its own prompt.
 mkdir -p "$work/other/Binary"
 printf 'other data' >"$work/other/Binary/Other.ibd"
 printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\nOther\tOther.ibd\r\n' >"$work/other/Binary.idt"
-(cd "$work/other" && msibuild "$pkg" -i Binary.idt)
-"$add" "$pkg" --dll "$dll" >/dev/null
-check "the DLL is in the Binary table" cmp -s <(msiinfo extract "$pkg" Binary.QelCustInst) "$dll"
-check "another Binary row keeps its data" cmp -s <(msiinfo extract "$pkg" Binary.Other) "$work/other/Binary/Other.ibd"
-for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
-    check "CustomAction $action" grep -qx "$action	1	QelCustInst	$action	" <(export_of "$pkg" CustomAction)
+cp "$plain" "$work/plain-other.msi"
+(cd "$work/other" && msibuild "$work/plain-other.msi" -i Binary.idt)
+rm -f "$work/bare.msi"
+msibuild "$work/bare.msi" \
+    -q 'CREATE TABLE `InstallExecuteSequence` (`Action` CHAR(72) NOT NULL, `Condition` CHAR(255), `Sequence` SHORT PRIMARY KEY `Action`)' \
+    -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CostFinalize', 1000)"
+default_prompt="$(tr -d '\r' <"$here/Error.idt" | sed -n 's/^26002\t//p')"
+for entry in "plain-other.msi|$default_prompt|InstallExecuteSequence InstallUISequence" \
+    "bare.msi|Insert disk 1, please.|InstallExecuteSequence"; do
+    IFS='|' read -r name prompt sequences <<<"$entry"
+    pkg="$work/$name"
+    args=(--dll "$dll")
+    [[ "$prompt" == "$default_prompt" ]] || args+=(--prompt "$prompt")
+    sequences_before="$(msiinfo tables "$pkg" | grep 'Sequence$' | sort)"
+    check "$name: patched" "$add" "$pkg" "${args[@]}"
+    check "$name: the DLL is in the Binary table" cmp -s <(msiinfo extract "$pkg" Binary.QelCustInst) "$dll"
+    for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
+        check "$name: CustomAction $action" grep -qx "$action	1	QelCustInst	$action	" <(export_of "$pkg" CustomAction)
+    done
+    for table in $sequences; do
+        check "$name: $table runs it right after CostFinalize" grep -qx "qelAreWeRunningFromCD		1001" <(export_of "$pkg" "$table")
+    done
+    check "$name: no sequence table made" test "$(msiinfo tables "$pkg" | grep 'Sequence$' | sort)" = "$sequences_before"
+    check "$name: Error row 26002" grep -qxF "26002	$prompt" <(export_of "$pkg" Error)
+    cp "$pkg" "$work/before.msi"
+    check "$name: a second run succeeds" "$add" "$pkg" "${args[@]}"
+    check "$name: a second run changes nothing" cmp -s "$pkg" "$work/before.msi"
 done
-for table in InstallExecuteSequence InstallUISequence; do
-    check "$table runs it right after CostFinalize" grep -qx "qelAreWeRunningFromCD		1001" <(export_of "$pkg" "$table")
-done
-check "Error row 26002 from Error.idt" grep -qxF "$(tr -d '\r' <"$here/Error.idt" | grep ^26002)" <(export_of "$pkg" Error)
-cp "$pkg" "$work/before.msi"
-check "a second run succeeds" "$add" "$pkg" --dll "$dll"
-check "a second run changes nothing" cmp -s "$pkg" "$work/before.msi"
+check "another Binary row keeps its data" cmp -s <(msiinfo extract "$work/plain-other.msi" Binary.Other) "$work/other/Binary/Other.ibd"
 
 # --- Refusals: name, how to spoil the package (run on it), arguments, the message expected. ---
 spoil_binary() { "$add" "$1" --dll "$dll" >/dev/null && head -c 4096 "$dll" >"$work/other.dll" && msibuild "$1" -a Binary.QelCustInst "$work/other.dll"; }
