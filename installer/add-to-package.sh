@@ -141,6 +141,7 @@ if ((!binary_present)); then
 fi
 
 if ! has_table CustomAction; then
+    # shellcheck disable=SC2016 # backquotes are SQL quoting here
     sql 'CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` CHAR(255), `ExtendedType` LONG PRIMARY KEY `Action`)'
 fi
 for action in "${actions[@]}"; do
@@ -153,6 +154,7 @@ for table in "${!after[@]}"; do
 done
 
 if ! has_table Error; then
+    # shellcheck disable=SC2016 # backquotes are SQL quoting here
     sql 'CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)'
 fi
 has_row Error 26002 || sql "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, '$prompt')"

@@ -54,6 +54,7 @@ printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\nOther\tOther.ibd\r\n' >"$work/o
 cp "$plain" "$work/plain-other.msi"
 (cd "$work/other" && msibuild "$work/plain-other.msi" -i Binary.idt)
 rm -f "$work/bare.msi"
+# shellcheck disable=SC2016 # backquotes are SQL quoting here
 msibuild "$work/bare.msi" \
     -q 'CREATE TABLE `InstallExecuteSequence` (`Action` CHAR(72) NOT NULL, `Condition` CHAR(255), `Sequence` SHORT PRIMARY KEY `Action`)' \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CostFinalize', 1000)"
@@ -110,7 +111,8 @@ for entry in "${cases[@]}"; do
     rm -f "$pkg"
     cp "$plain" "$pkg"
     "$spoil" "$pkg"
-    [[ -e "$pkg" ]] && cp -p "$pkg" "$work/expected.msi" || rm -f "$work/expected.msi"
+    rm -f "$work/expected.msi"
+    [[ ! -e "$pkg" ]] || cp -p "$pkg" "$work/expected.msi"
     extra=()
     if [[ "$args" == --prompt* ]]; then extra=(--prompt "${args#--prompt }"); [[ "$args" == --prompt ]] && extra=(--prompt ""); fi
     if [[ "$args" == --dll* ]]; then extra=(--dll "${args#--dll }"); else extra+=(--dll "$dll"); fi

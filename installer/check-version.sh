@@ -14,13 +14,14 @@ command -v "$windres" >/dev/null || { echo "check-version: $windres missing; run
 [[ "$version" =~ ^[0-9]+(\.[0-9]+){0,3}$ ]] || { echo "check-version: '$version' is not a version" >&2; exit 2; }
 
 rc="$("$windres" -i "$dll" -O rc 2>&1)" || { echo "check-version: $windres cannot read $dll: $rc" >&2; exit 1; }
+lines="$(sed 's/^[[:space:]]*//' <<<"$rc")"
 IFS=. read -r -a parts <<<"$version"
 while ((${#parts[@]} < 4)); do parts+=(0); done
-numbers="$(IFS=,; echo "${parts[*]}" | sed 's/,/, /g')"
+numbers="${parts[0]}, ${parts[1]}, ${parts[2]}, ${parts[3]}"
 
 faults=()
 expect() { # what the decompiled resource must hold, as a fixed string on a line of its own
-    grep -qxF -- "$1" < <(sed 's/^[[:space:]]*//' <<<"$rc") || faults+=("no line '$1'")
+    grep -qxF -- "$1" <<<"$lines" || faults+=("no line '$1'")
 }
 expect "1 VERSIONINFO"
 expect "FILEVERSION $numbers"

@@ -34,5 +34,5 @@ done
 cmp -s "$top/QelCustInst.dll" "$build/QelCustInst.dll" || { echo "release: the ZIP holds another DLL than the build" >&2; exit 1; }
 grep -q '^## Using the DLL in a package' "$top/PACKAGE-AUTHORS.md" || { echo "release: PACKAGE-AUTHORS.md is not the README's section" >&2; exit 1; }
 echo "release: $zip"
-(cd "$top" && ls -l --time-style=+ | tail -n +2 | awk '{ printf "  %10s  %s\n", $5, $NF }')
+find "$top" -type f -printf '  %10s  %f\n' | sort -k 2
 echo "  $(cat "$top/QelCustInst.dll.sha256")"
