@@ -33,6 +33,8 @@ while (($#)); do
     esac
 done
 [[ -n "$package" ]] || usage
+package="$(realpath -m "$package")"
+[[ -z "$dll" ]] || dll="$(realpath -m "$dll")"
 
 for tool in msibuild msiinfo cmp mktemp; do
     command -v "$tool" >/dev/null || fail "$tool is missing (msitools, diffutils, coreutils)"
@@ -68,6 +70,10 @@ tmp="$(mktemp -d "$folder/.$me.XXXXXX" 2>/dev/null)" || fail "cannot write in $f
 trap 'rm -rf "$tmp"' EXIT
 work="$tmp/package.msi"
 cp "$package" "$work"
+# msiinfo export writes a table's streams into a folder named after the table in the current
+# folder: a scratch folder takes them.
+mkdir "$tmp/scratch"
+cd "$tmp/scratch"
 
 has_table() { msiinfo tables "$work" | grep -cx "$1" >/dev/null; }
 # The table's rows as tab-separated lines, without the three header lines.

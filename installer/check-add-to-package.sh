@@ -42,7 +42,7 @@ failures=0
 check() { # check NAME CONDITION...: one line per case
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
-export_of() { msiinfo export "$1" "$2" | tr -d '\r'; }
+export_of() { (cd "$work" && msiinfo export "$1" "$2") | tr -d '\r'; } # in $work: it writes the streams there
 sql() { msibuild "$1" -q "$2"; }
 
 # --- What it adds, and a second run, on two packages: ---
