@@ -66,7 +66,9 @@ for entry in "plain-other.msi|$default_prompt|InstallExecuteSequence InstallUISe
     args=(--dll "$dll")
     [[ "$prompt" == "$default_prompt" ]] || args+=(--prompt "$prompt")
     sequences_before="$(msiinfo tables "$pkg" | grep 'Sequence$' | sort)"
-    check "$name: patched" "$add" "$pkg" "${args[@]}"
+    rm -rf "$work/caller" && mkdir "$work/caller"
+    check "$name: patched" bash -c 'cd "$1" && shift && "$@"' - "$work/caller" "$add" "$pkg" "${args[@]}"
+    check "$name: nothing left in the caller's folder" test -z "$(ls -A "$work/caller")"
     check "$name: the DLL is in the Binary table" cmp -s <(msiinfo extract "$pkg" Binary.QelCustInst) "$dll"
     for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
         check "$name: CustomAction $action" grep -qx "$action	1	QelCustInst	$action	" <(export_of "$pkg" CustomAction)
