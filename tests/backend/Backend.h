@@ -1,0 +1,49 @@
+// The platform the shared tests run against: the host build's model of it, or the real installer
+// and system of the Windows build run under Wine. CMake links one implementation
+// (backend/host/Backend.cpp or backend/windows/Backend.cpp); the tests never ask which.
+//
+// What the two answer differently for a documented reason (line ends of text files, the system's
+// message texts) is asked of the backend rather than written into the tests.
+#pragma once
+
+#include "QelPlatform.h"
+
+#include <string>
+
+class Backend {
+public:
+    // Before every case: a fresh temporary folder of the case's own, nothing open.
+    static void beginTest();
+    // After every case: how many installer handles were still open (all are closed now).
+    static unsigned long endTest();
+
+    // A session of the test package after CostInitialize, FileCost and CostFinalize, opened on the
+    // case's first call and closed by endTest().
+    static MSIHANDLE session();
+    // The package's directories after costing: INSTALLDIR's target path, and the folder the
+    // package lies in, which is the source path of every directory.
+    static std::string installDirTarget();
+    static std::string packageFolder();
+
+    // The session's properties, set and read around the library (not through it).
+    static void setProperty(const std::string& name, const std::string& value);
+    static std::string property(const std::string& name);
+
+    // The folder GetTempPathA reports during this case, as it reports it.
+    static std::string tempFolder();
+    // What a library text stream writes for "\n".
+    static std::string lineEnd();
+    // FormatMessageA's text for a system error code, line end included.
+    static std::string systemText(unsigned long code);
+
+    // Leaves an error record for the next MsiGetLastErrorRecord, as a failed installer call does;
+    // false when the platform leaves none.
+    static bool leaveLastErrorRecord();
+
+    // Makes the ANSI code page 932 the one IsDBCSLeadByte answers for; false when it cannot.
+    static bool useCodePage932();
+
+    // True when this platform departs from the documented behaviour named: the case is then
+    // skipped with that text. The model follows the documentation and never departs.
+    static bool departs(const char* documented);
+};

@@ -1,0 +1,81 @@
+// The shared tests' backend on the host build: the platform model, set up like a session of the
+// test package (backend/windows/QelTest.wxs) after costing.
+#include "backend/Backend.h"
+
+#include "Simulation.h"
+
+namespace {
+
+MSIHANDLE openSession = 0;
+
+}  // namespace
+
+void Backend::beginTest()
+{
+    sim::reset();
+    openSession = 0;
+}
+
+unsigned long Backend::endTest()
+{
+    if (openSession != 0) {
+        MsiCloseHandle(openSession);
+        openSession = 0;
+    }
+    return static_cast<unsigned long>(sim::openHandles(sim::HandleKind::session) +
+                                      sim::openHandles(sim::HandleKind::record));
+}
+
+MSIHANDLE Backend::session()
+{
+    if (openSession == 0) {
+        openSession = sim::openSession();
+        sim::setProperty(openSession, "ProductLine", "Demo Product");
+        sim::setDirectory(openSession, "TARGETDIR", "C:\\", packageFolder());
+        sim::setDirectory(openSession, "ProgramFilesFolder", "C:\\Program Files (x86)\\", packageFolder());
+        sim::setDirectory(openSession, "INSTALLDIR", installDirTarget(), packageFolder());
+    }
+    return openSession;
+}
+
+std::string Backend::installDirTarget() { return "C:\\Program Files (x86)\\QelTest\\"; }
+
+std::string Backend::packageFolder() { return "C:\\Tests\\"; }
+
+void Backend::setProperty(const std::string& name, const std::string& value)
+{
+    sim::setProperty(session(), name, value);
+}
+
+std::string Backend::property(const std::string& name) { return sim::property(session(), name); }
+
+std::string Backend::tempFolder() { return sim::tempPath(); }
+
+std::string Backend::lineEnd() { return "\n"; }
+
+std::string Backend::systemText(unsigned long code)
+{
+    // The model carries Windows' own texts.
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return "The system cannot find the file specified.\r\n";
+    case ERROR_INSTALL_FAILURE:
+        return "Fatal error during installation.\r\n";
+    default:
+        return "";
+    }
+}
+
+bool Backend::leaveLastErrorRecord()
+{
+    sim::setPendingErrorRecord({sim::Null{}, 1615, std::string("SELEC garbage")});
+    return true;
+}
+
+bool Backend::useCodePage932()
+{
+    sim::setCodePage(932);
+    return true;
+}
+
+bool Backend::departs(const char*) { return false; }

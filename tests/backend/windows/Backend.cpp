@@ -1,0 +1,159 @@
+// The shared tests' backend on the Windows build: the real installer and system, as Wine runs
+// them. wine-unit.sh names the test package (QEL_TEST_PACKAGE) and a folder of the run's own
+// (QEL_TEST_FOLDER), in which every case gets a folder with its temporary folder and the
+// installer's log of its session.
+#include "backend/Backend.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+MSIHANDLE openSession = 0;
+std::string caseFolder;
+
+std::string environment(const char* name)
+{
+    char value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    if (length == 0 || length >= sizeof value) {
+        throw std::runtime_error(std::string(name) + " is not set: run the tests with wine-unit.sh");
+    }
+    return value;
+}
+
+void makeFolder(const std::string& path)
+{
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        throw std::runtime_error("cannot create the folder " + path);
+    }
+}
+
+// Wine's ntdll exports its version; Windows' does not.
+bool underWine()
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
+void Backend::beginTest()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name) {
+        if (c == '/' || c == '\\') {
+            c = '.';
+        }
+    }
+    caseFolder = environment("QEL_TEST_FOLDER") + "\\" + name + "\\";
+    makeFolder(caseFolder);
+    makeFolder(caseFolder + "temp");
+    // GetTempPathA reads TMP first, then TEMP.
+    const std::string temp = caseFolder + "temp\\";
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    SetEnvironmentVariableA("TEMP", temp.c_str());
+    openSession = 0;
+}
+
+unsigned long Backend::endTest()
+{
+    if (openSession != 0) {
+        MsiCloseHandle(openSession);
+        openSession = 0;
+    }
+    // Closes every handle this thread still holds and answers how many there were.
+    return MsiCloseAllHandles();
+}
+
+MSIHANDLE Backend::session()
+{
+    if (openSession != 0) {
+        return openSession;
+    }
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    const std::string log = caseFolder + "installer.log";
+    if (const UINT result = MsiEnableLogA(INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_INFO | INSTALLLOGMODE_WARNING |
+                                              INSTALLLOGMODE_ERROR | INSTALLLOGMODE_ACTIONSTART,
+                                          log.c_str(), 0);
+        result != ERROR_SUCCESS) {
+        throw std::runtime_error("MsiEnableLogA(" + log + ") answered " + std::to_string(result));
+    }
+    const std::string package = environment("QEL_TEST_PACKAGE");
+    if (const UINT result = MsiOpenPackageA(package.c_str(), &openSession); result != ERROR_SUCCESS) {
+        openSession = 0;
+        throw std::runtime_error("MsiOpenPackageA(" + package + ") answered " + std::to_string(result));
+    }
+    for (const char* action : {"CostInitialize", "FileCost", "CostFinalize"}) {
+        if (const UINT result = MsiDoActionA(openSession, action); result != ERROR_SUCCESS) {
+            throw std::runtime_error(std::string("MsiDoActionA(") + action + ") answered " + std::to_string(result) +
+                                     "; the installer's log: " + log);
+        }
+    }
+    return openSession;
+}
+
+std::string Backend::installDirTarget() { return "C:\\Program Files (x86)\\QelTest\\"; }
+
+std::string Backend::packageFolder()
+{
+    const std::string package = environment("QEL_TEST_PACKAGE");
+    return package.substr(0, package.find_last_of('\\') + 1);
+}
+
+void Backend::setProperty(const std::string& name, const std::string& value)
+{
+    if (const UINT result = MsiSetPropertyA(session(), name.c_str(), value.c_str()); result != ERROR_SUCCESS) {
+        throw std::runtime_error("MsiSetPropertyA(" + name + ") answered " + std::to_string(result));
+    }
+}
+
+std::string Backend::property(const std::string& name)
+{
+    char value[4096] = {};
+    DWORD size = sizeof value;
+    if (const UINT result = MsiGetPropertyA(session(), name.c_str(), value, &size); result != ERROR_SUCCESS) {
+        throw std::runtime_error("MsiGetPropertyA(" + name + ") answered " + std::to_string(result));
+    }
+    return std::string(value, size);
+}
+
+std::string Backend::tempFolder()
+{
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof path, path);
+    return std::string(path, length);
+}
+
+std::string Backend::lineEnd() { return "\r\n"; }
+
+std::string Backend::systemText(unsigned long code)
+{
+    // Wine's texts are shorter than Windows'.
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+        return "File not found.\r\n";
+    case ERROR_INSTALL_FAILURE:
+        return "Fatal error during installation.\r\n";
+    default:
+        return "";
+    }
+}
+
+bool Backend::leaveLastErrorRecord()
+{
+    // A query the installer cannot parse fails and leaves its error record.
+    const MSIHANDLE database = MsiGetActiveDatabase(session());
+    MSIHANDLE view = 0;
+    const UINT result = MsiDatabaseOpenViewA(database, "SELEC garbage", &view);
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return result != ERROR_SUCCESS;
+}
+
+bool Backend::useCodePage932() { return GetACP() == 932; }
+
+bool Backend::departs(const char*) { return underWine(); }

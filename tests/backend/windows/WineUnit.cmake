@@ -1,0 +1,35 @@
+# The Windows test build: GoogleTest from Debian's sources, built with this toolchain; the shared
+# tests over the real installer; a test package authored at build time; ctest runs the executable
+# under Wine in a prefix of this build directory (label wine-unit).
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(target gtest gtest_main gmock)
+    target_compile_options(${target} PRIVATE -Wno-error)
+endforeach()
+
+set(here ${CMAKE_CURRENT_SOURCE_DIR}/backend/windows)
+set(package ${CMAKE_CURRENT_BINARY_DIR}/QelTest.msi)
+add_custom_command(OUTPUT ${package}
+    COMMAND ${here}/make-package.sh ${here}/QelTest.wxs ${package}
+    DEPENDS ${here}/make-package.sh ${here}/QelTest.wxs
+    COMMENT "Authoring the test package QelTest.msi")
+add_custom_target(qel_test_package ALL DEPENDS ${package})
+
+add_executable(test_wine ${QEL_SHARED_TESTS} backend/windows/Backend.cpp)
+target_include_directories(test_wine PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(test_wine PRIVATE qel_actions gmock gtest_main)
+target_link_options(test_wine PRIVATE -static)
+add_dependencies(test_wine qel_test_package)
+
+# One Wine process per shard, each reporting every case; the cases that need the Japanese code
+# page run in a process of their own, started in a Japanese locale.
+set(run ${here}/wine-unit.sh ${CMAKE_CURRENT_BINARY_DIR}/wine $<TARGET_FILE:test_wine> ${package})
+add_test(NAME wine_unit_prefix COMMAND ${run} --prepare)
+set_tests_properties(wine_unit_prefix PROPERTIES LABELS wine-unit FIXTURES_SETUP wine_prefix TIMEOUT 300)
+foreach(shard 0 1)
+    add_test(NAME wine_unit_shard${shard} COMMAND ${run} --shard ${shard}/2 --gtest_filter=-CodePage932*)
+    set_tests_properties(wine_unit_shard${shard} PROPERTIES
+        LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
+endforeach()
+add_test(NAME wine_unit_cp932 COMMAND ${run} --locale ja_JP.UTF-8 --gtest_filter=CodePage932*)
+set_tests_properties(wine_unit_cp932 PROPERTIES LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
