@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test of the project: installs what is missing, checks the formatting, builds the DLL
-# and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), builds the DLL
-# a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables, version,
-# signing and add-to-package.sh, runs the unit tests on both host builds and the installations
-# under Wine.
+# Runs every test of the project: installs what is missing, checks the formatting, builds the DLL,
+# the Windows test build and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer),
+# builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
+# version, signing and add-to-package.sh, runs the unit tests on both host builds, the shared unit
+# tests under Wine against the real installer, and the installations under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +13,7 @@ bash scripts/setup.sh
 echo "== format: the sources against .clang-format"
 git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 
-for preset in windows host host-asan; do
+for preset in windows windows-tests host host-asan; do
     echo "== build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs"
@@ -25,6 +25,9 @@ bash scripts/release.sh
 
 echo "== tests: host (unit tests, the DLL's tables, installations under Wine)"
 ctest --preset host -j"$jobs"
+
+echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
+ctest --preset windows-tests -j"$jobs"
 
 echo "== tests: host-asan (unit tests under the sanitizers)"
 ctest --preset host-asan -j"$jobs"

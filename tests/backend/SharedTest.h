@@ -13,7 +13,7 @@ protected:
 };
 
 // Skips the rest of a case where the platform departs from the documented behaviour named.
-#define QEL_SKIP_WHERE_PLATFORM_DEPARTS(documented)                       \
-    if (Backend::departs(documented)) {                                   \
-        GTEST_SKIP() << "the platform departs from: " << (documented); \
+#define QEL_SKIP_WHERE_PLATFORM_DEPARTS(documented)                                                                    \
+    if (Backend::departs(documented)) {                                                                                \
+        GTEST_SKIP() << "the platform departs from: " << (documented);                                                 \
     }

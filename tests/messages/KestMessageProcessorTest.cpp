@@ -56,37 +56,6 @@ protected:
 
 // ---- Log cycles -------------------------------------------------------------------------------
 
-TEST_F(MessageProcessorTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
-{
-    write("setup.log", "left from an earlier cycle\n");
-    {
-        Processor first;
-        first.initialize("setup.log");
-        EXPECT_TRUE(exists("setup.mpp"));
-        EXPECT_EQ(contents("setup.mpp"), "");
-        EXPECT_EQ(contents("setup.log"), "") << "a new cycle empties the log";
-        EXPECT_TRUE(first.isLogging());
-        EXPECT_EQ(first.name(), "setup.log");
-        first.logMessage("first %d\n", 1);
-    }
-    EXPECT_TRUE(exists("setup.mpp")) << "the persistence file outlives the processor";
-    {
-        Processor second;
-        second.initialize("setup.log");
-        second.logMessage("second %d\n", 2);
-    }
-    EXPECT_EQ(contents("setup.log"), "first 1\nsecond 2\n");
-
-    // The persistence file alone decides: a missing log is created for appending.
-    std::filesystem::remove(path("setup.log"));
-    {
-        Processor third;
-        third.initialize("setup.log");
-        third.logMessage("third\n");
-    }
-    EXPECT_EQ(contents("setup.log"), "third\n");
-}
-
 TEST_F(MessageProcessorTest, ThePersistenceFileIsNamedAfterTheLogUpToItsFirstDot)
 {
     Processor processor;

@@ -74,4 +74,3 @@ TEST_F(PropertyTest, APropertyThatGrowsBetweenTheTwoCallsIsRaisedNotTruncated)
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_MORE_DATA));
 }
-

@@ -56,41 +56,6 @@ TEST_F(KestCStringTest, SingleByteLengthIsByteCountUpToTheFirstNul)
     EXPECT_EQ(KestCString("").getLength(), 0);
 }
 
-TEST_F(KestCStringTest, DoubleByteLengths)
-{
-    sim::setCodePage(932);
-    KestCString mixed = std::string(kDouble) + "a";
-    EXPECT_EQ(mixed.getLength(), 2);
-    EXPECT_EQ(mixed.size(), 3u);
-
-    // A lead byte right before the terminator is not a character.
-    EXPECT_EQ(KestCString("a\x82").getLength(), 1);
-    EXPECT_EQ(KestCString("\x82").getLength(), 0);
-    // Nor is one right before an embedded NUL, where the count ends.
-    EXPECT_EQ(KestCString(std::string("a\x82\0bc", 5)).getLength(), 1);
-}
-
-TEST_F(KestCStringTest, IndexConversionsAroundDoubleByteCharacters)
-{
-    sim::setCodePage(932);
-    const KestCString text = "a" + std::string(kDouble) + "b";  // bytes a, lead, trail, b
-
-    EXPECT_EQ(text.byteToCharIndex(-1), -1);
-    EXPECT_EQ(text.byteToCharIndex(0), 0);
-    EXPECT_EQ(text.byteToCharIndex(1), 1);
-    EXPECT_EQ(text.byteToCharIndex(2), 1);  // inside the double-byte character
-    EXPECT_EQ(text.byteToCharIndex(3), 2);
-    EXPECT_EQ(text.byteToCharIndex(4), 4);  // the byte length, not a character count
-    EXPECT_EQ(text.byteToCharIndex(100), 4);
-
-    EXPECT_EQ(text.charToByteOffset(-1), -1);
-    EXPECT_EQ(text.charToByteOffset(0), 0);
-    EXPECT_EQ(text.charToByteOffset(1), 1);
-    EXPECT_EQ(text.charToByteOffset(2), 3);
-    EXPECT_EQ(text.charToByteOffset(3), 4);
-    EXPECT_EQ(text.charToByteOffset(50), 4);
-}
-
 TEST_F(KestCStringTest, FindAndLeftOnFileNames)
 {
     const struct {
@@ -108,20 +73,11 @@ TEST_F(KestCStringTest, FindAndLeftOnFileNames)
     EXPECT_EQ(KestCString("a.b.c").find(".", 2), 3);
 }
 
-TEST_F(KestCStringTest, FindNeverMatchesOnATrailByte)
+TEST_F(KestCStringTest, SingleByteCodePageFindsEveryBackslash)
 {
     const KestCString text = std::string(kDoubleBackslash) + "\\x";
-    EXPECT_EQ(text.find("\\"), 1);  // code page 1252: the second byte is a backslash
-
-    sim::setCodePage(932);
-    EXPECT_EQ(text.findBytes("\\"), 2);
-    EXPECT_EQ(text.find("\\"), 1);
-    EXPECT_EQ(text.findBytes("\\", 1), 2);  // a start on the trail byte does not match it
-    EXPECT_EQ(KestCString(kDouble).findBytes("\xa0"), -1);
-    EXPECT_EQ(text.findBytes("", 1), 1) << "the empty text matches where the search starts";
-
-    // Japanese text followed by the character index of "x": two characters before it.
-    EXPECT_EQ(text.find("x"), 2);
+    EXPECT_EQ(text.find("\\"), 1);  // the second byte is a backslash
+    EXPECT_EQ(text.findBytes("\\", 1), 1);
 }
 
 TEST_F(KestCStringTest, FindBytesStartBounds)
@@ -145,14 +101,6 @@ TEST_F(KestCStringTest, LeftCountsCharacters)
     EXPECT_EQ(ascii.left(2), "ab");
     EXPECT_EQ(ascii.left(3), "abc");
     EXPECT_EQ(ascii.left(99), "abc");
-
-    sim::setCodePage(932);
-    const std::string two = std::string(kDouble) + kDouble;
-    const KestCString text = two + "x";  // three characters, five bytes
-    EXPECT_EQ(text.left(1), kDouble);
-    EXPECT_EQ(text.left(2), two);
-    EXPECT_EQ(text.left(3), text);
-    EXPECT_EQ(text.left(4), text);
 }
 
 TEST_F(KestCStringTest, BufferProtocol)

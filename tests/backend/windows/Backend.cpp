@@ -96,7 +96,10 @@ MSIHANDLE Backend::session()
     return openSession;
 }
 
-std::string Backend::installDirTarget() { return "C:\\Program Files (x86)\\QelTest\\"; }
+std::string Backend::installDirTarget()
+{
+    return "C:\\Program Files (x86)\\QelTest\\";
+}
 
 std::string Backend::packageFolder()
 {
@@ -128,7 +131,10 @@ std::string Backend::tempFolder()
     return std::string(path, length);
 }
 
-std::string Backend::lineEnd() { return "\r\n"; }
+std::string Backend::lineEnd()
+{
+    return "\r\n";
+}
 
 std::string Backend::systemText(unsigned long code)
 {
@@ -136,8 +142,10 @@ std::string Backend::systemText(unsigned long code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
         return "File not found.\r\n";
+    case ERROR_DIRECTORY:
+        return "Directory name invalid.\r\n";
     case ERROR_INSTALL_FAILURE:
-        return "Fatal error during installation.\r\n";
+        return "Installation failure.\r\n";
     default:
         return "";
     }
@@ -154,6 +162,12 @@ bool Backend::leaveLastErrorRecord()
     return result != ERROR_SUCCESS;
 }
 
-bool Backend::useCodePage932() { return GetACP() == 932; }
+bool Backend::useCodePage932()
+{
+    return GetACP() == 932;
+}
 
-bool Backend::departs(const char*) { return underWine(); }
+bool Backend::departs(const char*)
+{
+    return underWine();
+}

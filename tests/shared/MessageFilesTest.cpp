@@ -1,0 +1,84 @@
+#include "Thrown.h"
+#include "backend/SharedTest.h"
+#include "messages/KestMessageProcessor.h"
+
+#include <fstream>
+#include <sstream>
+
+class MessageFilesTest : public SharedTest {
+protected:
+    static std::string path(const std::string& name) { return Backend::tempFolder() + name; }
+    static bool exists(const std::string& name) { return std::ifstream(path(name)).good(); }
+    static std::string contents(const std::string& name)
+    {
+        std::ifstream file(path(name), std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    // The bytes a library text stream leaves on disk for this text.
+    static std::string written(const std::string& text)
+    {
+        std::string result;
+        for (const char c : text) {
+            result += c == '\n' ? Backend::lineEnd() : std::string(1, c);
+        }
+        return result;
+    }
+};
+
+TEST_F(MessageFilesTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
+{
+    std::ofstream(path("setup.log"), std::ios::binary) << "left from an earlier cycle\n";
+    {
+        KestMessageProcessor first;
+        first.initialize("setup.log");
+        EXPECT_TRUE(exists("setup.mpp"));
+        EXPECT_EQ(contents("setup.mpp"), "");
+        EXPECT_EQ(contents("setup.log"), "") << "a new cycle empties the log";
+        first.logMessage("first %d\n", 1);
+    }
+    EXPECT_TRUE(exists("setup.mpp")) << "the persistence file outlives the processor";
+    {
+        KestMessageProcessor second;
+        second.initialize("setup.log");
+        second.logMessage("second %d\n", 2);
+    }
+    EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
+
+    KestMessageProcessor last;
+    last.initialize("setup.log");
+    EXPECT_TRUE(last.uninitialize());
+    EXPECT_FALSE(exists("setup.mpp")) << "the cycle's end removes the persistence file";
+    EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
+}
+
+TEST_F(MessageFilesTest, ReportsReachTheLogFileWithTheSystemsText)
+{
+    KestMessageProcessor processor;
+    processor.initialize("report.log");
+    EXPECT_TRUE(processor.logMessage(EKestException("Setup::copy", "Setup", 42, "Unable to copy")));
+    EXPECT_TRUE(processor.uninitialize());
+
+    // A second end finds no persistence file; the system's text ends in "\r\n" of its own.
+    const auto thrown = thrownBy([&] { processor.uninitialize(); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, typeid(EKestWinError));
+    EXPECT_EQ(thrown->error.getErrorCode(), static_cast<int>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(thrown->error.getMessage(), Backend::systemText(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Function Failed: DeleteFile()"});
+
+    {
+        KestMessageProcessor next;
+        next.initialize("report.log");
+        next.logMessage(thrown->error);
+    }
+    EXPECT_EQ(contents("report.log"),
+              written("Error: 2. Program Exception. " + Backend::systemText(ERROR_FILE_NOT_FOUND) +
+                      ".\n"
+                      "HISTORY:\n"
+                      "\tT: KestMessageProcessor::uninitialize, F: KestMessageProcessor, L: " +
+                      std::to_string(thrown->error.getFirstHistoryEntry().getLine()) +
+                      ", C: Function Failed: DeleteFile()\n"))
+        << "a new cycle starts the log again";
+}
