@@ -29,8 +29,6 @@ public:
     static void setProperty(const std::string& name, const std::string& value);
     static std::string property(const std::string& name);
 
-    // The folder GetTempPathA reports during this case, as it reports it.
-    static std::string tempFolder();
     // What a library text stream writes for "\n".
     static std::string lineEnd();
     // FormatMessageA's text for a system error code, line end included.

@@ -6,10 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 class SharedTest : public ::testing::Test {
 protected:
     void SetUp() override { Backend::beginTest(); }
     void TearDown() override { EXPECT_EQ(Backend::endTest(), 0ul) << "installer handles left open"; }
+
+    // The path of a file in the temporary folder, as the system's calls name it (the folder is
+    // the case's own), and the path under which a file stream opens it.
+    static std::string tempFile(const std::string& name)
+    {
+        char folder[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathA(sizeof folder, folder);
+        return std::string(folder, length <= MAX_PATH ? length : 0) + name;
+    }
+    static std::string tempStreamPath(const std::string& name) { return qelStreamPath(tempFile(name).c_str()); }
 };
 
 // Skips the rest of a case where the platform departs from the documented behaviour named.

@@ -7,7 +7,7 @@
 
 class MessageFilesTest : public SharedTest {
 protected:
-    static std::string path(const std::string& name) { return Backend::tempFolder() + name; }
+    static std::string path(const std::string& name) { return tempStreamPath(name); }
     static bool exists(const std::string& name) { return std::ifstream(path(name)).good(); }
     static std::string contents(const std::string& name)
     {

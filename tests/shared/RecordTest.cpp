@@ -10,9 +10,10 @@ protected:
     // A file of `count` bytes counting up from `first` in the temporary folder; its path.
     static std::string streamFile(std::size_t count, char first = 0)
     {
-        const std::string path = Backend::tempFolder() + "stream" + std::to_string(count) + ".bin";
-        std::ofstream(path, std::ios::binary).write(bytes(count, first).data(), static_cast<std::streamsize>(count));
-        return path;
+        const std::string name = "stream" + std::to_string(count) + ".bin";
+        std::ofstream(tempStreamPath(name), std::ios::binary)
+            .write(bytes(count, first).data(), static_cast<std::streamsize>(count));
+        return tempFile(name);
     }
     static std::vector<char> bytes(std::size_t count, char first = 0)
     {
@@ -112,7 +113,7 @@ TEST_F(RecordTest, RefusedCallsLeaveWithTheClassAndHistoryOfTheirHandlers)
     EXPECT_EQ(setInteger->contexts(), std::vector<std::string>{"KestMsiRecord::setIntegerField"});
     EXPECT_EQ(setInteger->comments(), std::vector<std::string>{"Function Failed: MsiRecordSetInteger()"});
 
-    const auto setStream = thrownBy([&] { record.setStreamField(1, Backend::tempFolder() + "missing.bin"); });
+    const auto setStream = thrownBy([&] { record.setStreamField(1, tempFile("missing.bin")); });
     ASSERT_TRUE(setStream);
     EXPECT_EQ(setStream->type, typeid(EKestException));
     EXPECT_EQ(setStream->contexts(), std::vector<std::string>{"KestMsiRecord::setStreamField()"});

@@ -33,8 +33,8 @@ MSIHANDLE Backend::session()
         openSession = sim::openSession();
         sim::setProperty(openSession, "ProductLine", "Demo Product");
         sim::setDirectory(openSession, "TARGETDIR", "C:\\", packageFolder());
-        sim::setDirectory(openSession, "ProgramFilesFolder", "C:\\Program Files (x86)\\", packageFolder());
-        sim::setDirectory(openSession, "INSTALLDIR", installDirTarget(), packageFolder());
+        sim::setDirectory(openSession, "ProgramFilesFolder", "C:\\Program Files (x86)\\", packageFolder(), "TARGETDIR");
+        sim::setDirectory(openSession, "INSTALLDIR", installDirTarget(), packageFolder(), "ProgramFilesFolder");
     }
     return openSession;
 }
@@ -57,11 +57,6 @@ void Backend::setProperty(const std::string& name, const std::string& value)
 std::string Backend::property(const std::string& name)
 {
     return sim::property(session(), name);
-}
-
-std::string Backend::tempFolder()
-{
-    return sim::tempPath();
 }
 
 std::string Backend::lineEnd()

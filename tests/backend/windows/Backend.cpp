@@ -124,13 +124,6 @@ std::string Backend::property(const std::string& name)
     return std::string(value, size);
 }
 
-std::string Backend::tempFolder()
-{
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(sizeof path, path);
-    return std::string(path, length);
-}
-
 std::string Backend::lineEnd()
 {
     return "\r\n";
