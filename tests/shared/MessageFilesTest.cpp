@@ -46,11 +46,20 @@ TEST_F(MessageFilesTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
     }
     EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
 
+    // The persistence file alone decides: a missing log is created for appending.
+    ASSERT_TRUE(DeleteFileA(tempFile("setup.log").c_str()));
+    {
+        KestMessageProcessor third;
+        third.initialize("setup.log");
+        third.logMessage("third\n");
+    }
+    EXPECT_EQ(contents("setup.log"), written("third\n"));
+
     KestMessageProcessor last;
     last.initialize("setup.log");
     EXPECT_TRUE(last.uninitialize());
     EXPECT_FALSE(exists("setup.mpp")) << "the cycle's end removes the persistence file";
-    EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
+    EXPECT_EQ(contents("setup.log"), written("third\n"));
 }
 
 TEST_F(MessageFilesTest, ReportsReachTheLogFileWithTheSystemsText)
