@@ -64,6 +64,8 @@ protected:
     int messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format, va_list arguments);
     bool logMessageV(LPCSTR format, va_list arguments);
     bool writeLogV(LPCSTR format, va_list arguments);
+    // writeLog of a text already formatted: written as it is, under writeLog's rule.
+    bool writeLogText(const KestCString& text);
 
     bool logActive = false;
     KestCString logFileName;

@@ -42,7 +42,9 @@ public:
     char* getBuffer(int minLength);
     void releaseBuffer(int newLength = -1);
 
-    // printf-style formatting; replaces the content, with no length limit.
+    // printf-style formatting; replaces the content, with no length limit. A text shorter than
+    // formatStackSize bytes is formatted once, on the stack; a longer one is measured first.
+    static constexpr int formatStackSize = 512;
     void formatV(const char* format, va_list arguments);
     void format(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
