@@ -223,9 +223,11 @@ bool KestMessageProcessor::logMessageV(LPCSTR format, va_list arguments)
         if (!logActive) {
             return true;
         }
-        KestCString text;
-        text.formatV(format, arguments);
-        writeLogText(text);  // as it is: the text is never read as a format
+        // Formatted once and written as it is: the text is never read as a format.
+        const KestCString::TextSink writeLogOf = [](void* self, const char* text, std::size_t length) {
+            static_cast<KestMessageProcessor*>(self)->writeLogText(text, length);
+        };
+        KestCString::formatVTo(format, arguments, writeLogOf, this);
         return true;
     });
 }
@@ -264,22 +266,23 @@ bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
         if (!logActive) {
             return true;
         }
-        KestCString text;
-        text.formatV(format, arguments);
         // Unchanged and unflushed; a stream in a failed state swallows it.
-        logStream->write(text.data(), static_cast<std::streamsize>(text.size()));
+        const KestCString::TextSink writeTo = [](void* stream, const char* text, std::size_t length) {
+            static_cast<std::ostream*>(stream)->write(text, static_cast<std::streamsize>(length));
+        };
+        KestCString::formatVTo(format, arguments, writeTo, logStream);
         return true;
     });
 }
 
-bool KestMessageProcessor::writeLogText(const KestCString& text)
+bool KestMessageProcessor::writeLogText(const char* text, std::size_t length)
 {
     // clang-format off
     static constexpr PersistingRule rule{"KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
     // clang-format on
     return persist(rule, [&] {
         if (logActive) {
-            logStream->write(text.data(), static_cast<std::streamsize>(text.size()));
+            logStream->write(text, static_cast<std::streamsize>(length));
         }
         return true;
     });

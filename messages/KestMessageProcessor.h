@@ -13,6 +13,7 @@
 #include "text/KestCString.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 
@@ -65,7 +66,7 @@ protected:
     bool logMessageV(LPCSTR format, va_list arguments);
     bool writeLogV(LPCSTR format, va_list arguments);
     // writeLog of a text already formatted: written as it is, under writeLog's rule.
-    bool writeLogText(const KestCString& text);
+    bool writeLogText(const char* text, std::size_t length);
 
     bool logActive = false;
     KestCString logFileName;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Times the library's hot spots in the Windows build, under Wine: runs the cross-built timing
-# program and prints one line per hot spot (library and baseline time per run, their ratio and
-# the goal). Build it first: cmake --preset windows && cmake --build --preset windows.
+# Times the library's hot spots in the Windows build, under Wine: builds the cross-built timing
+# program (windows preset, target qel_hotspots) unless EXE is given, runs it and prints one line
+# per hot spot (library and baseline time per run, their ratio and the goal).
 #
 #   bench-wine.sh [--seconds S] [--code-page 932] [EXE]
 #
@@ -30,13 +30,18 @@ while (($#)); do
     esac
 done
 (($# <= 1)) || usage
-exe="$(realpath -m "${1:-$root/build/windows/bench/qel_hotspots.exe}")"
 [[ "$seconds" =~ ^[0-9]*\.?[0-9]+$ ]] || { echo "bench-wine: --seconds needs a positive number" >&2; exit 2; }
 
-for tool in wine wineboot wineserver; do
+for tool in wine wineboot wineserver cmake; do
     command -v "$tool" >/dev/null || { echo "bench-wine: $tool is missing (bash scripts/setup.sh installs it)" >&2; exit 1; }
 done
-[[ -f "$exe" ]] || { echo "bench-wine: no $exe (cmake --build --preset windows builds it)" >&2; exit 1; }
+if (($# == 1)); then
+    exe="$(realpath -m "$1")"
+else
+    exe="$root/build/windows/bench/qel_hotspots.exe"
+    (cd "$root" && cmake --preset windows >/dev/null && cmake --build --preset windows -j2 --target qel_hotspots >/dev/null)
+fi
+[[ -f "$exe" ]] || { echo "bench-wine: no $exe" >&2; exit 1; }
 
 work="$root/build/wine-bench"
 mkdir -p "$work"

@@ -2,7 +2,7 @@
 # Runs every test of the project: installs what is missing, checks the formatting, builds the DLL
 # and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer), checks the
 # DLL's export and import tables, runs the unit tests on both host builds and the installations
-# under Wine.
+# under Wine, and prints the hot spots' benchmark ratios from an optimised build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,3 +23,11 @@ ctest --preset host -j"$jobs"
 
 echo "== tests: host-asan (unit tests under the sanitizers)"
 ctest --preset host-asan -j"$jobs"
+
+# The optimised build of the benchmarks and of the text tests (the code GCC's -O3 warnings look
+# at hardest), then the hot spots' ratios: printed for reading, never asserted.
+echo "== build: bench (Release, -O3)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$jobs" --target qel_bench test_text
+echo "== benchmarks: the hot spots, library against the standard library (ratio; goal)"
+build/bench/bench/qel_bench --benchmark_filter='^hot/' --benchmark_min_time=0.05 --benchmark_counters_tabular=true

@@ -291,39 +291,64 @@ void KestCString::releaseBuffer(int newLength)
     resize(length, '\0');
 }
 
+bool KestCString::formatVTo(const char* format, va_list arguments, TextSink take, void* context)
+{
+    if (format == nullptr) {
+        return false;
+    }
+    char local[formatStackSize];
+    const int measured = formatOnStack(local, format, arguments);
+    if (measured < 0) {
+        return false;  // the format could not be applied; no partial text is handed on
+    }
+    if (measured < formatStackSize) {
+        take(context, local, std::strlen(local));  // cut at the first NUL the formatting produced
+        return true;
+    }
+    const KestCString formatted = formatLong(format, arguments, measured);
+    take(context, formatted.data(), formatted.size());
+    return true;
+}
+
 void KestCString::formatV(const char* format, va_list arguments)
 {
     if (format == nullptr) {
         clear();
         return;
     }
-
-    // Most texts fit a buffer on the stack and are formatted in one pass, which also measures
-    // them. That pass works on a copy of the list: a longer text needs the list again.
+    // The text is complete before this string changes, so arguments may point into its own text
+    // (s.format("%s.mpp", s.c_str())).
     char local[formatStackSize];
+    const int measured = formatOnStack(local, format, arguments);
+    if (measured < 0) {
+        clear();  // the format could not be applied; no partial text is kept
+    } else if (measured < formatStackSize) {
+        assign(local, std::strlen(local));  // cut at the first NUL the formatting produced
+    } else {
+        KestCString formatted = formatLong(format, arguments, measured);
+        swap(formatted);
+    }
+}
+
+int KestCString::formatOnStack(char (&local)[formatStackSize], const char* format, va_list arguments)
+{
+    // Most texts fit and are formatted in this one pass, which also measures them. It works on a
+    // copy of the list: a longer text needs the list again.
     va_list firstArguments;
     va_copy(firstArguments, arguments);
     const int measured = std::vsnprintf(local, sizeof local, format, firstArguments);
     va_end(firstArguments);
-    if (measured < 0) {
-        clear();  // the format could not be applied; no partial text is kept
-        return;
-    }
-    if (static_cast<std::size_t>(measured) < sizeof local) {
-        // Cut at the first NUL the formatting produced. The arguments were read before this
-        // string changes, so they may point into it.
-        assign(local, std::strlen(local));
-        return;
-    }
+    return measured;
+}
 
-    // Written into a string of its own, so that arguments pointing into this string's text
-    // (s.format("%s.mpp", s.c_str())) are read intact while the new text is written.
+KestCString KestCString::formatLong(const char* format, va_list arguments, int measured)
+{
     const std::size_t room = static_cast<std::size_t>(measured) + 1;
     KestCString formatted;
     formatted.resize(room, '\0');
     std::vsnprintf(formatted.data(), room, format, arguments);
-    formatted.releaseBuffer(-1);
-    swap(formatted);
+    formatted.releaseBuffer(-1);  // cut at the first NUL the formatting produced
+    return formatted;
 }
 
 void KestCString::format(const char* format, ...)
