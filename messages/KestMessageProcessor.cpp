@@ -190,8 +190,8 @@ bool KestMessageProcessor::logMessage(const EKestException& error)
         }
         writeLog("Error: %d. %s. %s.\n", error.getErrorCode(), error.getCaption().c_str(), error.getMessage().c_str());
         writeLog("HISTORY:\n");
-        const EKestHistory history = error.getHistory();
-        for (const EKestExceptionInfo& entry : history) {
+        // Read in place: nothing written to the log can change the exception.
+        for (const EKestExceptionInfo& entry : error.getHistory()) {
             writeLog("\tT: %s, F: %s, L: %d, C: %s\n", entry.getContext().c_str(), entry.getFileName().c_str(),
                      entry.getLine(), entry.getComment().c_str());
         }
@@ -223,9 +223,11 @@ bool KestMessageProcessor::logMessageV(LPCSTR format, va_list arguments)
         if (!logActive) {
             return true;
         }
-        KestCString text;
-        text.formatV(format, arguments);
-        writeLog("%s", text.c_str());  // the text is never read as a format
+        // Formatted once and written as it is: the text is never read as a format.
+        const KestCString::TextSink writeLogOf = [](void* self, const char* text, std::size_t length) {
+            static_cast<KestMessageProcessor*>(self)->writeLogText(text, length);
+        };
+        KestCString::formatVTo(format, arguments, writeLogOf, this);
         return true;
     });
 }
@@ -264,10 +266,24 @@ bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
         if (!logActive) {
             return true;
         }
-        KestCString text;
-        text.formatV(format, arguments);
         // Unchanged and unflushed; a stream in a failed state swallows it.
-        logStream->write(text.data(), static_cast<std::streamsize>(text.size()));
+        const KestCString::TextSink writeTo = [](void* stream, const char* text, std::size_t length) {
+            static_cast<std::ostream*>(stream)->write(text, static_cast<std::streamsize>(length));
+        };
+        KestCString::formatVTo(format, arguments, writeTo, logStream);
+        return true;
+    });
+}
+
+bool KestMessageProcessor::writeLogText(const char* text, std::size_t length)
+{
+    // clang-format off
+    static constexpr PersistingRule rule{"KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
+    // clang-format on
+    return persist(rule, [&] {
+        if (logActive) {
+            logStream->write(text, static_cast<std::streamsize>(length));
+        }
         return true;
     });
 }

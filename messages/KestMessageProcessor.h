@@ -13,6 +13,7 @@
 #include "text/KestCString.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 
@@ -64,6 +65,8 @@ protected:
     int messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format, va_list arguments);
     bool logMessageV(LPCSTR format, va_list arguments);
     bool writeLogV(LPCSTR format, va_list arguments);
+    // writeLog of a text already formatted: written as it is, under writeLog's rule.
+    bool writeLogText(const char* text, std::size_t length);
 
     bool logActive = false;
     KestCString logFileName;

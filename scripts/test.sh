@@ -31,3 +31,11 @@ ctest --preset windows-tests -j"$jobs"
 
 echo "== tests: host-asan (unit tests under the sanitizers)"
 ctest --preset host-asan -j"$jobs"
+
+# The optimised build of the benchmarks and of the text tests (the code GCC's -O3 warnings look
+# at hardest), then the hot spots' ratios: printed for reading, never asserted.
+echo "== build: bench (Release, -O3)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$jobs" --target qel_bench test_text
+echo "== benchmarks: the hot spots, library against the standard library (ratio; goal)"
+build/bench/bench/qel_bench --benchmark_filter='^hot/' --benchmark_min_time=0.05 --benchmark_counters_tabular=true

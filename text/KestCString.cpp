@@ -1,9 +1,12 @@
 #include "text/KestCString.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -14,16 +17,144 @@ int toInt(std::size_t count)
     return count > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(count);
 }
 
-bool isLeadByte(char c)
+// The answers of IsDBCSLeadByte within one walk of a text, by byte value: -1 not yet asked, else
+// 0 or 1. Each byte value is asked at most once per walk; the next walk asks again, as the code
+// page is the system's to change.
+using LeadBytes = std::array<signed char, 256>;
+
+LeadBytes unasked()
 {
-    return IsDBCSLeadByte(static_cast<BYTE>(c)) != FALSE;
+    LeadBytes answers;
+    answers.fill(-1);
+    return answers;
+}
+
+[[gnu::noinline]] bool ask(LeadBytes& answers, unsigned char value)
+{
+    answers[value] = IsDBCSLeadByte(value) != FALSE ? 1 : 0;
+    return answers[value] != 0;
+}
+
+inline bool isLeadByte(LeadBytes& answers, char c)
+{
+    const auto value = static_cast<unsigned char>(c);
+    const signed char known = answers[value];
+    return known < 0 ? ask(answers, value) : known != 0;
 }
 
 // Bytes taken by the character that starts at `pos`: two after a lead byte, else one, never
 // reaching past `length`.
-std::size_t charWidth(const char* text, std::size_t pos, std::size_t length)
+inline std::size_t charWidth(LeadBytes& answers, const char* text, std::size_t pos, std::size_t length)
 {
-    return isLeadByte(text[pos]) && pos + 1 < length ? 2 : 1;
+    return isLeadByte(answers, text[pos]) && pos + 1 < length ? 2 : 1;
+}
+
+// Long walks step over ASCII a word at a time when no ASCII value is a lead byte, which costs
+// asking about the 128 ASCII values once: worth it from this many bytes on.
+constexpr std::size_t wordWalkFrom = 512;
+constexpr std::uint64_t highBits = 0x8080808080808080u;
+constexpr std::uint64_t lowBits = 0x0101010101010101u;
+
+bool asciiIsSingleByte(LeadBytes& answers)
+{
+    for (int value = 0; value < 0x80; ++value) {
+        if (isLeadByte(answers, static_cast<char>(value))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint64_t wordAt(const char* text)
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, text, sizeof word);
+    return word;
+}
+
+// Eight bytes below 0x80.
+bool isAsciiWord(std::uint64_t word)
+{
+    return (word & highBits) == 0;
+}
+
+// Eight bytes below 0x80 and none a NUL.
+bool isAsciiWordWithoutNul(std::uint64_t word)
+{
+    return ((word | (word - lowBits)) & highBits) == 0;
+}
+
+// byteToCharIndex on the first `length` bytes of `text`.
+int charIndexOf(LeadBytes& answers, const char* text, std::size_t length, int byteOffset)
+{
+    if (byteOffset <= 0) {
+        return byteOffset;
+    }
+    if (static_cast<std::size_t>(byteOffset) >= length) {
+        return toInt(length);
+    }
+    // Count the characters that end at or before the offset: an offset inside a double-byte
+    // character gives the index of that character.
+    const auto limit = static_cast<std::size_t>(byteOffset);
+    const bool byWords = limit >= wordWalkFrom && asciiIsSingleByte(answers);
+    std::size_t pos = 0;
+    int count = 0;
+    while (pos < limit) {
+        if (byWords && limit - pos >= sizeof(std::uint64_t) && isAsciiWord(wordAt(text + pos))) {
+            pos += sizeof(std::uint64_t);
+            count += static_cast<int>(sizeof(std::uint64_t));
+            continue;
+        }
+        pos += charWidth(answers, text, pos, length);
+        ++count;
+    }
+    return pos > limit ? count - 1 : count;
+}
+
+// Whether `pos` starts a character, given `boundary` <= pos where one starts. A byte that is no
+// lead byte ends a character (a single-byte one, or a double-byte one as its trail byte), so
+// only the run of lead-byte values right before `pos` matters: the pairs in it are characters,
+// and an odd one out makes `pos` its trail byte.
+bool startsCharacter(LeadBytes& answers, const char* text, std::size_t boundary, std::size_t pos)
+{
+    std::size_t run = 0;
+    while (pos - run > boundary && isLeadByte(answers, text[pos - run - 1])) {
+        ++run;
+    }
+    return run % 2 == 0;
+}
+
+// findBytes on the first `length` bytes of `text`: the bytes are searched, and each match is
+// taken only when it starts a character.
+int findBytesIn(LeadBytes& answers, const char* text, std::size_t length, const char* sub, int startByte)
+{
+    if (startByte > 0 && static_cast<std::size_t>(startByte) > length) {
+        return -1;
+    }
+    // A negative start searches from the beginning, as find does.
+    const std::size_t start = startByte > 0 ? static_cast<std::size_t>(startByte) : 0;
+    const std::string_view wanted(sub == nullptr ? "" : sub);
+    if (wanted.empty()) {
+        return toInt(start);  // the empty text matches where the search starts
+    }
+
+    // Character boundaries count from the start of the whole text, so that a start on a trail
+    // byte cannot turn that trail byte into the first byte of a match. Each byte is looked at
+    // by startsCharacter at most once: after a match on a trail byte, the next character starts
+    // right behind it.
+    const std::string_view whole(text, length);
+    std::size_t boundary = 0;
+    for (std::size_t from = start;;) {
+        const std::size_t match = whole.find(wanted, from);
+        if (match == std::string_view::npos) {
+            return -1;
+        }
+        if (startsCharacter(answers, text, boundary, match)) {
+            return toInt(match);
+        }
+        boundary = match + 1;
+        from = match + 1;
+    }
 }
 
 }  // namespace
@@ -65,10 +196,18 @@ KestCString& KestCString::operator=(const char* text)
 
 int KestCString::getLength() const
 {
+    LeadBytes answers = unasked();
     const char* text = c_str();
-    int count = 0;
+    const std::size_t length = size();
+    const bool byWords = length >= wordWalkFrom && asciiIsSingleByte(answers);
+    std::size_t count = 0;
     for (std::size_t pos = 0; text[pos] != '\0';) {
-        if (isLeadByte(text[pos])) {
+        if (byWords && length - pos >= sizeof(std::uint64_t) && isAsciiWordWithoutNul(wordAt(text + pos))) {
+            pos += sizeof(std::uint64_t);
+            count += sizeof(std::uint64_t);
+            continue;
+        }
+        if (isLeadByte(answers, text[pos])) {
             if (text[pos + 1] == '\0') {
                 break;  // a lead byte without its trail byte is no character
             }
@@ -76,33 +215,15 @@ int KestCString::getLength() const
         } else {
             ++pos;
         }
-        if (count < INT_MAX) {
-            ++count;
-        }
+        ++count;
     }
-    return count;
+    return toInt(count);
 }
 
 int KestCString::byteToCharIndex(int byteOffset) const
 {
-    if (byteOffset <= 0) {
-        return byteOffset;
-    }
-    const int byteLength = toInt(size());
-    if (byteOffset >= byteLength) {
-        return byteLength;
-    }
-    // Count the characters that end at or before the offset: an offset inside a double-byte
-    // character gives the index of that character.
-    const auto limit = static_cast<std::size_t>(byteOffset);
-    int count = 0;
-    for (std::size_t pos = 0; pos < limit;) {
-        pos += charWidth(data(), pos, size());
-        if (pos <= limit) {
-            ++count;
-        }
-    }
-    return count;
+    LeadBytes answers = unasked();
+    return charIndexOf(answers, data(), size(), byteOffset);
 }
 
 int KestCString::charToByteOffset(int charIndex) const
@@ -113,38 +234,18 @@ int KestCString::charToByteOffset(int charIndex) const
     if (charIndex >= getLength()) {
         return toInt(size());
     }
+    LeadBytes answers = unasked();
     std::size_t pos = 0;
     for (int step = 0; step < charIndex && pos < size(); ++step) {
-        pos += charWidth(data(), pos, size());
+        pos += charWidth(answers, data(), pos, size());
     }
     return toInt(pos);
 }
 
 int KestCString::findBytes(const char* sub, int startByte) const
 {
-    const std::size_t length = size();
-    if (startByte > 0 && static_cast<std::size_t>(startByte) > length) {
-        return -1;
-    }
-    // A negative start searches from the beginning, as find does.
-    const std::size_t start = startByte > 0 ? static_cast<std::size_t>(startByte) : 0;
-    const std::size_t subLength = sub == nullptr ? 0 : std::strlen(sub);
-    if (subLength == 0) {
-        return toInt(start);  // the empty text matches where the search starts
-    }
-
-    // Candidates are the character boundaries of the whole text at or after the start, so that a
-    // start on a trail byte cannot turn that trail byte into the first byte of a match.
-    std::size_t pos = 0;
-    while (pos < start) {
-        pos += charWidth(data(), pos, length);
-    }
-    for (; pos < length && length - pos >= subLength; pos += charWidth(data(), pos, length)) {
-        if (std::memcmp(data() + pos, sub, subLength) == 0) {
-            return toInt(pos);
-        }
-    }
-    return -1;
+    LeadBytes answers = unasked();
+    return findBytesIn(answers, data(), size(), sub, startByte);
 }
 
 int KestCString::findBytes(const char* sub) const
@@ -154,8 +255,10 @@ int KestCString::findBytes(const char* sub) const
 
 int KestCString::find(const char* sub, int start) const
 {
-    const int byteOffset = start < 0 ? findBytes(sub) : findBytes(sub, start);
-    return byteToCharIndex(byteOffset);
+    // One walk's answers serve both the search and the count.
+    LeadBytes answers = unasked();
+    const int byteOffset = findBytesIn(answers, data(), size(), sub, start < 0 ? 0 : start);
+    return charIndexOf(answers, data(), size(), byteOffset);
 }
 
 KestCString KestCString::left(int count) const
@@ -188,31 +291,64 @@ void KestCString::releaseBuffer(int newLength)
     resize(length, '\0');
 }
 
+bool KestCString::formatVTo(const char* format, va_list arguments, TextSink take, void* context)
+{
+    if (format == nullptr) {
+        return false;
+    }
+    char local[formatStackSize];
+    const int measured = formatOnStack(local, format, arguments);
+    if (measured < 0) {
+        return false;  // the format could not be applied; no partial text is handed on
+    }
+    if (measured < formatStackSize) {
+        take(context, local, std::strlen(local));  // cut at the first NUL the formatting produced
+        return true;
+    }
+    const KestCString formatted = formatLong(format, arguments, measured);
+    take(context, formatted.data(), formatted.size());
+    return true;
+}
+
 void KestCString::formatV(const char* format, va_list arguments)
 {
     if (format == nullptr) {
         clear();
         return;
     }
-
-    // Measure on a copy: the list itself is still needed for writing.
-    va_list measureArguments;
-    va_copy(measureArguments, arguments);
-    const int measured = std::vsnprintf(nullptr, 0, format, measureArguments);
-    va_end(measureArguments);
+    // The text is complete before this string changes, so arguments may point into its own text
+    // (s.format("%s.mpp", s.c_str())).
+    char local[formatStackSize];
+    const int measured = formatOnStack(local, format, arguments);
     if (measured < 0) {
         clear();  // the format could not be applied; no partial text is kept
-        return;
+    } else if (measured < formatStackSize) {
+        assign(local, std::strlen(local));  // cut at the first NUL the formatting produced
+    } else {
+        KestCString formatted = formatLong(format, arguments, measured);
+        swap(formatted);
     }
+}
 
-    // Written into a string of its own, so that arguments pointing into this string's text
-    // (s.format("%s.mpp", s.c_str())) are read intact while the new text is written.
+int KestCString::formatOnStack(char (&local)[formatStackSize], const char* format, va_list arguments)
+{
+    // Most texts fit and are formatted in this one pass, which also measures them. It works on a
+    // copy of the list: a longer text needs the list again.
+    va_list firstArguments;
+    va_copy(firstArguments, arguments);
+    const int measured = std::vsnprintf(local, sizeof local, format, firstArguments);
+    va_end(firstArguments);
+    return measured;
+}
+
+KestCString KestCString::formatLong(const char* format, va_list arguments, int measured)
+{
     const std::size_t room = static_cast<std::size_t>(measured) + 1;
     KestCString formatted;
     formatted.resize(room, '\0');
     std::vsnprintf(formatted.data(), room, format, arguments);
-    formatted.releaseBuffer(-1);
-    swap(formatted);
+    formatted.releaseBuffer(-1);  // cut at the first NUL the formatting produced
+    return formatted;
 }
 
 void KestCString::format(const char* format, ...)

@@ -5,6 +5,7 @@
 #include "QelPlatform.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 // 0 for a null pointer, else the number of bytes before the terminating NUL.
@@ -42,12 +43,26 @@ public:
     char* getBuffer(int minLength);
     void releaseBuffer(int newLength = -1);
 
-    // printf-style formatting; replaces the content, with no length limit.
+    // printf-style formatting; replaces the content, with no length limit. A text shorter than
+    // formatStackSize bytes is formatted once, on the stack; a longer one is measured first.
+    static constexpr int formatStackSize = 512;
     void formatV(const char* format, va_list arguments);
+    // formatV's work for a caller that only passes the text on: hands it to `take` (its bytes up to
+    // the first NUL produced, with their count) and keeps nothing. False, with nothing handed on,
+    // for a null format or one that cannot be applied.
+    using TextSink = void (*)(void* context, const char* text, std::size_t length);
+    static bool formatVTo(const char* format, va_list arguments, TextSink take, void* context);
     void format(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
     // Loads a string resource; true when one was found.
     bool loadString(HINSTANCE module, UINT id);
+
+private:
+    // formatV's first pass, into the stack buffer: the formatted length (which may not have fit),
+    // or negative when the format cannot be applied. The list is read from a copy.
+    static int formatOnStack(char (&local)[formatStackSize], const char* format, va_list arguments);
+    // The second pass for a text of `measured` bytes, into a string of its own.
+    static KestCString formatLong(const char* format, va_list arguments, int measured);
 };
 
 KestCString operator+(const char* left, const KestCString& right);

@@ -84,6 +84,7 @@ struct Model {
     int processMessageResult = 0;
 
     // Calls and faults.
+    bool journal = true;
     std::vector<std::string> callLog;
     std::map<std::string, std::size_t, std::less<>> callCounts;
     std::vector<Fault> faults;
@@ -111,7 +112,8 @@ struct Model {
 Model& model();
 
 // Records a platform call: runs the hooks armed for it, logs and counts it, and reports whether
-// an armed fault takes its place. A faulted call sets the fault's last error, if it has one.
+// an armed fault takes its place. With the journal off it does none of that. A faulted call sets the fault's last
+// error, if it has one.
 struct Entry {
     bool faulted = false;
     std::int64_t result = 0;

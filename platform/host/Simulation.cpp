@@ -118,6 +118,9 @@ Model& model()
 
 Entry enter(const char* function)
 {
+    if (!model().journal) {
+        return {};
+    }
     // Hooks first: they change the world right before the call, which is not yet counted.
     for (;;) {
         Model& m = model();
@@ -371,6 +374,11 @@ std::size_t calls(std::string_view function)
     const auto& counts = model().callCounts;
     auto it = counts.find(function);
     return it == counts.end() ? 0 : it->second;
+}
+
+void setJournal(bool on)
+{
+    model().journal = on;
 }
 
 void failCall(std::string_view function, int nth, std::int64_t result, std::optional<DWORD> lastError)

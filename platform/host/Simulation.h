@@ -127,6 +127,11 @@ void failCall(std::string_view function, int nth, std::int64_t result, std::opti
 // the action runs; the action must not call reset().
 void beforeCall(std::string_view function, int nth, std::function<void()> action);
 
+// Switches the journal of calls on (the default after reset()) or off. While it is off the calls
+// answer as always but are neither logged nor counted, so armed faults and hooks wait; this keeps
+// the model's bookkeeping out of benchmarks of code that makes a platform call per character.
+void setJournal(bool on);
+
 // ---- KERNEL32 ---------------------------------------------------------------------------------
 
 // GetDriveTypeA answers `type` for this root ("D:\\", "\\\\server\\share\\") or mount folder

@@ -143,6 +143,20 @@ TEST_F(SimTest, FaultsReplaceTheNthCallOnly)
     EXPECT_EQ(sim::callLog().back(), "GetLastError");
 }
 
+TEST_F(SimTest, JournalOffAnswersWithoutLoggingCountingOrFaulting)
+{
+    sim::setCodePage(932);
+    sim::failCall("IsDBCSLeadByte", 1, FALSE);
+    sim::setJournal(false);
+    EXPECT_TRUE(IsDBCSLeadByte(0x82));  // the armed fault waits
+    EXPECT_TRUE(sim::callLog().empty());
+    EXPECT_EQ(sim::calls("IsDBCSLeadByte"), 0u);
+
+    sim::setJournal(true);
+    EXPECT_FALSE(IsDBCSLeadByte(0x82));
+    EXPECT_EQ(sim::calls("IsDBCSLeadByte"), 1u);
+}
+
 TEST_F(SimTest, BeforeCallChangesTheWorldBetweenTwoCalls)
 {
     MSIHANDLE session = sim::openSession();

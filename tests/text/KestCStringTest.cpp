@@ -2,6 +2,7 @@
 
 #include "SimTest.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -160,6 +161,151 @@ TEST_F(KestCStringTest, FormatVMeasuresWithoutConsumingTheArguments)
     const std::string longText(10000, 'z');
     EXPECT_EQ(formatted("%d-%s-%s-%.1f", 42, "mid", longText.c_str(), 2.5), "42-mid-" + longText + "-2.5");
     EXPECT_EQ(formatted("%s", ""), "");
+}
+
+// Texts just under, at and over the size that is formatted on the stack in one pass: the same
+// results on both sides (arguments read again in full, arguments inside the string itself, the
+// cut at a NUL produced by the formatting).
+TEST_F(KestCStringTest, FormatAroundTheStackBufferSize)
+{
+    const int size = KestCString::formatStackSize;
+    for (int length : {size - 2, size - 1, size, size + 1}) {
+        SCOPED_TRACE(length);
+        const auto n = static_cast<std::size_t>(length);
+        const std::string part(n - 7, 'x');  // "-42-end" makes up the rest
+
+        EXPECT_EQ(formatted("%s-%d-%s", part.c_str(), 42, "end"), part + "-42-end");
+
+        KestCString text(std::string(n - 4, 'y'));
+        text.format("%s.mpp", text.c_str());
+        EXPECT_EQ(text, std::string(n - 4, 'y') + ".mpp");
+
+        EXPECT_EQ(formatted("%s%c%s", part.c_str(), 0, "-42-end"), part);
+    }
+}
+
+// The rules of the character walk, written as plainly as possible, to check the library's faster
+// search and count against.
+struct ReferenceWalk {
+    const std::string& text;
+
+    bool lead(std::size_t pos) const { return IsDBCSLeadByte(static_cast<BYTE>(text[pos])) != FALSE; }
+    std::size_t width(std::size_t pos) const { return lead(pos) && pos + 1 < text.size() ? 2 : 1; }
+
+    int charIndex(int offset) const
+    {
+        if (offset <= 0 || static_cast<std::size_t>(offset) >= text.size()) {
+            return offset <= 0 ? offset : static_cast<int>(text.size());
+        }
+        int count = 0;
+        for (std::size_t pos = 0; pos + width(pos) <= static_cast<std::size_t>(offset); pos += width(pos)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Up to the first NUL; a lead byte right before it is no character.
+    int length() const
+    {
+        int count = 0;
+        for (std::size_t pos = 0; pos < text.size() && text[pos] != '\0'; ++count) {
+            if (lead(pos) && (pos + 1 == text.size() || text[pos + 1] == '\0')) {
+                break;
+            }
+            pos += lead(pos) ? 2 : 1;
+        }
+        return count;
+    }
+
+    int findBytes(const std::string& sub, std::size_t start) const
+    {
+        if (start > text.size()) {
+            return -1;
+        }
+        if (sub.empty()) {
+            return static_cast<int>(start);
+        }
+        for (std::size_t pos = 0; pos + sub.size() <= text.size(); pos += width(pos)) {
+            if (pos >= start && text.compare(pos, sub.size(), sub) == 0) {
+                return static_cast<int>(pos);
+            }
+        }
+        return -1;
+    }
+};
+
+// Every text of up to five bytes made of an ASCII letter, a backslash, lead bytes of code page
+// 932 (0x82, 0x83) and a NUL: the search, the index and the length agree with the plain walk for
+// every search text of up to two of those bytes and every start.
+TEST_F(KestCStringTest, SearchAndCountAgreeWithThePlainWalk)
+{
+    const std::string alphabet("a\\\x82\x83\0", 5);
+    std::vector<std::string> texts{""};
+    for (std::size_t begin = 0, length = 1; length <= 5; ++length) {
+        const std::size_t end = texts.size();
+        for (std::size_t i = begin; i < end; ++i) {
+            for (char c : alphabet) {
+                texts.push_back(texts[i] + c);
+            }
+        }
+        begin = end;
+    }
+    const std::vector<std::string> subs{"",
+                                        "a",
+                                        "\\",
+                                        "\x82",
+                                        "a\\",
+                                        "\x82\\",
+                                        "\x82\x83",
+                                        "\x83"
+                                        "a"};
+
+    sim::setJournal(false);  // some hundred thousand calls: not worth a journal
+    for (unsigned codePage : {932u, 1252u}) {
+        sim::setCodePage(codePage);
+        for (const std::string& bytes : texts) {
+            const KestCString text(bytes);
+            const ReferenceWalk walk{bytes};
+            for (int offset = -1; offset <= static_cast<int>(bytes.size()) + 1; ++offset) {
+                ASSERT_EQ(text.byteToCharIndex(offset), walk.charIndex(offset)) << codePage << " " << offset;
+            }
+            for (const std::string& sub : subs) {
+                ASSERT_EQ(text.find(sub.c_str()), walk.charIndex(walk.findBytes(sub, 0))) << codePage;
+                for (std::size_t start = 0; start <= bytes.size() + 1; ++start) {
+                    ASSERT_EQ(text.findBytes(sub.c_str(), static_cast<int>(start)), walk.findBytes(sub, start))
+                        << codePage << " start " << start;
+                }
+            }
+            ASSERT_EQ(text.getLength(), walk.length()) << codePage;
+        }
+    }
+}
+
+// Long texts, which are walked a word at a time over ASCII: double-byte characters, a lead byte
+// before a NUL and a NUL at each place within a word still count as the plain walk counts them.
+TEST_F(KestCStringTest, LongTextsAgreeWithThePlainWalk)
+{
+    sim::setJournal(false);
+    const std::vector<std::string> inserts{std::string("\x82\xa0"), std::string("\x83\\"), std::string("a\x82\0b", 4),
+                                           std::string("\0", 1), std::string("\x82")};
+    for (unsigned codePage : {932u, 1252u}) {
+        sim::setCodePage(codePage);
+        for (const std::string& insert : inserts) {
+            for (std::size_t at = 600; at < 609; ++at) {
+                std::string bytes(700, 'a');
+                std::copy(insert.begin(), insert.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+                bytes[650] = '\\';
+                const KestCString text(bytes);
+                const ReferenceWalk walk{bytes};
+                ASSERT_EQ(text.getLength(), walk.length()) << codePage << " at " << at;
+                for (int offset = 595; offset <= 700; ++offset) {
+                    ASSERT_EQ(text.byteToCharIndex(offset), walk.charIndex(offset)) << codePage << " " << offset;
+                }
+                ASSERT_EQ(text.find("\\"), walk.charIndex(walk.findBytes("\\", 0))) << codePage << " at " << at;
+                ASSERT_EQ(text.find("\\", 640), walk.charIndex(walk.findBytes("\\", 640))) << codePage;
+            }
+        }
+    }
 }
 
 TEST_F(KestCStringTest, LoadStringSizes)
