@@ -38,10 +38,17 @@ inline std::string visible(std::string_view text)
     return shown;
 }
 
+// What the current input set up, shown with a mismatch; each input starts it afresh.
+inline std::string& setting()
+{
+    static std::string text;
+    return text;
+}
+
 [[noreturn]] inline void fail(std::string_view what, std::string_view detail = {})
 {
-    std::fprintf(stderr, "\nfuzz: mismatch: %.*s\n%.*s\n", static_cast<int>(what.size()), what.data(),
-                 static_cast<int>(detail.size()), detail.data());
+    std::fprintf(stderr, "\nfuzz: mismatch: %.*s\n%.*s\n%s\n", static_cast<int>(what.size()), what.data(),
+                 static_cast<int>(detail.size()), detail.data(), setting().c_str());
     std::abort();
 }
 
