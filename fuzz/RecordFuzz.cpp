@@ -158,10 +158,10 @@ void checkDialogBoxes(const KestMsiRecord& record, MSIHANDLE handle, FuzzedDataP
     // else its code, caption and message.
     const int code = input.ConsumeIntegralInRange(900, 2100);
     const bool pending = code >= 1000 && code <= 1999 && input.ConsumeBool();
-    const std::vector<sim::Field> errorFields = pending ? fuzz::consumeFields(input, 4) : std::vector<sim::Field>{};
-    if (pending) {
-        sim::setPendingErrorRecord(errorFields);
-    }
+    // As the installer holds them: an empty text is a null field.
+    const std::vector<sim::Field> errorFields =
+        pending ? sim::recordFields(sim::setPendingErrorRecord(fuzz::consumeFields(input, 4)))
+                : std::vector<sim::Field>{};
     const EKestMsiError error(code, "fuzz", "RecordFuzz", 1, "Function Failed: MsiDoAction()");
     try {
         fuzz::expectEqual(processor.dialogBox(installation, type, error), answer, "dialogBox with an error answers");

@@ -49,6 +49,12 @@ fi
 scratch=$(mktemp -d "$( [[ -d /dev/shm && -w /dev/shm ]] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/qelfuzz-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# Readable sanitizer reports when the symbolizer is there; any undefined behaviour stops the run.
+if [[ -z ${ASAN_SYMBOLIZER_PATH:-} && -x /usr/lib/llvm-14/bin/llvm-symbolizer ]]; then
+    export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
+fi
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
 failed=()
 for target in "${targets[@]}"; do
     binary="$build/fuzz/$target"

@@ -3,7 +3,8 @@
 # the Windows test build and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer),
 # builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
 # version, signing and add-to-package.sh, runs the unit tests on both host builds, the shared unit
-# tests under Wine against the real installer, and the installations under Wine.
+# tests under Wine against the real installer, and the installations under Wine, then builds the
+# fuzz targets and runs each for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,3 +32,8 @@ ctest --preset windows-tests -j"$jobs"
 
 echo "== tests: host-asan (unit tests under the sanitizers)"
 ctest --preset host-asan -j"$jobs"
+
+echo "== fuzz: each target for a bounded time (clang 14, libFuzzer, the sanitizers)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+ctest --preset fuzz
