@@ -3,7 +3,8 @@
 # the Windows test build and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer),
 # builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
 # version, signing and add-to-package.sh, runs the unit tests on both host builds, the shared unit
-# tests under Wine against the real installer, and the installations under Wine.
+# tests under Wine against the real installer, and the installations under Wine, then builds the
+# fuzz targets and runs each for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,3 +40,8 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$jobs" --target qel_bench test_text
 echo "== benchmarks: the hot spots, library against the standard library (ratio; goal)"
 build/bench/bench/qel_bench --benchmark_filter='^hot/' --benchmark_min_time=0.05 --benchmark_counters_tabular=true
+
+echo "== fuzz: each target for a bounded time (clang 14, libFuzzer, the sanitizers)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+ctest --preset fuzz
