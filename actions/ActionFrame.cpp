@@ -42,11 +42,16 @@ bool reportToInstaller(MSIHANDLE session, const char* text) noexcept
 }
 
 // A report of fixed text naming the action, for when no fuller one can be made: it allocates nothing.
+// A refused installer call may go through when asked again, so it is tried twice.
 void reportFixed(MSIHANDLE session, const char* actionName, const char* what) noexcept
 {
     char text[256];
     std::snprintf(text, sizeof text, "%s: %s\n", actionName, what);
-    reportToInstaller(session, text);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (reportToInstaller(session, text)) {
+            return;
+        }
+    }
 }
 
 }  // namespace

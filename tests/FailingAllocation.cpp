@@ -32,6 +32,11 @@ void FailingAllocation::stop()
     state.watching = false;
 }
 
+void FailingAllocation::resume()
+{
+    state.watching = true;
+}
+
 std::size_t FailingAllocation::counted() const
 {
     return state.counted;

@@ -16,8 +16,9 @@ public:
     FailingAllocation(const FailingAllocation&) = delete;
     FailingAllocation& operator=(const FailingAllocation&) = delete;
 
-    // Ends the watch early: what follows is the test's again.
+    // Ends the watch early: what follows is the test's again. resume() takes it up again.
     void stop();
+    void resume();
     // Allocations counted so far, the failed one included.
     std::size_t counted() const;
     // Whether the chosen allocation came and failed.
