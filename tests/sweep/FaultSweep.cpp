@@ -442,7 +442,17 @@ std::vector<Fault> faultsAt(const std::vector<std::string>& journal, std::size_t
     return faults;
 }
 
-class FaultSweep : public ::testing::TestWithParam<std::tuple<const Scenario*, const World*>> {
+struct Sweep {
+    const Scenario* scenario;
+    const World* world;
+};
+
+void PrintTo(const Sweep& sweep, std::ostream* out)
+{
+    *out << sweep.scenario->name << " in " << sweep.world->name;
+}
+
+class FaultSweep : public ::testing::TestWithParam<Sweep> {
 protected:
     void sweep()
     {
@@ -496,13 +506,13 @@ TEST_P(FaultSweep, EveryCaseHolds)
     sweep();
 }
 
-std::vector<std::tuple<const Scenario*, const World*>> everyScenarioInEveryWorld()
+std::vector<Sweep> everyScenarioInEveryWorld()
 {
-    std::vector<std::tuple<const Scenario*, const World*>> all;
+    std::vector<Sweep> all;
     for (const Scenario& scenario : scenarios) {
         for (const World& world : worlds()) {
             if (scenario.usesFiles || !world.onlyFiles) {
-                all.emplace_back(&scenario, &world);
+                all.push_back(Sweep{&scenario, &world});
             }
         }
     }
@@ -510,7 +520,7 @@ std::vector<std::tuple<const Scenario*, const World*>> everyScenarioInEveryWorld
 }
 
 INSTANTIATE_TEST_SUITE_P(, FaultSweep, ::testing::ValuesIn(everyScenarioInEveryWorld()), [](const auto& info) {
-    return std::string(std::get<0>(info.param)->name) + "_" + std::get<1>(info.param)->name;
+    return std::string(info.param.scenario->name) + "_" + info.param.world->name;
 });
 
 }  // namespace
