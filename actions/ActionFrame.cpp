@@ -4,6 +4,7 @@
 #include "messages/KestMessageProcessor.h"
 #include "text/KestCString.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace qel {
@@ -14,6 +15,7 @@ namespace {
 KestCString describe(const char* actionName, const EKestException& error)
 {
     std::ostringstream report;
+    report.exceptions(std::ios::badbit);  // a text cut short by memory running out is no report
     KestMessageProcessor processor;
     processor.initialize(report);
     processor.logMessage("%s: ", actionName);
@@ -21,18 +23,34 @@ KestCString describe(const char* actionName, const EKestException& error)
     return report.str();
 }
 
-// Hands `text` to the installer's log. The text travels as field 1 under the template "[1]", so
-// brackets in it are never taken for installer formatting. The caller ignores its failures: there
-// is nothing left to tell them to.
-void reportToInstaller(MSIHANDLE session, const KestCString& text)
+// Hands `text` to the installer's log and tells whether it was handed over. The text travels as
+// field 1 under the template "[1]", so brackets in it are never taken for installer formatting.
+// Raw installer calls only: this also carries the report made when memory has run out.
+bool reportToInstaller(MSIHANDLE session, const char* text) noexcept
 {
-    const KestMsiHandle record(MsiCreateRecord(1), false);
-    if (record.getMsiHandle() == 0) {
-        return;
+    const MSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0) {
+        return false;
     }
-    if (MsiRecordSetStringA(record.getMsiHandle(), 0, "[1]") == ERROR_SUCCESS &&
-        MsiRecordSetStringA(record.getMsiHandle(), 1, text.c_str()) == ERROR_SUCCESS) {
-        MsiProcessMessage(session, INSTALLMESSAGE_INFO, record.getMsiHandle());
+    const bool filled =
+        MsiRecordSetStringA(record, 0, "[1]") == ERROR_SUCCESS && MsiRecordSetStringA(record, 1, text) == ERROR_SUCCESS;
+    if (filled) {
+        MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);  // the installer's answer does not matter
+    }
+    MsiCloseHandle(record);
+    return filled;
+}
+
+// A report of fixed text naming the action, for when no fuller one can be made: it allocates nothing.
+// A refused installer call may go through when asked again, so it is tried twice.
+void reportFixed(MSIHANDLE session, const char* actionName, const char* what) noexcept
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%s: %s\n", actionName, what);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (reportToInstaller(session, text)) {
+            return;
+        }
     }
 }
 
@@ -45,17 +63,16 @@ UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noe
         steps(installation);
         return ERROR_SUCCESS;
     } catch (const EKestException& error) {
+        bool reported = false;
         try {
-            reportToInstaller(session, describe(actionName, error));
+            reported = reportToInstaller(session, describe(actionName, error).c_str());
         } catch (...) {
+        }
+        if (!reported) {
+            reportFixed(session, actionName, "the action failed, and its full report could not be made.");
         }
     } catch (...) {
-        try {
-            KestCString text;
-            text.format("%s: an unexpected exception ended the action.\n", actionName);
-            reportToInstaller(session, text);
-        } catch (...) {
-        }
+        reportFixed(session, actionName, "an unexpected exception ended the action.");
     }
     return ERROR_INSTALL_FAILURE;
 }

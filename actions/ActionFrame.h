@@ -13,7 +13,8 @@ using ActionSteps = void (*)(KestMsiHandle& session);
 // An exception that ends the steps early never leaves the library: it is reported to the
 // installer's log as an informational message (the action's name and the exception with its
 // history) and the action answers ERROR_INSTALL_FAILURE, so the installation stops instead of
-// going on with a property the action never set.
+// going on with a property the action never set. When that report cannot be made (memory has run
+// out), a line of fixed text naming the action takes its place.
 UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept;
 
 }  // namespace qel

@@ -1,10 +1,14 @@
 #include "errors/PersistingRule.h"
 
+#include <new>
+
 namespace persisting::detail {
 namespace {
 
 // The rule's handler for class X. Returns false when it has none or the exception is no X, true when
-// the handler ends the exception; otherwise throws the handler's copy.
+// the handler ends the exception; otherwise throws the handler's copy. Out of memory, it adds no entry
+// or makes no copy, and the caught exception goes on as it is: still of the family, one entry short.
+// Only called from a handler of persist(), so a bare throw passes on the exception caught there.
 template <class X>
 bool handleAs(const PersistingRule& rule, const Handler& handler, EKestException& caught, int line)
 {
@@ -15,11 +19,18 @@ bool handleAs(const PersistingRule& rule, const Handler& handler, EKestException
     if (asX == nullptr) {
         return false;
     }
-    record(rule, handler, caught, line);
+    try {
+        record(rule, handler, caught, line);
+    } catch (const std::bad_alloc&) {
+    }
     if (handler.form == Form::endsIt) {
         return true;
     }
-    throw X(*asX);
+    try {
+        throw X(*asX);
+    } catch (const std::bad_alloc&) {
+    }
+    throw;
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 # Runs every test of the project: installs what is missing, checks the formatting, builds the DLL,
 # the Windows test build and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer),
 # builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
-# version, signing and add-to-package.sh, runs the unit tests on both host builds, the shared unit
+# version, signing and add-to-package.sh, runs the unit tests on both host builds (the plain one also
+# under valgrind's memcheck, the sanitized one also through the fault sweep), the shared unit
 # tests under Wine against the real installer, and the installations under Wine, then builds the
-# fuzz targets and runs each for a bounded time.
+# optimised benchmarks (printing the hot spots' ratios) and the fuzz targets, running each of
+# those for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,13 +26,13 @@ echo "== release: the DLL ($(stat -c %s build/windows/QelCustInst.dll) bytes), b
 bash scripts/check-reproducible.sh
 bash scripts/release.sh
 
-echo "== tests: host (unit tests, the DLL's tables, installations under Wine)"
+echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine)"
 ctest --preset host -j"$jobs"
 
 echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
 ctest --preset windows-tests -j"$jobs"
 
-echo "== tests: host-asan (unit tests under the sanitizers)"
+echo "== tests: host-asan (unit tests and the fault sweep under the sanitizers)"
 ctest --preset host-asan -j"$jobs"
 
 # The optimised build of the benchmarks and of the text tests (the code GCC's -O3 warnings look

@@ -129,11 +129,21 @@ struct Entry {
 };
 Entry enter(const char* function);
 
+// Marks the span of a platform call of the model (see insideModelCall()).
+class ModelCallScope {
+public:
+    ModelCallScope();
+    ~ModelCallScope();
+    ModelCallScope(const ModelCallScope&) = delete;
+    ModelCallScope& operator=(const ModelCallScope&) = delete;
+};
+
 // Runs a platform call's body as the model does every call: counted and logged first (hooks
 // run before), then either the armed fault's result or what the body answers.
 template <class Result, class Body>
 Result modelled(const char* function, Body&& body)
 {
+    const ModelCallScope inModel;
     const Entry entry = enter(function);
     if (entry.faulted) {
         if constexpr (std::is_void_v<Result>) {

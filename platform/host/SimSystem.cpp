@@ -150,6 +150,7 @@ std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path)
 // folders of other drives.
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
 {
+    const ModelCallScope inModel;
     model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
     return modelled<UINT>("GetDriveTypeA", [&]() -> UINT {
         // No path at all means the root of the current directory, which the model keeps on C:.

@@ -107,6 +107,20 @@ Model::~Model()
     std::filesystem::remove_all(ownedFolder, ignored);
 }
 
+namespace {
+int modelCallDepth = 0;
+}  // namespace
+
+ModelCallScope::ModelCallScope()
+{
+    ++modelCallDepth;
+}
+
+ModelCallScope::~ModelCallScope()
+{
+    --modelCallDepth;
+}
+
 Model& model()
 {
     auto& current = instance();
@@ -388,6 +402,11 @@ void failCall(std::string_view function, int nth, std::int64_t result, std::opti
     }
     model().faults.push_back(
         Fault{std::string(function), calls(function) + static_cast<std::size_t>(nth), result, lastError});
+}
+
+bool insideModelCall()
+{
+    return modelCallDepth > 0;
 }
 
 void beforeCall(std::string_view function, int nth, std::function<void()> action)

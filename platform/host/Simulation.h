@@ -122,6 +122,10 @@ std::size_t calls(std::string_view function);
 // a HANDLE, ...). Several faults may be armed at once.
 void failCall(std::string_view function, int nth, std::int64_t result, std::optional<DWORD> lastError = std::nullopt);
 
+// True while a platform call of the model runs: memory allocated then is the model's own, not its
+// caller's (an allocation counter of the tests tells the two apart by this).
+bool insideModelCall();
+
 // Runs `action` right before the n-th call of the named function (1 = the next one), for
 // changing the world between two calls of a protocol. The call is not yet logged or counted when
 // the action runs; the action must not call reset().

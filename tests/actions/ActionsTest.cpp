@@ -1,3 +1,4 @@
+#include "FailingAllocation.h"
 #include "SimTest.h"
 #include "actions/QelCustInst.h"
 
@@ -111,6 +112,35 @@ TEST_F(RunningFromCdTest, AnEndedActionTellsTheInstallerLogWhatHappened)
     EXPECT_NE(text.find("\tT: KestMsiProperty::write, F: KestMsiProperty, L: "), std::string::npos) << text;
     EXPECT_NE(text.find(", C: Function Failed: MsiSetProperty()\n"), std::string::npos) << text;
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+}
+
+// Memory running out anywhere in an action ended by a refused call: the report may shrink to a
+// fixed text, but the installer's log always learns which action failed.
+TEST_F(RunningFromCdTest, AnActionEndedWithoutMemoryStillReportsItsName)
+{
+    for (std::size_t nth = 1;; ++nth) {
+        sim::reset();
+        session = sim::openSession();
+        sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "D:\\Setup\\");
+        sim::failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED);
+
+        FailingAllocation memory(nth);
+        const UINT answer = qelAreWeRunningFromCD(session);
+        memory.stop();
+
+        EXPECT_EQ(answer, ERROR_INSTALL_FAILURE) << "allocation " << nth;
+        ASSERT_EQ(sim::messages().size(), 1u) << "allocation " << nth;
+        const sim::Message& report = sim::messages().front();
+        ASSERT_EQ(report.fields.size(), 2u);
+        const std::string text = std::get<std::string>(report.fields[1]);
+        EXPECT_EQ(text.rfind("qelAreWeRunningFromCD: ", 0), 0u) << text;
+        EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+        EXPECT_EQ(sim::badCloses(), 0u);
+        if (!memory.failed()) {
+            EXPECT_NE(text.find("Function Failed: MsiSetProperty()"), std::string::npos) << text;
+            break;
+        }
+    }
 }
 
 TEST(DllMainTest, AnswersTrueForEveryReason)

@@ -1,9 +1,12 @@
 #include "errors/PersistingRule.h"
+#include "FailingAllocation.h"
 #include "SimTest.h"
 #include "Thrown.h"
 #include "errors/EKestMsiError.h"
 
+#include <exception>
 #include <new>
+#include <typeindex>
 
 using namespace persisting;
 
@@ -145,6 +148,43 @@ TEST_F(PersistingRuleTest, TheCatchAllReplacesAnythingOutsideTheFamily)
         EXPECT_EQ(thrown->error.getFirstHistoryEntry().getContext(), "Sample::checked");
         EXPECT_EQ(thrown->error.getFirstHistoryEntry().getComment(), trapped);
         EXPECT_EQ(thrown->error.getFirstHistoryEntry().getLine(), persistLine);
+    }
+}
+
+TEST_F(PersistingRuleTest, OutOfMemoryInAHandlerPassesTheCaughtExceptionOnAsItIs)
+{
+    struct Case {
+        const PersistingRule* rule;
+        std::type_index passedAs;
+    };
+    for (const Case& c : {Case{&checkedRule, typeid(EKestException)}, Case{&uncheckedRule, typeid(EKestException)},
+                          Case{&narrowingRule, typeid(EKestWinError)}, Case{&noCatchAllRule, typeid(EKestException)}}) {
+        for (std::size_t nth = 1;; ++nth) {
+            // Made beforehand and rethrown as it is: every allocation counted is the handler's.
+            const auto raised = std::make_exception_ptr(EKestWinError(5, "Owner::call", "Owner", 7, "raised there"));
+            FailingAllocation memory(nth);
+            std::optional<Thrown> thrown;
+            try {
+                runUnder(*c.rule, [&] { std::rethrow_exception(raised); });
+            } catch (const EKestException& error) {
+                memory.stop();
+                thrown = Thrown{typeid(error), error};
+            } catch (...) {
+                memory.stop();
+                ADD_FAILURE() << c.rule->context << ": something outside the family left at allocation " << nth;
+            }
+            memory.stop();
+            ASSERT_TRUE(thrown) << c.rule->context;
+            EXPECT_EQ(thrown->comments().front(), "raised there") << c.rule->context << ", allocation " << nth;
+            if (!memory.failed()) {
+                EXPECT_EQ(thrown->type, c.passedAs) << c.rule->context;
+                EXPECT_EQ(thrown->contexts(), (std::vector<std::string>{"Owner::call", c.rule->context}));
+                break;
+            }
+            // Its own class or the handler's, with or without the entry the handler was making.
+            EXPECT_TRUE(thrown->type == c.passedAs || thrown->type == typeid(EKestWinError)) << c.rule->context;
+            EXPECT_LE(thrown->contexts().size(), 2u) << c.rule->context << ", allocation " << nth;
+        }
     }
 }
 
