@@ -4,8 +4,8 @@
 // The log "name" lives in the temporary directory beside its persistence file, an empty marker
 // named after the log with the ending ".mpp". initialize() finds no marker, creates it and starts
 // a new, empty log; finds it, and appends to the log. Either way the log is then written in append
-// mode, so processors alive at the same time never overwrite each other's text. uninitialize() deletes the marker, so
-// the next initialize() starts a new log again.
+// mode, so processors alive at the same time never overwrite each other's text. uninitialize()
+// deletes the marker, so the next initialize() starts a new log again.
 #pragma once
 
 #include "QelPlatform.h"
