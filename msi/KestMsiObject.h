@@ -4,6 +4,7 @@
 #include "msi/KestMsiHandle.h"
 
 #include <ostream>
+#include <type_traits>
 
 class KestMsiObject {
 public:
@@ -25,6 +26,7 @@ protected:
     template <class Value>
     static void dumpLine(std::ostream& stream, const char* label, const Value& value)
     {
+        static_assert(!std::is_arithmetic_v<Value>, "a number goes to a dump as decimal text (std::to_string)");
         stream << label << value << '\n' << std::flush;
     }
 
