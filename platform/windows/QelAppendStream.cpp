@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <new>
+
 namespace {
 
 // A text-mode stream over a C runtime descriptor, which it closes when it goes.
@@ -17,6 +19,9 @@ public:
         rdbuf(&buffer);
     }
     ~AppendStream() override { flush(); }
+
+    // False when the descriptor could not be taken over: it is then still the caller's to close.
+    bool isOpen() const { return buffer.is_open(); }
 
 private:
     __gnu_cxx::stdio_filebuf<char> buffer;
@@ -37,5 +42,12 @@ std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path)
         CloseHandle(file);
         return nullptr;
     }
-    return std::make_unique<AppendStream>(descriptor);
+    // Without the stream, or with a stream that could not take the descriptor over, the file is
+    // closed here; a stream that took it over closes it itself, also when its construction fails.
+    std::unique_ptr<AppendStream> stream(new (std::nothrow) AppendStream(descriptor));
+    if (!stream || !stream->isOpen()) {
+        _close(descriptor);
+        return nullptr;
+    }
+    return stream;
 }
