@@ -11,6 +11,7 @@ for tool in wine wineserver wixl i686-w64-mingw32-g++-win32 i686-w64-mingw32-win
 done
 here=$(cd "$(dirname "$0")" && pwd)
 out=$(mktemp -d /tmp/qelprobe.XXXXXX)
+trap 'rm -rf "$out"' EXIT
 # QEL_PROBE_PREFIX reuses an existing prefix (faster); otherwise a new one is made and removed.
 export WINEPREFIX="${QEL_PROBE_PREFIX:-$out/prefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cxx="i686-w64-mingw32-g++-win32 -std=c++20 -O1 -static -static-libgcc -static-libstdc++"
@@ -28,12 +29,28 @@ cp "$here/probe_session.wxs" "$out/"
 }
 $cxx "$here/probe_volume.cpp" -o "$out/probe_volume.exe"
 
-# probe_volume wants D: as a CD-ROM drive holding a folder and a file.
+# probe_volume wants D: as a CD-ROM drive holding a folder and a file. A reused prefix gets its
+# own D: back afterwards (its link and its drive type), whatever way the script ends.
 mkdir -p "$out/cdrom/Setup/Disk1"
 : >"$out/cdrom/Setup/setup.msi"
 wineboot -i >/dev/null 2>&1
+drives='HKLM\Software\Wine\Drives'
+old_link=$(readlink "$WINEPREFIX/dosdevices/d:" || true)
+old_type=$(wine reg query "$drives" /v d: /reg:64 2>/dev/null | tr -d '\r' |
+    sed -n 's/^[[:space:]]*d:[[:space:]]*REG_SZ[[:space:]]*//p')
+restore() {
+    rm -f "$WINEPREFIX/dosdevices/d:"
+    [ -z "$old_link" ] || ln -s "$old_link" "$WINEPREFIX/dosdevices/d:"
+    if [ -n "$old_type" ]; then
+        wine reg add "$drives" /v d: /t REG_SZ /d "$old_type" /f /reg:64 >/dev/null 2>&1 || true
+    else
+        wine reg delete "$drives" /v d: /f /reg:64 >/dev/null 2>&1 || true
+    fi
+    wineserver -w || true
+}
+[ -z "${QEL_PROBE_PREFIX:-}" ] || trap 'restore; rm -rf "$out"' EXIT
 ln -sfn "$out/cdrom" "$WINEPREFIX/dosdevices/d:"
-wine reg add 'HKLM\Software\Wine\Drives' /v d: /t REG_SZ /d cdrom /f /reg:64 >/dev/null 2>&1
+wine reg add "$drives" /v d: /t REG_SZ /d cdrom /f /reg:64 >/dev/null 2>&1
 wineserver -w
 
 cd "$out"
@@ -47,4 +64,3 @@ done
 echo "== probe_session (no user interface)"
 wine "$out/probe_session.exe" probe_session.msi | tr -d '\r'
 wineserver -w
-rm -rf "$out"
