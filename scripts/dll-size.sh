@@ -17,6 +17,9 @@ trap 'rm -rf "$tmp"' EXIT
 command="$(tail -n 1 "$link")"
 command="${command/ -o QelCustInst.dll / -o $tmp/QelCustInst.dll -Wl,-Map=$tmp/map }"
 command="${command/--out-implib,libQelCustInst.dll.a/--out-implib,$tmp/implib.a}"
+# A link command of another shape would relink the build's own DLL: refuse it instead.
+[[ "$command" == *" -o $tmp/QelCustInst.dll "* && "$command" == *"--out-implib,$tmp/implib.a"* ]] ||
+    { echo "dll-size: the link command in $link has an unexpected shape" >&2; exit 1; }
 (cd "$build" && eval "$command")
 # Only the image base differs (the linker derives it from the output's path), not the size.
 [[ "$(stat -c %s "$tmp/QelCustInst.dll")" == "$(stat -c %s "$build/QelCustInst.dll")" ]] ||
