@@ -18,6 +18,7 @@ inline std::string qelStreamPath(const char* windowsPath)
 }
 
 // A new output stream in text mode on the file `path` (created when missing) that writes at its
-// end, every write whole, also while other processes append to the same file; nullptr when the
-// file cannot be opened. Deleting the stream closes the file.
+// end, also while other processes append to the same file: nothing written is lost, though a
+// long text may reach the file in pieces between other writers' texts; nullptr when the file
+// cannot be opened. Deleting the stream closes the file.
 std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);
