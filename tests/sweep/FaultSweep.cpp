@@ -473,6 +473,8 @@ protected:
         };
 
         const Outcome clean = check(Case{});
+        // No call in the clean run would leave nothing to refuse, and every case would hold.
+        ASSERT_FALSE(clean.journal.empty()) << "the clean run made no platform call: is the model's journal off?";
         for (std::size_t position = 0; position < clean.journal.size(); ++position) {
             for (const Fault& first : faultsAt(clean.journal, position)) {
                 const Outcome faulted = check(Case{{first}, 0});
