@@ -30,7 +30,8 @@ while (($#)); do
     esac
 done
 (($# <= 1)) || usage
-[[ "$seconds" =~ ^[0-9]*\.?[0-9]+$ ]] || { echo "bench-wine: --seconds needs a positive number" >&2; exit 2; }
+[[ "$seconds" =~ ^[0-9]*\.?[0-9]+$ && ! "$seconds" =~ ^[0.]+$ ]] ||
+    { echo "bench-wine: --seconds needs a positive number" >&2; exit 2; }
 
 for tool in wine wineboot wineserver cmake; do
     command -v "$tool" >/dev/null || { echo "bench-wine: $tool is missing (bash scripts/setup.sh installs it)" >&2; exit 1; }
