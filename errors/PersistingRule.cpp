@@ -49,7 +49,12 @@ void pass(const PersistingRule& rule, EKestException& caught, int line)
         handleAs<EKestException>(rule, rule.exception, caught, line)) {
         return;
     }
-    passForeign(rule, line);
+    // Out of memory for the catch-all's new exception, the caught one goes on as it is, as above.
+    try {
+        passForeign(rule, line);
+    } catch (const std::bad_alloc&) {
+    }
+    throw;
 }
 
 void passForeign(const PersistingRule& rule, int line)

@@ -188,6 +188,32 @@ TEST_F(PersistingRuleTest, OutOfMemoryInAHandlerPassesTheCaughtExceptionOnAsItIs
     }
 }
 
+TEST_F(PersistingRuleTest, OutOfMemoryInTheCatchAllPassesAFamilyExceptionOnAsItIs)
+{
+    for (std::size_t nth = 1;; ++nth) {
+        const auto raised = std::make_exception_ptr(EKestInvalidParameter("Owner::call", "Owner", 1, "bad value"));
+        FailingAllocation memory(nth);
+        std::optional<Thrown> thrown;
+        try {
+            runUnder(winOnlyRule, [&] { std::rethrow_exception(raised); });
+        } catch (const EKestException& error) {
+            memory.stop();
+            thrown = Thrown{typeid(error), error};
+        } catch (...) {
+            memory.stop();
+            ADD_FAILURE() << "something outside the family left at allocation " << nth;
+        }
+        memory.stop();
+        ASSERT_TRUE(thrown);
+        if (!memory.failed()) {
+            EXPECT_EQ(thrown->comments(), (std::vector<std::string>{"Unknown exception trapped"}));
+            break;
+        }
+        EXPECT_EQ(thrown->type, typeid(EKestInvalidParameter)) << "allocation " << nth;
+        EXPECT_EQ(thrown->comments(), (std::vector<std::string>{"bad value"})) << "allocation " << nth;
+    }
+}
+
 TEST_F(PersistingRuleTest, WithoutACatchAllForeignExceptionsPassUnchanged)
 {
     EXPECT_THROW(runUnder(noCatchAllRule, [] { throw 42; }), int);
