@@ -1,14 +1,8 @@
 # Cross-compiles the Windows test build for 32-bit Windows with MinGW-w64's posix thread model,
 # whose runtime has the std::mutex that GoogleTest needs. Everything is linked statically, so the
-# test executable runs under Wine with nothing beside it. The DLL keeps mingw-i686.cmake.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+# test executable runs under Wine with nothing beside it. The DLL keeps the win32 thread model of
+# mingw-i686.cmake, whose settings this takes, compilers apart.
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake)
 
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,4 +1,5 @@
 #include "msi/KestMsiRecord.h"
+#include "RecordText.h"
 #include "SimTest.h"
 #include "Thrown.h"
 #include "errors/EKestInvalidParameter.h"
@@ -17,20 +18,6 @@ protected:
     static KestMsiRecord recordOf(const Fields& fields)
     {
         return KestMsiRecord(KestMsiHandle(sim::makeRecord(fields), true));
-    }
-    static std::vector<char> bytes(std::size_t count, char first = 0)
-    {
-        std::vector<char> result(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            result[i] = static_cast<char>(first + i);
-        }
-        return result;
-    }
-    static std::string dumped(const KestMsiRecord& record)
-    {
-        std::ostringstream out;
-        record.dump(out);
-        return out.str();
     }
 };
 
@@ -152,20 +139,20 @@ TEST_F(RecordTest, ForeignExceptionsBecomeTheMethodsOwnCatchAllText)
 
 TEST_F(RecordTest, StreamsAreReadInChunksOf80BytesAndAppended)
 {
-    auto record = recordOf({sim::Null{}, sim::Stream{bytes(160)}, sim::Stream{bytes(81, 'a')}, 5});
+    auto record = recordOf({sim::Null{}, sim::Stream{countingBytes(160)}, sim::Stream{countingBytes(81, 'a')}, 5});
 
     std::vector<char> out{'x', 'y'};
     EXPECT_TRUE(record.getStreamField(1, out));
     EXPECT_EQ(sim::calls("MsiRecordReadStream"), 3u) << "80, 80, then 0";
     std::vector<char> expected{'x', 'y'};
-    const auto all = bytes(160);
+    const auto all = countingBytes(160);
     expected.insert(expected.end(), all.begin(), all.end());
     EXPECT_EQ(out, expected) << "appended after the bytes already there";
 
     std::vector<char> second;
     EXPECT_TRUE(record.getStreamField(2, second));
     EXPECT_EQ(sim::calls("MsiRecordReadStream"), 5u) << "80, then 1";
-    EXPECT_EQ(second, bytes(81, 'a'));
+    EXPECT_EQ(second, countingBytes(81, 'a'));
 
     std::vector<char> untouched{'z'};
     EXPECT_FALSE(record.getStreamField(3, untouched)) << "an integer field holds no stream";

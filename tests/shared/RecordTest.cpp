@@ -1,3 +1,4 @@
+#include "RecordText.h"
 #include "Thrown.h"
 #include "backend/SharedTest.h"
 #include "msi/KestMsiRecord.h"
@@ -12,22 +13,8 @@ protected:
     {
         const std::string name = "stream" + std::to_string(count) + ".bin";
         std::ofstream(tempStreamPath(name), std::ios::binary)
-            .write(bytes(count, first).data(), static_cast<std::streamsize>(count));
+            .write(countingBytes(count, first).data(), static_cast<std::streamsize>(count));
         return tempFile(name);
-    }
-    static std::vector<char> bytes(std::size_t count, char first = 0)
-    {
-        std::vector<char> result(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            result[i] = static_cast<char>(first + i);
-        }
-        return result;
-    }
-    static std::string dumped(const KestMsiRecord& record)
-    {
-        std::ostringstream out;
-        record.dump(out);
-        return out.str();
     }
 };
 
@@ -78,7 +65,7 @@ TEST_F(RecordTest, StreamsAreReadInRoundsOf80BytesAndAppended)
         std::vector<char> out{'x', 'y'};
         EXPECT_TRUE(record.getStreamField(1, out)) << size << " bytes";
         std::vector<char> expected{'x', 'y'};
-        const auto all = bytes(size, 'a');
+        const auto all = countingBytes(size, 'a');
         expected.insert(expected.end(), all.begin(), all.end());
         EXPECT_EQ(out, expected) << size << " bytes, appended after the bytes already there";
     }
