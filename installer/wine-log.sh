@@ -15,15 +15,9 @@ if [[ ! -f "$writer" ]]; then # 77: skipped, for ctest; the test command always 
     echo "wine-log: $writer not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
     exit 77
 fi
-for tool in wine wineboot wineserver; do
-    command -v "$tool" >/dev/null || { echo "wine-log: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
-done
-
-mkdir -p "$work"
-exec 9>"$work/.lock"
-flock -w 900 9 || { echo "wine-log: $work is in use by another run" >&2; exit 1; }
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=installer/wine-env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+wine_enter wine-log "$work" wine wineboot wineserver
 started=$EPOCHREALTIME
 if [[ ! -d "$WINEPREFIX" ]]; then
     wineboot -i >"$work/wineboot-log.txt" 2>&1 || { cat "$work/wineboot-log.txt"; exit 1; }

@@ -63,16 +63,9 @@ if ((check_layouts)) && [[ ! -f "$marker" ]]; then
     echo "wine-run: $marker not found; build it with: cmake --build --preset windows" >&2
     exit 1
 fi
-for tool in wine wineboot wineserver winepath wixl msibuild msiinfo; do
-    command -v "$tool" >/dev/null || { echo "wine-run: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
-done
-
-mkdir -p "$work"
-exec 9>"$work/.lock"
-flock -w 900 9 || { echo "wine-run: $work is in use by another run" >&2; exit 1; }
-
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=installer/wine-env.sh
+source "$here/wine-env.sh"
+wine_enter wine-run "$work" wine wineboot wineserver winepath wixl msibuild msiinfo
 now() { echo "$EPOCHREALTIME"; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 started=$(now)
@@ -88,21 +81,21 @@ add_error_row() {
     msiinfo export "$1" Error | tr -d '\r' | grep -c "^26002	$disk_prompt\$" >/dev/null ||
         { echo "wine-run: Error row 26002 missing from $1" >&2; exit 1; }
 }
+# Builds NAME.msi from installer/NAME.wxs in the folder DIR (made anew), with the DLL and row 26002.
+build_package() {
+    local name="$1" dir="$2"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$here/$name.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$dir/"
+    cp "$dll" "$dir/QelCustInst.dll"
+    (cd "$dir" && wixl -o "$name.msi" "$name.wxs")
+    add_error_row "$dir/$name.msi"
+}
 pkg="$work/package"
-rm -rf "$pkg"
-mkdir -p "$pkg"
-cp "$here/QelDemo.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$pkg/"
-cp "$dll" "$pkg/QelCustInst.dll"
-(cd "$pkg" && wixl -o QelDemo.msi QelDemo.wxs)
-add_error_row "$pkg/QelDemo.msi"
+build_package QelDemo "$pkg"
 if ((check_layouts)); then
     layout="$work/layout"
-    rm -rf "$layout"
-    mkdir -p "$layout"
-    cp "$here/QelLayout.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$layout/"
-    cp "$dll" "$layout/QelCustInst.dll"
-    (cd "$layout" && wixl -o QelLayout.msi QelLayout.wxs)
-    add_error_row "$layout/QelLayout.msi"
+    build_package QelLayout "$layout"
 fi
 # --package: that package instead of the demo.
 [[ -z "$given" ]] || cp "$given" "$pkg/QelDemo.msi"
