@@ -6,6 +6,7 @@
 #   QelCustInst.wxi          WiX include: the Binary element and both CustomAction elements
 #   Error.idt                the Error-table row 26002, for authoring tools without an Error element
 #   add-to-package.sh        adds all of the above to an existing package (msitools)
+#   sign.sh                  signs the DLL (osslsigncode)
 #   PACKAGE-AUTHORS.md       the README's section for package authors
 
 # The README's section for package authors, cut out at configure time so that it cannot drift.
@@ -24,7 +25,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/PACKAGE-AUTHORS.md "${text}")
 install(FILES $<TARGET_FILE:QelCustInst> DESTINATION .)
 install(FILES installer/QelCustInst.wxi installer/Error.idt ${CMAKE_BINARY_DIR}/PACKAGE-AUTHORS.md
         DESTINATION .)
-install(PROGRAMS installer/add-to-package.sh DESTINATION .)
+install(PROGRAMS installer/add-to-package.sh scripts/sign.sh DESTINATION .)
 install(CODE [[
     set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
     file(SHA256 "${dir}/QelCustInst.dll" hash)

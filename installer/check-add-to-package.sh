@@ -115,9 +115,8 @@ if [[ -n "$wine" ]]; then
         # shellcheck source=installer/wine-env.sh
         source "$here/wine-env.sh"
         wine_enter check-add-to-package "$wine" wine
-        export LC_ALL=ja_JP.UTF-8
-        timeout 180 wine msiexec /i 'D:\QelDemo.msi' /qn /l*v "$logs/install-japanese.log" &&
-            timeout 180 wine msiexec /x 'D:\QelDemo.msi' /qn &&
+        env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /i 'D:\QelDemo.msi' /qn /l*v "$logs/install-japanese.log" &&
+            env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /x 'D:\QelDemo.msi' /qn /l*v "$logs/uninstall-japanese.log" &&
             LC_ALL=C grep -qF "26002$(iconv -f UTF-8 -t CP932 <<<"。$japanese")" "$logs/install-japanese.log"
         rc=$?
         timeout 60 wineserver -w

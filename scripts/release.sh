@@ -26,7 +26,7 @@ mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "../${zip##*/}")
 top="$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d)"
 missing=()
-for file in QelCustInst.dll QelCustInst.dll.sha256 QelCustInst.wxi Error.idt add-to-package.sh PACKAGE-AUTHORS.md; do
+for file in QelCustInst.dll QelCustInst.dll.sha256 QelCustInst.wxi Error.idt add-to-package.sh sign.sh PACKAGE-AUTHORS.md; do
     [[ -s "$top/$file" ]] || missing+=("$file")
 done
 ((${#missing[@]} == 0)) || { echo "release: ${zip##*/} lacks ${missing[*]}" >&2; exit 1; }

@@ -15,7 +15,7 @@ fail() { echo "$me: $*" >&2; exit 1; }
 dll="$1" cert="$2" key="$3"
 
 for tool in osslsigncode openssl; do
-    command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/setup.sh"
+    command -v "$tool" >/dev/null || fail "$tool is missing; install osslsigncode and openssl"
 done
 for file in "$dll" "$cert" "$key"; do
     [[ -f "$file" && -r "$file" ]] || fail "cannot read $file"
