@@ -112,7 +112,7 @@ if [[ -n "$wine" ]]; then
     check "a Japanese prompt: installed from the CD-ROM drive" installs japanese "$work/japanese.msi" cdrom
     # Wine writes the log in the ANSI code page, 932 in a Japanese locale (and its own words in Japanese).
     japanese_log() (
-        # shellcheck source=installer/wine-env.sh
+        # shellcheck source=/dev/null # not followed: its wine_enter has a local of the same name as ours
         source "$here/wine-env.sh"
         wine_enter check-add-to-package "$wine" wine
         env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /i 'D:\QelDemo.msi' /qn /l*v "$logs/install-japanese.log" &&
