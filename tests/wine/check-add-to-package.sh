@@ -7,7 +7,7 @@
 # With --wine, instead: the package author's path under Wine, with the release's files in a
 # folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
 # code page, one patched with --after, one whose DLL is replaced by SIGNED; each installed with
-# wine-run.sh (whose work folder, prefix included, is WINEWORK) from the drives that show them, and
+# install-demo.sh (whose work folder, prefix included, is WINEWORK) from the drives that show them, and
 # the README's example report compared with the one wine_install left in WINEWORK.
 #
 #   check-add-to-package.sh DLL WORKDIR
@@ -24,7 +24,9 @@ fi
 (($# == 2)) || { echo "usage: check-add-to-package.sh [--wine WINEWORK SIGNED] DLL WORKDIR" >&2; exit 2; }
 dll="$(realpath -m "$1")"
 work="$(realpath -m "$2")"
-add="$here/add-to-package.sh"
+repo="$(cd "$here/../.." && pwd)"
+installer="$repo/installer"
+add="$installer/add-to-package.sh"
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" && ( -z "$signed" || -f "$signed" ) ]] || { echo "check-add-to-package: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 77; }
 for tool in wixl msibuild msiinfo iconv; do
@@ -35,9 +37,9 @@ done
 bases="$work/bases"
 rm -rf "$work"
 mkdir -p "$bases/other/Binary"
-cp "$here/readme.txt" "$bases/"
+cp "$here/demo/installed-readme.txt" "$bases/"
 sed -e '/<?include QelCustInst.wxi?>/d' -e '/<InstallExecuteSequence>/,/<\/InstallExecuteSequence>/d' \
-    "$here/QelDemo.wxs" >"$bases/plain.wxs"
+    "$here/demo/QelDemo.wxs" >"$bases/plain.wxs"
 sed 's/"INSTALLDIR"/"APPDIR"/' "$bases/plain.wxs" >"$bases/appdir.wxs"
 (cd "$bases" && wixl -o plain.msi plain.wxs && wixl -o appdir.msi appdir.wxs)
 cp "$bases/plain.msi" "$bases/cp932.msi"
@@ -69,7 +71,7 @@ printf '#!/bin/sh\nkill -SEGV $$\n' >"$work/crashing/msiinfo"
 chmod +x "$work/crashing/msiinfo"
 # The script with the release's files, and alone.
 mkdir -p "$work/release" "$work/alone"
-cp "$add" "$dll" "$here/Error.idt" "$work/release/"
+cp "$add" "$dll" "$installer/Error.idt" "$work/release/"
 cp "$add" "$work/alone/"
 
 failures=0
@@ -78,20 +80,20 @@ check() { # check NAME CONDITION...: one line per case
 }
 export_of() { (cd "$work" && msiinfo export "$1" "$2") | tr -d '\r'; } # in $work: it writes the streams there
 sql() { msibuild "$1" -q "$2"; }
-default_prompt="$(tr -d '\r' <"$here/Error.idt" | sed -n 's/^26002\t//p')"
+default_prompt="$(tr -d '\r' <"$installer/Error.idt" | sed -n 's/^26002\t//p')"
 
 # shellcheck disable=SC2317 # its functions are called through check
 if [[ -n "$wine" ]]; then
     # The release's files, as a package author unpacks them, in a folder of their own.
-    cp "$here/QelCustInst.wxi" "$work/release/"
+    cp "$installer/QelCustInst.wxi" "$work/release/"
     author() { "$work/release/add-to-package.sh" "$@"; }
     # qelPromptForOriginalDisk where a package wants it: after the check, on a CD-ROM only.
     prompt_on_cd() {
         sql "$1" "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('qelPromptForOriginalDisk', 'PROMPT_FOR_CD1 = 1', 1002)"
     }
     logs="$wine/logs"
-    installs() { # installs NAME PACKAGE DRIVES: wine-run.sh's checks, its output kept in WORKDIR
-        "$here/wine-run.sh" --drives "$3" --package "$2" "$dll" "$wine" >"$work/wine-$1.out" 2>&1 ||
+    installs() { # installs NAME PACKAGE DRIVES: install-demo.sh's checks, its output kept in WORKDIR
+        "$here/install-demo.sh" --drives "$3" --package "$2" "$dll" "$wine" >"$work/wine-$1.out" 2>&1 ||
             { cat "$work/wine-$1.out"; return 1; }
     }
     logged() { LC_ALL=C grep -qF "$1" "$logs/install-$2.log"; } # logged TEXT DRIVE: in the raw log
@@ -112,15 +114,15 @@ if [[ -n "$wine" ]]; then
     check "a Japanese prompt: installed from the CD-ROM drive" installs japanese "$work/japanese.msi" cdrom
     # Wine writes the log in the ANSI code page, 932 in a Japanese locale (and its own words in Japanese).
     japanese_log() (
-        # shellcheck source=/dev/null # not followed: its wine_enter has a local of the same name as ours
-        source "$here/wine-env.sh"
-        wine_enter check-add-to-package "$wine" wine
-        env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /i 'D:\QelDemo.msi' /qn /l*v "$logs/install-japanese.log" &&
-            env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /x 'D:\QelDemo.msi' /qn /l*v "$logs/uninstall-japanese.log" &&
+        # shellcheck source=wine/qel-wine.sh
+        source "$repo/wine/qel-wine.sh"
+        qw_enter check-add-to-package "$wine" iconv
+        qw_prefix
+        qw_drive d cdrom "$work/japanese-cd"
+        cp "$work/japanese.msi" "$work/japanese-cd/"
+        env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /i 'D:\japanese.msi' /qn /l*v "$logs/install-japanese.log" &&
+            env LC_ALL=ja_JP.UTF-8 timeout 180 wine msiexec /x 'D:\japanese.msi' /qn /l*v "$logs/uninstall-japanese.log" &&
             LC_ALL=C grep -qF "26002$(iconv -f UTF-8 -t CP932 <<<"。$japanese")" "$logs/install-japanese.log"
-        rc=$?
-        timeout 60 wineserver -w
-        return "$rc"
     )
     check "a Japanese prompt: logged exactly (932)" japanese_log
 
@@ -144,7 +146,7 @@ if [[ -n "$wine" ]]; then
     check "--replace-dll: installed from a fixed and a CD-ROM drive" installs signed "$work/signed.msi" fixed,cdrom
 
     # The README's example report: the lines after the action's start in the log of its failure.
-    readme_report="$(awk '/^### When an action fails/ { f = 1 } f && /^```/ { n++; next } f && n == 1' "$here/../README.md" | tail -n +2)"
+    readme_report="$(awk '/^### When an action fails/ { f = 1 } f && /^```/ { n++; next } f && n == 1' "$repo/README.md" | tail -n +2)"
     log_report="$(grep -A 4 '^Action start .*: qelAreWeRunningFromCD\.$' "$logs/install-broken.log.txt" 2>/dev/null | tail -n +2)"
     check "the README's example report is the one Wine logs (${log_report:-none: run wine_install first})" \
         test -n "$log_report" -a "$readme_report" = "$log_report"
@@ -320,8 +322,8 @@ check "two runs at once: the second sees what the first wrote (exits $rc1 and $r
 
 # --- QelCustInst.wxi from a folder of its own: the DLL named with -D, and beside the .wxs. ---
 mkdir -p "$work/wxs/release" "$work/wxs/product"
-cp "$here/QelCustInst.wxi" "$dll" "$work/wxs/release/"
-cp "$here/QelDemo.wxs" "$here/readme.txt" "$work/wxs/product/"
+cp "$installer/QelCustInst.wxi" "$dll" "$work/wxs/release/"
+cp "$here/demo/QelDemo.wxs" "$here/demo/installed-readme.txt" "$work/wxs/product/"
 # shellcheck disable=SC2016 # the inner shell expands them
 check "wixl -I RELEASE -D QelCustInstDll=RELEASE/QelCustInst.dll" bash -c 'cd "$1/product" &&
     wixl -I ../release -D QelCustInstDll=../release/QelCustInst.dll -o d.msi QelDemo.wxs &&
@@ -332,6 +334,6 @@ check "wixl with QelCustInst.dll beside the .wxs" bash -c 'cd "$1/release" && cp
 
 # --- The README's figures are the build's. ---
 size="$(stat -c %s "$dll" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta')"
-check "README states the DLL's size, $size bytes" grep -qF "$size-byte DLL" "$here/../README.md"
+check "README states the DLL's size, $size bytes" grep -qF "$size-byte DLL" "$repo/README.md"
 
 ((failures == 0))
