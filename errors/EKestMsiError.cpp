@@ -20,9 +20,7 @@ EKestMsiError::EKestMsiError(int code, const KestCString& context, const KestCSt
 
 KestCString EKestMsiError::getWinErrorMessage(int code)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"EKestMsiError::getWinErrorMessage", "EKestMsiError", none, none, checked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("EKestMsiError::getWinErrorMessage", "EKestMsiError", none, none, checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         KestCString result;
         if (code >= firstInstallerError && code <= lastInstallerError) {

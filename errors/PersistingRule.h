@@ -12,9 +12,10 @@
 // carrying the catch-all text; without a catch-all it passes unchanged. The line recorded is that
 // of the persist() call in the method.
 //
-// A method reads (its row stays on one line, so clang-format is kept off it):
-//     static constexpr PersistingRule rule{"Owner::read", fileName, none, checked(), unchecked(), noCatchAll};
+// A method reads (its rule is one line, however long; the formatter leaves a `rule(...)` as it is):
+//     static constexpr PersistingRule rule("Owner::read", fileName, none, checked(), unchecked(), noCatchAll);
 //     return persist(rule, [&] { ... });
+// and raises its own failures in one line each (errors/Raise.h).
 #pragma once
 
 #include "errors/EKestException.h"
@@ -63,6 +64,14 @@ inline constexpr const char* noCatchAll = nullptr;
 }  // namespace persisting
 
 struct PersistingRule {
+    // Built in parentheses too, so that a method's rule stays on one line (see .clang-format).
+    constexpr PersistingRule(const char* context, const char* fileName, persisting::Handler invalidParameter,
+                             persisting::Handler winError, persisting::Handler exception, const char* catchAll)
+        : context(context), fileName(fileName), invalidParameter(invalidParameter), winError(winError),
+          exception(exception), catchAll(catchAll)
+    {
+    }
+
     const char* context;
     const char* fileName;
     persisting::Handler invalidParameter;

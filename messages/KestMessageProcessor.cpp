@@ -1,7 +1,7 @@
 #include "messages/KestMessageProcessor.h"
 
-#include "errors/EKestWinError.h"
-#include "errors/PersistingRule.h"
+#include "errors/Raise.h"
+#include "text/DeferredOutcome.h"
 
 #include <fstream>
 #include <memory>
@@ -14,8 +14,8 @@ constexpr const char* fileName = "KestMessageProcessor";
 // The first size asked of GetTempPathA; a longer path is fetched with the size it reports.
 constexpr DWORD tempPathSize = 2048;
 
-// The temporary directory, ending in its separator. A failure is raised in `context`.
-KestCString temporaryDirectory(const char* context)
+// The temporary directory, ending in its separator. A failure is raised in the method of `rule`.
+KestCString temporaryDirectory(const PersistingRule& rule)
 {
     KestCString directory;
     DWORD size = tempPathSize;
@@ -23,8 +23,7 @@ KestCString temporaryDirectory(const char* context)
         char* buffer = directory.getBuffer(static_cast<int>(size));
         const DWORD length = GetTempPathA(size, buffer);
         if (length == 0) {
-            throw EKestWinError(static_cast<int>(GetLastError()), context, fileName, __LINE__,
-                                "Function Failed: GetTempPath()");
+            raiseWinError(rule, failedCall("GetTempPath"));
         }
         if (length < size) {
             directory.releaseBuffer(static_cast<int>(length));
@@ -54,11 +53,9 @@ void KestMessageProcessor::releaseOwnedStream() noexcept
 
 void KestMessageProcessor::initialize(const KestCString& name)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const KestCString directory = temporaryDirectory(rule.context);
+        const KestCString directory = temporaryDirectory(rule);
         const KestCString persistencePath = directory + getPersistanceFileName(name);
         const KestCString logPath = directory + name;
 
@@ -73,13 +70,12 @@ void KestMessageProcessor::initialize(const KestCString& name)
         if (fileExists(persistencePath)) {
             opened = qelOpenAppendStream(logPath.c_str());
             if (!opened) {
-                throw EKestException(rule.context, fileName, __LINE__,
-                                     "Unable to open the log file to append information");
+                raiseException(rule, "Unable to open the log file to append information");
             }
         } else {
             std::ofstream marker(qelStreamPath(persistencePath.c_str()), std::ios::out | std::ios::trunc);
             if (!marker.is_open()) {
-                throw EKestException(rule.context, fileName, __LINE__, "Unable to create persitentcy file");
+                raiseException(rule, "Unable to create persitentcy file");
             }
             // Emptied first, then written as every later processor writes it.
             std::ofstream emptied(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
@@ -88,7 +84,7 @@ void KestMessageProcessor::initialize(const KestCString& name)
                 opened = qelOpenAppendStream(logPath.c_str());
             }
             if (!opened) {
-                throw EKestException(rule.context, fileName, __LINE__, "Unable to create new log file");
+                raiseException(rule, "Unable to create new log file");
             }
         }
 
@@ -114,21 +110,18 @@ void KestMessageProcessor::initialize(std::ostream& stream)
 
 bool KestMessageProcessor::uninitialize()
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         // The cycle's text is on disk, in order, before the next cycle may empty the log.
         if (ownsStream) {
             logStream->flush();
         }
-        const KestCString directory = temporaryDirectory(rule.context);
+        const KestCString directory = temporaryDirectory(rule);
         // The directory ends in a separator already; the doubled one is taken as one.
         KestCString persistencePath;
         persistencePath.format("%s\\%s", directory.c_str(), getPersistanceFileName(logFileName).c_str());
         if (!DeleteFileA(persistencePath.c_str())) {
-            throw EKestWinError(static_cast<int>(GetLastError()), rule.context, fileName, __LINE__,
-                                "Function Failed: DeleteFile()");
+            raiseWinError(rule, failedCall("DeleteFile"));
         }
         logActive = false;
         return true;
@@ -137,9 +130,7 @@ bool KestMessageProcessor::uninitialize()
 
 int KestMessageProcessor::messageBox(HWND owner, UINT type, const EKestException& error)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::messageBox(HWND, UINT, const EKestException& ", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         logMessage(error);
         const KestCString caption = error.getCaption();
@@ -153,23 +144,15 @@ int KestMessageProcessor::messageBox(HWND owner, const KestCString& caption, UIN
 {
     va_list arguments;
     va_start(arguments, format);
-    int result = 0;
-    try {
-        result = messageBoxV(owner, caption, type, format, arguments);
-    } catch (...) {
-        va_end(arguments);  // in this very function, as va_start
-        throw;
-    }
-    va_end(arguments);
-    return result;
+    auto outcome = DeferredOutcome<int>::of([&] { return messageBoxV(owner, caption, type, format, arguments); });
+    va_end(arguments);  // in this very function, as va_start, whichever way the call went
+    return outcome.get();
 }
 
 int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format,
                                       va_list arguments)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...", fileName, none, unchecked(), unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProccessor::messageBox(HWND, const KestCString&, UINT, LPCTSTR, ...", fileName, none, unchecked(), unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         KestCString text;
         text.formatV(format, arguments);
@@ -181,9 +164,7 @@ int KestMessageProcessor::messageBoxV(HWND owner, const KestCString& caption, UI
 
 bool KestMessageProcessor::logMessage(const EKestException& error)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::logMessage(const EKestException&)", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::logMessage(const EKestException&)", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -203,22 +184,14 @@ bool KestMessageProcessor::logMessage(LPCSTR format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    bool result = false;
-    try {
-        result = logMessageV(format, arguments);
-    } catch (...) {
-        va_end(arguments);  // in this very function, as va_start
-        throw;
-    }
-    va_end(arguments);
-    return result;
+    auto outcome = DeferredOutcome<bool>::of([&] { return logMessageV(format, arguments); });
+    va_end(arguments);  // in this very function, as va_start, whichever way the call went
+    return outcome.get();
 }
 
 bool KestMessageProcessor::logMessageV(LPCSTR format, va_list arguments)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::logMessage(LPCSTR, ...", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::logMessage(LPCSTR, ...", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -246,22 +219,14 @@ bool KestMessageProcessor::writeLog(LPCSTR format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    bool result = false;
-    try {
-        result = writeLogV(format, arguments);
-    } catch (...) {
-        va_end(arguments);  // in this very function, as va_start
-        throw;
-    }
-    va_end(arguments);
-    return result;
+    auto outcome = DeferredOutcome<bool>::of([&] { return writeLogV(format, arguments); });
+    va_end(arguments);  // in this very function, as va_start, whichever way the call went
+    return outcome.get();
 }
 
 bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (!logActive) {
             return true;
@@ -277,9 +242,7 @@ bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
 
 bool KestMessageProcessor::writeLogText(const char* text, std::size_t length)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (logActive) {
             logStream->write(text, static_cast<std::streamsize>(length));
@@ -290,9 +253,7 @@ bool KestMessageProcessor::writeLogText(const char* text, std::size_t length)
 
 KestCString KestMessageProcessor::getPersistanceFileName(const KestCString& name)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMessageProcessor::getPersistanceFileName", fileName, none, none, unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMessageProcessor::getPersistanceFileName", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         const KestCString stem = name.left(name.find(".", -1));
         KestCString persistenceName;

@@ -1,6 +1,6 @@
 #include "messages/KestMsiMessageProcessor.h"
 
-#include "errors/PersistingRule.h"
+#include "errors/Raise.h"
 
 using namespace persisting;
 
@@ -29,13 +29,11 @@ int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSA
 
 int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, const KestMsiRecord& record)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const KestMsiRecord&)", fileName, none, none, checked(), noCatchAll};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const KestMsiRecord&)", fileName, none, none, checked(), noCatchAll);
     return persist(rule, [&] {
         const int result = MsiProcessMessage(installation.getMsiHandle(), type, record.getHandle().getMsiHandle());
         if (result == failureResult) {
-            throw EKestException(rule.context, fileName, __LINE__, "Function Failed: MsiProcessMessage()");
+            raiseException(rule, failedCall("MsiProcessMessage"));
         }
         return result;
     });
@@ -43,9 +41,7 @@ int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSA
 
 int KestMsiMessageProcessor::dialogBox(KestMsiHandle& installation, INSTALLMESSAGE type, unsigned int messageNumber)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const unsigned int", fileName, none, none, checkedEndsIt(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiMessageProcessor::dialogBox(KestMsiHandle&, INSTALLMESSAGE, const unsigned int", fileName, none, none, checkedEndsIt(), unknownExceptionWasTrapped);
     return persist(
         rule,
         [&] {

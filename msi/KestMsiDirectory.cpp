@@ -1,8 +1,6 @@
 #include "msi/KestMsiDirectory.h"
 
-#include "errors/EKestInvalidParameter.h"
-#include "errors/EKestMsiError.h"
-#include "errors/PersistingRule.h"
+#include "errors/Raise.h"
 #include "msi/InstallerText.h"
 
 #include <utility>
@@ -29,12 +27,10 @@ void KestMsiDirectory::cacheValue()
 
 KestCString KestMsiDirectory::cacheValue(int dirType)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiDirectory::cacheValue", fileName, checked(pesistingText), checked(), checked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiDirectory::cacheValue", fileName, checked(pesistingText), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (dirType != SourceDir && dirType != TargetDir) {
-            throw EKestInvalidParameter(rule.context, fileName, __LINE__, "Illegal value passed for dirType");
+            raiseInvalidParameter(rule, "Illegal value passed for dirType");
         }
         const bool target = dirType == TargetDir;
         const PathQuery query = target ? &MsiGetTargetPathA : &MsiGetSourcePathA;
@@ -45,8 +41,7 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
         const UINT result = queryInstallerText(
             [&](char* buffer, DWORD* size) { return query(session, directory.c_str(), buffer, size); }, 1, path);
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                target ? "Function Failed: MsiGetTargetPath()" : "Function Failed: MsiGetSourcePath()");
+            raiseMsiError(rule, failedCall(target ? "MsiGetTargetPath" : "MsiGetSourcePath"), result);
         }
         return path;
     });
@@ -54,15 +49,12 @@ KestCString KestMsiDirectory::cacheValue(int dirType)
 
 void KestMsiDirectory::write()
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiDirectory::write", fileName, none, checked(pesistingText), unchecked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
         const MSIHANDLE session = std::as_const(*this).getHandle().getMsiHandle();
         const UINT result = MsiSetTargetPathA(session, getName().c_str(), targetDir.c_str());
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiSetTargetPath()");
+            raiseMsiError(rule, failedCall("MsiSetTargetPath"), result);
         }
     });
 }

@@ -1,7 +1,6 @@
 #include "msi/KestMsiProperty.h"
 
-#include "errors/EKestMsiError.h"
-#include "errors/PersistingRule.h"
+#include "errors/Raise.h"
 #include "msi/InstallerText.h"
 
 using namespace persisting;
@@ -17,17 +16,14 @@ KestMsiProperty::KestMsiProperty(const KestMsiHandle& session, const KestCString
 
 KestCString KestMsiProperty::read() const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiProperty::read", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         const MSIHANDLE session = getHandle().getMsiHandle();
         KestCString value;
         const UINT result = queryInstallerText(
             [&](char* buffer, DWORD* size) { return MsiGetPropertyA(session, name.c_str(), buffer, size); }, 1, value);
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiGetProperty()");
+            raiseMsiError(rule, failedCall("MsiGetProperty"), result);
         }
         return value;
     });
@@ -35,14 +31,11 @@ KestCString KestMsiProperty::read() const
 
 void KestMsiProperty::write(const KestCString& value) const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiProperty::write", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
         const UINT result = MsiSetPropertyA(getHandle().getMsiHandle(), name.c_str(), value.c_str());
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiSetProperty()");
+            raiseMsiError(rule, failedCall("MsiSetProperty"), result);
         }
     });
 }

@@ -1,8 +1,6 @@
 #include "msi/KestMsiRecord.h"
 
-#include "errors/EKestInvalidParameter.h"
-#include "errors/EKestMsiError.h"
-#include "errors/PersistingRule.h"
+#include "errors/Raise.h"
 #include "msi/InstallerText.h"
 
 #include <algorithm>
@@ -22,15 +20,11 @@ constexpr UINT badFieldCount = static_cast<UINT>(-1);
 
 KestMsiRecord::KestMsiRecord(const size_type count) : KestMsiObject()
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiREcord::KestMsiRecord(const size_type)", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiREcord::KestMsiRecord(const size_type)", fileName, none, checked(), unchecked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
         const MSIHANDLE record = MsiCreateRecord(count);
         if (record == 0) {
-            const DWORD lastError = GetLastError();
-            throw EKestMsiError(static_cast<int>(lastError), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiCreateRecord()");
+            raiseMsiError(rule, failedCall("MsiCreateRecord"), GetLastError());
         }
         getHandle() = KestMsiHandle(record, false);
     });
@@ -47,86 +41,67 @@ KestMsiRecord KestMsiRecord::joining(const KestMsiHandle& record)
 
 void KestMsiRecord::setRecordFormat(const KestCString& format)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::setRecordFormat", fileName, none, checked(), unchecked(), unknonwExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::setRecordFormat", fileName, none, checked(), unchecked(), unknonwExceptionWasTrapped);
     persist(rule, [&] {
         const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), 0, format.c_str());
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordSetString()");
+            raiseMsiError(rule, failedCall("MsiRecordSetString"), result);
         }
     });
 }
 
 void KestMsiRecord::setStringField(unsigned int field, const KestCString& value)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::setStringField", fileName, none, checked(), checked(), unknonwExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::setStringField", fileName, none, checked(), checked(), unknonwExceptionWasTrapped);
     persist(rule, [&] {
         const UINT result = MsiRecordSetStringA(getHandle().getMsiHandle(), field, value.c_str());
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordSetString()");
+            raiseMsiError(rule, failedCall("MsiRecordSetString"), result);
         }
     });
 }
 
 void KestMsiRecord::setIntegerField(unsigned int field, int value)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::setIntegerField", fileName, none, none, checked(), unknonwExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::setIntegerField", fileName, none, none, checked(), unknonwExceptionWasTrapped);
     persist(rule, [&] {
         const UINT result = MsiRecordSetInteger(getHandle().getMsiHandle(), field, value);
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordSetInteger()");
+            raiseMsiError(rule, failedCall("MsiRecordSetInteger"), result);
         }
     });
 }
 
 void KestMsiRecord::setStreamField(unsigned int field, const KestCString& filePath)
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::setStreamField()", fileName, none, none, checked(), unknonwExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::setStreamField()", fileName, none, none, checked(), unknonwExceptionWasTrapped);
     persist(rule, [&] {
         const UINT result = MsiRecordSetStreamA(getHandle().getMsiHandle(), field, filePath.c_str());
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordSetStream()");
+            raiseMsiError(rule, failedCall("MsiRecordSetStream"), result);
         }
     });
 }
 
 KestCString KestMsiRecord::recordFormat() const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::recordFormat", fileName, none, none, unchecked(), unknonwExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::recordFormat", fileName, none, none, unchecked(), unknonwExceptionWasTrapped);
     return persist(rule, [&] { return stringData(getHandle(), 0); });
 }
 
 KestCString KestMsiRecord::stringField(unsigned int field) const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::stringField", fileName, none, none, unchecked(), unknownExceptionTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::stringField", fileName, none, none, unchecked(), unknownExceptionTrapped);
     return persist(rule, [&] { return stringData(getHandle(), field); });
 }
 
 int KestMsiRecord::integerField(unsigned int field) const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::integerField", fileName, none, checked(), unchecked(), unknownExceptionTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::integerField", fileName, none, checked(), unchecked(), unknownExceptionTrapped);
     return persist(rule, [&] {
         const int value = MsiRecordGetInteger(getHandle().getMsiHandle(), field);
         if (value == nullInteger) {
-            throw EKestMsiError(nullInteger, rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordGetInteger()");
+            raiseMsiError(rule, failedCall("MsiRecordGetInteger"), static_cast<UINT>(nullInteger));
         }
         return value;
     });
@@ -134,9 +109,7 @@ int KestMsiRecord::integerField(unsigned int field) const
 
 bool KestMsiRecord::getStreamField(unsigned int field, std::vector<char>& bytes) const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::getStreamField()", fileName, none, checked(), unchecked(), unknownExceptionTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::getStreamField()", fileName, none, checked(), unchecked(), unknownExceptionTrapped);
     return persist(rule, [&] {
         const MSIHANDLE record = getHandle().getMsiHandle();
         char chunk[streamChunkSize];
@@ -147,8 +120,7 @@ bool KestMsiRecord::getStreamField(unsigned int field, std::vector<char>& bytes)
                 return false;
             }
             if (result != ERROR_SUCCESS) {
-                throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                    "Function Failed: MsiRecordReadStream()");
+                raiseMsiError(rule, failedCall("MsiRecordReadStream"), result);
             }
             // Never more than the chunk holds, whatever count comes back.
             const DWORD read = std::min<DWORD>(size, streamChunkSize);
@@ -179,10 +151,11 @@ bool KestMsiRecord::operator!=(const KestMsiRecord& other) const
 
 unsigned int KestMsiRecord::fieldCount() const
 {
+    // No handlers: the rule only names the method for its raise.
+    static constexpr PersistingRule rule("KestMsiRecord::fieldCount()", fileName, none, none, none, noCatchAll);
     const UINT count = MsiRecordGetFieldCount(getHandle().getMsiHandle());
     if (count == badFieldCount) {
-        throw EKestInvalidParameter("KestMsiRecord::fieldCount()", fileName, __LINE__,
-                                    "Function Failed: MsiRecordGetFieldCount()");
+        raiseInvalidParameter(rule, failedCall("MsiRecordGetFieldCount"));
     }
     return count;
 }
@@ -210,17 +183,14 @@ bool KestMsiRecord::isEmpty() const
 
 KestCString KestMsiRecord::stringData(const KestMsiHandle& record, unsigned int field) const
 {
-    // clang-format off
-    static constexpr PersistingRule rule{"KestMsiRecord::stringData", fileName, none, none, checked(), unknownExceptionWasTrapped};
-    // clang-format on
+    static constexpr PersistingRule rule("KestMsiRecord::stringData", fileName, none, none, checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         const MSIHANDLE raw = record.getMsiHandle();
         char empty[1] = "";
         DWORD length = 0;
         const UINT sizeResult = MsiRecordGetStringA(raw, field, empty, &length);
         if (sizeResult != ERROR_SUCCESS && sizeResult != ERROR_MORE_DATA) {
-            throw EKestMsiError(static_cast<int>(sizeResult), rule.context, fileName, __LINE__,
-                                "Unable to retrieve the string data size");
+            raiseMsiError(rule, "Unable to retrieve the string data size", sizeResult);
         }
 
         // Room for the text, its terminator and one spare; a length too large for that asks for
@@ -234,8 +204,7 @@ KestCString KestMsiRecord::stringData(const KestMsiHandle& record, unsigned int 
             return KestCString();
         }
         if (result != ERROR_SUCCESS) {
-            throw EKestMsiError(static_cast<int>(result), rule.context, fileName, __LINE__,
-                                "Function Failed: MsiRecordGetString()");
+            raiseMsiError(rule, failedCall("MsiRecordGetString"), result);
         }
         return text;
     });

@@ -1,5 +1,7 @@
 #include "text/KestCString.h"
 
+#include "text/DeferredOutcome.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -157,6 +159,53 @@ int findBytesIn(LeadBytes& answers, const char* text, std::size_t length, const 
     }
 }
 
+// The first of formatting's two passes, into `local`: the formatted length (which may not have fit),
+// or negative when the format cannot be applied. It works on a copy of the list: a text too long
+// for `local` needs the list again.
+int formatOnStack(char (&local)[KestCString::formatStackSize], const char* format, va_list arguments)
+{
+    va_list firstArguments;
+    va_copy(firstArguments, arguments);
+    const int measured = std::vsnprintf(local, sizeof local, format, firstArguments);
+    va_end(firstArguments);
+    return measured;
+}
+
+// The second pass, for a text of `measured` bytes, into a string of its own.
+KestCString formatLong(const char* format, va_list arguments, int measured)
+{
+    const std::size_t room = static_cast<std::size_t>(measured) + 1;
+    KestCString formatted;
+    formatted.resize(room, '\0');
+    std::vsnprintf(formatted.data(), room, format, arguments);
+    formatted.releaseBuffer(-1);  // cut at the first NUL the formatting produced
+    return formatted;
+}
+
+// printf-style formatting in two passes. Most texts fit the stack buffer and are formatted in the
+// first pass, which also measures them: `fits` gets their bytes up to the first NUL the formatting
+// produced. A longer one is formatted again into a string of its own, handed to `isLong`. False,
+// with nothing handed on, for a null format or one that cannot be applied.
+template <class Fits, class IsLong>
+bool formatTwoPass(const char* format, va_list arguments, Fits&& fits, IsLong&& isLong)
+{
+    if (format == nullptr) {
+        return false;
+    }
+    char local[KestCString::formatStackSize];
+    const int measured = formatOnStack(local, format, arguments);
+    if (measured < 0) {
+        return false;
+    }
+    if (measured < KestCString::formatStackSize) {
+        fits(local, std::strlen(local));
+    } else {
+        KestCString formatted = formatLong(format, arguments, measured);
+        isLong(formatted);
+    }
+    return true;
+}
+
 }  // namespace
 
 int safeLength(const char* text)
@@ -293,75 +342,30 @@ void KestCString::releaseBuffer(int newLength)
 
 bool KestCString::formatVTo(const char* format, va_list arguments, TextSink take, void* context)
 {
-    if (format == nullptr) {
-        return false;
-    }
-    char local[formatStackSize];
-    const int measured = formatOnStack(local, format, arguments);
-    if (measured < 0) {
-        return false;  // the format could not be applied; no partial text is handed on
-    }
-    if (measured < formatStackSize) {
-        take(context, local, std::strlen(local));  // cut at the first NUL the formatting produced
-        return true;
-    }
-    const KestCString formatted = formatLong(format, arguments, measured);
-    take(context, formatted.data(), formatted.size());
-    return true;
+    return formatTwoPass(
+        format, arguments, [&](const char* text, std::size_t length) { take(context, text, length); },
+        [&](KestCString& formatted) { take(context, formatted.data(), formatted.size()); });
 }
 
 void KestCString::formatV(const char* format, va_list arguments)
 {
-    if (format == nullptr) {
-        clear();
-        return;
-    }
     // The text is complete before this string changes, so arguments may point into its own text
     // (s.format("%s.mpp", s.c_str())).
-    char local[formatStackSize];
-    const int measured = formatOnStack(local, format, arguments);
-    if (measured < 0) {
-        clear();  // the format could not be applied; no partial text is kept
-    } else if (measured < formatStackSize) {
-        assign(local, std::strlen(local));  // cut at the first NUL the formatting produced
-    } else {
-        KestCString formatted = formatLong(format, arguments, measured);
-        swap(formatted);
+    const bool formatted = formatTwoPass(
+        format, arguments, [&](const char* text, std::size_t length) { assign(text, length); },
+        [&](KestCString& longText) { swap(longText); });
+    if (!formatted) {
+        clear();  // no partial text is kept
     }
-}
-
-int KestCString::formatOnStack(char (&local)[formatStackSize], const char* format, va_list arguments)
-{
-    // Most texts fit and are formatted in this one pass, which also measures them. It works on a
-    // copy of the list: a longer text needs the list again.
-    va_list firstArguments;
-    va_copy(firstArguments, arguments);
-    const int measured = std::vsnprintf(local, sizeof local, format, firstArguments);
-    va_end(firstArguments);
-    return measured;
-}
-
-KestCString KestCString::formatLong(const char* format, va_list arguments, int measured)
-{
-    const std::size_t room = static_cast<std::size_t>(measured) + 1;
-    KestCString formatted;
-    formatted.resize(room, '\0');
-    std::vsnprintf(formatted.data(), room, format, arguments);
-    formatted.releaseBuffer(-1);  // cut at the first NUL the formatting produced
-    return formatted;
 }
 
 void KestCString::format(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    try {
-        formatV(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
+    auto outcome = DeferredOutcome<void>::of([&] { formatV(format, arguments); });
+    va_end(arguments);  // in this very function, as va_start, whichever way the call went
+    outcome.get();
 }
 
 bool KestCString::loadString(HINSTANCE module, UINT id)

@@ -56,13 +56,6 @@ public:
 
     // Loads a string resource; true when one was found.
     bool loadString(HINSTANCE module, UINT id);
-
-private:
-    // formatV's first pass, into the stack buffer: the formatted length (which may not have fit),
-    // or negative when the format cannot be applied. The list is read from a copy.
-    static int formatOnStack(char (&local)[formatStackSize], const char* format, va_list arguments);
-    // The second pass for a text of `measured` bytes, into a string of its own.
-    static KestCString formatLong(const char* format, va_list arguments, int measured);
 };
 
 KestCString operator+(const char* left, const KestCString& right);

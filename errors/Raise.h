@@ -1,0 +1,89 @@
+// Raising the library's exceptions: one line at the place where something failed.
+//
+// A method that runs under a persisting rule raises with that rule, which names the method (its
+// context) and its source file, and with a comment that says what failed:
+//
+//     const UINT result = MsiSetPropertyA(session, name, value);
+//     if (result != ERROR_SUCCESS) {
+//         raiseMsiError(rule, failedCall("MsiSetProperty"), result);
+//     }
+//
+// The exception starts its history with one entry: the rule's context and file name, the line of
+// the raise call itself and the comment. failedCall("X") is the comment "Function Failed: X()",
+// the library's wording for a refused call; name the function as the documentation does, without
+// its A or W ending. Any other comment is passed as its text.
+//
+// A method without handlers raises all the same, with a rule that has none (it is then only read
+// for its context and file name):
+//     static constexpr PersistingRule rule("Owner::count()", fileName, none, none, none, noCatchAll);
+//
+// Every raise function throws and never returns. Out of memory while building the exception,
+// std::bad_alloc leaves instead, as from any other throw of a library exception.
+#pragma once
+
+#include "errors/PersistingRule.h"
+
+#include <source_location>
+
+// What a raise records as its comment: a text of the caller's own, or failedCall(name).
+class RaiseComment {
+public:
+    constexpr RaiseComment(const char* text) : text(text) {}  // NOLINT(google-explicit-constructor): a text
+
+    // The comment as the history entry records it.
+    KestCString toText() const;
+
+private:
+    friend constexpr RaiseComment failedCall(const char* name);
+    constexpr RaiseComment(const char* name, bool failedCall) : text(name), failedCall(failedCall) {}
+
+    const char* text;
+    bool failedCall = false;
+};
+
+// The comment "Function Failed: <name>()" for the call `name` that failed.
+constexpr RaiseComment failedCall(const char* name)
+{
+    return RaiseComment(name, true);
+}
+
+namespace persisting::detail {
+[[noreturn]] void raiseException(const PersistingRule& rule, const RaiseComment& comment, int line);
+[[noreturn]] void raiseInvalidParameter(const PersistingRule& rule, const RaiseComment& comment, int line);
+[[noreturn]] void raiseWinError(const PersistingRule& rule, const RaiseComment& comment, DWORD code, int line);
+[[noreturn]] void raiseMsiError(const PersistingRule& rule, const RaiseComment& comment, UINT code, int line);
+}  // namespace persisting::detail
+
+// Throws an EKestException: a failure that is neither a caller's mistake nor a refused call with a
+// code, such as a file that cannot be opened. Its code is 0 and its message "Unknown exception".
+[[noreturn]] inline void raiseException(const PersistingRule& rule, const RaiseComment& comment,
+                                        std::source_location where = std::source_location::current())
+{
+    persisting::detail::raiseException(rule, comment, static_cast<int>(where.line()));
+}
+
+// Throws an EKestInvalidParameter: the method was given a value outside the set it accepts.
+[[noreturn]] inline void raiseInvalidParameter(const PersistingRule& rule, const RaiseComment& comment,
+                                               std::source_location where = std::source_location::current())
+{
+    persisting::detail::raiseInvalidParameter(rule, comment, static_cast<int>(where.line()));
+}
+
+// Throws an EKestWinError for a Windows call that failed, with the system's text for its code.
+// The code is GetLastError() as it stands where this function is called, so call it right after
+// the failed call, with nothing in between that may set the last error; or pass the code taken then.
+[[noreturn]] inline void raiseWinError(const PersistingRule& rule, const RaiseComment& comment,
+                                       DWORD code = GetLastError(),
+                                       std::source_location where = std::source_location::current())
+{
+    persisting::detail::raiseWinError(rule, comment, code, static_cast<int>(where.line()));
+}
+
+// Throws an EKestMsiError for an installer call that failed. The code is the call's result; for a
+// call that reports failure by returning no handle, GetLastError() taken right after it. For a
+// code of the installer's own range the exception takes the installer's last-error record.
+[[noreturn]] inline void raiseMsiError(const PersistingRule& rule, const RaiseComment& comment, UINT code,
+                                       std::source_location where = std::source_location::current())
+{
+    persisting::detail::raiseMsiError(rule, comment, code, static_cast<int>(where.line()));
+}
