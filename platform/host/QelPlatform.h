@@ -2,8 +2,10 @@
 // types, constants and functions the library calls, with the signatures of the real headers and
 // constants of the types their macros have there (ERROR_* and MB_* long, MSI_NULL_INTEGER
 // unsigned, the others int), so that what compiles cleanly here compiles cleanly for Windows.
-// platform/host/Simulation.cpp implements the functions over an in-process model of the
-// installer and of the KERNEL32/USER32 calls; platform/host/Simulation.h steers that model.
+// They are implemented over an in-process model of the platform, which Simulation.h steers:
+// SimInstaller.cpp has the installer's functions (msi.dll), SimSystem.cpp the KERNEL32 and USER32
+// ones, QelStreams.cpp qelStreamPath and qelOpenAppendStream, and Simulation.cpp the model's state
+// and its steering.
 #pragma once
 
 #include <cstdarg>
