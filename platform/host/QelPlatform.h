@@ -2,8 +2,10 @@
 // types, constants and functions the library calls, with the signatures of the real headers and
 // constants of the types their macros have there (ERROR_* and MB_* long, MSI_NULL_INTEGER
 // unsigned, the others int), so that what compiles cleanly here compiles cleanly for Windows.
-// platform/host/Simulation.cpp implements the functions over an in-process model of the
-// installer and of the KERNEL32/USER32 calls; platform/host/Simulation.h steers that model.
+// They are implemented over an in-process model of the platform, which Simulation.h steers:
+// SimInstaller.cpp has the installer's functions (msi.dll), SimSystem.cpp the KERNEL32 and USER32
+// ones, QelStreams.cpp qelStreamPath and qelOpenAppendStream, and Simulation.cpp the model's state
+// and its steering.
 #pragma once
 
 #include <cstdarg>
@@ -140,18 +142,14 @@ using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 // The installer.
 inline constexpr unsigned int MSI_NULL_INTEGER = 0x80000000u;
 
+// The message types the library sends or its tests name.
 enum INSTALLMESSAGE : int {
-    INSTALLMESSAGE_FATALEXIT = 0x00000000,
     INSTALLMESSAGE_ERROR = 0x01000000,
     INSTALLMESSAGE_WARNING = 0x02000000,
     INSTALLMESSAGE_USER = 0x03000000,
     INSTALLMESSAGE_INFO = 0x04000000,
-    INSTALLMESSAGE_FILESINUSE = 0x05000000,
-    INSTALLMESSAGE_RESOLVESOURCE = 0x06000000,
-    INSTALLMESSAGE_OUTOFDISKSPACE = 0x07000000,
     INSTALLMESSAGE_ACTIONSTART = 0x08000000,
     INSTALLMESSAGE_ACTIONDATA = 0x09000000,
-    INSTALLMESSAGE_PROGRESS = 0x0A000000,
     INSTALLMESSAGE_COMMONDATA = 0x0B000000,
 };
 

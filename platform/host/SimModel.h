@@ -168,6 +168,10 @@ Field toField(const StoredField& field);
 std::string hostPath(const std::string& path);
 std::string windowsPath(const std::string& path);
 
+// Windows' own English texts of the system message table, as FormatMessageA gives them (line end
+// included): the table a fresh model starts with.
+std::map<DWORD, std::string> windowsMessages();
+
 // The drive root a path lies on, normalised ("D:\", "\\SERVER\SHARE\"); "" when it has none.
 std::string driveRoot(const std::string& path);
 // A path as the drive table keys it: letters in upper case, '/' as '\'. Nothing else changes, so

@@ -1,11 +1,12 @@
-// KERNEL32 and USER32 of the host platform model. The file functions work on real files under
-// the model's temporary folder; any other path lies outside the simulated world and is not found.
+// KERNEL32 and USER32 of the host platform model, with what they rest on: the conversion between
+// the model's paths and the host's, drive roots and Windows' own system texts. The file functions
+// work on real files under the model's temporary folder; any other path lies outside the simulated
+// world and is not found.
 #include "SimModel.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 
 using namespace sim;
 using namespace sim::detail;
@@ -114,6 +115,41 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
+bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Windows' own English texts, as FormatMessageA gives them from the system table.
+const std::pair<DWORD, const char*> windowsTexts[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
+    {14, "Not enough memory resources are available to complete this operation."},
+    {18, "There are no more files."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {87, "The parameter is incorrect."},
+    {122, "The data area passed to a system call is too small."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {234, "More data is available."},
+    {267, "The directory name is invalid."},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {1223, "The operation was canceled by the user."},
+    {1602, "User cancelled installation."},
+    {1603, "Fatal error during installation."},
+    {1609, "Handle is in an invalid state."},
+    {1627, "Function failed during execution."},
+    {1804, "The specified datatype is invalid."},
+    {1814, "The specified resource name cannot be found in the image file."},
+    {1815, "The specified resource language ID cannot be found in the image file."},
+};
+
 }  // namespace
 
 std::string sim::detail::hostPath(const std::string& path)
@@ -130,19 +166,50 @@ std::string sim::detail::windowsPath(const std::string& path)
     return windows;
 }
 
-std::string qelStreamPath(const char* windowsPath)
+std::map<DWORD, std::string> sim::detail::windowsMessages()
 {
-    return hostPath(windowsPath ? windowsPath : "");
+    std::map<DWORD, std::string> table;
+    for (const auto& [id, text] : windowsTexts) {
+        table[id] = std::string(text) + "\r\n";
+    }
+    return table;
 }
 
-// On the host, appending is what the file system does for a stream opened for appending.
-std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path)
+std::string sim::detail::driveRoot(const std::string& path)
 {
-    auto stream = std::make_unique<std::ofstream>(qelStreamPath(path), std::ios::out | std::ios::app);
-    if (!stream->is_open()) {
-        return nullptr;
+    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
+        return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))) + ":\\";
     }
-    return stream;
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        // \\server\share\...: both components must be there.
+        std::string root = "\\\\";
+        std::size_t pos = 2;
+        for (int component = 0; component < 2; ++component) {
+            std::size_t end = pos;
+            while (end < path.size() && !isSeparator(path[end])) {
+                ++end;
+            }
+            if (end == pos) {
+                return "";
+            }
+            for (std::size_t i = pos; i < end; ++i) {
+                root += static_cast<char>(std::toupper(static_cast<unsigned char>(path[i])));
+            }
+            root += '\\';
+            pos = end + 1;
+        }
+        return root;
+    }
+    return "";
+}
+
+std::string sim::detail::volumeKey(const std::string& path)
+{
+    std::string key = path;
+    for (char& c : key) {
+        c = isSeparator(c) ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return key;
 }
 
 // Wine departs from the documentation here: it answers the drive's type for "C:" without its
@@ -332,7 +399,9 @@ void WINAPI SetLastError(DWORD errorCode)
     modelled<void>("SetLastError", [&] { model().lastError = errorCode; });
 }
 
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD /*languageId*/, LPSTR buffer,
+// The model gives what the library asks for: a text of the system table, its inserts left as they
+// stand. It takes no text of the caller's and no arguments, and refuses any other request.
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/, LPSTR buffer,
                             DWORD size, va_list* /*arguments*/)
 {
     return modelled<DWORD>("FormatMessageA", [&]() -> DWORD {
@@ -340,55 +409,20 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
         if (allocate && buffer) {
             *reinterpret_cast<char**>(buffer) = nullptr;
         }
-        if (!buffer) {
+        constexpr DWORD systemText = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+        if (!buffer || (flags & ~static_cast<DWORD>(FORMAT_MESSAGE_ALLOCATE_BUFFER)) != systemText) {
             fail(ERROR_INVALID_PARAMETER);
             return 0;
         }
-
-        // The message text: the caller's string, or the system table (a module has no table here).
-        std::string text;
-        if (flags & FORMAT_MESSAGE_FROM_STRING) {
-            if (!source) {
-                fail(ERROR_INVALID_PARAMETER);
-                return 0;
-            }
-            text = static_cast<const char*>(source);
-        } else {
-            const auto& table = model().systemMessages;
-            auto it = table.find(messageId);
-            if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || it == table.end()) {
-                fail(ERROR_MR_MID_NOT_FOUND);
-                return 0;
-            }
-            text = it->second;
+        const auto& table = model().systemMessages;
+        const auto it = table.find(messageId);
+        if (it == table.end()) {
+            fail(ERROR_MR_MID_NOT_FOUND);
+            return 0;
         }
+        const std::string& text = it->second;
 
-        // Without IGNORE_INSERTS the escapes are expanded; inserts need arguments, which the model
-        // does not take.
-        if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
-            std::string expanded;
-            for (std::size_t i = 0; i < text.size(); ++i) {
-                if (text[i] != '%' || i + 1 == text.size()) {
-                    expanded += text[i];
-                    continue;
-                }
-                char next = text[++i];
-                if (next == '0') {
-                    break;
-                }
-                if (next == 'n') {
-                    expanded += "\r\n";
-                } else if (next >= '1' && next <= '9') {
-                    fail(ERROR_INVALID_PARAMETER);
-                    return 0;
-                } else {
-                    expanded += next;
-                }
-            }
-            text = expanded;
-        }
-
-        DWORD length = static_cast<DWORD>(text.size());
+        const DWORD length = static_cast<DWORD>(text.size());
         if (allocate) {
             std::size_t bytes = std::max<std::size_t>(length + 1, size);
             auto memory = std::make_unique<char[]>(bytes);

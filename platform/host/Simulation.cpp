@@ -1,12 +1,12 @@
 // The host platform model: its state, the handle table, call accounting and fault injection,
 // and the steering functions of Simulation.h. The platform calls themselves live in
-// SimInstaller.cpp (msi.dll) and SimSystem.cpp (KERNEL32, USER32).
+// SimInstaller.cpp (msi.dll) and SimSystem.cpp (KERNEL32, USER32); the library's file streams in
+// QelStreams.cpp.
 #include "Simulation.h"
 
 #include "SimModel.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -15,36 +15,6 @@ namespace sim {
 namespace detail {
 
 namespace {
-
-// Windows' own English texts, as FormatMessageA gives them from the system table.
-const std::pair<DWORD, const char*> windowsMessages[] = {
-    {0, "The operation completed successfully."},
-    {1, "Incorrect function."},
-    {2, "The system cannot find the file specified."},
-    {3, "The system cannot find the path specified."},
-    {4, "The system cannot open the file."},
-    {5, "Access is denied."},
-    {6, "The handle is invalid."},
-    {8, "Not enough memory resources are available to process this command."},
-    {13, "The data is invalid."},
-    {14, "Not enough memory resources are available to complete this operation."},
-    {18, "There are no more files."},
-    {32, "The process cannot access the file because it is being used by another process."},
-    {87, "The parameter is incorrect."},
-    {122, "The data area passed to a system call is too small."},
-    {123, "The filename, directory name, or volume label syntax is incorrect."},
-    {234, "More data is available."},
-    {267, "The directory name is invalid."},
-    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
-    {1223, "The operation was canceled by the user."},
-    {1602, "User cancelled installation."},
-    {1603, "Fatal error during installation."},
-    {1609, "Handle is in an invalid state."},
-    {1627, "Function failed during execution."},
-    {1804, "The specified datatype is invalid."},
-    {1814, "The specified resource name cannot be found in the image file."},
-    {1815, "The specified resource language ID cannot be found in the image file."},
-};
 
 std::filesystem::path makeTempFolder()
 {
@@ -86,19 +56,11 @@ const Directory& knownDirectory(MSIHANDLE session, const std::string& name)
     return it->second;
 }
 
-bool isSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
 }  // namespace
 
-Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder)
+Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder), systemMessages(windowsMessages())
 {
     drives["C:\\"] = DRIVE_FIXED;
-    for (const auto& [id, text] : windowsMessages) {
-        systemMessages[id] = std::string(text) + "\r\n";
-    }
 }
 
 Model::~Model()
@@ -210,43 +172,6 @@ Field toField(const StoredField& field)
         return Stream{stream->bytes};
     }
     return Null{};
-}
-
-std::string driveRoot(const std::string& path)
-{
-    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':') {
-        return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])))) + ":\\";
-    }
-    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
-        // \\server\share\...: both components must be there.
-        std::string root = "\\\\";
-        std::size_t pos = 2;
-        for (int component = 0; component < 2; ++component) {
-            std::size_t end = pos;
-            while (end < path.size() && !isSeparator(path[end])) {
-                ++end;
-            }
-            if (end == pos) {
-                return "";
-            }
-            for (std::size_t i = pos; i < end; ++i) {
-                root += static_cast<char>(std::toupper(static_cast<unsigned char>(path[i])));
-            }
-            root += '\\';
-            pos = end + 1;
-        }
-        return root;
-    }
-    return "";
-}
-
-std::string volumeKey(const std::string& path)
-{
-    std::string key = path;
-    for (char& c : key) {
-        c = isSeparator(c) ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return key;
 }
 
 }  // namespace detail

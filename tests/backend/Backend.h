@@ -7,6 +7,7 @@
 #pragma once
 
 #include "QelPlatform.h"
+#include "backend/Documented.h"
 
 #include <string>
 
@@ -41,7 +42,7 @@ public:
     // Makes the ANSI code page 932 the one IsDBCSLeadByte answers for; false when it cannot.
     static bool useCodePage932();
 
-    // True when this platform departs from the documented behaviour named: the case is then
-    // skipped with that text. The model follows the documentation and never departs.
-    static bool departs(const char* documented);
+    // True when this platform is known to depart from the documented behaviour (SharedTest.h
+    // checks that it still does). The model follows the documentation and never departs.
+    static bool departs(const Documented& behaviour);
 };

@@ -1,5 +1,6 @@
 #include "msi/KestMsiRecord.h"
-#include "RecordText.h"
+#include "CountingBytes.h"
+#include "Dumped.h"
 #include "SimTest.h"
 #include "Thrown.h"
 #include "errors/EKestInvalidParameter.h"
@@ -137,35 +138,29 @@ TEST_F(RecordTest, ForeignExceptionsBecomeTheMethodsOwnCatchAllText)
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 1u);
 }
 
-TEST_F(RecordTest, StreamsAreReadInChunksOf80BytesAndAppended)
+TEST_F(RecordTest, AStreamIsReadIn80ByteRoundsUntilOneComesBackShort)
 {
-    auto record = recordOf({sim::Null{}, sim::Stream{countingBytes(160)}, sim::Stream{countingBytes(81, 'a')}, 5});
+    struct Case {
+        std::size_t size;
+        std::size_t reads;
+    };
+    for (const Case c : {Case{1, 1}, Case{79, 1}, Case{80, 2}, Case{81, 2}, Case{160, 3}, Case{161, 3}}) {
+        auto record = recordOf({sim::Null{}, sim::Stream{countingBytes(c.size)}});
+        const std::size_t before = sim::calls("MsiRecordReadStream");
+        std::vector<char> out;
+        EXPECT_TRUE(record.getStreamField(1, out));
+        EXPECT_EQ(sim::calls("MsiRecordReadStream") - before, c.reads) << c.size << " bytes";
+    }
 
-    std::vector<char> out{'x', 'y'};
-    EXPECT_TRUE(record.getStreamField(1, out));
-    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 3u) << "80, 80, then 0";
-    std::vector<char> expected{'x', 'y'};
-    const auto all = countingBytes(160);
-    expected.insert(expected.end(), all.begin(), all.end());
-    EXPECT_EQ(out, expected) << "appended after the bytes already there";
-
-    std::vector<char> second;
-    EXPECT_TRUE(record.getStreamField(2, second));
-    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 5u) << "80, then 1";
-    EXPECT_EQ(second, countingBytes(81, 'a'));
-
-    std::vector<char> untouched{'z'};
-    EXPECT_FALSE(record.getStreamField(3, untouched)) << "an integer field holds no stream";
-    EXPECT_EQ(sim::calls("MsiRecordReadStream"), 6u);
-    EXPECT_EQ(untouched, std::vector<char>{'z'});
+    auto record = recordOf({sim::Null{}, sim::Stream{countingBytes(10)}, 5});
+    const std::size_t before = sim::calls("MsiRecordReadStream");
+    std::vector<char> out;
+    EXPECT_FALSE(record.getStreamField(2, out)) << "an integer field holds no stream";
+    EXPECT_EQ(sim::calls("MsiRecordReadStream") - before, 1u) << "one read finds it out";
 
     // A stream has no text: its length query passes (ERROR_MORE_DATA, length 0) and the read
     // itself is refused.
-    const auto asText = thrownBy([&] { (void)record.stringField(1); });
-    ASSERT_TRUE(asText);
-    EXPECT_EQ(asText->error.getErrorCode(), static_cast<int>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(asText->comments(),
-              (std::vector<std::string>{"Function Failed: MsiRecordGetString()", "Persisting exception"}));
+    EXPECT_TRUE(thrownBy([&] { (void)record.stringField(1); }));
     EXPECT_EQ(sim::calls("MsiRecordGetStringA"), 2u);
 }
 

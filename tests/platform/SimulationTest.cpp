@@ -282,8 +282,10 @@ TEST_F(SimTest, SearchHandlesAreCountedUntilClosed)
 // Host only: the model's accounting of the buffers FormatMessageA allocates.
 TEST_F(SimTest, FormatMessageBuffersAreCountedUntilFreed)
 {
+    constexpr DWORD allocated =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
     char* text = nullptr;
-    FormatMessageA(0x1300, nullptr, ERROR_FILE_NOT_FOUND, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    FormatMessageA(allocated, nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(sim::liveLocalAllocations(), 1u);
     EXPECT_EQ(LocalFree(text), nullptr);
@@ -291,7 +293,7 @@ TEST_F(SimTest, FormatMessageBuffersAreCountedUntilFreed)
     EXPECT_EQ(LocalFree(text), text);  // freed twice
     EXPECT_EQ(sim::badLocalFrees(), 1u);
 
-    EXPECT_EQ(FormatMessageA(0x1300, nullptr, 0x80000000u, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+    EXPECT_EQ(FormatMessageA(allocated, nullptr, 0x80000000u, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
     EXPECT_EQ(sim::liveLocalAllocations(), 0u);
 }
 

@@ -1,8 +1,7 @@
+#include "Dumped.h"
 #include "Thrown.h"
 #include "backend/SharedTest.h"
 #include "msi/KestMsiDirectory.h"
-
-#include <sstream>
 
 class DirectoryTest : public SharedTest {
 protected:
@@ -56,17 +55,14 @@ TEST_F(DirectoryTest, WriteSendsTheCachedTargetPathOnly)
 TEST_F(DirectoryTest, DumpShowsTheSourcePathBeforeTheTargetPath)
 {
     auto installDir = directory();
-    std::ostringstream fresh;
-    installDir.dump(fresh);
-    EXPECT_NE(fresh.str().find("\nPropertyName = INSTALLDIR\nSourceDir = \nTargetDir = \n"), std::string::npos)
-        << fresh.str();
+    const std::string fresh = dumped(installDir);
+    EXPECT_NE(fresh.find("\nPropertyName = INSTALLDIR\nSourceDir = \nTargetDir = \n"), std::string::npos) << fresh;
 
     installDir.cacheValue();
-    std::ostringstream loaded;
-    installDir.dump(loaded);
-    EXPECT_EQ(loaded.str().rfind("ObjectType    = class KestMsiDirectory\n", 0), 0u);
-    EXPECT_NE(loaded.str().find("\nPropertyName = INSTALLDIR\nSourceDir = " + Backend::packageFolder() +
-                                "\nTargetDir = " + Backend::installDirTarget() + "\n"),
+    const std::string loaded = dumped(installDir);
+    EXPECT_EQ(loaded.rfind("ObjectType    = class KestMsiDirectory\n", 0), 0u);
+    EXPECT_NE(loaded.find("\nPropertyName = INSTALLDIR\nSourceDir = " + Backend::packageFolder() +
+                          "\nTargetDir = " + Backend::installDirTarget() + "\n"),
               std::string::npos)
-        << loaded.str();
+        << loaded;
 }

@@ -31,7 +31,7 @@ TEST_F(ErrorTextTest, WithoutAnErrorRecordAnInstallerErrorTakesTheSystemText)
 
 TEST_F(ErrorTextTest, TheInstallersErrorRecordBecomesTheContentAndIsClosedByTheLastCopy)
 {
-    QEL_SKIP_WHERE_PLATFORM_DEPARTS("MsiGetLastErrorRecord hands over the record of the last failed installer call");
+    QEL_SKIP_WHERE_PLATFORM_DEPARTS(documented::lastErrorRecordIsHandedOver);
     ASSERT_TRUE(Backend::leaveLastErrorRecord());
     {
         auto* original =

@@ -1,3 +1,4 @@
+#include "Dumped.h"
 #include "backend/SharedTest.h"
 #include "msi/KestMsiBoolProperty.h"
 
@@ -69,18 +70,16 @@ TEST_F(PropertyTest, DumpOfABoolPropertyIsFiveLines)
 {
     auto flag = property();
     flag.setValue(true);
-    std::ostringstream out;
-    flag.dump(out);
 
     std::ostringstream address;
     address << static_cast<const void*>(&flag);
-    EXPECT_EQ(out.str(), "ObjectType    = class KestMsiBoolProperty\n"
-                         "ObjectAddress = " +
-                             address.str() +
-                             "\n"
-                             "ObjectHandle  = " +
-                             std::to_string(Backend::session()) +
-                             "\n"
-                             "PropertyName = PROMPT_FOR_CD1\n"
-                             "PropertyValue = true\n");
+    EXPECT_EQ(dumped(flag), "ObjectType    = class KestMsiBoolProperty\n"
+                            "ObjectAddress = " +
+                                address.str() +
+                                "\n"
+                                "ObjectHandle  = " +
+                                std::to_string(Backend::session()) +
+                                "\n"
+                                "PropertyName = PROMPT_FOR_CD1\n"
+                                "PropertyValue = true\n");
 }

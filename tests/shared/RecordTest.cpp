@@ -1,4 +1,5 @@
-#include "RecordText.h"
+#include "CountingBytes.h"
+#include "Dumped.h"
 #include "Thrown.h"
 #include "backend/SharedTest.h"
 #include "msi/KestMsiRecord.h"
@@ -71,7 +72,7 @@ TEST_F(RecordTest, StreamsAreReadInRoundsOf80BytesAndAppended)
     }
 }
 
-TEST_F(RecordTest, OnlyAStreamFieldGivesAStream)
+TEST_F(RecordTest, OnlyAStreamFieldGivesAStreamAndAStreamGivesNoText)
 {
     KestMsiRecord record(2);
     record.setIntegerField(1, 5);
@@ -85,6 +86,14 @@ TEST_F(RecordTest, OnlyAStreamFieldGivesAStream)
     EXPECT_EQ(nullField->error.getErrorCode(), static_cast<int>(ERROR_INVALID_DATA));
     EXPECT_EQ(nullField->contexts(), std::vector<std::string>{"KestMsiRecord::getStreamField()"});
     EXPECT_EQ(nullField->comments(), std::vector<std::string>{"Function Failed: MsiRecordReadStream()"});
+
+    KestMsiRecord streamed(1);
+    streamed.setStreamField(1, streamFile(10));
+    const auto asText = thrownBy([&] { (void)streamed.stringField(1); });
+    ASSERT_TRUE(asText);
+    EXPECT_EQ(asText->error.getErrorCode(), static_cast<int>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(asText->comments(),
+              (std::vector<std::string>{"Function Failed: MsiRecordGetString()", "Persisting exception"}));
 }
 
 TEST_F(RecordTest, RefusedCallsLeaveWithTheClassAndHistoryOfTheirHandlers)
@@ -117,7 +126,7 @@ TEST_F(RecordTest, RefusedCallsLeaveWithTheClassAndHistoryOfTheirHandlers)
 
 TEST_F(RecordTest, ATextBeyondTheFieldCountIsAnInvalidParameterNarrowedToAWinError)
 {
-    QEL_SKIP_WHERE_PLATFORM_DEPARTS("MsiRecordSetString answers ERROR_INVALID_PARAMETER for a field beyond the count");
+    QEL_SKIP_WHERE_PLATFORM_DEPARTS(documented::textBeyondTheCountIsRefused);
     KestMsiRecord record(1);
     const auto setString = thrownBy([&] { record.setStringField(2, "beyond"); });
     ASSERT_TRUE(setString);

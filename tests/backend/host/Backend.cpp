@@ -92,7 +92,7 @@ bool Backend::useCodePage932()
     return true;
 }
 
-bool Backend::departs(const char*)
+bool Backend::departs(const Documented&)
 {
     return false;
 }

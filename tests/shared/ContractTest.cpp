@@ -1,6 +1,6 @@
 // The platform answers the library relies on, checked against the host's model and against the
 // real installer and system alike. Where the real platform departs from Windows' documentation the
-// case names the documented behaviour, which the model follows.
+// case names the documented behaviour (backend/Documented.h), which the model follows.
 #include "backend/SharedTest.h"
 
 #include <cstring>
@@ -158,7 +158,7 @@ TEST_F(ContractTest, RecordStringGetterCountsTheTerminatorsRoom)
     size = 0;  // beyond the field count: success and ""
     EXPECT_EQ(MsiRecordGetStringA(record, 9, buffer, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 0u);
-    if (keepsTo("MsiRecordGetString answers ERROR_INVALID_PARAMETER for a buffer without a size")) {
+    if (keepsTo(documented::recordTextNeedsASize)) {
         EXPECT_EQ(MsiRecordGetStringA(record, 1, buffer, nullptr), ERROR_INVALID_PARAMETER);
     }
     MsiCloseHandle(record);
@@ -186,8 +186,7 @@ TEST_F(ContractTest, RecordIntegersAndNulls)
         EXPECT_EQ(MsiRecordGetInteger(record, 1), value) << text;
     }
     ASSERT_EQ(MsiRecordSetStringA(record, 1, "-"), ERROR_SUCCESS);
-    expectDocumented(MsiRecordGetInteger(record, 1), nullInteger,
-                     "MsiRecordGetInteger answers MSI_NULL_INTEGER for a field that is no integer (\"-\")");
+    expectDocumented(MsiRecordGetInteger(record, 1), nullInteger, documented::noIntegerReadsAsNull);
 
     EXPECT_EQ(MsiRecordSetInteger(record, 2, 26002), ERROR_SUCCESS);
     EXPECT_EQ(MsiRecordGetInteger(record, 2), 26002);
@@ -198,7 +197,7 @@ TEST_F(ContractTest, RecordIntegersAndNulls)
     EXPECT_TRUE(MsiRecordIsNull(record, 3));  // beyond the count
 
     expectDocumented(MsiRecordSetStringA(record, 3, "x"), static_cast<UINT>(ERROR_INVALID_PARAMETER),
-                     "MsiRecordSetString answers ERROR_INVALID_PARAMETER for a field beyond the count");
+                     documented::textBeyondTheCountIsRefused);
     EXPECT_EQ(MsiRecordSetInteger(record, 3, 1), ERROR_INVALID_PARAMETER);
 
     MsiRecordSetStringA(record, 0, "[1]");
@@ -294,7 +293,7 @@ TEST_F(ContractTest, LastErrorRecordIsHandedOverOnce)
     EXPECT_EQ(MsiGetLastErrorRecord(), 0u);
     ASSERT_TRUE(Backend::leaveLastErrorRecord());
     const MSIHANDLE pending = MsiGetLastErrorRecord();
-    expectDocumented(pending != 0, true, "MsiGetLastErrorRecord hands over the record of the last failed call");
+    expectDocumented(pending != 0, true, documented::lastErrorRecordIsHandedOver);
     EXPECT_EQ(MsiGetLastErrorRecord(), 0u);
     MsiCloseHandle(pending);
 }
@@ -310,7 +309,7 @@ TEST_F(ContractTest, ProcessMessageWithoutAUserInterfaceAnswersZero)
 
     MsiCloseHandle(record);
     expectDocumented(MsiProcessMessage(session, INSTALLMESSAGE_INFO, record), -1,
-                     "MsiProcessMessage answers -1 for an invalid record handle");
+                     documented::messageOfAnInvalidRecordAnswersMinusOne);
 }
 
 // ---- KERNEL32 ------------------------------------------------------------------------------------
@@ -365,35 +364,43 @@ TEST_F(ContractTest, FindFirstFileMatchesLikeWindows)
 
     const HANDLE h = FindFirstFileA(tempFile("noext").c_str(), &data);
     EXPECT_TRUE(FindClose(h));
-    if (keepsTo("FindClose fails with ERROR_INVALID_HANDLE for a search handle already closed")) {
-        EXPECT_FALSE(FindClose(h));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    }
+    SetLastError(ERROR_SUCCESS);
+    const BOOL closedAgain = FindClose(h);
+    expectDocumented(std::pair<BOOL, DWORD>(closedAgain, GetLastError()),
+                     std::pair<BOOL, DWORD>(FALSE, ERROR_INVALID_HANDLE), documented::secondFindCloseFails);
 }
 
 TEST_F(ContractTest, FormatMessageGivesTheSystemsTextsEndingInALineEnd)
 {
+    // The system's text in a buffer the call allocates, inserts left as they stand: as the library
+    // asks for it.
+    constexpr DWORD allocated =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+    constexpr DWORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
     char* text = nullptr;
-    DWORD length = FormatMessageA(0x1300, nullptr, ERROR_FILE_NOT_FOUND, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    DWORD length =
+        FormatMessageA(allocated, nullptr, ERROR_FILE_NOT_FOUND, language, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::string(text, length), Backend::systemText(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(LocalFree(text), nullptr);
 
     for (const DWORD id : {0u, 2u, 3u, 5u, 6u, 8u, 13u, 87u, 122u, 234u, 267u, 1603u, 1627u, 1804u}) {
-        length = FormatMessageA(0x1300, nullptr, id, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        length = FormatMessageA(allocated, nullptr, id, language, reinterpret_cast<LPSTR>(&text), 0, nullptr);
         ASSERT_GT(length, 2u) << id;
         EXPECT_EQ(std::string(text + length - 2), "\r\n") << id;
         LocalFree(text);
     }
 
     text = reinterpret_cast<char*>(&length);
-    EXPECT_EQ(FormatMessageA(0x1300, nullptr, 0x80000000u, 0x400, reinterpret_cast<LPSTR>(&text), 0, nullptr), 0u);
+    EXPECT_EQ(FormatMessageA(allocated, nullptr, 0x80000000u, language, reinterpret_cast<LPSTR>(&text), 0, nullptr),
+              0u);
     EXPECT_EQ(text, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
 
     char fixed[8];
-    EXPECT_EQ(FormatMessageA(0x1200, nullptr, 2, 0x400, fixed, sizeof fixed, nullptr), 0u);
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_FILE_NOT_FOUND,
+                             language, fixed, sizeof fixed, nullptr),
+              0u);
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
 

@@ -1,0 +1,31 @@
+// Windows' documented behaviours that a platform the shared tests run on is known to depart from,
+// one named constant each. The model follows the documentation; the Windows backend lists the
+// ones Wine departs from (Backend::departs), and a case that checks one of them fails where the
+// list no longer tells the truth: where the platform keeps to a listed behaviour, and where it
+// departs from one not listed.
+#pragma once
+
+struct Documented {
+    // The behaviour, as the tests report it.
+    const char* text;
+    // Where the platform departs, the call crashes it: the case leaves the call out there, so only
+    // a run on a platform that keeps to it shows that the departure is gone.
+    bool departureCrashes = false;
+};
+
+namespace documented {
+
+inline constexpr Documented recordTextNeedsASize{
+    "MsiRecordGetString answers ERROR_INVALID_PARAMETER for a buffer without a size", true};
+inline constexpr Documented noIntegerReadsAsNull{
+    "MsiRecordGetInteger answers MSI_NULL_INTEGER for a field that is no integer (\"-\")"};
+inline constexpr Documented textBeyondTheCountIsRefused{
+    "MsiRecordSetString answers ERROR_INVALID_PARAMETER for a field beyond the count"};
+inline constexpr Documented lastErrorRecordIsHandedOver{
+    "MsiGetLastErrorRecord hands over the record of the last failed installer call"};
+inline constexpr Documented messageOfAnInvalidRecordAnswersMinusOne{
+    "MsiProcessMessage answers -1 for an invalid record handle"};
+inline constexpr Documented secondFindCloseFails{
+    "FindClose fails with ERROR_INVALID_HANDLE for a search handle already closed"};
+
+}  // namespace documented
