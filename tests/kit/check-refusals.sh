@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# What the installed Windows kit refuses, each case with the message it must give:
+#   - qel_add_custom_action_dll, at configure time: an export without an ordinal, an ordinal given
+#     twice, a name that is not a C identifier, an ordinal out of range, a toolchain that is not
+#     MinGW-w64 for i686 (a configuration that must pass comes first, so that a refusal is never
+#     the project failing for another reason);
+#   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
+#     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
+#
+#   check-refusals.sh KIT WORK      (KIT: the prefix the Windows kit was installed in)
+set -euo pipefail
+
+(($# == 2)) || { echo "usage: check-refusals.sh KIT WORK" >&2; exit 2; }
+kit="$(realpath -m "$1")"
+work="$(realpath -m "$2")"
+[[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || { echo "check-refusals: no Windows kit in $kit" >&2; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+verdict() { # NAME OK DETAIL
+    if (($2)); then echo "ok   $1"; else echo "FAIL $1: $3"; failures=$((failures + 1)); fi
+}
+
+# --- The CMake function: one project, configured again for each case (the compiler checks stay cached). ---
+project="$work/project"
+mkdir -p "$project"
+cat >"$project/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(Refusals VERSION 2.5 LANGUAGES CXX)
+find_package(QelCustInst CONFIG REQUIRED)
+qel_add_custom_action_dll(Refused SOURCES action.cpp EXPORTS ${CASE_EXPORTS})
+EOF
+echo 'extern "C" unsigned __stdcall qelFirst(unsigned long) { return 0; }' >"$project/action.cpp"
+toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
+
+# name | exports (;-separated) | toolchain (i686 or host) | what the configure output must hold ("" = must pass)
+cmake_cases=(
+    "good exports|qelFirst=1;qelSecond=007|i686|"
+    "export without ordinal|qelFirst=1;qelSecond|i686|export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
+    "export with an empty ordinal|qelFirst=|i686|export 'qelFirst' has no ordinal"
+    "ordinal given twice|qelFirst=3;qelSecond=3|i686|ordinal 3 is given to both 'qelFirst' and 'qelSecond'"
+    "ordinal twice, written apart|qelFirst=3;qelSecond=03|i686|ordinal 3 is given to both"
+    "name given twice|qelFirst=1;qelFirst=2|i686|export 'qelFirst' is given twice"
+    "name starting with a digit|1qelFirst=1|i686|export name '1qelFirst' is not a C identifier"
+    "name with a hyphen|qel-First=1|i686|export name 'qel-First' is not a C identifier"
+    "ordinal that is no number|qelFirst=one|i686|has ordinal 'one', not a number from 1 to 65535"
+    "ordinal 0|qelFirst=0|i686|not a number from 1 to 65535"
+    "ordinal above 65535|qelFirst=65536|i686|not a number from 1 to 65535"
+    "host toolchain|qelFirst=1|host|not 32-bit Windows (i686) code with MinGW-w64"
+)
+for entry in "${cmake_cases[@]}"; do
+    IFS='|' read -r name exports chain expected <<<"$entry"
+    build="$work/build-$chain"
+    args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$kit" "-DCASE_EXPORTS=$exports")
+    [[ "$chain" == host ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    status=0
+    output="$(cmake "${args[@]}" 2>&1)" || status=$?
+    output="$(tr -s ' \n' ' ' <<<"$output")" # CMake wraps its messages
+    if [[ -z "$expected" ]]; then
+        def="$build/Refused.qel/Refused.def"
+        written="$(tr '\n' '|' <"$def" 2>/dev/null || true)"
+        verdict "cmake: $name" $((status == 0 && ${#written} > 0)) "status $status, .def '$written': $output"
+        [[ "$written" == "LIBRARY Refused|EXPORTS|    qelFirst @1|    qelSecond @7|" ]] ||
+            verdict "cmake: $name writes the .def" 0 "it reads '$written'"
+    else
+        verdict "cmake: $name" $((status != 0)) "configured without complaint"
+        ((status == 0)) || [[ "$output" == *"$expected"* ]] || verdict "cmake: $name says why" 0 "no '$expected' in: $output"
+    fi
+done
+
+# --- The Wine runner. ---
+runner="$kit/share/QelCustInst/wine/run-package.sh"
+database="$work/empty.msi"
+msibuild "$database" -s "Empty" "Qel" "Intel;1033" "{6F1C2D3E-0A1B-4C5D-8E9F-0123456789AB}"
+echo "not a database" >"$work/text.msi"
+# A PATH with every command but Wine's.
+nowine="$work/bin-without-wine"
+mkdir -p "$nowine"
+for tool in /usr/bin/* /bin/*; do
+    name="${tool##*/}"
+    [[ "$name" == wine* || -e "$nowine/$name" ]] || ln -s "$tool" "$nowine/$name"
+done
+mkdir -p "$work/not-a-prefix" "$work/busy"
+touch "$work/not-a-prefix/notes.txt"
+
+# name | environment (PATH=… or "") | arguments (;-separated) | what stderr must hold (exit status 2 expected,
+# 1 for missing tools)
+runner_cases=(
+    "missing package||--drive;cdrom;$work/missing.msi|package $work/missing.msi not found"
+    "no drive type||$database|no drive type given"
+    "unknown drive type||--drive;floppy;$database|unknown drive type 'floppy'"
+    "file that is no database||--drive;fixed;$work/text.msi|$work/text.msi is not an installer database"
+    "missing Wine|PATH=$nowine|--drive;cdrom;$database|wine is not installed"
+    "setting with a quote||--drive;cdrom;$database;NAME=a\"b|'NAME=a\"b' is not NAME=VALUE"
+    "setting with a percent||--drive;cdrom;$database;NAME=%PATH%|is not NAME=VALUE"
+    "prefix of another run||--drive;cdrom;--prefix;$work/busy;$database|the prefix $work/busy is in use by another run"
+    "folder that is no prefix||--drive;cdrom;--prefix;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a prefix made by run-package"
+)
+# The other run holding its prefix.
+exec 8>"$work/busy.lock"
+flock 8
+for entry in "${runner_cases[@]}"; do
+    IFS='|' read -r name environment arguments expected <<<"$entry"
+    IFS=';' read -r -a args <<<"$arguments"
+    want=2
+    [[ "$name" != "missing Wine" ]] || want=1
+    status=0
+    if [[ -n "$environment" ]]; then
+        output="$(env "$environment" bash "$runner" "${args[@]}" 2>&1)" || status=$?
+    else
+        output="$(bash "$runner" "${args[@]}" 2>&1)" || status=$?
+    fi
+    verdict "run-package: $name" $((status == want)) "exit status $status, expected $want: $output"
+    [[ "$output" == *"$expected"* ]] || verdict "run-package: $name says why" 0 "no '$expected' in: $output"
+done
+exec 8>&-
+[[ -f "$work/not-a-prefix/notes.txt" ]] || verdict "run-package: a refused folder is left as it was" 0 "notes.txt is gone"
+
+((failures == 0)) || { echo "check-refusals: $failures failed" >&2; exit 1; }
+echo "check-refusals: all refused as they should be"
