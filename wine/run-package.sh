@@ -4,8 +4,9 @@
 # installed afterwards, the final value of each property asked for, each custom action's return
 # value, and the report of every action that failed with one.
 #
+# Usage:
 #   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--ui qn|qb|qr|qf]
-#                  [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE] [--prefix DIR] [--log FILE]
+#                  [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE] [--work DIR] [--log FILE]
 #                  PACKAGE.msi [NAME=VALUE]...
 #
 #   --drive      the type of drive the package is installed from: cdrom (D:), fixed (C:),
@@ -19,9 +20,10 @@
 #   --program-arg  an argument for the program, before the package (repeatable)
 #   --uninstall  after an installation that answered 0, remove the product again (msiexec /x)
 #   --expect     the exit code that counts as success (default 0)
-#   --prefix     use DIR as the Wine prefix (made on first use, reused after); it is locked for the
-#                run, and a run that finds it locked is refused. Without it the prefix is a
-#                temporary folder removed at the end.
+#   --work       keep the Wine prefix in the folder DIR (DIR/prefix, made on first use and reused
+#                after: the first start takes 10 to 50 s); DIR is locked for the run, and a run that
+#                finds it locked is refused. Without it the prefix is in a temporary folder removed
+#                at the end.
 #   --log        keep the verbose log of the installation as FILE
 #   NAME=VALUE   public properties for the installation
 #
@@ -29,12 +31,15 @@
 # could not be made, 2 for a refused command line or package.
 set -euo pipefail
 
-me=run-package
-usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0" >&2; exit 2; }
+me="run-package"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=wine/qel-wine.sh
+source "$here/qel-wine.sh"
+usage() { qw_usage "$0"; }
 refuse() { echo "$me: $*" >&2; exit 2; }
 fail() { echo "$me: $*" >&2; exit 1; }
 
-drive="" ui=qn program="" uninstall=0 expect=0 prefix="" keep_log=""
+drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log=""
 properties=()
 program_args=()
 while (($#)); do
@@ -46,7 +51,7 @@ while (($#)); do
         --program-arg) program_args+=("${2-}"); shift 2 || usage ;;
         --uninstall) uninstall=1; shift ;;
         --expect) expect="${2-}"; shift 2 || usage ;;
-        --prefix) prefix="${2-}"; shift 2 || usage ;;
+        --work) work="${2-}"; shift 2 || usage ;;
         --log) keep_log="${2-}"; shift 2 || usage ;;
         -h | --help) usage ;;
         --) shift; break ;;
@@ -61,7 +66,6 @@ settings=("$@")
 
 # --- The command line and the package. ---
 declare -A letter=([cdrom]=D [fixed]=C [removable]=E [network]=F)
-declare -A wine_type=([cdrom]=cdrom [removable]=floppy [network]=network)
 [[ -n "$drive" ]] || refuse "no drive type given: --drive cdrom|fixed|removable|network"
 [[ -n "${letter[$drive]:-}" ]] || refuse "unknown drive type '$drive': give cdrom, fixed, removable or network"
 [[ "$ui" =~ ^q[nbrf][+-]?$ ]] || refuse "unknown user interface '$ui': give qn, qb, qr or qf"
@@ -85,89 +89,63 @@ done
 if [[ -n "$program" ]]; then
     [[ -f "$program" ]] || refuse "program $program not found"
 fi
-for tool in wine wineboot wineserver msiinfo flock; do
-    command -v "$tool" >/dev/null || fail "$tool is not installed (needed: Wine with wine32, msitools, util-linux)"
-done
+qw_need "$me" msiinfo
 msiinfo tables "$package" >/dev/null 2>&1 || refuse "$package is not an installer database"
 package_name="${package##*/}"
 [[ "$package_name" =~ ^[A-Za-z0-9_.-]+$ ]] || package_name=package.msi
 
-# --- The prefix: this run's own, locked while it runs. ---
+# --- The prefix: this run's own, in a work folder locked while it runs (qel-wine.sh). ---
 temporary=""
-cleanup() {
-    # The server saves the prefix's registry as it leaves; one that hangs is ended.
-    if [[ -n "${WINEPREFIX:-}" ]]; then timeout 60 wineserver -w || wineserver -k || true; fi
+leave() {
+    qw_leave || true
     if [[ -n "$temporary" ]]; then rm -rf "$temporary"; fi
 }
-trap cleanup EXIT
-if [[ -z "$prefix" ]]; then
+if [[ -z "$work" ]]; then
     temporary="$(mktemp -d "${TMPDIR:-/tmp}/qel-run-package.XXXXXX")"
-    prefix="$temporary/prefix"
+    work="$temporary"
+elif [[ -d "$work" && ! -e "$work/.lock" && -n "$(ls -A "$work")" ]]; then
+    refuse "$work is neither empty nor a work folder of an earlier run"
 fi
-mkdir -p "$prefix"
-prefix="$(cd "$prefix" && pwd)"
-exec 9>"$prefix.lock"
-flock -n 9 || refuse "the prefix $prefix is in use by another run"
-# A folder given as the prefix is emptied on first use: only an empty one or one made here.
-if [[ ! -f "$prefix/.qel-run-package" ]]; then
-    [[ -z "$(ls -A "$prefix")" ]] || refuse "$prefix is neither empty nor a prefix made by $me"
-    touch "$prefix/.qel-run-package"
-fi
-export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[[ "$ui" == qn ]] && unset DISPLAY WAYLAND_DISPLAY
-
-# First start and drives once; the stamp marks a prefix that is complete.
-drives="$prefix/qel-drives"
-if [[ ! -f "$prefix/.qel-ready" ]]; then
-    find "$prefix" -mindepth 1 ! -name .qel-run-package -delete
-    wineboot -i >"$prefix.wineboot.log" 2>&1 || { cat "$prefix.wineboot.log" >&2; fail "wineboot failed in $prefix"; }
-    wineserver -w
-    for type in cdrom removable network; do
-        mkdir -p "$drives/$type"
-        ln -sfn "$drives/$type" "$prefix/dosdevices/${letter[$type],,}:"
-        # Drive types live in the registry's 64-bit view; under Wow6432Node they are not read.
-        wine reg add 'HKLM\Software\Wine\Drives' /v "${letter[$type],,}:" /t REG_SZ /d "${wine_type[$type]}" \
-            /f /reg:64 >/dev/null
-    done
-    wineserver -w # the drive types are read when the next server starts
-    touch "$prefix/.qel-ready"
-fi
+# Another run holding the folder is not waited for: this run is refused at once.
+QW_LOCK_WAIT=0 qw_enter "$me" "$work" msiinfo
+trap leave EXIT
+qw_prefix
+for kind in cdrom removable network; do qw_drive "${letter[$kind]}" "$kind" "$work/drives/$kind"; done
 
 # --- The installation, through a batch file so that the whole exit code comes back. ---
-work="$prefix/drive_c/qelrun"
-rm -rf "$work"
-mkdir -p "$work"
+run="$(qw_run_folder)"
 if [[ "$drive" == fixed ]]; then
-    folder="$prefix/drive_c/qelpkg"
+    folder="$WINEPREFIX/drive_c/qelpkg"
     msi_win="C:\\qelpkg\\$package_name"
 else
-    folder="$drives/$drive"
+    folder="$work/drives/$drive"
     msi_win="${letter[$drive]}:\\$package_name"
 fi
 rm -rf "$folder"
 mkdir -p "$folder"
 cp "$package" "$folder/$package_name"
-log_win='C:\qelrun\install.log'
+run_win="$(qw_winpath "$run")"
+log_win="$run_win\\install.log"
 quoted=()
 for setting in "${settings[@]}"; do quoted+=("${setting%%=*}=\"${setting#*=}\""); done
 if [[ -n "$program" ]]; then
-    cp "$program" "$work/program.exe"
-    command="C:\\qelrun\\program.exe"
+    cp "$program" "$run/program.exe"
+    command="$run_win\\program.exe"
     for arg in "${program_args[@]}"; do command+=" \"$arg\""; done
     command+=" \"$msi_win\" \"$log_win\" ${quoted[*]}"
 else
     command="msiexec /i \"$msi_win\" /$ui /l*v \"$log_win\" ${quoted[*]}"
 fi
-printf '@echo off\r\n%s\r\necho %%ERRORLEVEL%%>C:\\qelrun\\exit.txt\r\n' "$command" >"$work/run.cmd"
-timeout 600 wine cmd /c 'C:\qelrun\run.cmd' >"$work/output.txt" 2>&1 || true
-[[ -z "$program" ]] || sed 's/\r$//' "$work/output.txt"
-code="$(tr -d '\r\n ' <"$work/exit.txt" 2>/dev/null || true)"
-[[ "$code" =~ ^[0-9]+$ ]] || { cat "$work/output.txt" >&2; fail "the installer did not run in $prefix"; }
+printf '@echo off\r\n%s\r\necho %%ERRORLEVEL%%>"%s\\exit.txt"\r\n' "$command" "$run_win" >"$run/run.cmd"
+timeout 600 wine cmd /c "$run_win\\run.cmd" >"$run/output.txt" 2>&1 || true
+[[ -z "$program" ]] || sed 's/\r$//' "$run/output.txt"
+code="$(tr -d '\r\n ' <"$run/exit.txt" 2>/dev/null || true)"
+[[ "$code" =~ ^[0-9]+$ ]] || { cat "$run/output.txt" >&2; fail "the installer did not run in $WINEPREFIX"; }
 
-log="$work/install.log.txt"
-if [[ -f "$work/install.log" ]]; then
-    tr -d '\0\r' <"$work/install.log" >"$log"
-    [[ -z "$keep_log" ]] || cp "$work/install.log" "$keep_log"
+log="$run/install.log.txt"
+if [[ -f "$run/install.log" ]]; then
+    tr -d '\0\r' <"$run/install.log" >"$log"
+    [[ -z "$keep_log" ]] || cp "$run/install.log" "$keep_log"
 else
     : >"$log"
 fi

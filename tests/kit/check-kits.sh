@@ -106,8 +106,8 @@ case "$step" in
         [[ -f "$msi" && -f "$program" ]] || { echo "check-kits: run the windows step first" >&2; exit 77; }
         command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
         runner="$kit/share/QelCustInst/wine/run-package.sh"
-        # One prefix for the four runs, one run at a time; each leaves nothing installed behind it.
-        prefix="$work/prefix"
+        # One work folder (and prefix) for the four runs, one run at a time; each leaves nothing
+        # installed behind it.
         # name | the runner's arguments (;-separated) | lines its output must hold (;-separated)
         runs=(
             "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1"
@@ -121,7 +121,7 @@ case "$step" in
             IFS=';' read -r -a args <<<"$arguments"
             IFS=';' read -r -a lines <<<"$expected"
             status=0
-            output="$(bash "$runner" --prefix "$prefix" --property PROMPT_FOR_CD1 --property UILevel "${args[@]}" "$msi" 2>&1)" ||
+            output="$(bash "$runner" --work "$work/wine" --property PROMPT_FOR_CD1 --property UILevel "${args[@]}" "$msi" 2>&1)" ||
                 status=$?
             problems=()
             ((status == 0)) || problems+=("run-package exit status $status")

@@ -83,27 +83,24 @@ done
 mkdir -p "$work/not-a-prefix" "$work/busy"
 touch "$work/not-a-prefix/notes.txt"
 
-# name | environment (PATH=… or "") | arguments (;-separated) | what stderr must hold (exit status 2 expected,
-# 1 for missing tools)
+# name | exit status | environment (PATH=… or "") | arguments (;-separated) | what its output must hold
 runner_cases=(
-    "missing package||--drive;cdrom;$work/missing.msi|package $work/missing.msi not found"
-    "no drive type||$database|no drive type given"
-    "unknown drive type||--drive;floppy;$database|unknown drive type 'floppy'"
-    "file that is no database||--drive;fixed;$work/text.msi|$work/text.msi is not an installer database"
-    "missing Wine|PATH=$nowine|--drive;cdrom;$database|wine is not installed"
-    "setting with a quote||--drive;cdrom;$database;NAME=a\"b|'NAME=a\"b' is not NAME=VALUE"
-    "setting with a percent||--drive;cdrom;$database;NAME=%PATH%|is not NAME=VALUE"
-    "prefix of another run||--drive;cdrom;--prefix;$work/busy;$database|the prefix $work/busy is in use by another run"
-    "folder that is no prefix||--drive;cdrom;--prefix;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a prefix made by run-package"
+    "missing package|2||--drive;cdrom;$work/missing.msi|package $work/missing.msi not found"
+    "no drive type|2||$database|no drive type given"
+    "unknown drive type|2||--drive;floppy;$database|unknown drive type 'floppy'"
+    "file that is no database|2||--drive;fixed;$work/text.msi|$work/text.msi is not an installer database"
+    "missing Wine|1|PATH=$nowine|--drive;cdrom;$database|wine is missing"
+    "setting with a quote|2||--drive;cdrom;$database;NAME=a\"b|'NAME=a\"b' is not NAME=VALUE"
+    "setting with a percent|2||--drive;cdrom;$database;NAME=%PATH%|is not NAME=VALUE"
+    "work folder of another run|1||--drive;cdrom;--work;$work/busy;$database|$work/busy is in use by another run"
+    "folder of something else|2||--drive;cdrom;--work;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a work folder of an earlier run"
 )
-# The other run holding its prefix.
-exec 8>"$work/busy.lock"
+# The other run holding its work folder.
+exec 8>"$work/busy/.lock"
 flock 8
 for entry in "${runner_cases[@]}"; do
-    IFS='|' read -r name environment arguments expected <<<"$entry"
+    IFS='|' read -r name want environment arguments expected <<<"$entry"
     IFS=';' read -r -a args <<<"$arguments"
-    want=2
-    [[ "$name" != "missing Wine" ]] || want=1
     status=0
     if [[ -n "$environment" ]]; then
         output="$(env "$environment" bash "$runner" "${args[@]}" 2>&1)" || status=$?
