@@ -62,6 +62,11 @@ for entry in "${cmake_cases[@]}"; do
         verdict "cmake: $name" $((status == 0 && ${#written} > 0)) "status $status, .def '$written': $output"
         [[ "$written" == "LIBRARY Refused|EXPORTS|    qelFirst @1|    qelSecond @7|" ]] ||
             verdict "cmake: $name writes the .def" 0 "it reads '$written'"
+        # The version resource: the project's version, four numbers; its name and the DLL's.
+        for line in "FILEVERSION     2,5,0,0" 'VALUE "FileVersion",      "2.5"' 'VALUE "ProductName",      "Refusals"' \
+            'VALUE "OriginalFilename", "Refused.dll"'; do
+            grep -qF "$line" "$build/Refused.qel/Refused.rc" || verdict "cmake: $name versions the DLL" 0 "no '$line'"
+        done
     else
         verdict "cmake: $name" $((status != 0)) "configured without complaint"
         ((status == 0)) || [[ "$output" == *"$expected"* ]] || verdict "cmake: $name says why" 0 "no '$expected' in: $output"
