@@ -26,8 +26,8 @@ INT CALLBACK showMessage(LPVOID, UINT type, LPCSTR message)
         return 0;
     }
     ++warnings;
-    std::printf("warning (buttons %u) answered %s: %s\n", static_cast<unsigned>(type & MB_TYPEMASK), answer == IDOK ? "OK" : "Cancel",
-                message != nullptr ? message : "");
+    std::printf("warning (buttons %u) answered %s: %s\n", static_cast<unsigned>(type & MB_TYPEMASK),
+                answer == IDOK ? "OK" : "Cancel", message != nullptr ? message : "");
     return answer;
 }
 
@@ -36,8 +36,10 @@ bool uiLevel(const char* name, INSTALLUILEVEL& level)
     const struct {
         const char* name;
         INSTALLUILEVEL level;
-    } levels[] = {{"full", INSTALLUILEVEL_FULL}, {"reduced", INSTALLUILEVEL_REDUCED},
-                  {"basic", INSTALLUILEVEL_BASIC}, {"none", INSTALLUILEVEL_NONE}};
+    } levels[] = {{"full", INSTALLUILEVEL_FULL},
+                  {"reduced", INSTALLUILEVEL_REDUCED},
+                  {"basic", INSTALLUILEVEL_BASIC},
+                  {"none", INSTALLUILEVEL_NONE}};
     for (const auto& known : levels) {
         if (std::strcmp(name, known.name) == 0) {
             level = known.level;
