@@ -89,7 +89,7 @@ done
 if [[ -n "$program" ]]; then
     [[ -f "$program" ]] || refuse "program $program not found"
 fi
-qw_need "$me" msiinfo
+qw_need "$me" wine wineboot wineserver flock timeout realpath msiinfo
 msiinfo tables "$package" >/dev/null 2>&1 || refuse "$package is not an installer database"
 package_name="${package##*/}"
 [[ "$package_name" =~ ^[A-Za-z0-9_.-]+$ ]] || package_name=package.msi
@@ -106,9 +106,10 @@ if [[ -z "$work" ]]; then
 elif [[ -d "$work" && ! -e "$work/.lock" && -n "$(ls -A "$work")" ]]; then
     refuse "$work is neither empty nor a work folder of an earlier run"
 fi
+trap leave EXIT
 # Another run holding the folder is not waited for: this run is refused at once.
 QW_LOCK_WAIT=0 qw_enter "$me" "$work" msiinfo
-trap leave EXIT
+trap leave EXIT # in place of the one qw_enter set
 qw_prefix
 for kind in cdrom removable network; do qw_drive "${letter[$kind]}" "$kind" "$work/drives/$kind"; done
 

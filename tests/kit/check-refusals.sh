@@ -85,7 +85,7 @@ for tool in /usr/bin/* /bin/*; do
     name="${tool##*/}"
     [[ "$name" == wine* || -e "$nowine/$name" ]] || ln -s "$tool" "$nowine/$name"
 done
-mkdir -p "$work/not-a-prefix" "$work/busy"
+mkdir -p "$work/not-a-prefix" "$work/busy" "$work/tmp"
 touch "$work/not-a-prefix/notes.txt"
 
 # name | exit status | environment (PATH=… or "") | arguments (;-separated) | what its output must hold
@@ -107,15 +107,14 @@ for entry in "${runner_cases[@]}"; do
     IFS='|' read -r name want environment arguments expected <<<"$entry"
     IFS=';' read -r -a args <<<"$arguments"
     status=0
-    if [[ -n "$environment" ]]; then
-        output="$(env "$environment" bash "$runner" "${args[@]}" 2>&1)" || status=$?
-    else
-        output="$(bash "$runner" "${args[@]}" 2>&1)" || status=$?
-    fi
+    output="$(env TMPDIR="$work/tmp" ${environment:+"$environment"} bash "$runner" "${args[@]}" 2>&1)" || status=$?
     verdict "run-package: $name" $((status == want)) "exit status $status, expected $want: $output"
     [[ "$output" == *"$expected"* ]] || verdict "run-package: $name says why" 0 "no '$expected' in: $output"
 done
 exec 8>&-
+# A refused run leaves no temporary work folder behind.
+leftover=("$work"/tmp/qel-run-package.*)
+[[ ! -e "${leftover[0]}" ]] || verdict "run-package: refused runs leave nothing behind" 0 "${leftover[*]}"
 [[ -f "$work/not-a-prefix/notes.txt" ]] || verdict "run-package: a refused folder is left as it was" 0 "notes.txt is gone"
 
 ((failures == 0)) || { echo "check-refusals: $failures failed" >&2; exit 1; }
