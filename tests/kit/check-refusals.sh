@@ -3,16 +3,17 @@
 #   - qel_add_custom_action_dll, at configure time: an export without an ordinal, an ordinal given
 #     twice, a name that is not a C identifier, an ordinal out of range, a toolchain that is not
 #     MinGW-w64 for i686 (a configuration that must pass comes first, so that a refusal is never
-#     the project failing for another reason);
+#     the project failing for another reason); and the host kit, a build for Windows;
 #   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
 #     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
 #
-#   check-refusals.sh KIT WORK      (KIT: the prefix the Windows kit was installed in)
+#   check-refusals.sh WINDOWS_KIT HOST_KIT WORK      (the prefixes the kits were installed in)
 set -euo pipefail
 
-(($# == 2)) || { echo "usage: check-refusals.sh KIT WORK" >&2; exit 2; }
+(($# == 3)) || { echo "usage: check-refusals.sh WINDOWS_KIT HOST_KIT WORK" >&2; exit 2; }
 kit="$(realpath -m "$1")"
-work="$(realpath -m "$2")"
+host_kit="$(realpath -m "$2")"
+work="$(realpath -m "$3")"
 [[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || { echo "check-refusals: no Windows kit in $kit" >&2; exit 1; }
 rm -rf "$work"
 mkdir -p "$work"
@@ -33,7 +34,8 @@ EOF
 echo 'extern "C" unsigned __stdcall qelFirst(unsigned long) { return 0; }' >"$project/action.cpp"
 toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
 
-# name | exports (;-separated) | toolchain (i686 or host) | what the configure output must hold ("" = must pass)
+# name | exports (;-separated) | toolchain (i686 or host; i686-on-host: the host kit with the i686
+# toolchain) | what the configure output must hold ("" = must pass)
 cmake_cases=(
     "good exports|qelFirst=1;qelSecond=007|i686|"
     "export without ordinal|qelFirst=1;qelSecond|i686|export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
@@ -47,11 +49,14 @@ cmake_cases=(
     "ordinal 0|qelFirst=0|i686|not a number from 1 to 65535"
     "ordinal above 65535|qelFirst=65536|i686|not a number from 1 to 65535"
     "host toolchain|qelFirst=1|host|not 32-bit Windows (i686) code with MinGW-w64"
+    "host kit for Windows|qelFirst=1|i686-on-host|the host kit's libraries are for Linux"
 )
 for entry in "${cmake_cases[@]}"; do
     IFS='|' read -r name exports chain expected <<<"$entry"
     build="$work/build-$chain"
-    args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$kit" "-DCASE_EXPORTS=$exports")
+    prefix="$kit"
+    [[ "$chain" != i686-on-host ]] || prefix="$host_kit"
+    args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$prefix" "-DCASE_EXPORTS=$exports")
     [[ "$chain" == host ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
     status=0
     output="$(cmake "${args[@]}" 2>&1)" || status=$?
