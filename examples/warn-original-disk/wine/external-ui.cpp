@@ -60,9 +60,15 @@ int main(int argc, char** argv)
         return ERROR_INVALID_PARAMETER;
     }
     answer = std::strcmp(argv[1], "ok") == 0 ? IDOK : IDCANCEL;
+    // NAME=VALUE arguments, the value quoted again for the installer (it may hold spaces).
     std::string properties;
     for (int i = 5; i < argc; ++i) {
-        properties += (properties.empty() ? "" : " ") + std::string(argv[i]);
+        const std::string setting = argv[i];
+        const std::size_t equals = setting.find('=');
+        properties += properties.empty() ? "" : " ";
+        properties += equals == std::string::npos
+                          ? setting
+                          : setting.substr(0, equals + 1) + '"' + setting.substr(equals + 1) + '"';
     }
 
     MsiSetInternalUI(level, nullptr);
