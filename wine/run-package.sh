@@ -13,7 +13,10 @@
 #                removable (E:) or network (F:); the package lies at the drive's root
 #                (C:\qelpkg\ on the fixed drive)
 #   --property   print this property's final value (repeatable)
-#   --ui         the installer's user interface, as msiexec's /q option (default qn: none)
+#   --ui         the installer's user interface, as msiexec's /q option (default qn: none). Wine
+#                runs without a display here, so the installer cannot show its own dialogs: a
+#                warning sent at qr or qf is refused (MsiProcessMessage answers -1). To answer
+#                dialogs as a user would, install with --program.
 #   --program    install with this Windows program instead of msiexec: it is run in the prefix as
 #                EXE [ARG]... PACKAGE LOG [NAME=VALUE]... (Windows paths), must write a verbose log
 #                to LOG and exit with the installation's result; its output is shown
