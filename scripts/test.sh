@@ -24,7 +24,7 @@ for preset in windows windows-tests host host-asan; do
 done
 
 echo "== release: the DLL ($(stat -c %s build/windows/QelCustInst.dll) bytes), built again elsewhere, the ZIP"
-bash scripts/check-reproducible.sh
+bash tests/wine/check-reproducible.sh
 bash scripts/release.sh
 
 echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"

@@ -14,23 +14,24 @@
 #   .lock          the lock
 #   prefix/        the Wine prefix (WINEPREFIX); prefix/.qel-ready marks a complete first start
 #   wineboot.log   what the first start printed
-#   runs/          the folders of qw_run_folder, removed when their run ends (unless kept) and
-#                  at the next qw_enter (those of a run that was killed, or kept)
+#   runs/          the folders of qw_run_folder, removed when their run ends unless kept; those
+#                  of a run that was killed are removed by the next qw_enter
 # The functions need bash 4 and set -euo pipefail in the caller; every failure prints a message
-# starting with the name given to qw_enter and exits (status 1; 2 for a wrong argument).
+# starting with the name given to qw_enter (QW_NAME, which a caller of qw_need, qw_error_row and
+# qw_winpath alone may set) and exits (status 1; 2 for a wrong argument).
 #
 # Functions:
 #
-#   qw_usage [SCRIPT]
-#       Prints the comment block of SCRIPT (default: the running script) from its line "# Usage:"
-#       to the end of its first comment block, without the "# ", to standard error; exits 2.
+#   qw_usage
+#       Prints the running script's comment lines from the line after "# Usage:" to the first line
+#       that is not a comment, without the "# ", to standard error; exits 2.
 #
 #   qw_need NAME TOOL...
 #       Fails, naming NAME, unless every TOOL is a command.
 #
 #   qw_enter NAME WORK [TOOL...]
 #       Checks Wine's tools and each TOOL, makes WORK, takes its lock for the rest of the script
-#       (descriptor 9, inherited by the programs it starts), removes the folders that earlier runs
+#       (descriptor 9, inherited by the programs it starts), removes the folders that killed runs
 #       left in WORK/runs, and exports WINEPREFIX=WORK/prefix with the settings that keep Wine
 #       quiet, without a display and without its Mono and Gecko prompts. Sets QW_NAME, QW_WORK and
 #       an EXIT trap that calls qw_leave (a caller with a trap of its own calls qw_leave from it).
@@ -54,7 +55,7 @@
 #       Prints the path of a new, empty folder under WORK/runs for this run's files.
 #
 #   qw_keep FOLDER
-#       Keeps FOLDER (from qw_run_folder) when the run ends, until the next qw_enter on WORK.
+#       Keeps FOLDER (from qw_run_folder) when the run ends, for reading; it is removed by hand.
 #
 #   qw_winpath PATH
 #       Prints PATH as Windows programs in the prefix see it (Z: is the Unix root).
@@ -69,9 +70,7 @@ qw_fail() { # qw_fail MESSAGE [STATUS]
 }
 
 qw_usage() {
-    local script="${1:-$0}"
-    # From "# Usage:" on, while the lines are comments; the marker line itself is left out.
-    awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "$script" >&2
+    awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "$0" >&2
     exit 2
 }
 
@@ -92,8 +91,7 @@ qw_enter() {
     mkdir -p "$QW_WORK"
     exec 9>"$QW_WORK/.lock"
     flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$QW_WORK is in use by another run"
-    # Whatever is in runs/ now belongs to a run that has ended: killed, or kept for reading.
-    rm -rf "$QW_WORK/runs"
+    qw_clear_runs
     export WINEPREFIX="$QW_WORK/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
     trap qw_leave EXIT
@@ -192,12 +190,17 @@ qw_winpath() {
 }
 
 qw_leave() {
-    local status=$? run
+    local status=$?
     if [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then
         timeout 60 wineserver -w || echo "${QW_NAME:-qel-wine}: the Wine server of $WINEPREFIX is still running" >&2
     fi
-    for run in "${QW_WORK:-/nonexistent}"/runs/run.*; do
+    qw_clear_runs
+    return "$status"
+}
+
+qw_clear_runs() { # removes the run folders in WORK/runs that are not kept
+    local run
+    for run in "${QW_WORK:?}"/runs/run.*; do
         [[ ! -d "$run" || -f "$run/.kept" ]] || rm -rf "$run"
     done
-    return "$status"
 }
