@@ -34,11 +34,13 @@ struct Outcome {
 std::string describe(const Case& c)
 {
     std::ostringstream text;
+    const char* separator = "";
     for (const Fault& fault : c.faults) {
-        text << fault.function << " #" << fault.nth << " -> " << fault.refusal.result << "; ";
+        text << separator << fault.function << " #" << fault.nth << " -> " << fault.refusal.result;
+        separator = "; ";
     }
     if (c.failedAllocation != 0) {
-        text << "allocation #" << c.failedAllocation << " fails";
+        text << separator << "allocation #" << c.failedAllocation << " fails";
     }
     if (c.faults.empty() && c.failedAllocation == 0) {
         text << "clean run";
