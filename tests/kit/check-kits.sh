@@ -112,7 +112,7 @@ case "$step" in
         runs=(
             "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1"
             "fixed, no UI|--drive;fixed;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 0;action: qelWarnForOriginalDisk return value 1"
-            "CD-ROM, full UI, Cancel|--drive;cdrom;--program;$program;--program-arg;cancel;--program-arg;full;--expect;1602|exit code: 1602;installed: no;warnings answered: 1;property: UILevel = 5"
+            "CD-ROM, full UI, Cancel|--drive;cdrom;--program;$program;--program-arg;cancel;--program-arg;full;--expect;1602;--uninstall|exit code: 1602;installed: no;warnings answered: 1;property: UILevel = 5"
             "CD-ROM, full UI, OK|--drive;cdrom;--program;$program;--program-arg;ok;--program-arg;full;--uninstall|exit code: 0;installed: yes;warnings answered: 1;uninstall exit status: 0"
         )
         failures=0
