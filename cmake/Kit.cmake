@@ -28,9 +28,7 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/mingw-i686.cmake
             DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
     install(PROGRAMS wine/run-package.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/wine/qel-wine.sh)
-        install(FILES wine/qel-wine.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
-    endif()
+    install(FILES wine/qel-wine.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
     # The release ZIP holds what a package author needs, not the kit.
     set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};QelCustInst;Unspecified;/")
 else()

@@ -19,6 +19,7 @@
 include_guard(GLOBAL)
 
 set(_QEL_DLL_RC_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/QelCustInstDll.rc.in")
+set(_QEL_DLL_TOOLCHAIN "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake")
 
 # Empty when this build makes 32-bit Windows code with MinGW-w64, else what is wrong with it.
 function(_qel_i686_toolchain_fault out)
@@ -30,7 +31,7 @@ function(_qel_i686_toolchain_fault out)
         endif()
         string(CONCAT fault "the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
             "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not 32-bit Windows (i686) code with MinGW-w64; "
-            "configure with -DCMAKE_TOOLCHAIN_FILE=<kit>/lib/cmake/QelCustInst/mingw-i686.cmake")
+            "configure with -DCMAKE_TOOLCHAIN_FILE=${_QEL_DLL_TOOLCHAIN}")
     endif()
     set(${out} "${fault}" PARENT_SCOPE)
 endfunction()

@@ -4,7 +4,7 @@
 #   - what it adds, that a second run changes nothing and that other Binary rows keep their data;
 #   - each refusal: a clear message, a non-zero exit and the package byte for byte as it was.
 # With --wine, instead: patches such a package with DLL and installs it under Wine from a fixed
-# and a CD-ROM drive (wine-run.sh, whose work folder, prefix included, is WINEWORK), which must
+# and a CD-ROM drive (install-demo.sh, whose work folder, prefix included, is WINEWORK), which must
 # give PROMPT_FOR_CD1 = 0 and 1.
 #
 #   check-add-to-package.sh [--wine WINEWORK] DLL WORKDIR
@@ -25,9 +25,10 @@ done
 
 rm -rf "$work/plain"
 mkdir -p "$work/plain"
-cp "$here/readme.txt" "$work/plain/"
+harness="$here/../tests/wine"
+cp "$harness/demo/installed-readme.txt" "$work/plain/"
 sed -e '/<?include QelCustInst.wxi?>/d' -e '/<InstallExecuteSequence>/,/<\/InstallExecuteSequence>/d' \
-    "$here/QelDemo.wxs" >"$work/plain/QelPlain.wxs"
+    "$harness/demo/QelDemo.wxs" >"$work/plain/QelPlain.wxs"
 (cd "$work/plain" && wixl -o QelPlain.msi QelPlain.wxs)
 plain="$work/plain/QelPlain.msi"
 ! msiinfo export "$plain" CustomAction | grep -c qel >/dev/null || { echo "check-add-to-package: the plain package has the actions" >&2; exit 1; }
@@ -35,7 +36,7 @@ plain="$work/plain/QelPlain.msi"
 if [[ -n "$wine" ]]; then
     cp "$plain" "$work/patched.msi"
     "$add" "$work/patched.msi" --dll "$dll"
-    exec "$here/wine-run.sh" --drives fixed,cdrom --package "$work/patched.msi" "$dll" "$wine"
+    exec "$harness/install-demo.sh" --drives fixed,cdrom --package "$work/patched.msi" "$dll" "$wine"
 fi
 
 failures=0

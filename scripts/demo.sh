@@ -14,7 +14,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)"
 
 echo "== the DLL's export and import tables"
-installer/check-exports.sh build/windows/QelCustInst.dll
+tests/wine/check-exports.sh build/windows/QelCustInst.dll
 
 echo "== installing from a fixed drive and from a CD-ROM drive"
-installer/wine-run.sh --prompt --drives fixed,cdrom build/windows/QelCustInst.dll build/wine-demo
+tests/wine/install-demo.sh --prompt --drives fixed,cdrom build/windows/QelCustInst.dll build/wine-demo

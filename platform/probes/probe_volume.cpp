@@ -1,6 +1,6 @@
 // GetVolumePathNameA and GetDriveTypeA on drive roots, folders and files: prints each answer, the
-// last error and what the buffer holds. D: is expected to be a CD-ROM drive holding Setup\Disk1\
-// and Setup\setup.msi (run-probes.sh sets that up).
+// last error and what the buffer holds. D: is expected to be a CD-ROM drive holding the folder Setup\Disk1
+// and the file Setup\setup.msi (run-probes.sh sets that up).
 #include <windows.h>
 
 #include <cstdio>

@@ -23,14 +23,17 @@ target_link_options(test_wine PRIVATE -static)
 add_dependencies(test_wine qel_test_package)
 
 # One Wine process per shard, each reporting every case; the cases that need the Japanese code
-# page run in a process of their own, started in a Japanese locale.
+# page run in a process of their own, started in a Japanese locale. They take turns in the one
+# prefix (the script locks it; the resource lock keeps ctest from starting them together).
 set(run ${here}/wine-unit.sh ${CMAKE_CURRENT_BINARY_DIR}/wine $<TARGET_FILE:test_wine> ${package})
 add_test(NAME wine_unit_prefix COMMAND ${run} --prepare)
-set_tests_properties(wine_unit_prefix PROPERTIES LABELS wine-unit FIXTURES_SETUP wine_prefix TIMEOUT 300)
+set_tests_properties(wine_unit_prefix PROPERTIES LABELS wine-unit FIXTURES_SETUP wine_prefix TIMEOUT 300
+    RESOURCE_LOCK wine_unit_prefix)
 foreach(shard 0 1)
     add_test(NAME wine_unit_shard${shard} COMMAND ${run} --shard ${shard}/2 --gtest_filter=-CodePage932*)
     set_tests_properties(wine_unit_shard${shard} PROPERTIES
-        LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
+        LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300 RESOURCE_LOCK wine_unit_prefix)
 endforeach()
 add_test(NAME wine_unit_cp932 COMMAND ${run} --locale ja_JP.UTF-8 --gtest_filter=CodePage932*)
-set_tests_properties(wine_unit_cp932 PROPERTIES LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300)
+set_tests_properties(wine_unit_cp932 PROPERTIES LABELS wine-unit FIXTURES_REQUIRED wine_prefix TIMEOUT 300
+    RESOURCE_LOCK wine_unit_prefix)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows test executable under Wine, in a prefix of the build directory.
 #
+# Usage:
 #   wine-unit.sh WORKDIR EXE PACKAGE --prepare
 #   wine-unit.sh WORKDIR EXE PACKAGE [--shard I/N] [--locale LOCALE] [GOOGLETEST-OPTION...]
 #
@@ -8,14 +9,15 @@
 #   --shard    run the I-th of N parts of the cases (counted from 0)
 #   --locale   start Wine in this locale (ja_JP.UTF-8: the ANSI code page is 932)
 #
-# Every run gets a folder of its own under WORKDIR, which the tests divide into one temporary
-# folder per case; it is removed when every case passed. Exits non-zero when Wine cannot start,
-# when no case ran or when any case failed.
+# Runs in one WORKDIR take turns. Every run gets a folder of its own under WORKDIR/runs, which the
+# tests divide into one temporary folder per case; it is removed when every case passed and kept
+# otherwise (a killed run's folder is removed by the next run). Exits non-zero when Wine cannot
+# start, when no case ran or when any case failed.
 set -euo pipefail
+# shellcheck source=wine/qel-wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../../wine/qel-wine.sh"
 
-usage() { sed -n '4,10p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
-
-(($# >= 3)) || usage
+(($# >= 3)) || qw_usage
 work="$(realpath -m "$1")"
 exe="$(realpath -m "$2")"
 package="$(realpath -m "$3")"
@@ -26,51 +28,26 @@ while (($#)); do
     case "$1" in
         --prepare) prepare=1; shift ;;
         --shard)
-            [[ "${2:-}" =~ ^([0-9]+)/([0-9]+)$ ]] || usage
+            [[ "${2:-}" =~ ^([0-9]+)/([0-9]+)$ ]] || qw_usage
             export GTEST_SHARD_INDEX="${BASH_REMATCH[1]}" GTEST_TOTAL_SHARDS="${BASH_REMATCH[2]}"
             shift 2 ;;
         --locale) locale="${2:?}"; shift 2 ;;
         --gtest_*) break ;;
-        *) usage ;;
+        *) qw_usage ;;
     esac
 done
 
-for tool in wine wineboot wineserver; do
-    command -v "$tool" >/dev/null || { echo "wine-unit: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
-done
-
-mkdir -p "$work"
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-
-# --- The prefix: started once per build directory; the stamp marks it complete. ---
-stamp="$WINEPREFIX/.qel-ready"
-(
-    flock -w 600 9 || { echo "wine-unit: $work is locked by another run" >&2; exit 1; }
-    if [[ ! -f "$stamp" ]]; then
-        rm -rf "$WINEPREFIX"
-        echo "wine-unit: first start of the prefix $WINEPREFIX"
-        started=$EPOCHREALTIME
-        if ! wineboot -i >"$work/wineboot.log" 2>&1 || ! wineserver -w; then
-            cat "$work/wineboot.log" >&2
-            echo "wine-unit: Wine could not start the prefix $WINEPREFIX (wineboot -i failed)" >&2
-            exit 1
-        fi
-        touch "$stamp"
-        awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "wine-unit: prefix ready in %.1f s\n", b - a }'
-    fi
-) 9>"$work/.lock"
+qw_enter wine-unit "$work"
+qw_prefix
 ((prepare == 0)) || exit 0
 
 [[ -f "$exe" ]] || { echo "wine-unit: $exe not found; build it with: cmake --build --preset windows-tests" >&2; exit 1; }
 [[ -f "$package" ]] || { echo "wine-unit: the test package $package was not authored" >&2; exit 1; }
 
-# Unix paths as Wine names them: Z: is the root.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-run="$(mktemp -d "$work/run.XXXXXX")"
+run="$(qw_run_folder)"
 export QEL_TEST_FOLDER QEL_TEST_PACKAGE
-QEL_TEST_FOLDER="$(windows_path "$run")"
-QEL_TEST_PACKAGE="$(windows_path "$package")"
+QEL_TEST_FOLDER="$(qw_winpath "$run")"
+QEL_TEST_PACKAGE="$(qw_winpath "$package")"
 
 status=0
 if [[ -n "$locale" ]]; then
@@ -90,9 +67,8 @@ elif ((ran == 0)); then
     echo "wine-unit: no test case ran" >&2
     status=1
 fi
-if ((status == 0)); then
-    rm -rf "$run"
-else
+if ((status != 0)); then
+    qw_keep "$run"
     echo "wine-unit: the run's folder is kept: $run" >&2
 fi
 exit "$status"

@@ -9,7 +9,7 @@ set -euo pipefail
 
 (($# == 2)) || { echo "usage: check-sign.sh DLL WORKDIR" >&2; exit 2; }
 dll="$1" work="$2"
-sign="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/scripts/sign.sh"
+sign="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/sign.sh"
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" ]] || { echo "check-sign: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 77; }
 for tool in openssl osslsigncode; do

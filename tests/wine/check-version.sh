@@ -14,6 +14,7 @@ command -v "$windres" >/dev/null || { echo "check-version: $windres missing; run
 [[ "$version" =~ ^[0-9]+(\.[0-9]+){0,3}$ ]] || { echo "check-version: '$version' is not a version" >&2; exit 2; }
 
 rc="$("$windres" -i "$dll" -O rc 2>&1)" || { echo "check-version: $windres cannot read $dll: $rc" >&2; exit 1; }
+# shellcheck disable=SC2001 # every line loses its indent, which ${rc//...} cannot anchor
 lines="$(sed 's/^[[:space:]]*//' <<<"$rc")"
 IFS=. read -r -a parts <<<"$version"
 while ((${#parts[@]} < 4)); do parts+=(0); done

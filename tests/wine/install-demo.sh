@@ -2,8 +2,9 @@
 # Installs the demo package with QelCustInst.dll under Wine's own Windows Installer, from drives of
 # several types, and checks what the custom actions did by reading the installer's verbose logs.
 #
-#   wine-run.sh [--prompt] [--failure] [--layouts] [--drives fixed,cdrom,floppy,network] [--package MSI]
-#               DLL WORKDIR
+# Usage:
+#   install-demo.sh [--prompt] [--failure] [--layouts] [--drives fixed,cdrom,floppy,network]
+#                   [--package MSI] DLL WORKDIR
 #
 #   --prompt   also require the line "Info 26002.<Error-table text>" from qelPromptForOriginalDisk
 #   --failure  also install a package without INSTALLDIR: the action must fail the installation
@@ -12,13 +13,15 @@
 #              (Setup\) and an uncompressed package whose INSTALLDIR is folders deep in the tree
 #              (made with mark_uncompressed.exe, which must lie beside DLL)
 #   --drives   the drives to install from (default: all four)
-#   --package  install MSI (with QelDemo.wxs's readme.txt) instead of the demo package
+#   --package  install MSI (with the demo's readme.txt) instead of the demo package
 #
-# WORKDIR holds the packages, a Wine prefix of its own (created once with `wineboot -i`, reused
-# afterwards), the folders linked as drives and the logs. Exits non-zero when any check fails.
+# WORKDIR holds the packages, a Wine prefix of its own (started once, reused afterwards), the
+# folders linked as drives and the logs. Exits non-zero when any check fails.
 set -euo pipefail
-
-usage() { sed -n '5,15p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+repo="$(cd "$here/../.." && pwd)"
+# shellcheck source=wine/qel-wine.sh
+source "$repo/wine/qel-wine.sh"
 
 check_prompt=0
 check_failure=0
@@ -32,64 +35,50 @@ while (($#)); do
         --layouts) check_layouts=1; shift ;;
         --drives) drives="${2:?}"; shift 2 ;;
         --package) given="$(realpath -m "${2:?}")"; shift 2 ;;
-        -h | --help) usage ;;
-        -*) usage ;;
+        -*) qw_usage ;;
         *) break ;;
     esac
 done
-(($# == 2)) || usage
+(($# == 2)) || qw_usage
 dll="$(realpath -m "$1")"
 work="$(realpath -m "$2")"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-# The text of Error-table row 26002, which the installer formats for qelPromptForOriginalDisk.
-disk_prompt="Please insert the original installation disk."
+# The text of Error-table row 26002, which the installer formats for qelPromptForOriginalDisk: the
+# row the release gives package authors.
+disk_prompt="$(tr -d '\r' <"$repo/installer/Error.idt" | sed -n 's/^26002\t//p')"
 
-# Drive letter and Wine drive type of each kind of drive; the fixed drive is C: itself.
+# The drive letter of each kind of drive, and PROMPT_FOR_CD1 expected from it.
 declare -A letter=([fixed]=c [cdrom]=d [floppy]=e [network]=f)
-declare -A wine_type=([cdrom]=cdrom [floppy]=floppy [network]=network)
 declare -A expect_cd=([fixed]=0 [cdrom]=1 [floppy]=0 [network]=0)
 
 for d in ${drives//,/ }; do
-    [[ -n "${letter[$d]:-}" ]] || { echo "wine-run: unknown drive kind '$d'" >&2; exit 2; }
+    [[ -n "${letter[$d]:-}" ]] || { echo "install-demo: unknown drive kind '$d'" >&2; exit 2; }
 done
-[[ -z "$given" || -f "$given" ]] || { echo "wine-run: $given not found" >&2; exit 2; }
+[[ -z "$given" || -f "$given" ]] || { echo "install-demo: $given not found" >&2; exit 2; }
 if [[ ! -f "$dll" ]]; then # 77: skipped, for ctest; the test command always builds the DLL first
-    echo "wine-run: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
+    echo "install-demo: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
     exit 77
 fi
 marker="$(dirname "$dll")/mark_uncompressed.exe"
 if ((check_layouts)) && [[ ! -f "$marker" ]]; then
-    echo "wine-run: $marker not found; build it with: cmake --build --preset windows" >&2
+    echo "install-demo: $marker not found; build it with: cmake --build --preset windows" >&2
     exit 1
 fi
-# shellcheck source=installer/wine-env.sh
-source "$here/wine-env.sh"
-wine_enter wine-run "$work" wine wineboot wineserver winepath wixl msibuild msiinfo
+qw_enter install-demo "$work" wixl msibuild msiinfo
 now() { echo "$EPOCHREALTIME"; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 started=$(now)
 
-# --- The package: wixl, then the Error-table row that wixl does not write. ---
-add_error_row() {
-    # grep -c, not -q, at the end of a pipe: under pipefail the early exit of -q can fail the writer.
-    if ! msiinfo tables "$1" | grep -cx Error >/dev/null; then
-        # shellcheck disable=SC2016 # backquotes are SQL quoting here
-        msibuild "$1" -q 'CREATE TABLE `Error` (`Error` SHORT NOT NULL, `Message` LONGCHAR LOCALIZABLE PRIMARY KEY `Error`)'
-    fi
-    msibuild "$1" -q "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, '$disk_prompt')"
-    msiinfo export "$1" Error | tr -d '\r' | grep -c "^26002	$disk_prompt\$" >/dev/null ||
-        { echo "wine-run: Error row 26002 missing from $1" >&2; exit 1; }
-}
-# Builds NAME.msi from installer/NAME.wxs in the folder DIR (made anew), with the DLL and row 26002.
+# --- The packages: wixl, then the Error-table row that wixl does not write. ---
+# Builds NAME.msi from demo/NAME.wxs in the folder DIR (made anew), with the DLL and row 26002.
 build_package() {
     local name="$1" dir="$2"
     rm -rf "$dir"
     mkdir -p "$dir"
-    cp "$here/$name.wxs" "$here/QelCustInst.wxi" "$here/readme.txt" "$dir/"
+    cp "$here/demo/$name.wxs" "$here/demo/installed-readme.txt" "$repo/installer/QelCustInst.wxi" "$dir/"
     cp "$dll" "$dir/QelCustInst.dll"
     (cd "$dir" && wixl -o "$name.msi" "$name.wxs")
-    add_error_row "$dir/$name.msi"
+    qw_error_row "$dir/$name.msi" 26002 "$disk_prompt"
 }
 pkg="$work/package"
 build_package QelDemo "$pkg"
@@ -100,29 +89,11 @@ fi
 # --package: that package instead of the demo.
 [[ -z "$given" ]] || cp "$given" "$pkg/QelDemo.msi"
 
-# --- The prefix: first start and drive types once; the stamp marks it complete. ---
-stamp="$WINEPREFIX/.qel-ready"
-for d in cdrom floppy network; do mkdir -p "$work/drives/$d"; done
-if [[ ! -f "$stamp" ]]; then
-    t=$(now)
-    rm -rf "$WINEPREFIX"
-    echo "wine-run: first start of the prefix $WINEPREFIX"
-    wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log"; exit 1; }
-    wineserver -w
-    for d in cdrom floppy network; do
-        ln -sfn "$work/drives/$d" "$WINEPREFIX/dosdevices/${letter[$d]}:"
-        # Drive types live in the 64-bit view; without /reg:64 they land under Wow6432Node, unread.
-        wine reg add 'HKLM\Software\Wine\Drives' /v "${letter[$d]}:" /t REG_SZ /d "${wine_type[$d]}" \
-            /f /reg:64 >/dev/null
-    done
-    wineserver -w # the drive types are read when the next server starts
-    touch "$stamp"
-    echo "wine-run: prefix ready in $(since "$t")"
-else
-    # Relink in case the work folder moved; the registry values stay valid.
-    for d in cdrom floppy network; do ln -sfn "$work/drives/$d" "$WINEPREFIX/dosdevices/${letter[$d]}:"; done
-    echo "wine-run: reusing the prefix $WINEPREFIX"
-fi
+# --- The prefix, and the drives of each type (the fixed one is C: itself). ---
+qw_prefix
+qw_drive "${letter[cdrom]}" cdrom "$work/drives/cdrom"
+qw_drive "${letter[floppy]}" removable "$work/drives/floppy"
+qw_drive "${letter[network]}" network "$work/drives/network"
 
 # --- One install and uninstall per drive. ---
 mkdir -p "$work/logs"
@@ -185,7 +156,7 @@ install_and_check() {
     if ((${#problems[@]})); then
         failures=$((failures + 1))
         summary+=("FAIL $line")
-        echo "wine-run: $name:"
+        echo "install-demo: $name:"
         printf '  - %s\n' "${problems[@]}"
         [[ -f "$text" ]] && excerpt "$text"
         echo "  full logs: $log, $xlog"
@@ -216,10 +187,10 @@ done
 # INSTALLDIR is a folder of the drive's tree: the action must still see the drive. ---
 if ((check_layouts)); then
     timeout 60 wine "$marker" "$(winepath -w "$layout/QelLayout.msi")" ||
-        { echo "wine-run: mark_uncompressed failed on $layout/QelLayout.msi" >&2; exit 1; }
+        { echo "install-demo: mark_uncompressed failed on $layout/QelLayout.msi" >&2; exit 1; }
     # The word count (msiinfo's "Source") is 0 for an uncompressed package with long file names.
     msiinfo suminfo "$layout/QelLayout.msi" | grep -cx 'Source: 0 (0)' >/dev/null ||
-        { echo "wine-run: $layout/QelLayout.msi is still compressed" >&2; exit 1; }
+        { echo "install-demo: $layout/QelLayout.msi is still compressed" >&2; exit 1; }
     for d in cdrom fixed; do
         root="$(drive_folder "$d")"
         L="${letter[$d]^^}"
@@ -230,7 +201,7 @@ if ((check_layouts)); then
         # INSTALLDIR's source is Qel\Layout\Files\ below the package, as the Directory table says.
         mkdir -p "$root/qellayout/Qel/Layout/Files"
         cp "$layout/QelLayout.msi" "$root/qellayout/"
-        cp "$layout/readme.txt" "$root/qellayout/Qel/Layout/Files/"
+        cp "$layout/installed-readme.txt" "$root/qellayout/Qel/Layout/Files/readme.txt"
         install_and_check "$d-uncompressed" "$L:\\qellayout\\QelLayout.msi" "${expect_cd[$d]}" \
             "$program_files/Qel/Layout/Files/readme.txt"
     done
@@ -242,8 +213,8 @@ if ((check_failure)); then
     broken="$work/broken"
     rm -rf "$broken"
     mkdir -p "$broken"
-    cp "$pkg/readme.txt" "$pkg/QelCustInst.dll" "$pkg/QelCustInst.wxi" "$broken/"
-    sed 's/"INSTALLDIR"/"APPDIR"/' "$here/QelDemo.wxs" >"$broken/QelBroken.wxs"
+    cp "$pkg/installed-readme.txt" "$pkg/QelCustInst.dll" "$pkg/QelCustInst.wxi" "$broken/"
+    sed 's/"INSTALLDIR"/"APPDIR"/' "$here/demo/QelDemo.wxs" >"$broken/QelBroken.wxs"
     (cd "$broken" && wixl -o QelBroken.msi QelBroken.wxs)
     folder="$WINEPREFIX/drive_c/qelbroken"
     mkdir -p "$folder"
@@ -272,7 +243,7 @@ if ((check_failure)); then
     if ((${#problems[@]})); then
         failures=$((failures + 1))
         summary+=("FAIL $line")
-        echo "wine-run: package without INSTALLDIR:"
+        echo "install-demo: package without INSTALLDIR:"
         printf '  - %s\n' "${problems[@]}"
         [[ -f "$text" ]] && excerpt "$text"
     else
@@ -280,8 +251,6 @@ if ((check_failure)); then
     fi
 fi
 
-# Let the server save the prefix and leave before we return (a hung msiexec would keep it up).
-timeout 60 wineserver -w || echo "wine-run: the prefix's wineserver is still running"
 echo
 echo "Custom actions under Wine (${dll##*/}):"
 printf '  %s\n' "${summary[@]}"

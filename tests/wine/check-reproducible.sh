@@ -2,7 +2,7 @@
 # Builds QelCustInst.dll a second time, in another folder and at another time, and compares it
 # byte for byte with build/windows/QelCustInst.dll (build that first with the windows preset).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 dll=build/windows/QelCustInst.dll
 [[ -f "$dll" ]] || { echo "check-reproducible: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 1; }
