@@ -99,7 +99,7 @@ TEST_F(WarnForOriginalDiskTest, AWarningTheInstallerRefusesFailsTheActionWithARe
 // was asked), and 1602 only when the user cancelled the warning.
 std::string judge(const Installation& installation, const qel::testing::FaultSweep::Run& run, UINT answer)
 {
-    const bool shouldWarn = installation.promptForCd == "1" && std::string(installation.uiLevel) >= "4";
+    const bool shouldWarn = installation.promptForCd == "1" && std::stoi(installation.uiLevel) >= 4;
     if (answer == ERROR_INSTALL_USEREXIT) {
         return warned() && installation.userAnswer == IDCANCEL ? "" : "answered 1602 but the user never cancelled";
     }
