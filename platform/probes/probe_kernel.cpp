@@ -71,16 +71,16 @@ int main()
         find(path);
     }
     find("");
-    std::snprintf(path, sizeof path, "%s\\missing", dir);
-    del(path);
-    std::snprintf(path, sizeof path, "%s\\nofolder\\missing", dir);
-    del(path);
+    const auto delInDir = [&](const char* name) {
+        std::snprintf(path, sizeof path, "%s%s", dir, name);
+        del(path);
+    };
+    delInDir("\\missing");
+    delInDir("\\nofolder\\missing");
     del(dir);
     del("");
-    std::snprintf(path, sizeof path, "%s\\\\SETUP.LOG", dir);
-    del(path);
-    std::snprintf(path, sizeof path, "%s\\noext", dir);
-    del(path);
+    delInDir("\\\\SETUP.LOG");
+    delInDir("\\noext");
     RemoveDirectoryA(dir);
 
     char* text = nullptr;

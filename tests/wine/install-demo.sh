@@ -89,11 +89,14 @@ fi
 # --package: that package instead of the demo.
 [[ -z "$given" ]] || cp "$given" "$pkg/QelDemo.msi"
 
-# --- The prefix, and the drives of each type (the fixed one is C: itself). ---
+# --- The prefix, and the drives the installs use (the fixed one is C: itself). ---
 qw_prefix
-qw_drive "${letter[cdrom]}" cdrom "$work/drives/cdrom"
-qw_drive "${letter[floppy]}" removable "$work/drives/floppy"
-qw_drive "${letter[network]}" network "$work/drives/network"
+declare -A kind=([cdrom]=cdrom [floppy]=removable [network]=network)
+for d in cdrom floppy network; do
+    if [[ ",$drives," == *",$d,"* ]] || { ((check_layouts)) && [[ "$d" == cdrom ]]; }; then
+        qw_drive "${letter[$d]}" "${kind[$d]}" "$work/drives/$d"
+    fi
+done
 
 # --- One install and uninstall per drive. ---
 mkdir -p "$work/logs"
