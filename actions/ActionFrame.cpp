@@ -54,14 +54,13 @@ void reportFixed(MSIHANDLE session, const char* actionName, const char* what) no
     }
 }
 
-}  // namespace
-
-UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept
+// The frame around steps of either form: `steps` is called with the wrapped session and answers.
+template <class Steps>
+UINT framed(MSIHANDLE session, const char* actionName, Steps steps) noexcept
 {
     try {
         KestMsiHandle installation(session, true);
-        steps(installation);
-        return ERROR_SUCCESS;
+        return steps(installation);
     } catch (const EKestException& error) {
         bool reported = false;
         try {
@@ -75,6 +74,21 @@ UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noe
         reportFixed(session, actionName, "an unexpected exception ended the action.");
     }
     return ERROR_INSTALL_FAILURE;
+}
+
+}  // namespace
+
+UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept
+{
+    return framed(session, actionName, [steps](KestMsiHandle& installation) -> UINT {
+        steps(installation);
+        return ERROR_SUCCESS;
+    });
+}
+
+UINT runAction(MSIHANDLE session, const char* actionName, AnsweringSteps steps) noexcept
+{
+    return framed(session, actionName, steps);
 }
 
 }  // namespace qel

@@ -17,4 +17,11 @@ using ActionSteps = void (*)(KestMsiHandle& session);
 // out), a line of fixed text naming the action takes its place.
 UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept;
 
+// Steps that choose the action's answer themselves, such as ERROR_INSTALL_USEREXIT (1602) when the
+// user cancelled at a prompt of the action.
+using AnsweringSteps = UINT (*)(KestMsiHandle& session);
+
+// As above, but a run of the steps to their end answers what they returned.
+UINT runAction(MSIHANDLE session, const char* actionName, AnsweringSteps steps) noexcept;
+
 }  // namespace qel

@@ -4,7 +4,8 @@
 # builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
 # version, signing and add-to-package.sh, runs the unit tests on both host builds (the plain one also
 # under valgrind's memcheck, the sanitized one also through the fault sweep), the shared unit
-# tests under Wine against the real installer, and the installations under Wine, then builds the
+# tests under Wine against the real installer, the installations under Wine and the kits (installed,
+# with the example project built and run from them), then builds the
 # optimised benchmarks (printing the hot spots' ratios) and the fuzz targets, running each of
 # those for a bounded time.
 set -euo pipefail
@@ -26,7 +27,7 @@ echo "== release: the DLL ($(stat -c %s build/windows/QelCustInst.dll) bytes), b
 bash tests/wine/check-reproducible.sh
 bash scripts/release.sh
 
-echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine)"
+echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"
 ctest --preset host -j"$jobs"
 
 echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"

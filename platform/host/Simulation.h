@@ -7,6 +7,25 @@
 // code against it, and then read back what the library did to it.
 //
 // Every test starts from sim::reset(): no handles, no faults, the default tables.
+// (qel::testing::SessionTest does that, and opens a session, before each case.)
+//
+// What a test of a custom action usually steers, and where below:
+//   the session        openSession(); setProperty / property for its properties. The installer's
+//                      own properties are not preset: a test that needs UILevel, ProductCode, ...
+//                      sets them like any other ("" is what an unset property reads as).
+//   directories        setDirectory(session, "INSTALLDIR", target, source); targetPath / sourcePath.
+//   drives             setDrive("D:\\", DRIVE_CDROM): what GetDriveTypeA and GetVolumePathNameA see.
+//   temporary folder   setTempPath / tempPath: where GetTempPathA points and files are kept.
+//   code page          setCodePage(932): which bytes IsDBCSLeadByte takes as lead bytes.
+//   the user's answers setProcessMessageResult(IDCANCEL): every message the installer takes from
+//                      now on is answered Cancel, as a dialog of a full user interface would;
+//                      scriptMessageBoxAnswers({IDCANCEL, IDOK}): what MessageBoxA boxes answer.
+//                      messages() and messageBoxes() tell what was sent or shown.
+//   failures           failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED): the next call of a
+//                      function (or its nth) answers a failure and does nothing else;
+//                      beforeCall changes the world between two calls.
+//   the journal        callLog() and calls("GetDriveTypeA"): the platform calls made, in order.
+//   handles            openHandles, handleInfo, badCloses: what is left open or closed twice.
 #pragma once
 
 #include "QelPlatform.h"
@@ -97,8 +116,9 @@ MSIHANDLE setPendingErrorRecord(const std::vector<Field>& fields);
 
 // ---- Installer messages -----------------------------------------------------------------------
 
+// The messages MsiProcessMessage took, in order; a call refused by failCall took nothing.
 struct Message {
-    INSTALLMESSAGE type;
+    INSTALLMESSAGE type;  // as sent, with its button and icon bits (INSTALLMESSAGE_WARNING | MB_OKCANCEL)
     MSIHANDLE session;
     std::vector<Field> fields;  // a copy of the record as it was sent, field 0 first
 };

@@ -1,20 +1,19 @@
-#include "FailingAllocation.h"
-#include "SimTest.h"
 #include "actions/QelCustInst.h"
+#include "testing/FailingAllocation.h"
+#include "testing/SessionTest.h"
 
 #include <string>
 #include <vector>
 
-class RunningFromCdTest : public SimTest {
+using qel::testing::FailingAllocation;
+
+class RunningFromCdTest : public qel::testing::SessionTest {
 protected:
     void SetUp() override
     {
-        SimTest::SetUp();
-        session = sim::openSession();
+        SessionTest::SetUp();
         sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "D:\\Setup\\");
     }
-
-    MSIHANDLE session = 0;
 };
 
 TEST_F(RunningFromCdTest, OnlyACdRomDriveSetsThePropertyToOne)
@@ -119,8 +118,7 @@ TEST_F(RunningFromCdTest, AnEndedActionTellsTheInstallerLogWhatHappened)
 TEST_F(RunningFromCdTest, AnActionEndedWithoutMemoryStillReportsItsName)
 {
     for (std::size_t nth = 1;; ++nth) {
-        sim::reset();
-        session = sim::openSession();
+        resetModel();
         sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", "D:\\Setup\\");
         sim::failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED);
 

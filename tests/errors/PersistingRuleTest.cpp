@@ -1,14 +1,15 @@
 #include "errors/PersistingRule.h"
-#include "FailingAllocation.h"
 #include "SimTest.h"
 #include "Thrown.h"
 #include "errors/EKestMsiError.h"
+#include "testing/FailingAllocation.h"
 
 #include <exception>
 #include <new>
 #include <typeindex>
 
 using namespace persisting;
+using qel::testing::FailingAllocation;
 
 namespace {
 

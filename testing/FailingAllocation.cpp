@@ -1,4 +1,4 @@
-#include "FailingAllocation.h"
+#include "testing/FailingAllocation.h"
 
 #include "Simulation.h"
 
@@ -16,6 +16,8 @@ struct State {
 State state;
 
 }  // namespace
+
+namespace qel::testing {
 
 FailingAllocation::FailingAllocation(std::size_t nth)
 {
@@ -46,6 +48,8 @@ bool FailingAllocation::failed() const
 {
     return state.failAt != 0 && state.counted >= state.failAt;
 }
+
+}  // namespace qel::testing
 
 // Every other form of operator new (arrays, nothrow) comes here in the standard library.
 void* operator new(std::size_t size)

@@ -1,0 +1,126 @@
+# qel_add_custom_action_dll: a custom-action DLL for the Windows Installer, built like QelCustInst.dll.
+#
+#   qel_add_custom_action_dll(<target>
+#       SOURCES <file>...
+#       EXPORTS <Name>=<ordinal>...
+#       [VERSION <major[.minor[.patch[.tweak]]]>]    default: the project's version
+#       [PRODUCT <name>])                           default: the project's name
+#
+# Makes <target>.dll from the sources, linked with QelCustInst::framework:
+#   - the C and C++ runtimes linked in and only Windows system DLLs imported, since the installer
+#     loads the DLL from its Binary table with nothing beside it;
+#   - each export under its undecorated name at the ordinal given (a .def written in the build folder);
+#   - the same bytes from any build folder at any time: no link time stamp, the source and build
+#     folders mapped away from the objects, unused sections dropped, symbols stripped;
+#   - a version resource: FileVersion and ProductVersion from VERSION, the file's name, the product.
+# Refused at configure time: an export without an ordinal, an ordinal or a name given twice, a name
+# that is not a C identifier, an ordinal outside 1..65535, and a toolchain that does not build
+# 32-bit Windows code with MinGW-w64.
+include_guard(GLOBAL)
+
+set(_QEL_DLL_RC_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/QelCustInstDll.rc.in")
+set(_QEL_DLL_TOOLCHAIN "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake")
+
+# Empty when this build makes 32-bit Windows code with MinGW-w64, else what is wrong with it.
+function(_qel_i686_toolchain_fault out)
+    set(fault "")
+    if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows" OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT MINGW)
+        set(bits "?")
+        if(CMAKE_SIZEOF_VOID_P)
+            math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
+        endif()
+        string(CONCAT fault "the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
+            "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not 32-bit Windows (i686) code with MinGW-w64; "
+            "configure with -DCMAKE_TOOLCHAIN_FILE=${_QEL_DLL_TOOLCHAIN}")
+    endif()
+    set(${out} "${fault}" PARENT_SCOPE)
+endfunction()
+
+function(qel_add_custom_action_dll target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "VERSION;PRODUCT" "SOURCES;EXPORTS")
+    set(me "qel_add_custom_action_dll(${target})")
+    if(arg_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "${me}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+    endif()
+    _qel_i686_toolchain_fault(fault)
+    if(fault)
+        message(FATAL_ERROR "${me}: ${fault}")
+    endif()
+    if(NOT arg_SOURCES)
+        message(FATAL_ERROR "${me}: no SOURCES given")
+    endif()
+    if(NOT arg_EXPORTS)
+        message(FATAL_ERROR "${me}: no EXPORTS given; write EXPORTS <Name>=<ordinal>...")
+    endif()
+
+    # The exports: C identifiers, each at an ordinal of its own.
+    set(def "LIBRARY ${target}\nEXPORTS\n")
+    set(names "")
+    set(ordinals "")
+    foreach(export IN LISTS arg_EXPORTS)
+        if(NOT export MATCHES "^([^=]*)=(.*)$")
+            message(FATAL_ERROR "${me}: export '${export}' has no ordinal; write ${export}=<ordinal>")
+        endif()
+        set(name "${CMAKE_MATCH_1}")
+        set(ordinal "${CMAKE_MATCH_2}")
+        if(NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
+            message(FATAL_ERROR "${me}: export name '${name}' is not a C identifier")
+        endif()
+        if(ordinal STREQUAL "")
+            message(FATAL_ERROR "${me}: export '${name}' has no ordinal; write ${name}=<ordinal>")
+        endif()
+        if(NOT ordinal MATCHES "^[0-9]+$" OR ordinal LESS 1 OR ordinal GREATER 65535)
+            message(FATAL_ERROR "${me}: export '${name}' has ordinal '${ordinal}', not a number from 1 to 65535")
+        endif()
+        math(EXPR ordinal "${ordinal}")  # 007 is 7
+        list(FIND names "${name}" at)
+        if(NOT at EQUAL -1)
+            message(FATAL_ERROR "${me}: export '${name}' is given twice")
+        endif()
+        list(FIND ordinals "${ordinal}" at)
+        if(NOT at EQUAL -1)
+            list(GET names ${at} other)
+            message(FATAL_ERROR "${me}: ordinal ${ordinal} is given to both '${other}' and '${name}'")
+        endif()
+        list(APPEND names "${name}")
+        list(APPEND ordinals "${ordinal}")
+        string(APPEND def "    ${name} @${ordinal}\n")
+    endforeach()
+
+    # The version resource: FILEVERSION wants four numbers.
+    if(NOT DEFINED arg_VERSION)
+        set(arg_VERSION "${PROJECT_VERSION}")
+    endif()
+    if(NOT arg_VERSION MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+        message(FATAL_ERROR "${me}: version '${arg_VERSION}' is not 1 to 4 numbers joined by dots; "
+                            "give VERSION or a VERSION in project()")
+    endif()
+    if(NOT DEFINED arg_PRODUCT)
+        set(arg_PRODUCT "${PROJECT_NAME}")
+    endif()
+    string(REPLACE "." ";" numbers "${arg_VERSION}")
+    list(LENGTH numbers count)
+    while(count LESS 4)
+        list(APPEND numbers 0)
+        math(EXPR count "${count} + 1")
+    endwhile()
+    string(REPLACE ";" "," QEL_DLL_VERSION_COMMAS "${numbers}")
+    set(QEL_DLL_VERSION "${arg_VERSION}")
+    set(QEL_DLL_FILE "${target}.dll")
+    set(QEL_DLL_PRODUCT "${arg_PRODUCT}")
+
+    set(generated "${CMAKE_CURRENT_BINARY_DIR}/${target}.qel")
+    file(CONFIGURE OUTPUT "${generated}/${target}.def" CONTENT "${def}")
+    configure_file("${_QEL_DLL_RC_TEMPLATE}" "${generated}/${target}.rc" @ONLY)
+
+    enable_language(RC)
+    add_library(${target} SHARED ${arg_SOURCES} "${generated}/${target}.def" "${generated}/${target}.rc")
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "${target}")
+    target_link_libraries(${target} PRIVATE QelCustInst::framework)
+    set(flags -ffunction-sections -fdata-sections
+        "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=" "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${flags}>")
+    target_link_options(${target} PRIVATE
+        -static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--enable-stdcall-fixup -Wl,--gc-sections -s
+        -Wl,--no-insert-timestamp)
+endfunction()

@@ -1,0 +1,157 @@
+// The fault sweep: an action (or any piece of library code) run again and again on the platform
+// model, each time with one more thing going wrong, and checked after every run.
+//
+// A clean run records the platform calls the model saw (its journal). Then every position of that
+// journal is refused in turn with each plausible result of its function (a failed MsiGetPropertyA
+// answers ERROR_INVALID_HANDLE or ERROR_FUNCTION_FAILED, MsiProcessMessage -1 or 0, ...). After
+// each such refusal the sweep also refuses, in turn, every later call of that run (the way an
+// ended action reports goes through the installer too) and fails every allocation of that run in
+// turn; last, every allocation of the clean run fails in turn. New platform calls in the code are
+// swept without anyone listing them, since the calls come from the journal.
+//
+// After every case the sweep checks what nothing may leave behind, whatever failed: the session
+// still open and never closed, no handle closed twice, no record or search handle left open, every
+// system message buffer freed once. With LeakSanitizer in the test executable (-fsanitize=address)
+// it also checks that no memory leaked: once after the whole sweep, or after every case when the
+// environment variable QEL_SWEEP_LEAK_EACH_CASE is set (slower; it names the case that leaked).
+// Without the sanitizer there is no leak check, and the report says so.
+//
+// For a custom action, sweepAction does all of this and checks the action's answers:
+//
+//     TEST(MyActionSweep, EveryCaseHolds)
+//     {
+//         qel::testing::ActionWorld world{"CdRom",
+//             [](MSIHANDLE session) { sim::setProperty(session, "INPUT", "1"); },
+//             [](const qel::testing::FaultSweep::Run& run, UINT answer) -> std::string {
+//                 if (answer == ERROR_SUCCESS && sim::property(run.session, "OUTPUT") != "done")
+//                     return "answered 0 without doing its work";
+//                 return "";
+//             }};
+//         qel::testing::expectEveryCaseHolds(qel::testing::sweepAction(&myAction, world));
+//     }
+//
+// Run a sweep from a plain TEST, not from a SessionTest case: it resets the model for every case.
+#pragma once
+
+#include "Simulation.h"
+#include "testing/FailingAllocation.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qel::testing {
+
+// What a refused call answers: its result (converted to the function's own result type) and what
+// GetLastError answers afterwards (0: left as it was).
+struct Refusal {
+    std::int64_t result;
+    DWORD lastError;
+};
+
+// One refused call: the nth call of the function, counted from the start of the case.
+struct Fault {
+    std::string function;
+    int nth;
+    Refusal refusal;
+};
+
+// What one sweep ran and found.
+struct SweepReport {
+    std::string name;
+    std::size_t cases = 0;
+    std::size_t held = 0;
+    std::size_t calls = 0;              // platform calls of the clean run
+    std::size_t allocations = 0;        // allocations of the clean run
+    bool leaksChecked = false;          // LeakSanitizer was there to look
+    std::vector<std::string> problems;  // "<the case's faults>: <what went wrong>"
+};
+
+// One line: "sweep NAME: N cases run, M held (C calls, A allocations)".
+std::string summaryOf(const SweepReport& report);
+
+class FaultSweep {
+public:
+    // What the code under test is given in one case.
+    struct Run {
+        MSIHANDLE session;                   // the case's session, open and set up by the world
+        const std::vector<Fault>& faults;    // the refusals armed for this case
+        FailingAllocation& memory;           // stopped; watched() resumes it around library code
+        std::vector<std::string>& problems;  // add what is wrong with this case
+
+        // Runs `code` with its allocations counted (and the chosen one failed), then stops the
+        // watch again, also when `code` throws.
+        template <class Code>
+        void watched(Code&& code) const
+        {
+            memory.resume();
+            try {
+                code();
+            } catch (...) {
+                memory.stop();
+                throw;
+            }
+            memory.stop();
+        }
+
+        // Whether a call of this function is refused in this case.
+        bool refuses(const std::string& function) const;
+        // Whether a Windows call (one not of the installer, whose names begin with "Msi") is
+        // refused in this case: a system that refuses to answer may make the world read otherwise.
+        bool refusesSystemCall() const;
+    };
+
+    using Scenario = std::function<void(Run&)>;
+    using SetUp = std::function<void(MSIHANDLE session)>;
+
+    // `setUp` builds the world on a fresh model and session before every case; `scenario` runs
+    // the code under test and adds the problems it sees to the run.
+    FaultSweep(std::string name, SetUp setUp, Scenario scenario);
+
+    // Whether each refused call is followed by a second refusal at every later call of its run,
+    // and by failed allocations of that run. On by default: it is how the way an ended action
+    // reports gets swept. Code that does not report may turn it off to sweep faster.
+    FaultSweep& sweepingAfterEachRefusal(bool on);
+
+    // Runs every case; leaves the model reset.
+    SweepReport run() const;
+
+    // The plausible refusals of a platform function. A function not listed answers as most Windows
+    // calls fail: 0 (FALSE, a null handle, no length) with ERROR_FUNCTION_FAILED; functions that
+    // cannot fail (GetLastError, MsiRecordIsNull, ...) have none.
+    static const std::vector<Refusal>& refusalsOf(const std::string& function);
+
+private:
+    std::string name;
+    SetUp setUp;
+    Scenario scenario;
+    bool afterEachRefusal = true;
+};
+
+// A custom action as the installer calls it.
+using Action = UINT(WINAPI*)(MSIHANDLE session);
+
+// A world for sweepAction: its name, how to build it, and how to judge an answer in it.
+struct ActionWorld {
+    std::string name;
+    FaultSweep::SetUp setUp;
+    // Called after every case with the action's answer: "" when the answer and what the action did
+    // are right, else what is wrong. Say here what "the work done" is for 0, what must stay
+    // untouched after 1603, and whether an answer in alsoAccepted fits the world. May be empty.
+    std::function<std::string(const FaultSweep::Run& run, UINT answer)> check = {};
+    // Answers besides 0 and ERROR_INSTALL_FAILURE (1603) that the action may give, such as
+    // ERROR_INSTALL_USEREXIT (1602) from the action's own logic.
+    std::vector<UINT> alsoAccepted = {};
+};
+
+// The sweep of an action in a world. Besides what every sweep checks, each case must hold: no
+// exception out of the action; the answer 0, 1603 or one of alsoAccepted; with 1603, a report sent
+// to the installer (MsiProcessMessage called); and the world's check.
+SweepReport sweepAction(Action action, const ActionWorld& world);
+
+// A GoogleTest failure for every problem of the report, and its summary on standard output.
+void expectEveryCaseHolds(const SweepReport& report);
+
+}  // namespace qel::testing

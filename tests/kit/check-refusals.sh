@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# What the installed Windows kit refuses, each case with the message it must give:
+#   - qel_add_custom_action_dll, at configure time: an export without an ordinal, an ordinal given
+#     twice, a name that is not a C identifier, an ordinal out of range, a toolchain that is not
+#     MinGW-w64 for i686 (a configuration that must pass comes first, so that a refusal is never
+#     the project failing for another reason); and the host kit, a build for Windows;
+#   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
+#     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
+#
+#   check-refusals.sh WINDOWS_KIT HOST_KIT WORK      (the prefixes the kits were installed in)
+set -euo pipefail
+
+(($# == 3)) || { echo "usage: check-refusals.sh WINDOWS_KIT HOST_KIT WORK" >&2; exit 2; }
+kit="$(realpath -m "$1")"
+host_kit="$(realpath -m "$2")"
+work="$(realpath -m "$3")"
+[[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || { echo "check-refusals: no Windows kit in $kit" >&2; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+verdict() { # NAME OK DETAIL
+    if (($2)); then echo "ok   $1"; else echo "FAIL $1: $3"; failures=$((failures + 1)); fi
+}
+
+# --- The CMake function: one project, configured again for each case (the compiler checks stay cached). ---
+project="$work/project"
+mkdir -p "$project"
+cat >"$project/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.25)
+project(Refusals VERSION 2.5 LANGUAGES CXX)
+find_package(QelCustInst CONFIG REQUIRED)
+qel_add_custom_action_dll(Refused SOURCES action.cpp EXPORTS ${CASE_EXPORTS})
+EOF
+echo 'extern "C" unsigned __stdcall qelFirst(unsigned long) { return 0; }' >"$project/action.cpp"
+toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
+
+# name | exports (;-separated) | toolchain (i686 or host; i686-on-host: the host kit with the i686
+# toolchain) | what the configure output must hold ("" = must pass)
+cmake_cases=(
+    "good exports|qelFirst=1;qelSecond=007|i686|"
+    "export without ordinal|qelFirst=1;qelSecond|i686|export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
+    "export with an empty ordinal|qelFirst=|i686|export 'qelFirst' has no ordinal"
+    "ordinal given twice|qelFirst=3;qelSecond=3|i686|ordinal 3 is given to both 'qelFirst' and 'qelSecond'"
+    "ordinal twice, written apart|qelFirst=3;qelSecond=03|i686|ordinal 3 is given to both"
+    "name given twice|qelFirst=1;qelFirst=2|i686|export 'qelFirst' is given twice"
+    "name starting with a digit|1qelFirst=1|i686|export name '1qelFirst' is not a C identifier"
+    "name with a hyphen|qel-First=1|i686|export name 'qel-First' is not a C identifier"
+    "ordinal that is no number|qelFirst=one|i686|has ordinal 'one', not a number from 1 to 65535"
+    "ordinal 0|qelFirst=0|i686|not a number from 1 to 65535"
+    "ordinal above 65535|qelFirst=65536|i686|not a number from 1 to 65535"
+    "host toolchain|qelFirst=1|host|not 32-bit Windows (i686) code with MinGW-w64"
+    "host kit for Windows|qelFirst=1|i686-on-host|the host kit's libraries are for Linux"
+)
+for entry in "${cmake_cases[@]}"; do
+    IFS='|' read -r name exports chain expected <<<"$entry"
+    build="$work/build-$chain"
+    prefix="$kit"
+    [[ "$chain" != i686-on-host ]] || prefix="$host_kit"
+    args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$prefix" "-DCASE_EXPORTS=$exports")
+    [[ "$chain" == host ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    status=0
+    output="$(cmake "${args[@]}" 2>&1)" || status=$?
+    output="$(tr -s ' \n' ' ' <<<"$output")" # CMake wraps its messages
+    if [[ -z "$expected" ]]; then
+        def="$build/Refused.qel/Refused.def"
+        written="$(tr '\n' '|' <"$def" 2>/dev/null || true)"
+        verdict "cmake: $name" $((status == 0 && ${#written} > 0)) "status $status, .def '$written': $output"
+        [[ "$written" == "LIBRARY Refused|EXPORTS|    qelFirst @1|    qelSecond @7|" ]] ||
+            verdict "cmake: $name writes the .def" 0 "it reads '$written'"
+        # The version resource: the project's version, four numbers; its name and the DLL's.
+        for line in "FILEVERSION     2,5,0,0" 'VALUE "FileVersion",      "2.5"' 'VALUE "ProductName",      "Refusals"' \
+            'VALUE "OriginalFilename", "Refused.dll"'; do
+            grep -qF "$line" "$build/Refused.qel/Refused.rc" || verdict "cmake: $name versions the DLL" 0 "no '$line'"
+        done
+    else
+        verdict "cmake: $name" $((status != 0)) "configured without complaint"
+        ((status == 0)) || [[ "$output" == *"$expected"* ]] || verdict "cmake: $name says why" 0 "no '$expected' in: $output"
+    fi
+done
+
+# --- The Wine runner. ---
+runner="$kit/share/QelCustInst/wine/run-package.sh"
+database="$work/empty.msi"
+msibuild "$database" -s "Empty" "Qel" "Intel;1033" "{6F1C2D3E-0A1B-4C5D-8E9F-0123456789AB}"
+echo "not a database" >"$work/text.msi"
+# A PATH with every command but Wine's.
+nowine="$work/bin-without-wine"
+mkdir -p "$nowine"
+for tool in /usr/bin/* /bin/*; do
+    name="${tool##*/}"
+    [[ "$name" == wine* || -e "$nowine/$name" ]] || ln -s "$tool" "$nowine/$name"
+done
+mkdir -p "$work/not-a-prefix" "$work/busy" "$work/tmp"
+touch "$work/not-a-prefix/notes.txt"
+
+# name | exit status | environment (PATH=… or "") | arguments (;-separated) | what its output must hold
+runner_cases=(
+    "missing package|2||--drive;cdrom;$work/missing.msi|package $work/missing.msi not found"
+    "no drive type|2||$database|no drive type given"
+    "unknown drive type|2||--drive;floppy;$database|unknown drive type 'floppy'"
+    "file that is no database|2||--drive;fixed;$work/text.msi|$work/text.msi is not an installer database"
+    "missing Wine|1|PATH=$nowine|--drive;cdrom;$database|wine is missing"
+    "setting with a quote|2||--drive;cdrom;$database;NAME=a\"b|'NAME=a\"b' is not NAME=VALUE"
+    "setting with a percent|2||--drive;cdrom;$database;NAME=%PATH%|is not NAME=VALUE"
+    "work folder of another run|1||--drive;cdrom;--work;$work/busy;$database|$work/busy is in use by another run"
+    "folder of something else|2||--drive;cdrom;--work;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a work folder of an earlier run"
+)
+# The other run holding its work folder.
+exec 8>"$work/busy/.lock"
+flock 8
+for entry in "${runner_cases[@]}"; do
+    IFS='|' read -r name want environment arguments expected <<<"$entry"
+    IFS=';' read -r -a args <<<"$arguments"
+    status=0
+    output="$(env TMPDIR="$work/tmp" ${environment:+"$environment"} bash "$runner" "${args[@]}" 2>&1)" || status=$?
+    verdict "run-package: $name" $((status == want)) "exit status $status, expected $want: $output"
+    [[ "$output" == *"$expected"* ]] || verdict "run-package: $name says why" 0 "no '$expected' in: $output"
+done
+exec 8>&-
+# A refused run leaves no temporary work folder behind.
+leftover=("$work"/tmp/qel-run-package.*)
+[[ ! -e "${leftover[0]}" ]] || verdict "run-package: refused runs leave nothing behind" 0 "${leftover[*]}"
+[[ -f "$work/not-a-prefix/notes.txt" ]] || verdict "run-package: a refused folder is left as it was" 0 "notes.txt is gone"
+
+((failures == 0)) || { echo "check-refusals: $failures failed" >&2; exit 1; }
+echo "check-refusals: all refused as they should be"

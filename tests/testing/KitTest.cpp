@@ -1,0 +1,197 @@
+// The kit's checks themselves: a faulty action must fail the fixture and the sweep, each with the
+// problem named, and a sound one must pass them.
+#include "testing/FaultSweep.h"
+#include "testing/SessionTest.h"
+
+#include <gtest/gtest-spi.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace kit = qel::testing;
+
+// Sound: sets OUTPUT through a record it makes and closes, answers 0, or 1603 with a report when
+// the installer refuses.
+UINT sound(MSIHANDLE session)
+{
+    const MSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0) {
+        MsiProcessMessage(session, INSTALLMESSAGE_INFO, 0);
+        return ERROR_INSTALL_FAILURE;
+    }
+    MsiCloseHandle(record);
+    if (MsiSetPropertyA(session, "OUTPUT", "done") != ERROR_SUCCESS) {
+        MsiProcessMessage(session, INSTALLMESSAGE_INFO, 0);
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+UINT leavesARecordOpen(MSIHANDLE session)
+{
+    MsiCreateRecord(1);
+    return sound(session);
+}
+
+UINT closesTheSession(MSIHANDLE session)
+{
+    MsiCloseHandle(session);
+    return ERROR_SUCCESS;
+}
+
+UINT closesARecordTwice(MSIHANDLE session)
+{
+    const MSIHANDLE record = MsiCreateRecord(1);
+    MsiCloseHandle(record);
+    MsiCloseHandle(record);
+    return sound(session);
+}
+
+UINT throwsAcrossTheBoundary(MSIHANDLE session)
+{
+    sound(session);
+    throw std::runtime_error("out of the action");
+}
+
+UINT failsWithoutAReport(MSIHANDLE session)
+{
+    MsiSetPropertyA(session, "OUTPUT", "done");
+    return ERROR_INSTALL_FAILURE;
+}
+
+UINT answersAnUnknownCode(MSIHANDLE session)
+{
+    sound(session);
+    return 5;
+}
+
+// Answers 0 whether or not the property was set.
+UINT ignoresARefusal(MSIHANDLE session)
+{
+    MsiSetPropertyA(session, "OUTPUT", "done");
+    return ERROR_SUCCESS;
+}
+
+// Its strings are out of LeakSanitizer's sight (their addresses kept disguised) until the test
+// frees them, so that the process ends without a leak.
+constexpr std::uintptr_t disguise = 0x5a5a5a5a;
+std::vector<std::uintptr_t> hidden;
+
+UINT leaksMemory(MSIHANDLE session)
+{
+    hidden.push_back(reinterpret_cast<std::uintptr_t>(new std::string(64, 'x')) ^ disguise);
+    return sound(session);
+}
+
+void freeWhatLeaked()
+{
+    for (const std::uintptr_t address : hidden) {
+        delete reinterpret_cast<std::string*>(address ^ disguise);
+    }
+    hidden.clear();
+}
+
+const kit::ActionWorld world{"World", [](MSIHANDLE) {},
+                             [](const kit::FaultSweep::Run& run, UINT answer) {
+                                 return answer == ERROR_SUCCESS && sim::property(run.session, "OUTPUT") != "done"
+                                            ? "answered 0 without doing its work"
+                                            : "";
+                             }};
+
+bool mentions(const kit::SweepReport& report, const std::string& problem)
+{
+    return std::any_of(report.problems.begin(), report.problems.end(),
+                       [&](const std::string& found) { return found.find(problem) != std::string::npos; });
+}
+
+TEST(FaultSweepKit, ASoundActionHoldsInEveryCase)
+{
+    const kit::SweepReport report = kit::sweepAction(&sound, world);
+
+    EXPECT_TRUE(report.problems.empty()) << report.problems.front();
+    EXPECT_EQ(report.held, report.cases);
+    // The clean run, each refusal of its three calls, the second refusals after them and the
+    // allocation failures: the sweep did not stop at the clean run.
+    EXPECT_EQ(report.calls, 3u);
+    EXPECT_GT(report.cases, 4u);
+}
+
+TEST(FaultSweepKit, EachFaultOfAnActionIsFoundAndNamed)
+{
+    struct Case {
+        kit::Action action;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {leavesARecordOpen, "record handles left open"},
+        {closesTheSession, "the session was closed"},
+        {closesARecordTwice, "closed twice"},
+        {throwsAcrossTheBoundary, "an exception left the action"},
+        {failsWithoutAReport, "1603 without a report"},
+        {answersAnUnknownCode, "the action answered 5"},
+        {ignoresARefusal, "MsiSetPropertyA #1 -> 6: answered 0 without doing its work"},
+    };
+    for (const Case& c : cases) {
+        const kit::SweepReport report = kit::sweepAction(c.action, world);
+
+        EXPECT_LT(report.held, report.cases) << c.problem;
+        EXPECT_TRUE(mentions(report, c.problem)) << c.problem;
+    }
+}
+
+// Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
+TEST(FaultSweepKit, ALeakIsFoundWhereLeakSanitizerWatches)
+{
+    if (!kit::sweepAction(&sound, world).leaksChecked) {
+        GTEST_SKIP() << "no LeakSanitizer in this build";
+    }
+    hidden.reserve(10000);  // made now: growing inside the action would be an allocation the sweep fails
+    const kit::SweepReport report = kit::sweepAction(&leaksMemory, world);
+    freeWhatLeaked();
+    EXPECT_TRUE(mentions(report, "memory leaked"));
+}
+
+// The fixture, run by hand around a case body.
+class Fixture : public kit::SessionTest {
+public:
+    void TestBody() override {}
+    using SessionTest::SetUp;
+    using SessionTest::TearDown;
+    MSIHANDLE handle() const { return session; }
+};
+
+void around(void (*body)(MSIHANDLE session))
+{
+    Fixture fixture;
+    fixture.SetUp();
+    body(fixture.handle());
+    fixture.TearDown();
+}
+
+TEST(SessionTestKit, ACaseThatLeavesHandlesWrongFails)
+{
+    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) { MsiCreateRecord(1); }), "record handles left open");
+    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE session) { MsiCloseHandle(session); }), "the session was closed");
+    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) {
+                                const MSIHANDLE record = MsiCreateRecord(1);
+                                MsiCloseHandle(record);
+                                MsiCloseHandle(record);
+                            }),
+                            "closed twice");
+}
+
+TEST(SessionTestKit, TheInstallersPendingErrorRecordIsNoLeftover)
+{
+    around([](MSIHANDLE session) {
+        EXPECT_NE(session, 0u);
+        EXPECT_TRUE(sim::handleInfo(session)->open);
+        sim::setPendingErrorRecord({std::string("[1]"), 2228});
+    });
+}
+
+}  // namespace
