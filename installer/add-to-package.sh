@@ -7,6 +7,11 @@
 #     unless a sequence already holds it (a package without InstallUISequence gets none);
 #   - the Error-table row 26002 that qelPromptForOriginalDisk sends, unless the package has one.
 #
+# The package is changed on a copy, which replaces it (keeping its owner, group and mode) only when
+# every step succeeded; on any refusal or failure the package is left as it was. A package that
+# already holds everything is not touched. Runs on the same package wait for each other.
+#
+# Usage:
 #   add-to-package.sh PACKAGE.msi [--prompt "text"] [--after ACTION] [--dll QelCustInst.dll]
 #   add-to-package.sh PACKAGE.msi --replace-dll [--dll QelCustInst.dll]
 #
@@ -16,15 +21,12 @@
 #                  instead of right after CostFinalize
 #   --dll          the DLL to add (default: QelCustInst.dll beside this script)
 #   --replace-dll  put the DLL in place of the one a patched package holds, and change nothing else
-#
-# The package is changed on a copy, which replaces it (keeping its owner, group and mode) only when
-# every step succeeded; on any refusal or failure the package is left as it was. A package that
-# already holds everything is not touched. Runs on the same package wait for each other.
 set -euo pipefail
 
 me=add-to-package
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-usage() { sed -n '10,19p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+# The header's block after "# Usage:", up to the first line that is not a comment.
+usage() { awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "${BASH_SOURCE[0]}" >&2; exit 2; }
 usage_error() { echo "$me: $*" >&2; usage; }
 fail() { echo "$me: $*" >&2; exit 1; }
 warn() { echo "$me: warning: $*" >&2; }

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Signs a DLL with an Authenticode signature (SHA-256), in place.
+# Signs a DLL with an Authenticode signature (SHA-256), in place: it is signed into a copy that
+# replaces it only when signing succeeded.
 #
+# Usage:
 #   sign.sh DLL CERT KEY
 #
 #   CERT  the signing certificate, PEM or DER, optionally followed by its chain (PEM)
 #   KEY   its private key, PEM or DER, without a pass phrase
-#
-# The DLL is signed into a copy that replaces it only when signing succeeded.
 set -euo pipefail
 
 me=sign
 fail() { echo "$me: $*" >&2; exit 1; }
-(($# == 3)) || { sed -n '4,7p' "$0" | sed 's/^# \{0,3\}//' >&2; exit 2; }
+# The header's block after "# Usage:", up to the first line that is not a comment.
+usage() { awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "$0" >&2; exit 2; }
+(($# == 3)) || usage
 dll="$1" cert="$2" key="$3"
 
 for tool in osslsigncode openssl; do

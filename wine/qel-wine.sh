@@ -51,6 +51,11 @@
 #       already there with the same text is kept, one with another text is refused. TEXT is one
 #       line without single quotes or tabs.
 #
+#   qw_place FILE LETTER [NAME]
+#       Copies FILE, as NAME (default: its own name), to the root of drive LETTER (made by
+#       qw_drive) and prints its Windows path, "D:\NAME". On C:, the prefix's own drive, whose
+#       root holds Windows, it goes to C:\qel\NAME.
+#
 #   qw_run_folder
 #       Prints the path of a new, empty folder under WORK/runs for this run's files.
 #
@@ -170,6 +175,22 @@ qw_error_row() {
 
 qw_error_text() { # qw_error_text PACKAGE NUMBER: the text of that Error row, empty without it
     msiinfo export "$1" Error | tr -d '\r' | awk -F '\t' -v n="$2" 'NR > 3 && $1 == n { print $2 }'
+}
+
+qw_place() {
+    qw_entered qw_place
+    (($# == 2 || $# == 3)) || qw_fail "qw_place needs FILE LETTER [NAME]" 2
+    local file="$1" letter="${2,,}" name="${3:-${1##*/}}" folder windows
+    [[ -f "$file" ]] || qw_fail "$file not found"
+    if [[ "$letter" == c ]]; then
+        folder="$WINEPREFIX/drive_c/qel" windows="C:\\qel\\"
+    else
+        folder="$(readlink "$WINEPREFIX/dosdevices/$letter:")" || qw_fail "qw_place: no drive $letter: (qw_drive first)" 2
+        windows="${letter^^}:\\"
+    fi
+    mkdir -p "$folder"
+    cp "$file" "$folder/$name"
+    printf '%s%s\n' "$windows" "$name"
 }
 
 qw_run_folder() {

@@ -11,7 +11,7 @@
 #
 #   --drive      the type of drive the package is installed from: cdrom (D:), fixed (C:),
 #                removable (E:) or network (F:); the package lies at the drive's root
-#                (C:\qelpkg\ on the fixed drive)
+#                (C:\qel\ on the fixed drive)
 #   --property   print this property's final value (repeatable)
 #   --ui         the installer's user interface, as msiexec's /q option (default qn: none). Wine
 #                runs without a display here, so the installer cannot show its own dialogs: a
@@ -118,16 +118,7 @@ for kind in cdrom removable network; do qw_drive "${letter[$kind]}" "$kind" "$wo
 
 # --- The installation, through a batch file so that the whole exit code comes back. ---
 run="$(qw_run_folder)"
-if [[ "$drive" == fixed ]]; then
-    folder="$WINEPREFIX/drive_c/qelpkg"
-    msi_win="C:\\qelpkg\\$package_name"
-else
-    folder="$work/drives/$drive"
-    msi_win="${letter[$drive]}:\\$package_name"
-fi
-rm -rf "$folder"
-mkdir -p "$folder"
-cp "$package" "$folder/$package_name"
+msi_win="$(qw_place "$package" "${letter[$drive]}" "$package_name")"
 run_win="$(qw_winpath "$run")"
 log_win="$run_win\\install.log"
 quoted=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the parts of wine/qel-wine.sh that need no running Wine: the usage block, the Error-table
 # row and its refusals, the lock on a work folder, the run folders of finished, kept and killed
-# runs, the exit status through the helper's exit trap, and the drive arguments it refuses.
+# runs, the exit status through the helper's exit trap, the drive arguments it refuses, and files
+# placed on drives.
 #
 # Usage:
 #   check-qel-wine.sh WORKDIR
@@ -88,6 +89,18 @@ check "drive: C: is the prefix's own" 2 "drive letter 'c' is not one of d to y" 
 check "drive: an unknown kind" 2 "unknown drive kind 'dvd'" "qw_enter a w; qw_drive d dvd cd"
 check "drive: before the prefix is ready" 2 "qw_drive before qw_prefix" "qw_enter a w; qw_drive d cdrom cd"
 check "drive: before qw_enter" 2 "qw_drive before qw_enter" "qw_drive d cdrom cd"
+
+# --- A file placed on a drive: its root, or C:\qel\ on the prefix's own drive. The drive is
+# linked by hand, as qw_drive would, so that no Wine is started. ---
+placed() { # placed NAME STATUS TEXT ARGS: qw_place ARGS in a prefix with D: linked to the folder cd
+    check "place: $1" "$2" "$3" \
+        "qw_enter a w; mkdir -p cd \"\$WINEPREFIX/dosdevices\"; ln -s \"\$PWD/cd\" \"\$WINEPREFIX/dosdevices/d:\"; qw_place $4"
+}
+placed "at the root of D:" 0 'D:\p.msi' "p.msi d; cmp p.msi cd/p.msi"
+placed "under another name" 0 'D:\Setup.msi' "p.msi D Setup.msi; cmp p.msi cd/Setup.msi"
+placed "in C:\qel\ on the prefix's drive" 0 'C:\qel\p.msi' "p.msi c; cmp p.msi \"\$WINEPREFIX/drive_c/qel/p.msi\""
+placed "on a drive never linked" 2 "no drive e: (qw_drive first)" "p.msi e"
+placed "a missing file" 1 "none.msi not found" "none.msi d"
 
 echo "$n cases, $failures failed"
 ((failures == 0))

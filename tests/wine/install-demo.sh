@@ -174,15 +174,7 @@ drive_folder() {
 }
 
 for d in ${drives//,/ }; do
-    if [[ "$d" == fixed ]]; then
-        folder="$WINEPREFIX/drive_c/qelsrc"
-        msi_win='C:\qelsrc\QelDemo.msi'
-    else
-        folder="$work/drives/$d"
-        msi_win="${letter[$d]^^}:\\QelDemo.msi"
-    fi
-    mkdir -p "$folder"
-    cp "$pkg/QelDemo.msi" "$folder/QelDemo.msi"
+    msi_win="$(qw_place "$pkg/QelDemo.msi" "${letter[$d]}")"
     install_and_check "$d" "$msi_win" "${expect_cd[$d]}" "$program_files/QelDemo/readme.txt"
 done
 
