@@ -84,8 +84,21 @@ default_prompt="$(tr -d '\r' <"$installer/Error.idt" | sed -n 's/^26002\t//p')"
 
 # shellcheck disable=SC2317 # its functions are called through check
 if [[ -n "$wine" ]]; then
-    # The release's files, as a package author unpacks them, in a folder of their own.
-    cp "$installer/QelCustInst.wxi" "$work/release/"
+    # The release's files as a package author has them: the ZIP that scripts/release.sh made beside
+    # the DLL, unpacked into a folder of their own; without one, the same files from the sources.
+    zips=("$(dirname "$dll")"/release/QelCustInst-*.zip)
+    if [[ -f "${zips[0]}" ]]; then
+        rm -rf "$work/release" "$work/unzipped"
+        mkdir -p "$work/unzipped"
+        (cd "$work/unzipped" && cmake -E tar xf "${zips[0]}")
+        mv "$(find "$work/unzipped" -mindepth 1 -maxdepth 1 -type d)" "$work/release"
+        cmp -s "$work/release/QelCustInst.dll" "$dll" ||
+            { echo "check-add-to-package: ${zips[0]} holds another DLL than $dll; run scripts/release.sh" >&2; exit 1; }
+        echo "the release's files: unpacked from ${zips[0]##*/}"
+    else
+        cp "$installer/QelCustInst.wxi" "$work/release/"
+        echo "the release's files: no release ZIP beside $dll, so copied from the sources"
+    fi
     author() { "$work/release/add-to-package.sh" "$@"; }
     # qelPromptForOriginalDisk where a package wants it: after the check, on a CD-ROM only.
     prompt_on_cd() {
