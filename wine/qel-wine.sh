@@ -67,7 +67,8 @@
 #
 #   qw_leave
 #       Waits up to a minute for the prefix's Wine server to save and stop, and removes the
-#       run's folders that are not kept. Keeps the exit status it was called with.
+#       run's folders that are not kept; in a run that never got the work folder's lock, does
+#       nothing. Keeps the exit status it was called with.
 
 qw_fail() { # qw_fail MESSAGE [STATUS]
     echo "${QW_NAME:-qel-wine}: $1" >&2
@@ -90,12 +91,16 @@ qw_need() {
 qw_enter() {
     (($# >= 2)) || qw_fail "qw_enter needs a name and a work folder" 2
     QW_NAME="$1"
-    QW_WORK="$(realpath -m "$2")"
+    local work
+    work="$(realpath -m "$2")"
     shift 2
     qw_need "$QW_NAME" wine wineboot wineserver flock timeout realpath "$@"
-    mkdir -p "$QW_WORK"
-    exec 9>"$QW_WORK/.lock"
-    flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$QW_WORK is in use by another run"
+    mkdir -p "$work"
+    exec 9>"$work/.lock"
+    flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$work is in use by another run"
+    # Only the holder of the lock owns the folder: until here, a refused run (and its exit trap,
+    # through qw_leave) leaves the other run's prefix and run folders alone.
+    QW_WORK="$work"
     qw_clear_runs
     export WINEPREFIX="$QW_WORK/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
@@ -212,6 +217,8 @@ qw_winpath() {
 
 qw_leave() {
     local status=$?
+    # A run that never got the folder's lock has nothing of its own to stop or clear.
+    [[ -n "${QW_WORK:-}" ]] || return "$status"
     if [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then
         timeout 60 wineserver -w || echo "${QW_NAME:-qel-wine}: the Wine server of $WINEPREFIX is still running" >&2
     fi

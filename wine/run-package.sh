@@ -131,7 +131,8 @@ if [[ -n "$program" ]]; then
 else
     command="msiexec /i \"$msi_win\" /$ui /l*v \"$log_win\" ${quoted[*]}"
 fi
-printf '@echo off\r\n%s\r\necho %%ERRORLEVEL%%>"%s\\exit.txt"\r\n' "$command" "$run_win" >"$run/run.cmd"
+# The redirection first: "echo 3>file" would be read as a redirection of handle 3.
+printf '@echo off\r\n%s\r\n>"%s\\exit.txt" echo %%ERRORLEVEL%%\r\n' "$command" "$run_win" >"$run/run.cmd"
 timeout 600 wine cmd /c "$run_win\\run.cmd" >"$run/output.txt" 2>&1 || true
 [[ -z "$program" ]] || sed 's/\r$//' "$run/output.txt"
 code="$(tr -d '\r\n ' <"$run/exit.txt" 2>/dev/null || true)"
@@ -144,11 +145,19 @@ if [[ -f "$run/install.log" ]]; then
 else
     : >"$log"
 fi
-product="$(msiinfo export "$package" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
-installed=no
-if [[ -n "$product" ]] &&
-    wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" /reg:32 >/dev/null 2>&1; then
-    installed=yes
+# A package without a Property table, or without a ProductCode, leaves the answer open.
+product="$( (msiinfo export "$package" Property 2>/dev/null || true) | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
+installed=unknown
+if [[ -n "$product" ]]; then
+    installed=no
+    # A 32-bit package's product is registered in the 32-bit view of the registry, an x64 one's in
+    # the 64-bit view.
+    for view in 32 64; do
+        if wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" "/reg:$view" >/dev/null 2>&1; then
+            installed=yes
+            break
+        fi
+    done
 fi
 
 how="msiexec /$ui"

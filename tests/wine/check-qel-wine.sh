@@ -73,6 +73,8 @@ refused "a missing package" 1 "none.msi not found" "none.msi 26003 text"
 # --- The work folder: one run at a time; run folders of finished, kept and killed runs. ---
 check "lock: a second run is refused while the first holds the folder" 1 "is in use by another run" \
     "qw_enter first w; (QW_LOCK_WAIT=0 qw_enter second w)"
+check "lock: a refused run, exit trap and all, leaves the holder's run folders alone" 1 "is in use by another run" \
+    "qw_enter first w; live=\"\$(qw_run_folder)\"; rc=0; bash -c \"source '$helper'; trap qw_leave EXIT; QW_LOCK_WAIT=0 qw_enter second w\" || rc=\$?; [[ -d \$live ]] || exit 9; exit \$rc"
 check "lock: released when the run ends" 0 "entered" \
     "(qw_enter first w); QW_LOCK_WAIT=0 qw_enter second w; echo entered"
 check "runs: a finished run's folder goes, a kept one stays" 0 "kept stays" \
