@@ -91,16 +91,16 @@ qw_need() {
 qw_enter() {
     (($# >= 2)) || qw_fail "qw_enter needs a name and a work folder" 2
     QW_NAME="$1"
-    local work
-    work="$(realpath -m "$2")"
+    local folder
+    folder="$(realpath -m "$2")"
     shift 2
     qw_need "$QW_NAME" wine wineboot wineserver flock timeout realpath "$@"
-    mkdir -p "$work"
-    exec 9>"$work/.lock"
-    flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$work is in use by another run"
+    mkdir -p "$folder"
+    exec 9>"$folder/.lock"
+    flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$folder is in use by another run"
     # Only the holder of the lock owns the folder: until here, a refused run (and its exit trap,
     # through qw_leave) leaves the other run's prefix and run folders alone.
-    QW_WORK="$work"
+    QW_WORK="$folder"
     qw_clear_runs
     export WINEPREFIX="$QW_WORK/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
