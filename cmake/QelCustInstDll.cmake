@@ -14,7 +14,8 @@
 #     folders mapped away from the objects, unused sections dropped, symbols stripped;
 #   - a version resource: FileVersion and ProductVersion from VERSION, the file's name, the product.
 # Refused at configure time: an export without an ordinal, an ordinal or a name given twice, a name
-# that is not a C identifier, an ordinal outside 1..65535, and a toolchain that does not build
+# that is not a C identifier, an ordinal outside 1..65535, a version number above 65535, a product
+# name with a double quote, backslash or control character, and a toolchain that does not build
 # 32-bit Windows code with MinGW-w64.
 include_guard(GLOBAL)
 
@@ -95,10 +96,25 @@ function(qel_add_custom_action_dll target)
         message(FATAL_ERROR "${me}: version '${arg_VERSION}' is not 1 to 4 numbers joined by dots; "
                             "give VERSION or a VERSION in project()")
     endif()
+    string(REPLACE "." ";" numbers "${arg_VERSION}")
+    foreach(number IN LISTS numbers)
+        if(number GREATER 65535)
+            message(FATAL_ERROR "${me}: version '${arg_VERSION}' has the number ${number}; "
+                                "each of its numbers must be from 0 to 65535 (the version resource holds 16 bits each)")
+        endif()
+    endforeach()
+    # The product goes into a quoted string of the resource script, where " and \ have meanings of
+    # their own and a line break ends the script's line.
     if(NOT DEFINED arg_PRODUCT)
         set(arg_PRODUCT "${PROJECT_NAME}")
     endif()
-    string(REPLACE "." ";" numbers "${arg_VERSION}")
+    string(ASCII 1 first_control)
+    string(ASCII 31 last_control)
+    string(ASCII 127 delete)
+    if(arg_PRODUCT MATCHES "[\"\\${first_control}-${last_control}${delete}]")
+        message(FATAL_ERROR "${me}: product name '${arg_PRODUCT}' holds a double quote, backslash or control "
+                            "character, which the version resource cannot carry; give PRODUCT <name> without them")
+    endif()
     list(LENGTH numbers count)
     while(count LESS 4)
         list(APPEND numbers 0)

@@ -76,35 +76,47 @@ le() {
 }
 # Refuses FILE unless it is a 32-bit DLL whose export table names both actions.
 check_dll() {
-    local f="$1" pe opt sections table i va vsize raw ptr edata="" esize ernva count names name
+    local f="$1" pe sig machine flags opt magic dirs sections optsize table i va vsize raw ptr edata="" esize ernva
+    local count names name
     local -a bytes=()
     bad() { fail "$f is not a 32-bit DLL exporting qelAreWeRunningFromCD and qelPromptForOriginalDisk: $*"; }
+    # Every field is read before it is used: a file that ends early is named as such.
+    local cut="it is truncated or damaged: it ends inside its headers"
     [[ "$(head -c 2 "$f")" == MZ ]] || bad "not a Windows program file"
-    pe="$(le "$f" 60 4)" || bad "truncated"
-    [[ "$(le "$f" "$pe" 4)" == 17744 ]] || bad "no PE header" # "PE\0\0"
-    [[ "$(le "$f" $((pe + 4)) 2)" == 332 ]] || bad "not for 32-bit x86"                # 0x14c
-    (($(le "$f" $((pe + 22)) 2) & 0x2000)) || bad "a program, not a DLL"
+    pe="$(le "$f" 60 4)" || bad "$cut"
+    sig="$(le "$f" "$pe" 4)" || bad "$cut"
+    ((sig == 17744)) || bad "no PE header" # "PE\0\0"
+    machine="$(le "$f" $((pe + 4)) 2)" || bad "$cut"
+    ((machine == 332)) || bad "not for 32-bit x86" # 0x14c
+    flags="$(le "$f" $((pe + 22)) 2)" || bad "$cut"
+    ((flags & 0x2000)) || bad "a program, not a DLL"
     opt=$((pe + 24))
-    [[ "$(le "$f" "$opt" 2)" == 267 ]] || bad "not a 32-bit PE file" # 0x10b
-    (($(le "$f" $((opt + 92)) 4) >= 1)) || bad "no export table"
-    ernva="$(le "$f" $((opt + 96)) 4)" esize="$(le "$f" $((opt + 100)) 4)"
+    magic="$(le "$f" "$opt" 2)" || bad "$cut"
+    ((magic == 267)) || bad "not a 32-bit PE file" # 0x10b
+    dirs="$(le "$f" $((opt + 92)) 4)" || bad "$cut"
+    ((dirs >= 1)) || bad "no export table"
+    ernva="$(le "$f" $((opt + 96)) 4)" || bad "$cut"
+    esize="$(le "$f" $((opt + 100)) 4)" || bad "$cut"
     ((ernva > 0 && esize >= 40 && esize <= 1048576)) || bad "no export table"
     # The file offset of the export table, from the section that holds it.
-    sections="$(le "$f" $((pe + 6)) 2)"
-    table=$((opt + $(le "$f" $((pe + 20)) 2)))
+    sections="$(le "$f" $((pe + 6)) 2)" || bad "$cut"
+    optsize="$(le "$f" $((pe + 20)) 2)" || bad "$cut"
+    table=$((opt + optsize))
     for ((i = 0; i < sections; i++)); do
-        vsize="$(le "$f" $((table + 40 * i + 8)) 4)" va="$(le "$f" $((table + 40 * i + 12)) 4)" || bad "truncated"
-        raw="$(le "$f" $((table + 40 * i + 16)) 4)" ptr="$(le "$f" $((table + 40 * i + 20)) 4)" || bad "truncated"
+        vsize="$(le "$f" $((table + 40 * i + 8)) 4)" || bad "$cut"
+        va="$(le "$f" $((table + 40 * i + 12)) 4)" || bad "$cut"
+        raw="$(le "$f" $((table + 40 * i + 16)) 4)" || bad "$cut"
+        ptr="$(le "$f" $((table + 40 * i + 20)) 4)" || bad "$cut"
         ((vsize >= raw)) || vsize=$raw
         if ((ernva >= va && ernva + esize <= va + vsize)); then edata=$((ptr + ernva - va)); break; fi
     done
     [[ -n "$edata" ]] || bad "its export table lies in no section"
     read -r -a bytes <<<"$(od -An -v -tu1 -j "$edata" -N "$esize" "$f" 2>/dev/null | tr '\n' ' ')"
-    ((${#bytes[@]} == esize)) || bad "truncated"
+    ((${#bytes[@]} == esize)) || bad "it is truncated or damaged: it ends inside its export table"
     at() { echo $((bytes[$1] + 256 * bytes[$1 + 1] + 65536 * bytes[$1 + 2] + 16777216 * bytes[$1 + 3])); }
     count="$(at 24)" names=$(($(at 32) - ernva))
     local found=" "
-    for ((i = 0; i < count && names + 4 * i + 3 < esize; i++)); do
+    for ((i = 0; i < count && names >= 0 && names + 4 * i + 3 < esize; i++)); do
         local at_name=$(($(at $((names + 4 * i))) - ernva)) c octal
         name=""
         while ((at_name >= 0 && at_name < esize && bytes[at_name] != 0 && ${#name} < 64)); do
@@ -348,7 +360,12 @@ if ((!replace)); then
 fi
 
 if ((!changed)); then
-    echo "$me: $package already holds QelCustInst.dll ($(wc -c <"$dll") bytes) and its actions: nothing to add"
+    # Replacing looks at the DLL only; what else the package holds is not checked.
+    if ((replace)); then
+        echo "$me: $package already holds this QelCustInst.dll ($(wc -c <"$dll") bytes): nothing replaced"
+    else
+        echo "$me: $package already holds QelCustInst.dll ($(wc -c <"$dll") bytes) and its actions: nothing to add"
+    fi
     exit 0
 fi
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # What the installed Windows kit refuses, each case with the message it must give:
 #   - qel_add_custom_action_dll, at configure time: an export without an ordinal, an ordinal given
-#     twice, a name that is not a C identifier, an ordinal out of range, a toolchain that is not
-#     MinGW-w64 for i686 (a configuration that must pass comes first, so that a refusal is never
-#     the project failing for another reason); and the host kit, a build for Windows;
+#     twice, a name that is not a C identifier, an ordinal out of range, a version number above
+#     65535, a product name the version resource cannot carry, a toolchain that is not MinGW-w64
+#     for i686 (a configuration that must pass comes first, so that a refusal is never the project
+#     failing for another reason); the host kit, a build for Windows; either kit, a project that
+#     enables no language before find_package;
 #   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
 #     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
 #
@@ -27,37 +29,56 @@ project="$work/project"
 mkdir -p "$project"
 cat >"$project/CMakeLists.txt" <<'EOF'
 cmake_minimum_required(VERSION 3.25)
-project(Refusals VERSION 2.5 LANGUAGES CXX)
+project(Refusals VERSION 2.5 LANGUAGES ${CASE_LANGUAGES})
 find_package(QelCustInst CONFIG REQUIRED)
-qel_add_custom_action_dll(Refused SOURCES action.cpp EXPORTS ${CASE_EXPORTS})
+set(given "")
+foreach(option VERSION PRODUCT)
+    if(NOT CASE_${option} STREQUAL "")
+        list(APPEND given ${option} "${CASE_${option}}")
+    endif()
+endforeach()
+qel_add_custom_action_dll(Refused SOURCES action.cpp EXPORTS ${CASE_EXPORTS} ${given})
 EOF
 echo 'extern "C" unsigned __stdcall qelFirst(unsigned long) { return 0; }' >"$project/action.cpp"
 toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
 
 # name | exports (;-separated) | toolchain (i686 or host; i686-on-host: the host kit with the i686
-# toolchain) | what the configure output must hold ("" = must pass)
+# toolchain; host-kit: the host kit with the host's compiler) | VERSION, PRODUCT and the project's
+# LANGUAGES (;-separated NAME=VALUE; unnamed: the project's version and name, CXX) | what the
+# configure output must hold ("" = must pass)
 cmake_cases=(
-    "good exports|qelFirst=1;qelSecond=007|i686|"
-    "export without ordinal|qelFirst=1;qelSecond|i686|export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
-    "export with an empty ordinal|qelFirst=|i686|export 'qelFirst' has no ordinal"
-    "ordinal given twice|qelFirst=3;qelSecond=3|i686|ordinal 3 is given to both 'qelFirst' and 'qelSecond'"
-    "ordinal twice, written apart|qelFirst=3;qelSecond=03|i686|ordinal 3 is given to both"
-    "name given twice|qelFirst=1;qelFirst=2|i686|export 'qelFirst' is given twice"
-    "name starting with a digit|1qelFirst=1|i686|export name '1qelFirst' is not a C identifier"
-    "name with a hyphen|qel-First=1|i686|export name 'qel-First' is not a C identifier"
-    "ordinal that is no number|qelFirst=one|i686|has ordinal 'one', not a number from 1 to 65535"
-    "ordinal 0|qelFirst=0|i686|not a number from 1 to 65535"
-    "ordinal above 65535|qelFirst=65536|i686|not a number from 1 to 65535"
-    "host toolchain|qelFirst=1|host|not 32-bit Windows (i686) code with MinGW-w64"
-    "host kit for Windows|qelFirst=1|i686-on-host|the host kit's libraries are for Linux"
+    "good exports|qelFirst=1;qelSecond=007|i686||"
+    "export without ordinal|qelFirst=1;qelSecond|i686||export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
+    "export with an empty ordinal|qelFirst=|i686||export 'qelFirst' has no ordinal"
+    "ordinal given twice|qelFirst=3;qelSecond=3|i686||ordinal 3 is given to both 'qelFirst' and 'qelSecond'"
+    "ordinal twice, written apart|qelFirst=3;qelSecond=03|i686||ordinal 3 is given to both"
+    "name given twice|qelFirst=1;qelFirst=2|i686||export 'qelFirst' is given twice"
+    "name starting with a digit|1qelFirst=1|i686||export name '1qelFirst' is not a C identifier"
+    "name with a hyphen|qel-First=1|i686||export name 'qel-First' is not a C identifier"
+    "ordinal that is no number|qelFirst=one|i686||has ordinal 'one', not a number from 1 to 65535"
+    "ordinal 0|qelFirst=0|i686||not a number from 1 to 65535"
+    "ordinal above 65535|qelFirst=65536|i686||not a number from 1 to 65535"
+    "host toolchain|qelFirst=1|host||not 32-bit Windows (i686) code with MinGW-w64"
+    "host kit for Windows|qelFirst=1|i686-on-host||the host kit's libraries are for Linux"
+    "version number above 65535|qelFirst=1|i686|VERSION=1.65536|version '1.65536' has the number 65536; each of its numbers must be from 0 to 65535"
+    "version number far above 65535|qelFirst=1|i686|VERSION=2.0.0.99999999999999999999|has the number 99999999999999999999"
+    "product with a double quote|qelFirst=1|i686|PRODUCT=Qel \"Best\" Tools|product name 'Qel \"Best\" Tools' holds a double quote, backslash or control character"
+    "product with a backslash|qelFirst=1|i686|PRODUCT=Qel\\Tools|holds a double quote, backslash or control character"
+    "Windows kit, no language enabled|qelFirst=1|i686|LANGUAGES=NONE|enable C++ (project(... LANGUAGES CXX)) before find_package"
+    "host kit, no language enabled|qelFirst=1|host-kit|LANGUAGES=NONE|enable C++ (project(... LANGUAGES CXX)) before find_package"
 )
 for entry in "${cmake_cases[@]}"; do
-    IFS='|' read -r name exports chain expected <<<"$entry"
-    build="$work/build-$chain"
+    IFS='|' read -r name exports chain settings expected <<<"$entry"
+    declare -A given=([VERSION]="" [PRODUCT]="" [LANGUAGES]=CXX)
+    IFS=';' read -r -a pairs <<<"$settings"
+    for pair in "${pairs[@]}"; do given[${pair%%=*}]="${pair#*=}"; done
+    # A build folder for each toolchain and language: the compiler checks stay with it.
+    build="$work/build-$chain-${given[LANGUAGES]}"
     prefix="$kit"
-    [[ "$chain" != i686-on-host ]] || prefix="$host_kit"
+    [[ "$chain" != i686-on-host && "$chain" != host-kit ]] || prefix="$host_kit"
     args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$prefix" "-DCASE_EXPORTS=$exports")
-    [[ "$chain" == host ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    for option in VERSION PRODUCT LANGUAGES; do args+=("-DCASE_$option=${given[$option]}"); done
+    [[ "$chain" == host || "$chain" == host-kit ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
     status=0
     output="$(cmake "${args[@]}" 2>&1)" || status=$?
     output="$(tr -s ' \n' ' ' <<<"$output")" # CMake wraps its messages

@@ -2,8 +2,8 @@
 # Checks add-to-package.sh on packages authored without QelCustInst (the demo package minus the
 # include file and the sequence), one table of cases: what it adds and where, what it leaves
 # alone, and each refusal (a clear message, a non-zero exit, the package byte for byte as it was,
-# no tool output). Also builds a package with QelCustInst.wxi from another folder (-I, -D) and
-# checks the DLL size the README states.
+# no tool or shell error output). Also builds a package with QelCustInst.wxi from another folder
+# (-I, -D) and checks the DLL size the README states.
 # With --wine, instead: the package author's path under Wine, with the release's files in a
 # folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
 # code page, one patched with --after, one whose DLL is replaced by SIGNED; each installed with
@@ -65,6 +65,8 @@ cp "$(dirname "$dll")/mark_uncompressed.exe" "$work/dlls/program.exe" 2>/dev/nul
 LC_ALL=C sed '1,/^PE/s/PE\x00\x00\x4c\x01/PE\x00\x00\x64\x86/' "$dll" >"$work/dlls/x64.dll"
 LC_ALL=C sed 's/qelPromptForOriginalDisk/qelPromptForOriginalDisc/g' "$dll" >"$work/dlls/other-exports.dll"
 head -c 4096 "$dll" >"$work/dlls/truncated.dll"
+# Cut inside the headers: the DOS header, the file header, the optional header, the section table.
+for size in 72 150 200 400; do head -c "$size" "$dll" >"$work/dlls/cut-$size.dll"; done
 # msiinfo as a damaged package makes it: killed by a segmentation fault.
 mkdir -p "$work/crashing"
 printf '#!/bin/sh\nkill -SEGV $$\n' >"$work/crashing/msiinfo"
@@ -241,6 +243,7 @@ cases=(
     "an action passed over is named|plain|reader_after_cost||0|warning: in InstallExecuteSequence, qelAreWeRunningFromCD goes to 1002, so QelReader (1001)|added 1002"
     "--after a later action|plain|late_action|--after;QelLate|0|now holds|added 1201"
     "a second run leaves the file alone|plain|patched||0|nothing to add|untouched"
+    "--replace-dll with the DLL already in place|other|patched|--replace-dll|0|already holds this QelCustInst.dll ($(stat -c %s "$dll") bytes): nothing replaced|untouched"
     "--replace-dll puts a later build in place|other|patched|--replace-dll;--dll;$work/dlls/later.dll|0|in place of the one|dll_replaced"
     "the release's files copied anywhere|plain|released|NODLL|0|now holds|added 1001"
     "a prompt outside the code page|plain|none|--prompt;日本語|1|code page is 0 (neutral, written in 1252), which cannot hold the --prompt text: its first character that it cannot hold is '日'|"
@@ -251,7 +254,11 @@ cases=(
     "a program|plain|none|--dll;$work/dlls/program.exe|1|a program, not a DLL|"
     "a 64-bit DLL|plain|none|--dll;$work/dlls/x64.dll|1|not for 32-bit x86|"
     "a DLL without the exports|plain|none|--dll;$work/dlls/other-exports.dll|1|does not export qelPromptForOriginalDisk|"
-    "a truncated DLL|plain|none|--dll;$work/dlls/truncated.dll|1|is not a 32-bit DLL exporting|"
+    "a truncated DLL|plain|none|--dll;$work/dlls/truncated.dll|1|is not a 32-bit DLL exporting qelAreWeRunningFromCD and qelPromptForOriginalDisk: it is truncated or damaged: it ends inside its export table|"
+    "a DLL cut after 72 bytes|plain|none|--dll;$work/dlls/cut-72.dll|1|it is truncated or damaged: it ends inside its headers|"
+    "a DLL cut after 150 bytes|plain|none|--dll;$work/dlls/cut-150.dll|1|it is truncated or damaged: it ends inside its headers|"
+    "a DLL cut after 200 bytes|plain|none|--dll;$work/dlls/cut-200.dll|1|it is truncated or damaged: it ends inside its headers|"
+    "a DLL cut after 400 bytes|plain|none|--dll;$work/dlls/cut-400.dll|1|it is truncated or damaged: it ends inside its headers|"
     "a missing DLL|plain|none|--dll;$work/none.dll|1|cannot read the DLL|"
     "a deferred row|plain|deferred||1|type 1025, a deferred action: it would not be able to set PROMPT_FOR_CD1|"
     "a rollback row|plain|rollback||1|a rollback action|"
@@ -299,6 +306,7 @@ for entry in "${cases[@]}"; do
     ((rc == rc_expected)) || problems+=("exit $rc")
     [[ "$out" == *"$message"* ]] || problems+=("no \"$message\"")
     [[ "$out" != *Segmentation* && "$out" != *CRITICAL* && "$out" != *WARNING* ]] || problems+=("tool output")
+    [[ "$out" != *"syntax error"* && "$out" != *"add-to-package.sh: line "* ]] || problems+=("shell error output")
     [[ -z "$(find "$work" -maxdepth 1 -name '.add-to-package.*')" ]] || problems+=("files left beside the package")
     if [[ -n "$success" ]]; then
         # shellcheck disable=SC2086 # the check's words: function and arguments
