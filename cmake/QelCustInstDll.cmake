@@ -96,12 +96,17 @@ function(qel_add_custom_action_dll target)
         message(FATAL_ERROR "${me}: version '${arg_VERSION}' is not 1 to 4 numbers joined by dots; "
                             "give VERSION or a VERSION in project()")
     endif()
-    string(REPLACE "." ";" numbers "${arg_VERSION}")
-    foreach(number IN LISTS numbers)
+    string(REPLACE "." ";" written "${arg_VERSION}")
+    set(numbers "")
+    foreach(number IN LISTS written)
         if(number GREATER 65535)
             message(FATAL_ERROR "${me}: version '${arg_VERSION}' has the number ${number}; "
                                 "each of its numbers must be from 0 to 65535 (the version resource holds 16 bits each)")
         endif()
+        # Decimal as the version reads, whatever its leading zeros: the resource compiler would
+        # take 05 for an octal number, and 08 for none at all.
+        math(EXPR number "${number}")
+        list(APPEND numbers "${number}")
     endforeach()
     # The product goes into a quoted string of the resource script, where " and \ have meanings of
     # their own and a line break ends the script's line.

@@ -48,6 +48,7 @@ toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
 # configure output must hold ("" = must pass)
 cmake_cases=(
     "good exports|qelFirst=1;qelSecond=007|i686||"
+    "version with leading zeros|qelFirst=1;qelSecond=7|i686|VERSION=02.05.08|"
     "export without ordinal|qelFirst=1;qelSecond|i686||export 'qelSecond' has no ordinal; write qelSecond=<ordinal>"
     "export with an empty ordinal|qelFirst=|i686||export 'qelFirst' has no ordinal"
     "ordinal given twice|qelFirst=3;qelSecond=3|i686||ordinal 3 is given to both 'qelFirst' and 'qelSecond'"
@@ -88,8 +89,13 @@ for entry in "${cmake_cases[@]}"; do
         verdict "cmake: $name" $((status == 0 && ${#written} > 0)) "status $status, .def '$written': $output"
         [[ "$written" == "LIBRARY Refused|EXPORTS|    qelFirst @1|    qelSecond @7|" ]] ||
             verdict "cmake: $name writes the .def" 0 "it reads '$written'"
-        # The version resource: the project's version, four numbers; its name and the DLL's.
-        for line in "FILEVERSION     2,5,0,0" 'VALUE "FileVersion",      "2.5"' 'VALUE "ProductName",      "Refusals"' \
+        # The version resource: the version given (or the project's) as four decimal numbers and as
+        # written; its name and the DLL's.
+        version="${given[VERSION]:-2.5}"
+        IFS=. read -r -a parts <<<"$version"
+        commas=""
+        for i in 0 1 2 3; do commas+="${commas:+,}$((10#${parts[i]:-0}))"; done
+        for line in "FILEVERSION     $commas" "VALUE \"FileVersion\",      \"$version\"" 'VALUE "ProductName",      "Refusals"' \
             'VALUE "OriginalFilename", "Refused.dll"'; do
             grep -qF "$line" "$build/Refused.qel/Refused.rc" || verdict "cmake: $name versions the DLL" 0 "no '$line'"
         done
