@@ -96,6 +96,9 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
     sim::reset();
     const MSIHANDLE session = sim::openSession();
     setUp(session);
+    // The case's journal starts here, where the faults are armed and count calls from: the calls
+    // the world's setUp made are no part of it.
+    const std::size_t setUpCalls = sim::callLog().size();
     for (const Fault& fault : c.faults) {
         sim::failCall(fault.function, fault.nth, fault.refusal.result,
                       fault.refusal.lastError ? std::optional<DWORD>(fault.refusal.lastError) : std::nullopt);
@@ -111,12 +114,13 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
     } catch (...) {
         outcome.problems.push_back("the case itself failed with an exception of no standard class");
     }
-    outcome.journal = sim::callLog();
+    const std::vector<std::string>& journal = sim::callLog();
+    outcome.journal.assign(journal.begin() + static_cast<long>(setUpCalls), journal.end());
     checkLeftovers(session, c, outcome.problems);
     return outcome;
 }
 
-// Each plausible refusal of the call at `position` of a journal.
+// Each plausible refusal of the call at `position` of a case's journal.
 std::vector<Fault> faultsAt(const std::vector<std::string>& journal, std::size_t position)
 {
     const std::string& function = journal[position];
@@ -127,6 +131,23 @@ std::vector<Fault> faultsAt(const std::vector<std::string>& journal, std::size_t
         faults.push_back(Fault{function, nth, refusal});
     }
     return faults;
+}
+
+// Whether the code sent a report to the installer since it began: a message of type
+// INSTALLMESSAGE_INFO, as the action frame sends one when it fails the action. A call the case
+// refused took nothing and the journal keeps no arguments, so such a call counts as an attempt:
+// its type is unknown.
+bool reportedSince(std::size_t messagesBefore, std::size_t callsBefore, const std::vector<Fault>& faults)
+{
+    const std::vector<sim::Message>& sent = sim::messages();
+    const bool info =
+        std::any_of(sent.begin() + static_cast<long>(messagesBefore), sent.end(), [](const sim::Message& m) {
+            return (static_cast<unsigned>(m.type) & 0xFF000000u) == static_cast<unsigned>(INSTALLMESSAGE_INFO);
+        });
+    const std::size_t made = sim::calls("MsiProcessMessage") - callsBefore;
+    return info || std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
+               return fault.function == "MsiProcessMessage" && static_cast<std::size_t>(fault.nth) <= made;
+           });
 }
 
 }  // namespace
@@ -254,6 +275,9 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
 SweepReport sweepAction(Action action, const ActionWorld& world)
 {
     auto scenario = [&](FaultSweep::Run& run) {
+        // The faults were armed right before the scenario began, so they count from here as well.
+        const std::size_t messagesBefore = sim::messages().size();
+        const std::size_t callsBefore = sim::calls("MsiProcessMessage");
         UINT answer = ERROR_SUCCESS;
         bool crossed = false;
         run.watched([&] {
@@ -273,7 +297,7 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
         if (!accepted) {
             run.problems.push_back("the action answered " + std::to_string(answer));
         }
-        if (answer == ERROR_INSTALL_FAILURE && sim::calls("MsiProcessMessage") == 0) {
+        if (answer == ERROR_INSTALL_FAILURE && !reportedSince(messagesBefore, callsBefore, run.faults)) {
             run.problems.push_back("the action answered 1603 without a report to the installer");
         }
         if (world.check) {

@@ -1,13 +1,14 @@
 // The fault sweep: an action (or any piece of library code) run again and again on the platform
 // model, each time with one more thing going wrong, and checked after every run.
 //
-// A clean run records the platform calls the model saw (its journal). Then every position of that
-// journal is refused in turn with each plausible result of its function (a failed MsiGetPropertyA
-// answers ERROR_INVALID_HANDLE or ERROR_FUNCTION_FAILED, MsiProcessMessage -1 or 0, ...). After
-// each such refusal the sweep also refuses, in turn, every later call of that run (the way an
-// ended action reports goes through the installer too) and fails every allocation of that run in
-// turn; last, every allocation of the clean run fails in turn. New platform calls in the code are
-// swept without anyone listing them, since the calls come from the journal.
+// A clean run records the platform calls the model saw once the world was set up (its journal).
+// Then every position of that journal is refused in turn with each plausible result of its
+// function (a failed MsiGetPropertyA answers ERROR_INVALID_HANDLE or ERROR_FUNCTION_FAILED,
+// MsiProcessMessage -1 or 0, ...). After each such refusal the sweep also refuses, in turn, every
+// later call of that run (the way an ended action reports goes through the installer too) and
+// fails every allocation of that run in turn; last, every allocation of the clean run fails in
+// turn. New platform calls in the code are swept without anyone listing them, since the calls come
+// from the journal.
 //
 // After every case the sweep checks what nothing may leave behind, whatever failed: the session
 // still open and never closed, no handle closed twice, no record or search handle left open, every
@@ -51,7 +52,7 @@ struct Refusal {
     DWORD lastError;
 };
 
-// One refused call: the nth call of the function, counted from the start of the case.
+// One refused call: the nth call of the function, counted from the end of the world's setUp.
 struct Fault {
     std::string function;
     int nth;
@@ -63,7 +64,7 @@ struct SweepReport {
     std::string name;
     std::size_t cases = 0;
     std::size_t held = 0;
-    std::size_t calls = 0;              // platform calls of the clean run
+    std::size_t calls = 0;              // platform calls of the clean run, after the world's setUp
     std::size_t allocations = 0;        // allocations of the clean run
     bool leaksChecked = false;          // LeakSanitizer was there to look
     std::vector<std::string> problems;  // "<the case's faults>: <what went wrong>"
@@ -148,7 +149,9 @@ struct ActionWorld {
 
 // The sweep of an action in a world. Besides what every sweep checks, each case must hold: no
 // exception out of the action; the answer 0, 1603 or one of alsoAccepted; with 1603, a report sent
-// to the installer (MsiProcessMessage called); and the world's check.
+// to the installer once the action began (a message of type INSTALLMESSAGE_INFO, as the action
+// frame sends, or a MsiProcessMessage call the case refused: its type is not known); and the
+// world's check.
 SweepReport sweepAction(Action action, const ActionWorld& world);
 
 // A GoogleTest failure for every problem of the report, and its summary on standard output.

@@ -6,14 +6,28 @@
 #include <gtest/gtest-spi.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 namespace kit = qel::testing;
+
+// Sends `type` with a record of its own; a record that cannot be made is asked for once more.
+void send(MSIHANDLE session, INSTALLMESSAGE type)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (const MSIHANDLE record = MsiCreateRecord(1)) {
+            MsiProcessMessage(session, type, record);
+            MsiCloseHandle(record);
+            return;
+        }
+    }
+}
 
 // Sound: sets OUTPUT through a record it makes and closes, answers 0, or 1603 with a report when
 // the installer refuses.
@@ -21,12 +35,12 @@ UINT sound(MSIHANDLE session)
 {
     const MSIHANDLE record = MsiCreateRecord(1);
     if (record == 0) {
-        MsiProcessMessage(session, INSTALLMESSAGE_INFO, 0);
+        send(session, INSTALLMESSAGE_INFO);
         return ERROR_INSTALL_FAILURE;
     }
     MsiCloseHandle(record);
     if (MsiSetPropertyA(session, "OUTPUT", "done") != ERROR_SUCCESS) {
-        MsiProcessMessage(session, INSTALLMESSAGE_INFO, 0);
+        send(session, INSTALLMESSAGE_INFO);
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;
@@ -61,6 +75,13 @@ UINT throwsAcrossTheBoundary(MSIHANDLE session)
 UINT failsWithoutAReport(MSIHANDLE session)
 {
     MsiSetPropertyA(session, "OUTPUT", "done");
+    return ERROR_INSTALL_FAILURE;
+}
+
+// A message to the user is no report of the failure.
+UINT warnsThenFailsWithoutAReport(MSIHANDLE session)
+{
+    send(session, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_WARNING | MB_OKCANCEL));
     return ERROR_INSTALL_FAILURE;
 }
 
@@ -103,6 +124,10 @@ const kit::ActionWorld world{"World", [](MSIHANDLE) {},
                                             : "";
                              }};
 
+// A world whose setUp sends a report of its own: the installer's, not the action's.
+const kit::ActionWorld reportedBefore{"ReportedBefore", [](MSIHANDLE session) { send(session, INSTALLMESSAGE_INFO); },
+                                      world.check};
+
 bool mentions(const kit::SweepReport& report, const std::string& problem)
 {
     return std::any_of(report.problems.begin(), report.problems.end(),
@@ -126,6 +151,7 @@ TEST(FaultSweepKit, EachFaultOfAnActionIsFoundAndNamed)
     struct Case {
         kit::Action action;
         const char* problem;
+        const kit::ActionWorld& in = world;
     };
     const Case cases[] = {
         {leavesARecordOpen, "record handles left open"},
@@ -133,14 +159,63 @@ TEST(FaultSweepKit, EachFaultOfAnActionIsFoundAndNamed)
         {closesARecordTwice, "closed twice"},
         {throwsAcrossTheBoundary, "an exception left the action"},
         {failsWithoutAReport, "1603 without a report"},
+        {warnsThenFailsWithoutAReport, "clean run: the action answered 1603 without a report"},
+        {failsWithoutAReport, "clean run: the action answered 1603 without a report", reportedBefore},
         {answersAnUnknownCode, "the action answered 5"},
         {ignoresARefusal, "MsiSetPropertyA #1 -> 6: answered 0 without doing its work"},
     };
     for (const Case& c : cases) {
-        const kit::SweepReport report = kit::sweepAction(c.action, world);
+        const kit::SweepReport report = kit::sweepAction(c.action, c.in);
 
         EXPECT_LT(report.held, report.cases) << c.problem;
         EXPECT_TRUE(mentions(report, c.problem)) << c.problem;
+    }
+}
+
+// Whatever platform calls a world's setUp makes, the sweep refuses each call of the code under test
+// and nothing else, and each case names the call it refused: here two MsiSetPropertyA calls, each
+// setting a property of its own.
+TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
+{
+    const std::vector<std::pair<const char*, kit::FaultSweep::SetUp>> setUps = {
+        {"no call", [](MSIHANDLE) {}},
+        {"the function swept", [](MSIHANDLE session) { MsiSetPropertyA(session, "INPUT", "1"); }},
+        {"other functions",
+         [](MSIHANDLE session) {
+             char value[8];
+             DWORD size = sizeof value;
+             MsiGetPropertyA(session, "INPUT", value, &size);
+             send(session, INSTALLMESSAGE_INFO);
+         }},
+    };
+    const char* const outputs[] = {"OUTPUT1", "OUTPUT2"};
+    auto setsBoth = [&](kit::FaultSweep::Run& run) {
+        const std::size_t before = sim::calls("MsiSetPropertyA");
+        for (const char* output : outputs) {
+            MsiSetPropertyA(run.session, output, "done");
+        }
+        for (const kit::Fault& fault : run.faults) {
+            if (fault.function != "MsiSetPropertyA" ||
+                static_cast<std::size_t>(fault.nth) > sim::calls(fault.function) - before) {
+                run.problems.push_back("the refused call is none the code made");
+            }
+        }
+        for (int nth = 1; nth <= 2; ++nth) {
+            const bool refused = std::any_of(run.faults.begin(), run.faults.end(), [&](const kit::Fault& fault) {
+                return fault.function == "MsiSetPropertyA" && fault.nth == nth;
+            });
+            if (sim::property(run.session, outputs[nth - 1]).empty() != refused) {
+                run.problems.push_back(std::string(outputs[nth - 1]) + (refused ? " set" : " not set"));
+            }
+        }
+    };
+    for (const auto& [name, setUp] : setUps) {
+        const kit::SweepReport report = kit::FaultSweep(name, setUp, setsBoth).sweepingAfterEachRefusal(false).run();
+
+        EXPECT_TRUE(report.problems.empty()) << name << ": " << report.problems.front();
+        // The clean run and the two refusals of MsiSetPropertyA at each of its two calls.
+        EXPECT_EQ(report.calls, 2u) << name;
+        EXPECT_EQ(report.cases, 5u) << name;
     }
 }
 
