@@ -103,9 +103,16 @@ leave() {
     qw_leave || true
     if [[ -n "$temporary" ]]; then rm -rf "$temporary"; fi
 }
+# Wine's cmd reads the run's script, which names files in the work folder, in the prefix's code
+# page rather than in UTF-8: the work folder's path must be plain ASCII.
+ascii() { ! LC_ALL=C grep -q '[^ -~]' <<<"$1"; }
 if [[ -z "$work" ]]; then
+    ascii "${TMPDIR:-/tmp}" ||
+        refuse "the temporary folder $TMPDIR is not a plain ASCII path, as Wine's cmd needs: set TMPDIR or give --work DIR"
     temporary="$(mktemp -d "${TMPDIR:-/tmp}/qel-run-package.XXXXXX")"
     work="$temporary"
+elif ! ascii "$work"; then
+    refuse "--work $work is not a plain ASCII path, as Wine's cmd needs"
 elif [[ -d "$work" && ! -e "$work/.lock" && -n "$(ls -A "$work")" ]]; then
     refuse "$work is neither empty nor a work folder of an earlier run"
 fi

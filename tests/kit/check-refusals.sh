@@ -131,6 +131,8 @@ runner_cases=(
     "setting with a percent|2||--drive;cdrom;$database;NAME=%PATH%|is not NAME=VALUE"
     "work folder of another run|1||--drive;cdrom;--work;$work/busy;$database|$work/busy is in use by another run"
     "folder of something else|2||--drive;cdrom;--work;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a work folder of an earlier run"
+    "work folder with a non-ASCII path|2||--drive;cdrom;--work;$work/wörk;$database|--work $work/wörk is not a plain ASCII path"
+    "temporary folder with a non-ASCII path|2|TMPDIR=$work/tëmp|--drive;cdrom;$database|the temporary folder $work/tëmp is not a plain ASCII path"
 )
 # The other run holding its work folder.
 exec 8>"$work/busy/.lock"
