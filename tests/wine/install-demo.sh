@@ -114,6 +114,21 @@ excerpt() {
 # install_and_check NAME MSI EXPECTED INSTALLED: installs the package MSI (a Windows path), checks
 # PROMPT_FOR_CD1 = EXPECTED, both actions and the installed file INSTALLED (a Unix path), then
 # uninstalls it; adds a line to the summary.
+# tally WHAT LINE TEXT [NOTE]: LINE goes into the summary, as ok when the caller's problems list is
+# empty; otherwise as FAIL, with the problems, an excerpt of the log TEXT and NOTE printed now.
+tally() {
+    if ((${#problems[@]})); then
+        failures=$((failures + 1))
+        summary+=("FAIL $2")
+        echo "install-demo: $1:"
+        printf '  - %s\n' "${problems[@]}"
+        [[ ! -f "$3" ]] || excerpt "$3"
+        [[ -z "${4:-}" ]] || echo "  $4"
+    else
+        summary+=("ok   $2")
+    fi
+}
+
 install_and_check() {
     local name="$1" msi_win="$2" expected="$3" installed_file="$4"
     local t log xlog text value installed rc ret action line
@@ -156,16 +171,7 @@ install_and_check() {
 
     line="$(printf '%-18s %-30s PROMPT_FOR_CD1 = %-10s (expected %s)  %s' \
         "$name" "$msi_win" "$value" "$expected" "$(since "$t")")"
-    if ((${#problems[@]})); then
-        failures=$((failures + 1))
-        summary+=("FAIL $line")
-        echo "install-demo: $name:"
-        printf '  - %s\n' "${problems[@]}"
-        [[ -f "$text" ]] && excerpt "$text"
-        echo "  full logs: $log, $xlog"
-    else
-        summary+=("ok   $line")
-    fi
+    tally "$name" "$line" "$text" "full logs: $log, $xlog"
 }
 
 # The folder, as Unix sees it, at the root of the drive of that kind.
@@ -235,15 +241,7 @@ if ((check_failure)); then
     fi
     line="$(printf '%-18s %-30s fails with its report in the log  %s' \
         "broken" 'C:\qelbroken\QelBroken.msi' "$(since "$t")")"
-    if ((${#problems[@]})); then
-        failures=$((failures + 1))
-        summary+=("FAIL $line")
-        echo "install-demo: package without INSTALLDIR:"
-        printf '  - %s\n' "${problems[@]}"
-        [[ -f "$text" ]] && excerpt "$text"
-    else
-        summary+=("ok   $line")
-    fi
+    tally "package without INSTALLDIR" "$line" "$text"
 fi
 
 echo
