@@ -576,14 +576,14 @@ elif ((!binary)); then
             fail "cannot copy the Binary row '${stream#Binary.}'"
     done <<<"$streams"
     if has_table Binary; then
-        quiet msiinfo export "$work" Binary >Binary.idt || write_failed "cannot read the Binary table of $package"
+        { quiet msiinfo export "$work" Binary >Binary.idt; } 2>/dev/null || write_failed "cannot read the Binary table of $package"
         [[ "$(tr -d '\r' <Binary.idt | head -n 2)" == $'Name\tData\ns72\tv0' ]] || fail "$package has a Binary table of unknown columns"
         while IFS= read -r stream; do
             [[ "$stream" != Binary.* ]] || cmp -s <(quiet msiinfo extract "$work" "$stream" || :) "Binary/$stream" ||
                 write_failed "cannot copy the Binary row ${stream#Binary.}"
         done <<<"$streams"
     else
-        printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\n' >Binary.idt || write_failed "cannot write in $tmp"
+        { printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\n' >Binary.idt; } 2>/dev/null || write_failed "cannot write in $tmp"
     fi
     if ! { mkdir -p Binary && cp -- "$dll" Binary/QelCustInst.ibd && printf 'QelCustInst\tQelCustInst.ibd\r\n' >>Binary.idt; } 2>/dev/null; then
         write_failed "cannot write in $tmp"
@@ -616,7 +616,7 @@ hex="$(od -An -v -tx1 -N 16 /dev/urandom | tr -d ' \n')"
 hex="${hex:0:12}4${hex:13:3}$(printf '%x' $(((16#${hex:16:1} & 3) | 8)))${hex:17:15}"
 revision="{${hex:0:8}-${hex:8:4}-${hex:12:4}-${hex:16:4}-${hex:20:12}}"
 revision="${revision^^}"
-printf 'PropertyId\tValue\r\ni2\tl255\r\n_SummaryInformation\tPropertyId\r\n9\t%s\r\n' "$revision" >_SummaryInformation.idt ||
+{ printf 'PropertyId\tValue\r\ni2\tl255\r\n_SummaryInformation\tPropertyId\r\n9\t%s\r\n' "$revision" >_SummaryInformation.idt; } 2>/dev/null ||
     write_failed "cannot write in $tmp"
 changes+=(-i _SummaryInformation.idt)
 quiet msibuild "$work" "${changes[@]}" >/dev/null || write_failed "msibuild could not change the copy of $package"
