@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # What the installed Windows kit refuses, each case with the message it must give:
-#   - qel_add_custom_action_dll, at configure time: an export without an ordinal, an ordinal given
-#     twice, a name that is not a C identifier, an ordinal out of range, a version number above
+#   - qel_add_custom_action_dll, at configure time: an unknown keyword, an export without an
+#     ordinal, an ordinal given twice, a name that is not a C identifier, an ordinal out of range, a version number above
 #     65535, a product name the version resource cannot carry, a toolchain that is not MinGW-w64
 #     for i686 (a configuration that must pass comes first, so that a refusal is never the project
 #     failing for another reason); the host kit, a build for Windows; either kit, a project that
-#     enables no language before find_package; the i686 kit, an x64 build, and back;
+#     enables no language before find_package; the i686 kit, an x64 build, and back; at build
+#     time, an export defined other than as extern "C" UINT WINAPI name(MSIHANDLE) (a build with
+#     one that is comes first);
 #   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
 #     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
 #
@@ -60,6 +62,8 @@ cmake_cases=(
     "ordinal that is no number|qelFirst=one|i686||has ordinal 'one', not a number from 1 to 65535"
     "ordinal 0|qelFirst=0|i686||not a number from 1 to 65535"
     "ordinal above 65535|qelFirst=65536|i686||not a number from 1 to 65535"
+    "misspelt keyword among the exports|qelFirst=1;SOURCE;action.cpp|i686||unknown keyword 'SOURCE' (did you mean SOURCES?)"
+    "keyword in lower case|qelFirst=1;version;2.0|i686||unknown keyword 'version' (did you mean VERSION?)"
     "host toolchain|qelFirst=1|host||not 32-bit Windows (i686) code with MinGW-w64"
     "host kit for Windows|qelFirst=1|i686-on-host||the host kit's libraries are for Linux"
     "version number above 65535|qelFirst=1|i686|VERSION=1.65536|version '1.65536' has the number 65536; each of its numbers must be from 0 to 65535"
@@ -117,6 +121,43 @@ for entry in "${cmake_cases[@]}"; do
         verdict "cmake: $name" $((status != 0)) "configured without complaint"
         ((status == 0)) || [[ "$output" == *"$expected"* ]] || verdict "cmake: $name says why" 0 "no '$expected' in: $output"
     fi
+done
+
+# --- The DLL function at build time: each export must be what the installer calls. ---
+cat >"$project/action.cpp" <<'EOF'
+#include "QelCustInst/QelPlatform.h"
+extern "C" UINT WINAPI qelFirst(MSIHANDLE) { return 0; }
+extern "C" UINT qelCdecl(MSIHANDLE) { return 0; }
+UINT WINAPI qelCpp(MSIHANDLE) { return 0; }
+extern "C" UINT WINAPI qelTwo(MSIHANDLE, int) { return 0; }
+extern "C" UINT __fastcall qelFast(MSIHANDLE) { return 0; }
+EOF
+# name | exports (;-separated) | what the build output must hold ("" = must build)
+build_cases=(
+    "a WINAPI export|qelFirst=1|"
+    "a __cdecl export|qelFirst=1;qelCdecl=2|export 'qelCdecl' is a __cdecl function"
+    "an export of C++ linkage|qelCpp=1|export 'qelCpp' has C++ linkage"
+    "an export of two arguments|qelTwo=1|export 'qelTwo' takes 8 bytes of arguments"
+    "a __fastcall export|qelFast=1|export 'qelFast' is a __fastcall function"
+)
+build="$work/build-i686-CXX"
+for entry in "${build_cases[@]}"; do
+    IFS='|' read -r name exports expected <<<"$entry"
+    rm -f "$build/Refused.dll"
+    status=0
+    output="$(cmake -S "$project" -B "$build" "-DCASE_EXPORTS=$exports" -DCASE_VERSION= -DCASE_PRODUCT= -DCASE_LANGUAGES=CXX \
+        -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_TOOLCHAIN_FILE="$toolchain" 2>&1 && cmake --build "$build" 2>&1)" || status=$?
+    output="$(tr -s ' \n' ' ' <<<"$output")"
+    if [[ -z "$expected" ]]; then
+        verdict "build: $name" $((status == 0)) "status $status: $output"
+        continue
+    fi
+    verdict "build: $name" $((status != 0)) "built without complaint"
+    function="${exports##*;}"
+    for line in "$expected" "declare it extern \"C\" UINT WINAPI ${function%=*}(MSIHANDLE)"; do
+        [[ "$output" == *"$line"* ]] || verdict "build: $name says why" 0 "no '$line' in: $output"
+    done
+    [[ ! -e "$build/Refused.dll" ]] || verdict "build: $name leaves no DLL" 0 "$build/Refused.dll is there"
 done
 
 # --- The Wine runner. ---
