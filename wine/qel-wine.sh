@@ -74,10 +74,12 @@
 #   qw_keep FOLDER
 #       Keeps FOLDER (from qw_run_folder) when the run ends, for reading; it is removed by hand.
 #
-#   qw_timeout SECONDS COMMAND...
+#   qw_timeout [--output FILE] SECONDS COMMAND...
 #       Runs COMMAND as timeout(1) does (status 124 when it ran out of time, after which the
 #       prefix's programs are ended), but in the background, so that a signal to the script ends
-#       it at once rather than when COMMAND ends. Its standard input is /dev/null.
+#       it at once rather than when COMMAND ends. Its standard input is /dev/null; with --output,
+#       both its outputs go to FILE (rather than redirecting qw_timeout, which would take the
+#       messages of a signal's trap there too).
 #
 #   qw_stop
 #       Ends the run's programs: the script's background commands and every Wine process of the
@@ -235,7 +237,7 @@ qw_lock() { # qw_lock FOLDER WAIT: takes FOLDER's lock, waiting up to WAIT secon
         # The lock file is open only inside this subshell: no program the run starts holds it.
         # It answers "held RECORD", "taken" or, over a holder that has ended, "taken stale".
         answer="$( (
-            flock -w 60 9 || exit 1
+            flock -w 10 9 || exit 1
             read -r line <&9 || true
             if qw_alive "${line:-}"; then
                 echo "held $line"
@@ -243,7 +245,7 @@ qw_lock() { # qw_lock FOLDER WAIT: takes FOLDER's lock, waiting up to WAIT secon
                 printf '%s\n' "$QW_LOCK_ME" >"$lock"
                 echo "taken${line:+ stale}"
             fi
-        ) 9<>"$lock")" || qw_fail "could not take the lock $lock"
+        ) 9<>"$lock")" || qw_fail "could not take the lock $lock: another program holds it"
         [[ "$answer" == held* ]] || break
         ((waited < wait)) || qw_fail "$folder is in use by another run ($(qw_holder "${answer#held }"))"
         sleep 1
@@ -257,7 +259,7 @@ qw_unlock() {
     local lock="$QW_WORK/.lock"
     [[ -f "$lock" && ! -L "$lock" ]] || return 0
     (
-        flock -w 60 9 || exit 0
+        flock -w 10 9 || exit 0
         read -r line <&9 || true
         [[ "${line:-}" != "$QW_LOCK_ME" ]] || : >"$lock"
     ) 9<>"$lock"
@@ -271,6 +273,8 @@ qw_abandoned() {
     fi
     if [[ -n "$line" ]]; then
         ! qw_alive "$line"
+    elif [[ -f "$folder/.lock" ]] && ! flock -n "$folder/.lock" true; then
+        return 1 # held the whole run long, as runs of earlier versions hold it
     else
         # Made a moment ago, its lock not yet taken, or given up as its run ended: a minute's grace.
         [[ -z "$(find "$folder" "$folder/.lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
@@ -417,9 +421,17 @@ qw_keep() {
 }
 
 qw_timeout() {
+    local output=/dev/stdout pid status=0
+    if [[ "${1:-}" == --output ]]; then
+        output="${2:?}"
+        shift 2
+    fi
     (($# >= 2)) || qw_fail "qw_timeout needs SECONDS COMMAND" 2
-    local pid status=0
-    timeout "$@" </dev/null &
+    if [[ "$output" == /dev/stdout ]]; then
+        timeout "$@" </dev/null &
+    else
+        timeout "$@" </dev/null >"$output" 2>&1 &
+    fi
     pid=$!
     wait "$pid" || status=$?
     if ((status == 124)) && [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then

@@ -184,6 +184,11 @@ elif [[ -d "$work" ]]; then
     why="$(qw_untrusted "$work" own)"
     [[ -z "$why" ]] || refuse "--work $work cannot be used: $why"
     [[ -e "$work/.lock" || -z "$(ls -A "$work")" ]] || refuse "$work is neither empty nor a work folder of an earlier run"
+else
+    above="$(dirname -- "$work")"
+    while [[ ! -e "$above" ]]; do above="$(dirname -- "$above")"; done
+    why="$(qw_untrusted "$above")"
+    [[ -z "$why" ]] || refuse "--work $work cannot be made: $why"
 fi
 trap leave EXIT
 # Another run holding the folder is not waited for: this run is refused at once.
@@ -221,7 +226,7 @@ run_batch() {
     answer=""
     # The redirection first: "echo 3>file" would be read as a redirection of handle 3.
     printf '@echo off\r\n%s\r\n>"%s\\%s.exit" echo %%ERRORLEVEL%%\r\n' "$command" "$run_win" "$what" >"$run/$what.cmd"
-    qw_timeout "$seconds" wine cmd /c "$run_win\\$what.cmd" >"$run/$what.out" 2>&1 || status=$?
+    qw_timeout --output "$run/$what.out" "$seconds" wine cmd /c "$run_win\\$what.cmd" || status=$?
     if ((status == 124)); then
         sed 's/\r$//' "$run/$what.out" >&2
         fail "the $what did not end within $seconds s; its programs were ended"
