@@ -134,7 +134,7 @@ qw_need() {
 # --- Folders no one but the caller (and root) can change. ---
 
 qw_untrusted() {
-    local real="$1" own="${2:-}" at="" part uid gid mode user group perm
+    local real="$1" own="${2:-}" at="" part uid gid mode user group perm mine
     local -a parts=() ats=()
     [[ -z "$own" || ! -L "$real" ]] || { echo "$real is a link"; return 0; }
     [[ -d "$real" ]] || { echo "$real is not a folder"; return 0; }
@@ -144,6 +144,7 @@ qw_untrusted() {
         at="${at%/}/$part"
         ats+=("$at")
     done
+    mine="$(id -g)"
     # Each folder from the root down, in one call: owner, group, mode and their names.
     while read -r uid gid mode user group at; do
         perm=$((8#$mode))
@@ -160,7 +161,7 @@ qw_untrusted() {
             ((perm & 8#1000)) && continue
             ((perm & 8#002)) && { echo "$at can be written by every user"; return 0; }
         fi
-        if ((perm & 8#020 && gid != 0 && gid != $(id -g))); then
+        if ((perm & 8#020 && gid != 0 && gid != mine)); then
             echo "$at can be written by the group $group"
             return 0
         fi
@@ -266,18 +267,16 @@ qw_unlock() {
 }
 
 qw_abandoned() {
-    local folder="$1" line=""
-    [[ -d "$folder" && ! -L "$folder" && -O "$folder" ]] || return 1
-    if [[ -f "$folder/.lock" && ! -L "$folder/.lock" ]]; then
-        read -r line <"$folder/.lock" || true
-    fi
+    local folder="$1" lock="$1/.lock" line=""
+    [[ -d "$folder" && ! -L "$folder" && -O "$folder" && ! -L "$lock" ]] || return 1
+    if [[ -f "$lock" ]]; then read -r line <"$lock" || true; fi
     if [[ -n "$line" ]]; then
         ! qw_alive "$line"
-    elif [[ -f "$folder/.lock" ]] && ! flock -n "$folder/.lock" true; then
+    elif [[ -f "$lock" ]] && ! flock -n "$lock" true; then
         return 1 # held the whole run long, as runs of earlier versions hold it
     else
         # Made a moment ago, its lock not yet taken, or given up as its run ended: a minute's grace.
-        [[ -z "$(find "$folder" "$folder/.lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
+        [[ -z "$(find "$folder" "$lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
     fi
 }
 

@@ -236,10 +236,13 @@ check "runner: an exit code this run did not write is not trusted" 1 "the instal
 check_root "runner: a link another user puts at --log during the run is replaced, not written through" 0 "replaced" \
     "FAKE_LOG=\$work/probe.log FAKE_HOOK=\"runuser -u nobody -- ln -s \$PWD/victim \$PWD/shared/install.log\" runner --drive cdrom --log shared/install.log \$work/product.msi
      untouched; [[ ! -L shared/install.log && -O shared/install.log ]]; cmp \$work/probe.log shared/install.log; echo replaced"
-check "runner: a signal ends the run, its programs and its lock" 143 "stopped by SIGTERM" \
-    "FAKE_HOOK='sleep 60 & echo \$! >\$PWD/program; wait' PATH=\$fake:\$PATH bash \$run_package --drive cdrom --work w \$work/product.msi & run=\$!
-     while [[ ! -s program ]]; do sleep 0.1; done; kill -TERM \$run; rc=0; wait \$run || rc=\$?
-     ! kill -0 \$(cat program) 2>/dev/null; (QW_LOCK_WAIT=0 qw_enter next w); exit \$rc"
+# A background command ignores SIGINT unless told otherwise; at a terminal, Ctrl-C sends it.
+for signal in TERM:143 INT:130; do
+    check "runner: SIG${signal%:*} ends the run, its programs and its lock" "${signal#*:}" "stopped by SIG${signal%:*}" \
+        "FAKE_HOOK='sleep 60 & echo \$! >\$PWD/program; wait' PATH=\$fake:\$PATH env --default-signal=INT bash \$run_package --drive cdrom --work w \$work/product.msi & run=\$!
+         while [[ ! -s program ]]; do sleep 0.1; done; kill -${signal%:*} \$run; rc=0; wait \$run || rc=\$?
+         ! kill -0 \$(cat program) 2>/dev/null; (QW_LOCK_WAIT=0 qw_enter next w); exit \$rc"
+done
 check "runner: the prefix a killed run left in TMPDIR goes at the next run; others stay" 0 "cleared" \
     "mkdir -p tmp/qel-run-package.dead/prefix tmp/qel-run-package.live tmp/qel-run-package.new
      echo '999999999 1 gone' >tmp/qel-run-package.dead/.lock; qw_process \$\$ >tmp/qel-run-package.live/.lock
