@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # qel-wine.sh: what a script needs to run Windows programs and installations under Wine in a
-# prefix of its own. Sourced, not run; it defines functions and changes nothing by itself:
+# prefix of its own. Sourced, not run; it defines functions (and QW_GID, the caller's group) and
+# changes nothing by itself:
 #
 #   source path/to/qel-wine.sh
 #   qw_enter my-run "$work" wixl msibuild   # tools, lock, environment; removes a killed run's folders
@@ -113,6 +114,8 @@
 #       Reads a Windows DLL (a PE image, 32 or 64-bit) on standard input and prints the names it
 #       exports, one a line; fails, printing nothing, when the input is no PE image.
 
+QW_GID="$(id -g)" # the caller's group, which may write the caller's folders
+
 qw_fail() { # qw_fail MESSAGE [STATUS]
     echo "${QW_NAME:-qel-wine}: $1" >&2
     exit "${2:-1}"
@@ -144,7 +147,7 @@ qw_untrusted() {
         at="${at%/}/$part"
         ats+=("$at")
     done
-    mine="$(id -g)"
+    mine="${QW_GID:-$(id -g)}"
     # Each folder from the root down, in one call: owner, group, mode and their names.
     while read -r uid gid mode user group at; do
         perm=$((8#$mode))
@@ -184,8 +187,10 @@ qw_folder() {
     [[ "$rest/" != */./* && "$rest/" != */../* ]] || qw_fail "$path: a folder to make is named . or .."
     [[ -d "$dir" ]] || qw_fail "$dir is not a folder"
     real="$(realpath -e -- "$dir")" || qw_fail "$dir cannot be resolved"
-    why="$(qw_untrusted "$real")"
-    [[ -z "$why" ]] || qw_fail "$path cannot be used: $why"
+    if [[ -n "$rest" ]]; then
+        why="$(qw_untrusted "$real")"
+        [[ -z "$why" ]] || qw_fail "$path cannot be used: $why"
+    fi
     while [[ -n "$rest" ]]; do
         part="${rest#/}"
         part="${part%%/*}"
