@@ -184,6 +184,7 @@ fi
 # The other run holding its work folder, until it is ended.
 bash -c "source '${runner%/*}/qel-wine.sh'; qw_enter other '$work/busy'; touch '$work/busy/held'; exec sleep 600" &
 holder=$!
+trap 'kill "$holder" 2>/dev/null || true' EXIT
 while [[ ! -e "$work/busy/held" ]]; do sleep 0.1; done
 for entry in "${runner_cases[@]}"; do
     IFS='|' read -r name want environment arguments expected <<<"$entry"
