@@ -12,7 +12,7 @@
 include(CMakePackageConfigHelpers)
 
 set(QEL_KIT_CMAKE_DIR lib/cmake/QelCustInst)
-target_include_directories(qel_platform PUBLIC $<INSTALL_INTERFACE:include/QelCustInst>)
+target_include_directories(qel_platform INTERFACE $<INSTALL_INTERFACE:include/QelCustInst>)
 
 foreach(area actions errors messages msi text)
     # The DLL's own export declarations are no part of the kit.

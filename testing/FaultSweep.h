@@ -11,8 +11,8 @@
 // from the journal.
 //
 // After every case the sweep checks what nothing may leave behind, whatever failed: the session
-// still open and never closed, no handle closed twice, no record or search handle left open, every
-// system message buffer freed once. With LeakSanitizer in the test executable (-fsanitize=address)
+// still open and never closed, no handle closed twice, no record, search or file handle left open,
+// every system message buffer freed once. With LeakSanitizer in the test executable (-fsanitize=address)
 // it also checks that no memory leaked: once after the whole sweep, or after every case when the
 // environment variable QEL_SWEEP_LEAK_EACH_CASE is set (slower; it names the case that leaked).
 // Without the sanitizer there is no leak check, and the report says so.

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace persisting;
 
@@ -167,6 +169,66 @@ TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)
         EXPECT_EQ(log.size(), total) << c.processors << " processors, texts of " << c.textLength;
         for (const std::string& text : texts) {
             EXPECT_NE(log.find(text), std::string::npos) << text.substr(0, 8) << " of " << c.textLength;
+        }
+    }
+}
+
+// Processes that start a log cycle at the same instant, forked from here and let go at once: one
+// of them empties the log, before any of them writes, and every line of each is there in the end.
+// Each writes a first text long enough to reach the file at once, then short ones.
+TEST_F(MessageProcessorTest, ProcessesStartingACycleAtOnceKeepEveryLine)
+{
+    constexpr int rounds = 40;
+    constexpr int processes = 3;
+    constexpr int lines = 5;
+    auto text = [](int process, int line) {
+        const std::string head = "<" + std::to_string(process) + "." + std::to_string(line) + ">";
+        return head + std::string(line == 0 ? 1500 : 20, static_cast<char>('a' + process)) + "\n";
+    };
+    for (int round = 0; round < rounds; ++round) {
+        write("setup.log", "left from an earlier cycle\n");
+        std::filesystem::remove(path("setup.mpp"));
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int process = 0; process < processes; ++process) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                ::close(gate[1]);
+                char go = 0;
+                const bool released = ::read(gate[0], &go, 1) == 0;  // the parent closed the gate
+                int status = released ? 0 : 2;
+                try {
+                    Processor processor;
+                    processor.initialize("setup.log");
+                    for (int line = 0; line < lines; ++line) {
+                        processor.logMessage("%s", text(process, line).c_str());
+                    }
+                } catch (...) {
+                    status = 1;
+                }
+                ::_exit(status);  // no test teardown, no model going with its folder
+            }
+            children.push_back(child);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (const pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        const std::string log = contents("setup.log");
+        EXPECT_EQ(log.find("earlier"), std::string::npos) << "round " << round << ": the log was not emptied";
+        for (int process = 0; process < processes; ++process) {
+            for (int line = 0; line < lines; ++line) {
+                EXPECT_NE(log.find(text(process, line)), std::string::npos)
+                    << "round " << round << ": line " << line << " of process " << process << " lost";
+            }
+        }
+        if (HasFailure()) {
+            break;
         }
     }
 }
