@@ -30,18 +30,20 @@ bool KestLogFile::write(const char* text, std::size_t length)
     constexpr std::string_view lineEnd = qelTextFileLineEnd;
     const char* const end = text + length;
     while (text != end && !failed) {
-        // Up to the next line end, as much as the buffer holds; then the line end.
-        const char* const newline = std::find(text, end, '\n');
-        const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(newline - text), bufferSize - used);
-        std::memcpy(buffer + used, text, count);
-        used += count;
-        text += count;
-        if (text == newline && bufferSize - used >= lineEnd.size()) {
+        // A line end as the platform's text files store it, else the text up to the next one, as
+        // much of either as the buffer holds; a full buffer goes to the file first.
+        const char* const next = *text == '\n' ? text : std::find(text, end, '\n');
+        const std::size_t room = bufferSize - used;
+        if (next == text && room >= lineEnd.size()) {
             std::memcpy(buffer + used, lineEnd.data(), lineEnd.size());
             used += lineEnd.size();
             ++text;
-        }
-        if (text != end && (bufferSize - used < lineEnd.size() || (text != newline && used == bufferSize))) {
+        } else if (next != text && room != 0) {
+            const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(next - text), room);
+            std::memcpy(buffer + used, text, count);
+            used += count;
+            text += count;
+        } else {
             flush();
         }
     }

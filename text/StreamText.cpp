@@ -41,16 +41,27 @@ bool synced(const std::ostream& stream, std::streambuf& buffer)
     return result != -1;
 }
 
+// What a stream does before it writes: nothing unless it is in a good state with a buffer; the
+// stream it is tied to flushed first.
+std::streambuf* readyToWrite(std::ostream& stream)
+{
+    std::streambuf* const buffer = stream.rdbuf();
+    if (!stream.good() || !buffer) {
+        return nullptr;
+    }
+    if (std::ostream* tied = stream.tie(); tied && tied->good() && tied->rdbuf()) {
+        synced(*tied, *tied->rdbuf());
+    }
+    return buffer;
+}
+
 }  // namespace
 
 bool writeToStream(std::ostream& stream, std::string_view text)
 {
-    std::streambuf* const buffer = stream.rdbuf();
-    if (!stream.good() || !buffer) {
+    std::streambuf* const buffer = readyToWrite(stream);
+    if (!buffer) {
         return false;
-    }
-    if (std::ostream* tied = stream.tie(); tied && tied->good() && tied->rdbuf()) {
-        synced(*tied, *tied->rdbuf());
     }
     const auto count = static_cast<std::streamsize>(text.size());
     std::streamsize taken = 0;
@@ -64,8 +75,8 @@ bool writeToStream(std::ostream& stream, std::string_view text)
 
 bool flushStream(std::ostream& stream)
 {
-    std::streambuf* const buffer = stream.rdbuf();
-    return stream.good() && buffer && synced(stream, *buffer);
+    std::streambuf* const buffer = readyToWrite(stream);
+    return buffer && synced(stream, *buffer);
 }
 
 }  // namespace qel

@@ -271,6 +271,44 @@ TEST_F(MessageProcessorTest, InitializingAgainClosesTheOwnedStreamAtOnce)
     EXPECT_EQ(caller.str(), "three\n");
 }
 
+// logStream reads as the stream the log goes to: over the processor's own file a stream made when
+// read, whose text lands in order with the processor's own; a caller's stream put in its place
+// takes the log while the file stays the processor's.
+TEST_F(MessageProcessorTest, TheLogStreamReadsAsTheStreamTheLogGoesTo)
+{
+    class Deriving : public KestMessageProcessor {
+    public:
+        void note(const char* text) { *logStream << text << 42 << '\n'; }
+        std::ostream* stream() const { return logStream; }
+        bool owns() const { return ownsStream; }
+        void redirect(std::ostream* stream) { logStream = stream; }
+    };
+    std::ostringstream caller;
+    {
+        Deriving processor;
+        EXPECT_EQ(processor.stream(), nullptr) << "no log yet";
+        processor.initialize("setup.log");
+        processor.logMessage("first\n");
+        processor.note("noted ");
+        processor.logMessage("second\n");
+        std::ostream* const own = processor.stream();
+        ASSERT_NE(own, nullptr);
+        EXPECT_EQ(processor.stream(), own) << "made once";
+
+        processor.initialize(*own);  // handed back: still its own
+        EXPECT_TRUE(processor.owns());
+        processor.redirect(&caller);
+        processor.logMessage("to the caller\n");
+        processor.redirect(nullptr);
+        EXPECT_EQ(processor.stream(), own) << "back to its own file";
+        own->flush();
+        EXPECT_EQ(contents("setup.log"), "first\nnoted 42\nsecond\n") << "flushed through the stream";
+        processor.logMessage("third\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "first\nnoted 42\nsecond\nthird\n");
+    EXPECT_EQ(caller.str(), "to the caller\n");
+}
+
 // ---- Failed initialize ------------------------------------------------------------------------
 
 TEST_F(MessageProcessorTest, AFailedInitializeChangesNothing)
