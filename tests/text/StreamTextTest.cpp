@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -29,9 +30,10 @@ protected:
         if (throwsOnWrite) {
             throw std::runtime_error("buffer failed");
         }
-        const auto n = std::min<std::streamsize>(count, static_cast<std::streamsize>(room - taken.size()));
-        taken.append(text, static_cast<std::size_t>(n));
-        return n;
+        const std::size_t free = taken.size() < room ? room - taken.size() : 0;
+        const std::size_t n = std::min(static_cast<std::size_t>(count), free);
+        taken.append(std::string_view(text, n));
+        return static_cast<std::streamsize>(n);
     }
     int_type overflow(int_type c) override
     {
