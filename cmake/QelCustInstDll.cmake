@@ -6,7 +6,9 @@
 #       [VERSION <major[.minor[.patch[.tweak]]]>]    default: the project's version
 #       [PRODUCT <name>])                           default: the project's name
 #
-# Makes <target>.dll from the sources, linked with QelCustInst::framework:
+# Makes <target>.dll from the sources, linked with QelCustInst::framework, for the Windows the
+# toolchain builds for (32-bit, i686; or 64-bit, x64: name the two DLLs apart when a project
+# makes both, e.g. MyAction-x64):
 #   - the C and C++ runtimes linked in and only Windows system DLLs imported, since the installer
 #     loads the DLL from its Binary table with nothing beside it;
 #   - each export under its undecorated name at the ordinal given (a .def written in the build folder);
@@ -16,25 +18,22 @@
 # Refused at configure time: an export without an ordinal, an ordinal or a name given twice, a name
 # that is not a C identifier, an ordinal outside 1..65535, a version number above 65535, a product
 # name with a double quote, backslash or control character, and a toolchain that does not build
-# 32-bit Windows code with MinGW-w64.
+# Windows code with MinGW-w64 for i686 or x64.
 include_guard(GLOBAL)
 
 set(_QEL_DLL_RC_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/QelCustInstDll.rc.in")
-set(_QEL_DLL_TOOLCHAIN "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake")
+file(GLOB _QEL_DLL_TOOLCHAINS "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake" "${CMAKE_CURRENT_LIST_DIR}/mingw-x86_64.cmake")
 
-# Empty when this build makes 32-bit Windows code with MinGW-w64, else what is wrong with it.
-function(_qel_i686_toolchain_fault out)
-    set(fault "")
-    if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows" OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT MINGW)
-        set(bits "?")
-        if(CMAKE_SIZEOF_VOID_P)
-            math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
-        endif()
-        string(CONCAT fault "the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
-            "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not 32-bit Windows (i686) code with MinGW-w64; "
-            "configure with -DCMAKE_TOOLCHAIN_FILE=${_QEL_DLL_TOOLCHAIN}")
+# The Windows architecture this build makes code for with MinGW-w64: i686 or x64; empty for
+# anything else.
+function(_qel_windows_architecture out)
+    set(architecture "")
+    if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(architecture i686)
+    elseif(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(architecture x64)
     endif()
-    set(${out} "${fault}" PARENT_SCOPE)
+    set(${out} "${architecture}" PARENT_SCOPE)
 endfunction()
 
 function(qel_add_custom_action_dll target)
@@ -43,9 +42,18 @@ function(qel_add_custom_action_dll target)
     if(arg_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "${me}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
     endif()
-    _qel_i686_toolchain_fault(fault)
-    if(fault)
-        message(FATAL_ERROR "${me}: ${fault}")
+    # The two architectures differ in how an export is named: i686 decorates a __stdcall function's
+    # name, which the .def and --kill-at undo; x64 has one calling convention and plain names.
+    _qel_windows_architecture(architecture)
+    if(NOT architecture)
+        set(bits "?")
+        if(CMAKE_SIZEOF_VOID_P)
+            math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
+        endif()
+        string(REPLACE ";" " or " toolchains "${_QEL_DLL_TOOLCHAINS}")
+        message(FATAL_ERROR "${me}: the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
+            "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not Windows code with MinGW-w64 for i686 or x64; "
+            "configure with -DCMAKE_TOOLCHAIN_FILE=${toolchains}")
     endif()
     if(NOT arg_SOURCES)
         message(FATAL_ERROR "${me}: no SOURCES given")

@@ -3,10 +3,14 @@
 # (examples/warn-original-disk) from the installed files alone, so that a header left out of the
 # install or a target that only works inside this tree fails here.
 #
-#   check-kits.sh install WINDOWS_BUILD HOST_BUILD WORK   both kits into WORK/kits/{windows,host}
+#   check-kits.sh install WINDOWS_BUILD WINDOWS_X64_BUILD HOST_BUILD WORK
+#                                    the Windows kits for i686 and x64 both into WORK/kits/windows
+#                                    (the x64 one when its build is there), the host kit into
+#                                    WORK/kits/host
 #   check-kits.sh host WORK          the example's host tests (the fixture and the fault sweep)
-#   check-kits.sh windows WORK       the example's DLL, the external-UI program and the package
-#   check-kits.sh wine WORK          the package under Wine: /qn from a CD-ROM and a fixed drive,
+#   check-kits.sh windows WORK [x64] the example's DLL, the external-UI program and the package,
+#                                    for 32-bit Windows or (x64) for 64-bit Windows
+#   check-kits.sh wine WORK [x64]    that package under Wine: /qn from a CD-ROM and a fixed drive,
 #                                    and with a user interface whose user answers Cancel, then OK
 #
 # Each step after install needs the steps before it (windows before wine). Exit status 77 (skipped,
@@ -25,15 +29,32 @@ fail() { echo "check-kits $step: $*" >&2; exit 1; }
 
 case "$step" in
     install)
-        (($# == 3)) || usage
-        windows_build="$(realpath -m "$1")" host_build="$(realpath -m "$2")" work="$(realpath -m "$3")"
+        (($# == 4)) || usage
+        windows_build="$(realpath -m "$1")" x64_build="$(realpath -m "$2")" host_build="$(realpath -m "$3")"
+        work="$(realpath -m "$4")"
         for build in "$windows_build" "$host_build"; do
             [[ -f "$build/cmake_install.cmake" ]] || { echo "check-kits: no build in $build" >&2; exit 77; }
         done
+        builds=("$windows_build")
+        if [[ -f "$x64_build/cmake_install.cmake" ]]; then
+            builds+=("$x64_build")
+        else
+            say "no windows-x64 build in $x64_build: the x64 steps will be skipped"
+        fi
         rm -rf "$work/kits"
-        # Up to date first: an install of stale libraries would test the wrong kit.
-        cmake --build "$windows_build" -j"$jobs" >/dev/null
-        cmake --install "$windows_build" --prefix "$work/kits/windows" >/dev/null
+        # Up to date first: an install of stale libraries would test the wrong kit. The Windows
+        # kits share a prefix, as an author may install them: the second may add files but must not
+        # change one of the first's.
+        kit="$work/kits/windows"
+        hashes() { if [[ -d "$kit" ]]; then (cd "$kit" && find . -type f -exec sha256sum {} +); fi; }
+        for build in "${builds[@]}"; do
+            cmake --build "$build" -j"$jobs" >/dev/null
+            before="$(hashes)"
+            cmake --install "$build" --prefix "$kit" >/dev/null
+            changed="$(awk 'NR == FNR { was[$2] = $1; next } ($2 in was) && was[$2] != $1 { print $2 }' \
+                <(echo "$before") <(hashes))"
+            [[ -z "$changed" ]] || fail "the kit of $build changed files of the kit beside it: ${changed//$'\n'/ }"
+        done
         cmake --build "$host_build" -j"$jobs" >/dev/null
         cmake --install "$host_build" --prefix "$work/kits/host" >/dev/null
         for kit in windows host; do
@@ -53,20 +74,41 @@ case "$step" in
 
     windows)
         work="$(realpath -m "$1")"
+        architecture="${2:-i686}"
         kit="$work/kits/windows"
         [[ -f "$example/CMakeLists.txt" ]] || { echo "check-kits: no example project in $example" >&2; exit 77; }
-        build="$work/example-windows"
+        # What differs between the two: the kit's package and toolchain, the tools that read the
+        # DLL, its PE format, our own DLL and the package's template.
+        case "$architecture" in
+            i686)
+                package_dir=QelCustInst toolchain=mingw-i686.cmake triple=i686-w64-mingw32 format=PE32 magic='\(PE32\)'
+                our_dll=QelCustInst.dll template="Intel;1033" suffix="" wixl_args=()
+                ;;
+            x64)
+                package_dir=QelCustInst-x64 toolchain=mingw-x86_64.cmake triple=x86_64-w64-mingw32 format=PE32+
+                magic='\(PE32\+\)'
+                our_dll=QelCustInst-x64.dll template="x64;1033" suffix=-x64
+                wixl_args=(-a x64 -D Platform=x64 -D QelCustInstDll=QelCustInst-x64.dll)
+                ;;
+            *) usage ;;
+        esac
+        [[ -d "$kit/lib/cmake/$package_dir" ]] || { echo "check-kits: no $architecture kit in $kit" >&2; exit 77; }
+        build="$work/example-windows$suffix"
         rm -rf "$build"
-        cmake -S "$example" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/QelCustInst/mingw-i686.cmake" \
-            -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+        # Both Windows kits lie in the one prefix: find_package must take the toolchain's.
+        configured="$(cmake -S "$example" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/$package_dir/$toolchain" \
+            -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel)"
+        found="$(grep -o 'QelCustInst [0-9.]*: the .*' <<<"$configured" || true)"
+        [[ "$found" == *"(${architecture}) in $kit" ]] || fail "find_package did not take the $architecture kit: ${found:-no line}"
         cmake --build "$build" -j"$jobs" >/dev/null
         dll="$build/WarnOriginalDisk.dll"
         [[ -f "$dll" ]] || fail "the example's build made no WarnOriginalDisk.dll"
 
-        # The DLL as the installer sees it: its one export by name at its ordinal, system DLLs only,
-        # and the example project's version.
-        dump="$(i686-w64-mingw32-objdump -p "$dll")"
+        # The DLL as the installer sees it: its architecture, its one export by name at its
+        # ordinal, system DLLs only, and the example project's version.
+        dump="$("$triple-objdump" -p "$dll")"
         faults=()
+        grep -qE "^Magic[[:space:]]+[0-9a-f]+[[:space:]]+$magic\$" <<<"$dump" || faults+=("not a $format image")
         grep -qE '^[[:space:]]*\[ *0\] (\+base\[ *1\] +[0-9a-f]+ +)?qelWarnForOriginalDisk$' <<<"$dump" ||
             faults+=("qelWarnForOriginalDisk is not exported by name at ordinal 1")
         grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || faults+=("the ordinal base is not 1")
@@ -77,41 +119,51 @@ case "$step" in
             esac
         done < <(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$dump")
         version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$example/CMakeLists.txt" | head -n 1)"
-        resource="$(i686-w64-mingw32-windres -i "$dll" -O rc | sed 's/^[[:space:]]*//')"
+        resource="$("$triple-windres" -i "$dll" -O rc | sed 's/^[[:space:]]*//')"
         for line in "VALUE \"FileVersion\", \"$version\"" 'VALUE "OriginalFilename", "WarnOriginalDisk.dll"'; do
             grep -qxF "$line" <<<"$resource" || faults+=("no '$line' in its version resource")
         done
         ((${#faults[@]} == 0)) || fail "$(printf '\n  - %s' "${faults[@]}")"
-        say "WarnOriginalDisk.dll: $(stat -c %s "$dll") bytes, qelWarnForOriginalDisk at 1, version $version"
+        say "WarnOriginalDisk.dll ($architecture): $(stat -c %s "$dll") bytes, qelWarnForOriginalDisk at 1, version $version"
 
         # The program that installs with a user interface of its own.
-        i686-w64-mingw32-g++-win32 -std=c++20 -O2 -Wall -Wextra -Werror -static \
+        "$triple-g++-win32" -std=c++20 -O2 -Wall -Wextra -Werror -static \
             -o "$build/external-ui.exe" "$example/wine/external-ui.cpp" -lmsi
 
         # The package: both DLLs, the kit's WiX include and its Error-table row 26002.
-        package="$work/package"
+        package="$work/package$suffix"
         rm -rf "$package"
         mkdir -p "$package"
-        cp "$example/wine/WarnOriginalDisk.wxs" "$example/wine/readme.txt" "$dll" "$kit/QelCustInst.dll" "$package/"
-        (cd "$package" && wixl -I "$kit" -o WarnOriginalDisk.msi WarnOriginalDisk.wxs)
+        cp "$example/wine/WarnOriginalDisk.wxs" "$example/wine/readme.txt" "$dll" "$kit/$our_dll" "$package/"
+        (cd "$package" && wixl "${wixl_args[@]}" -I "$kit" -o WarnOriginalDisk.msi WarnOriginalDisk.wxs)
         msibuild "$package/WarnOriginalDisk.msi" -i "$kit/Error.idt"
-        say "package: $package/WarnOriginalDisk.msi"
+        written="$(msiinfo suminfo "$package/WarnOriginalDisk.msi" | sed -n 's/^Template: //p')"
+        [[ "$written" == "$template" ]] || fail "the package's template is '$written', not '$template'"
+        say "package: $package/WarnOriginalDisk.msi ($template)"
         ;;
 
     wine)
         work="$(realpath -m "$1")"
+        architecture="${2:-i686}"
         kit="$work/kits/windows"
-        msi="$work/package/WarnOriginalDisk.msi"
-        program="$work/example-windows/external-ui.exe"
-        [[ -f "$msi" && -f "$program" ]] || { echo "check-kits: run the windows step first" >&2; exit 77; }
+        # The 32-bit package installs into the 32-bit Program Files folder, the x64 one into the
+        # 64-bit one; the runner installs both in the same 64-bit prefix.
+        case "$architecture" in
+            i686) suffix="" folder="C:\\Program Files (x86)\\WarnOriginalDisk\\" ;;
+            x64) suffix=-x64 folder="C:\\Program Files\\WarnOriginalDisk\\" ;;
+            *) usage ;;
+        esac
+        msi="$work/package$suffix/WarnOriginalDisk.msi"
+        program="$work/example-windows$suffix/external-ui.exe"
+        [[ -f "$msi" && -f "$program" ]] || { echo "check-kits: run the windows step ($architecture) first" >&2; exit 77; }
         command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
         runner="$kit/share/QelCustInst/wine/run-package.sh"
-        # One work folder (and prefix) for the four runs, one run at a time; each leaves nothing
-        # installed behind it.
+        # One work folder (and prefix) for the runs of both packages, one run at a time; each
+        # leaves nothing installed behind it.
         # name | the runner's arguments (;-separated) | lines its output must hold (;-separated)
         runs=(
-            "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1"
-            "fixed, no UI|--drive;fixed;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 0;action: qelWarnForOriginalDisk return value 1"
+            "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1;property: INSTALLDIR = $folder"
+            "fixed, no UI|--drive;fixed;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 0;action: qelWarnForOriginalDisk return value 1;action: qelAreWeRunningFromCD return value 1"
             "CD-ROM, full UI, Cancel|--drive;cdrom;--program;$program;--program-arg;cancel;--program-arg;full;--expect;1602;--uninstall|exit code: 1602;installed: no;warnings answered: 1;property: UILevel = 5"
             "CD-ROM, full UI, OK|--drive;cdrom;--program;$program;--program-arg;ok;--program-arg;full;--uninstall|exit code: 0;installed: yes;warnings answered: 1;uninstall exit status: 0"
         )
@@ -121,18 +173,19 @@ case "$step" in
             IFS=';' read -r -a args <<<"$arguments"
             IFS=';' read -r -a lines <<<"$expected"
             status=0
-            output="$(bash "$runner" --work "$work/wine" --property PROMPT_FOR_CD1 --property UILevel "${args[@]}" "$msi" 2>&1)" ||
+            output="$(bash "$runner" --work "$work/wine" --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR \
+                "${args[@]}" "$msi" 2>&1)" ||
                 status=$?
             problems=()
             ((status == 0)) || problems+=("run-package exit status $status")
             for line in "${lines[@]}"; do grep -qxF "$line" <<<"$output" || problems+=("no line '$line'"); done
             if ((${#problems[@]})); then
                 failures=$((failures + 1))
-                echo "FAIL $name:"
+                echo "FAIL $name ($architecture):"
                 printf '  - %s\n' "${problems[@]}"
                 printf '  | %s\n' "${output//$'\n'/$'\n'  | }"
             else
-                echo "ok   $name"
+                echo "ok   $name ($architecture)"
             fi
         done
         ((failures == 0)) || fail "$failures of ${#runs[@]} runs failed"

@@ -5,7 +5,7 @@
 #     65535, a product name the version resource cannot carry, a toolchain that is not MinGW-w64
 #     for i686 (a configuration that must pass comes first, so that a refusal is never the project
 #     failing for another reason); the host kit, a build for Windows; either kit, a project that
-#     enables no language before find_package;
+#     enables no language before find_package; the i686 kit, an x64 build, and back;
 #   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
 #     database, missing Wine, unsafe properties, and a prefix that is another run's or not its own.
 #
@@ -42,8 +42,9 @@ EOF
 echo 'extern "C" unsigned __stdcall qelFirst(unsigned long) { return 0; }' >"$project/action.cpp"
 toolchain="$kit/lib/cmake/QelCustInst/mingw-i686.cmake"
 
-# name | exports (;-separated) | toolchain (i686 or host; i686-on-host: the host kit with the i686
-# toolchain; host-kit: the host kit with the host's compiler) | VERSION, PRODUCT and the project's
+# name | exports (;-separated) | toolchain (i686, x64 or host; i686-on-host: the host kit with the i686
+# toolchain; host-kit: the host kit with the host's compiler; x64-on-i686-kit, i686-on-x64-kit: only
+# that one of the two Windows kits, with the other's toolchain) | VERSION, PRODUCT and the project's
 # LANGUAGES (;-separated NAME=VALUE; unnamed: the project's version and name, CXX) | what the
 # configure output must hold ("" = must pass)
 cmake_cases=(
@@ -67,6 +68,10 @@ cmake_cases=(
     "product with a backslash|qelFirst=1|i686|PRODUCT=Qel\\Tools|holds a double quote, backslash or control character"
     "Windows kit, no language enabled|qelFirst=1|i686|LANGUAGES=NONE|enable C++ (project(... LANGUAGES CXX)) before find_package"
     "host kit, no language enabled|qelFirst=1|host-kit|LANGUAGES=NONE|enable C++ (project(... LANGUAGES CXX)) before find_package"
+    "x64 exports|qelFirst=1;qelSecond=7|x64||"
+    "host toolchain, the x64 kit|qelFirst=1|host||not 64-bit Windows (x64) code with MinGW-w64"
+    "x64 build, i686 kit only|qelFirst=1|x64-on-i686-kit||this build makes 64-bit Windows (x64) code with MinGW-w64, and the kit is for 32-bit Windows (i686) code"
+    "i686 build, x64 kit only|qelFirst=1|i686-on-x64-kit||this build makes 32-bit Windows (i686) code with MinGW-w64, and the kit is for 64-bit Windows (x64) code"
 )
 for entry in "${cmake_cases[@]}"; do
     IFS='|' read -r name exports chain settings expected <<<"$entry"
@@ -79,7 +84,16 @@ for entry in "${cmake_cases[@]}"; do
     [[ "$chain" != i686-on-host && "$chain" != host-kit ]] || prefix="$host_kit"
     args=(-S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$prefix" "-DCASE_EXPORTS=$exports")
     for option in VERSION PRODUCT LANGUAGES; do args+=("-DCASE_$option=${given[$option]}"); done
-    [[ "$chain" == host || "$chain" == host-kit ]] || args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+    case "$chain" in
+        host | host-kit) ;;
+        x64 | x64-on-i686-kit) args+=(-DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/QelCustInst-x64/mingw-x86_64.cmake") ;;
+        *) args+=(-DCMAKE_TOOLCHAIN_FILE="$toolchain") ;;
+    esac
+    # Both Windows kits share the prefix: find_package is shown the one alone, and not the prefix.
+    case "$chain" in
+        x64-on-i686-kit) args+=(-DQelCustInst_DIR="$kit/lib/cmake/QelCustInst" -DCMAKE_PREFIX_PATH=) ;;
+        i686-on-x64-kit) args+=(-DQelCustInst_DIR="$kit/lib/cmake/QelCustInst-x64" -DCMAKE_PREFIX_PATH=) ;;
+    esac
     status=0
     output="$(cmake "${args[@]}" 2>&1)" || status=$?
     output="$(tr -s ' \n' ' ' <<<"$output")" # CMake wraps its messages
