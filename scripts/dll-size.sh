@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Prints the size of each custom-action DLL the builds made, what it is made of, and its ratio to
-# PlainActions.dll, QelCustInst's two actions written in plain C with the same calls and linked
-# the same way (built by the windows preset beside QelCustInst.dll):
+# Prints the size of each custom-action DLL the builds made, what it is made of, and for a 32-bit
+# one its ratio to PlainActions.dll, QelCustInst's two actions written in plain C with the same
+# calls and linked the same way (built by the windows preset beside QelCustInst.dll):
 #
-#   - build/windows/QelCustInst.dll;
-#   - the example's DLL, build/host/tests/kit/example-windows/WarnOriginalDisk.dll, built from the
-#     installed Windows kit by the kit tests (ctest --preset host -L kit), when it is there.
+#   - build/windows/QelCustInst.dll, and build/windows-x64/QelCustInst-x64.dll when it is there;
+#   - the example's DLLs, build/host/tests/kit/example-windows{,-x64}/WarnOriginalDisk.dll, built
+#     from the installed Windows kits by the kit tests (ctest --preset host -L kit), when there.
 #
 # Each DLL is linked again from its build's link command with a linker map, into a temporary
 # folder; the sizes of the input sections that reach the file (debug sections and uninitialised
@@ -84,23 +84,33 @@ makeup() {
 
 plain_size="$(stat -c %s "$plain")"
 over=0
+# BUILD TARGET [compared]: a 32-bit DLL is compared with PlainActions.dll.
 measure() {
-    local build="$1" target="$2"
-    local size
+    local build="$1" target="$2" compared="${3:-}"
+    local size ratio=""
     size="$(stat -c %s "$build/$target.dll")"
     relink "$build" "$target" "$tmp/$target.map"
     local verdict="met"
     ((size <= goal)) || { verdict="NOT met"; over=1; }
-    printf '%s: %s bytes, %s times PlainActions.dll (%s bytes); goal at most %s bytes: %s\n' "$target.dll" \
-        "$(grouped "$size")" "$(perl -e 'printf "%.1f", $ARGV[0] / $ARGV[1]' "$size" "$plain_size")" \
-        "$(grouped "$plain_size")" "$(grouped "$goal")" "$verdict"
+    if [[ -n "$compared" ]]; then
+        ratio=", $(perl -e 'printf "%.1f", $ARGV[0] / $ARGV[1]' "$size" "$plain_size") times PlainActions.dll ($(grouped "$plain_size") bytes)"
+    fi
+    printf '%s: %s bytes%s; goal at most %s bytes: %s\n' "$target.dll" "$(grouped "$size")" "$ratio" \
+        "$(grouped "$goal")" "$verdict"
     makeup "$tmp/$target.map"
 }
 
-measure build/windows QelCustInst
-if [[ -f "$example/WarnOriginalDisk.dll" ]]; then
-    measure "$example" WarnOriginalDisk
-else
-    echo "WarnOriginalDisk.dll: not built; the kit tests build it (ctest --preset host -L kit)"
+measure build/windows QelCustInst compared
+if [[ -f build/windows-x64/QelCustInst-x64.dll ]]; then
+    measure build/windows-x64 QelCustInst-x64
 fi
+for suffix in "" -x64; do
+    compared=""
+    [[ -n "$suffix" ]] || compared=compared
+    if [[ -f "$example$suffix/WarnOriginalDisk.dll" ]]; then
+        measure "$example$suffix" WarnOriginalDisk "$compared"
+    else
+        echo "WarnOriginalDisk.dll ($example$suffix): not built; the kit tests build it (ctest --preset host -L kit)"
+    fi
+done
 ((over == 0))
