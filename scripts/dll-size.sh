@@ -84,16 +84,18 @@ makeup() {
 
 plain_size="$(stat -c %s "$plain")"
 over=0
-# BUILD TARGET [compared]: a 32-bit DLL is compared with PlainActions.dll.
+# BUILD TARGET compared|64-bit: a 32-bit DLL is compared with PlainActions.dll.
 measure() {
-    local build="$1" target="$2" compared="${3:-}"
+    local build="$1" target="$2" kind="$3"
     local size ratio=""
     size="$(stat -c %s "$build/$target.dll")"
     relink "$build" "$target" "$tmp/$target.map"
     local verdict="met"
     ((size <= goal)) || { verdict="NOT met"; over=1; }
-    if [[ -n "$compared" ]]; then
+    if [[ "$kind" == compared ]]; then
         ratio=", $(perl -e 'printf "%.1f", $ARGV[0] / $ARGV[1]' "$size" "$plain_size") times PlainActions.dll ($(grouped "$plain_size") bytes)"
+    else
+        ratio=" (64-bit)"
     fi
     printf '%s: %s bytes%s; goal at most %s bytes: %s\n' "$target.dll" "$(grouped "$size")" "$ratio" \
         "$(grouped "$goal")" "$verdict"
@@ -102,13 +104,13 @@ measure() {
 
 measure build/windows QelCustInst compared
 if [[ -f build/windows-x64/QelCustInst-x64.dll ]]; then
-    measure build/windows-x64 QelCustInst-x64
+    measure build/windows-x64 QelCustInst-x64 64-bit
 fi
 for suffix in "" -x64; do
-    compared=""
-    [[ -n "$suffix" ]] || compared=compared
+    kind=compared
+    [[ -z "$suffix" ]] || kind=64-bit
     if [[ -f "$example$suffix/WarnOriginalDisk.dll" ]]; then
-        measure "$example$suffix" WarnOriginalDisk "$compared"
+        measure "$example$suffix" WarnOriginalDisk "$kind"
     else
         echo "WarnOriginalDisk.dll ($example$suffix): not built; the kit tests build it (ctest --preset host -L kit)"
     fi
