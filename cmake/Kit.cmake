@@ -40,7 +40,7 @@ else()
     set(QEL_KIT_NAME "host kit for ${CMAKE_SYSTEM_NAME}")
 endif()
 
-target_include_directories(qel_platform PUBLIC $<INSTALL_INTERFACE:include/QelCustInst>)
+target_include_directories(qel_platform INTERFACE $<INSTALL_INTERFACE:include/QelCustInst>)
 
 foreach(area actions errors messages msi text)
     # The DLL's own export declarations are no part of the kit.

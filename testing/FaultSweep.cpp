@@ -290,6 +290,11 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"DeleteFileA", {{FALSE, ERROR_ACCESS_DENIED}, {FALSE, ERROR_FILE_NOT_FOUND}}},
         {"FindFirstFileA", {{-1, ERROR_FILE_NOT_FOUND}, {-1, ERROR_ACCESS_DENIED}}},
         {"FindClose", {{FALSE, ERROR_INVALID_HANDLE}}},
+        // A file in use by another process, or one the user may not write; a full disk.
+        {"CreateFileA", {{-1, ERROR_ACCESS_DENIED}, {-1, ERROR_SHARING_VIOLATION}}},
+        {"WriteFile", {{FALSE, ERROR_DISK_FULL}}},
+        {"CloseHandle", {{FALSE, ERROR_INVALID_HANDLE}}},
+        {"Sleep", none},
         {"FormatMessageA", {{0, ERROR_MR_MID_NOT_FOUND}}},
         {"MessageBoxA", {{0, ERROR_NOT_ENOUGH_MEMORY}}},
         {"LoadStringA", {{0, ERROR_RESOURCE_NAME_NOT_FOUND}}},

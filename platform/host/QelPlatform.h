@@ -4,14 +4,12 @@
 // unsigned, the others int), so that what compiles cleanly here compiles cleanly for Windows.
 // They are implemented over an in-process model of the platform, which Simulation.h steers:
 // SimInstaller.cpp has the installer's functions (msi.dll), SimSystem.cpp the KERNEL32 and USER32
-// ones, QelStreams.cpp qelStreamPath and qelOpenAppendStream, and Simulation.cpp the model's state
-// and its steering.
+// ones, SimFiles.cpp KERNEL32's file handles, QelStreams.cpp qelStreamPath, and Simulation.cpp the
+// model's state and its steering.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
-#include <memory>
-#include <ostream>
 #include <string>
 
 #define WINAPI
@@ -57,9 +55,14 @@ inline constexpr long ERROR_INVALID_HANDLE = 6;
 inline constexpr long ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr long ERROR_INVALID_DATA = 13;
 inline constexpr long ERROR_OUTOFMEMORY = 14;
+inline constexpr long ERROR_SHARING_VIOLATION = 32;
+inline constexpr long ERROR_HANDLE_DISK_FULL = 39;
+inline constexpr long ERROR_FILE_EXISTS = 80;
 inline constexpr long ERROR_INVALID_PARAMETER = 87;
+inline constexpr long ERROR_DISK_FULL = 112;
 inline constexpr long ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr long ERROR_INVALID_NAME = 123;
+inline constexpr long ERROR_ALREADY_EXISTS = 183;
 inline constexpr long ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr long ERROR_MORE_DATA = 234;
 inline constexpr long ERROR_DIRECTORY = 267;
@@ -119,6 +122,23 @@ inline constexpr int DLL_THREAD_DETACH = 3;
 
 // Files.
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+inline constexpr unsigned long GENERIC_READ = 0x80000000ul;
+inline constexpr long GENERIC_WRITE = 0x40000000;
+inline constexpr int FILE_APPEND_DATA = 0x0004;
+inline constexpr int FILE_SHARE_READ = 0x00000001;
+inline constexpr int FILE_SHARE_WRITE = 0x00000002;
+inline constexpr int FILE_SHARE_DELETE = 0x00000004;
+inline constexpr int CREATE_NEW = 1;
+inline constexpr int CREATE_ALWAYS = 2;
+inline constexpr int OPEN_EXISTING = 3;
+inline constexpr int OPEN_ALWAYS = 4;
+inline constexpr int TRUNCATE_EXISTING = 5;
+inline constexpr int FILE_ATTRIBUTE_NORMAL = 0x00000080;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -180,6 +200,11 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);
 BOOL WINAPI FindClose(HANDLE findFile);
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+BOOL WINAPI CloseHandle(HANDLE object);
+void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
@@ -191,11 +216,9 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 // calls name by `windowsPath`: here the host path, the model's backslashes turned into slashes.
 std::string qelStreamPath(const char* windowsPath);
 
-// A new output stream in text mode on the file `path` (created when missing) that writes at its
-// end, also while other processes append to the same file: nothing written is lost, though a
-// long text may reach the file in pieces between other writers' texts; nullptr when the file
-// cannot be opened. Deleting the stream closes the file.
-std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);
+// What a line end ("\n") of the library's text files becomes on disk: here it stays as it is, as
+// the host's own files keep it.
+inline constexpr char qelTextFileLineEnd[] = "\n";
 
 // USER32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -54,6 +54,17 @@ struct HandleEntry {
     Record record;              // used when kind == record
 };
 
+// A file the model's CreateFileA opened: the host's descriptor, which closes with it.
+struct OpenFile {
+    explicit OpenFile(int descriptor, bool writes) : descriptor(descriptor), writes(writes) {}
+    OpenFile(OpenFile&& other) noexcept : descriptor(std::exchange(other.descriptor, -1)), writes(other.writes) {}
+    OpenFile& operator=(OpenFile&&) = delete;
+    ~OpenFile();
+
+    int descriptor;
+    bool writes;  // opened with the right to write or append
+};
+
 struct Fault {
     std::string function;
     std::size_t ordinal;
@@ -103,6 +114,9 @@ struct Model {
     std::set<std::uintptr_t> openFinds;
     std::set<std::uintptr_t> refusedFindCloses;  // FindClose calls that answered a fault armed by failCall
     std::uintptr_t nextFind = 0x10000;
+    std::map<std::uintptr_t, OpenFile> openFiles;
+    std::set<std::uintptr_t> refusedFileCloses;  // CloseHandle calls that answered a fault armed by failCall
+    std::uintptr_t nextFile = 0x40000;
     unsigned codePage = 1252;
 
     // USER32.
@@ -169,6 +183,17 @@ Field toField(const StoredField& field);
 // path the library is given for a host path.
 std::string hostPath(const std::string& path);
 std::string windowsPath(const std::string& path);
+
+// A path the library names, as the model's file functions see it: its folder on the host's disk
+// (none when the path lies outside the temporary folder, is not absolute or its folder is
+// missing), its last component, and the entry of that folder the component names without regard
+// to case, if there is one.
+struct ModelPath {
+    std::optional<std::filesystem::path> folder;
+    std::string name;
+    std::optional<std::filesystem::path> existing;
+};
+ModelPath resolvePath(const char* path);
 
 // Windows' own English texts of the system message table, as FormatMessageA gives them (line end
 // included): the table a fresh model starts with.

@@ -406,7 +406,8 @@ std::size_t openFindHandles()
 
 bool Leftovers::none() const
 {
-    return records == 0 && searches == 0 && systemBuffers == 0 && badFrees == 0 && badCloses == 0 && !sessionClosed;
+    return records == 0 && searches == 0 && files == 0 && systemBuffers == 0 && badFrees == 0 && badCloses == 0 &&
+           !sessionClosed;
 }
 
 std::vector<std::string> Leftovers::problems() const
@@ -426,6 +427,9 @@ std::vector<std::string> Leftovers::problems() const
     }
     if (searches != 0) {
         found.push_back(count(searches, "search handle", "search handles") + " left open");
+    }
+    if (files != 0) {
+        found.push_back(count(files, "file handle", "file handles") + " left open");
     }
     if (systemBuffers != 0) {
         found.push_back(count(systemBuffers, "system message buffer", "system message buffers") +
@@ -451,6 +455,9 @@ Leftovers leftovers(MSIHANDLE session)
         static_cast<std::size_t>(std::count_if(m.openFinds.begin(), m.openFinds.end(), [&](std::uintptr_t find) {
             return m.refusedFindCloses.count(find) == 0;
         }));
+    left.files = static_cast<std::size_t>(std::count_if(m.openFiles.begin(), m.openFiles.end(), [&](const auto& file) {
+        return m.refusedFileCloses.count(file.first) == 0;
+    }));
     left.systemBuffers = m.localAllocations.size();
     left.badFrees = m.badLocalFrees;
     left.badCloses = m.badCloses;

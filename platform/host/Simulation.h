@@ -189,6 +189,14 @@ std::string tempPath();
 // Search handles from FindFirstFileA that FindClose has not yet closed.
 std::size_t openFindHandles();
 
+// File handles from CreateFileA that CloseHandle has not yet closed. CreateFileA works on real
+// files under the temporary folder, like the functions above; a file opened with share mode 0
+// cannot be opened again, by this process or another, until it is closed (any other share mode
+// shares everything), and CREATE_NEW lets exactly one of several processes create a file.
+// WriteFile writes the bytes as given, at the end of the file for a handle opened with
+// FILE_APPEND_DATA alone; a full device answers ERROR_DISK_FULL. Sleep sleeps.
+std::size_t openFileHandles();
+
 // The system message table of FormatMessageA; Windows' own texts for the common codes are there
 // after reset(). An empty text removes the entry.
 void setSystemMessage(DWORD id, const std::string& text);
@@ -212,6 +220,8 @@ struct Leftovers {
     std::size_t records = 0;
     // Search handles of FindFirstFileA still open, but for those whose FindClose failCall refused.
     std::size_t searches = 0;
+    // File handles of CreateFileA still open, but for those whose CloseHandle failCall refused.
+    std::size_t files = 0;
     // FormatMessageA buffers not yet passed to LocalFree (liveLocalAllocations()).
     std::size_t systemBuffers = 0;
     // LocalFree calls with memory that was not live (badLocalFrees()).

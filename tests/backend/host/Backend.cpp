@@ -27,7 +27,7 @@ unsigned long Backend::endTest()
     // try it on purpose.
     const sim::Leftovers left = sim::leftovers();
     return static_cast<unsigned long>(sim::openHandles(sim::HandleKind::session) + left.records + left.searches +
-                                      left.systemBuffers);
+                                      left.files + left.systemBuffers);
 }
 
 MSIHANDLE Backend::session()
