@@ -35,25 +35,37 @@ class Formatter {
 public:
     Formatter(const Session* session, const Record& record) : session(session), record(record) {}
 
-    // Expands `text`; `resolvedEmpty` tells whether a reference in it resolved to nothing.
-    std::string expand(const std::string& text, bool& resolvedEmpty) const
+    // What a reference found: whether there was one, and whether one resolved to nothing.
+    struct Found {
+        bool any = false;
+        bool empty = false;
+    };
+
+    // Expands `text`. A field's text is expanded in turn, its field references left as they
+    // stand (`inField`).
+    std::string expand(const std::string& text, Found& found, bool inField = false) const
     {
         std::string out;
         for (std::size_t i = 0; i < text.size();) {
             const char c = text[i];
             if (c == '[') {
-                i = reference(text, i, out, resolvedEmpty);
+                i = reference(text, i, out, found, inField);
             } else if (c == '{') {
+                // A block with references vanishes when one of them resolves to nothing; one
+                // without stays as written.
                 const std::size_t close = text.find('}', i + 1);
                 if (close == std::string::npos) {
                     out += text.substr(i);
                     break;
                 }
-                bool empty = false;
-                const std::string block = expand(text.substr(i + 1, close - i - 1), empty);
-                if (!empty) {
+                Found inBlock;
+                const std::string block = expand(text.substr(i + 1, close - i - 1), inBlock, inField);
+                if (!inBlock.any) {
+                    out += text.substr(i, close + 1 - i);
+                } else if (!inBlock.empty) {
                     out += block;
                 }
+                found.any = found.any || inBlock.any;
                 i = close + 1;
             } else {
                 out += c;
@@ -66,7 +78,7 @@ public:
 private:
     // Expands the reference that starts at text[at] == '[' into `out`; answers where the text
     // goes on.
-    std::size_t reference(const std::string& text, std::size_t at, std::string& out, bool& resolvedEmpty) const
+    std::size_t reference(const std::string& text, std::size_t at, std::string& out, Found& found, bool inField) const
     {
         // [\c]: the character c itself; [\] nothing.
         if (at + 1 < text.size() && text[at + 1] == '\\') {
@@ -93,12 +105,17 @@ private:
         }
         if (allDigits(name)) {
             const unsigned long field = std::stoul(name);
-            if (field == 0) {
+            if (inField) {
                 out += text.substr(at, end - at);
                 return end;
             }
+            if (field == 0) {
+                out += fieldText(record.fields[0]);  // the format itself, as it stands (probed)
+                return end;
+            }
             if (field <= record.count()) {
-                value = fieldText(record.fields[field]);
+                Found inner;
+                value = expand(fieldText(record.fields[field]), inner, true);
             }
         } else if (!name.empty() && std::strchr("#!$%", name[0])) {
             // Files, components and the environment are not modelled: they resolve to nothing.
@@ -108,9 +125,8 @@ private:
         } else {
             value = formattedProperty(*session, name);
         }
-        if (value.empty()) {
-            resolvedEmpty = true;
-        }
+        found.any = true;
+        found.empty = found.empty || value.empty();
         out += value;
         return end;
     }
@@ -479,8 +495,8 @@ std::string formatText(const Session* session, const Record& record)
         }
         return listed;
     }
-    bool resolvedEmpty = false;
-    return Formatter(session, record).expand(format, resolvedEmpty);
+    Formatter::Found found;
+    return Formatter(session, record).expand(format, found);
 }
 
 MSICONDITION evaluateCondition(const Session& session, const std::string& condition)

@@ -143,6 +143,25 @@ static void views(MSIHANDLE session)
     params = record({nullptr});
     query(database, "SELECT Name FROM QelSetting WHERE Value = ?", params);
     MsiCloseHandle(params);
+    params = record({"#2"});
+    query(database, "SELECT Name FROM QelSetting WHERE Number = ?", params);
+    MsiCloseHandle(params);
+    params = record({"2"});
+    query(database, "SELECT Name FROM QelSetting WHERE Number = ?", params);
+    MsiCloseHandle(params);
+    params = record({"#10", "#2"});
+    query(database, "SELECT Name FROM QelSetting WHERE Sequence = ? AND Number = ?", params);
+    MsiCloseHandle(params);
+    params = record({"beta", "two"});
+    query(database, "SELECT Name FROM QelSetting WHERE Name = ? AND Value = ?", params);
+    MsiCloseHandle(params);
+    params = record({"beta", "#2", "#10"});
+    query(database, "SELECT Name FROM QelSetting WHERE Name = ? AND Number = ? AND Sequence = ?", params);
+    query(database, "SELECT Name FROM QelSetting WHERE Name = 'beta' AND Number = ?", params);
+    MsiCloseHandle(params);
+    params = record({"#2", "#10"});
+    query(database, "SELECT Name FROM QelSetting WHERE Name = 'beta' AND Number = ? AND Sequence = ?", params);
+    MsiCloseHandle(params);
 
     std::printf("-- the view's protocol\n");
     MSIHANDLE view = 0;
@@ -325,6 +344,9 @@ static void formatting(MSIHANDLE session)
         format(session, session, text, {"one", "#2"});
     }
     format(session, session, nullptr, {"one", "#2", nullptr});
+    format(session, session, "[1]", {"[INSTALLDIR]"});
+    format(session, session, "{abc}", {});
+    format(session, session, "[2]", {"one", nullptr});
     format(session, 0, "[ProductLine]|[1]", {"one"});
     format(session, 0, "[INSTALLDIR]", {});
 
