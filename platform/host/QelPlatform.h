@@ -68,6 +68,7 @@ inline constexpr long ERROR_MR_MID_NOT_FOUND = 317;
 inline constexpr long ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr long ERROR_INSTALL_USEREXIT = 1602;
 inline constexpr long ERROR_INSTALL_FAILURE = 1603;
+inline constexpr long ERROR_INSTALL_SUSPEND = 1604;
 inline constexpr long ERROR_UNKNOWN_FEATURE = 1606;
 inline constexpr long ERROR_UNKNOWN_COMPONENT = 1607;
 inline constexpr long ERROR_INVALID_HANDLE_STATE = 1609;

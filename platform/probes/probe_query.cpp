@@ -119,7 +119,6 @@ static void views(MSIHANDLE session)
              "SELECT `Name FROM QelSetting",
              "  SELECT Name FROM QelSetting WHERE Name='beta'  ",
              "SELECT Name FROM QelSetting WHERE Number=2 AND Sequence=10",
-             "DELETE FROM QelSetting WHERE Name = 'beta'",
              "",
          }) {
         query(database, sql);
