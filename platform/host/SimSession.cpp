@@ -447,34 +447,69 @@ private:
 
 // ---- States ------------------------------------------------------------------------------------
 
+// The states of a feature or component of an installation session, or the installer's answer
+// when there are none: ERROR_INVALID_HANDLE, ERROR_UNKNOWN_FEATURE or ERROR_UNKNOWN_COMPONENT.
+UINT statesOf(MSIHANDLE install, LPCSTR name, bool feature, Session*& session, InstallStates*& states)
+{
+    session = installSessionOf(install);
+    if (!session) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const UINT unknown = feature ? ERROR_UNKNOWN_FEATURE : ERROR_UNKNOWN_COMPONENT;
+    if (!name) {
+        return unknown;
+    }
+    if (feature) {
+        auto it = session->features.find(name);
+        states = it == session->features.end() ? nullptr : &it->second.states;
+    } else {
+        auto it = session->components.find(name);
+        states = it == session->components.end() ? nullptr : &it->second;
+    }
+    return states ? ERROR_SUCCESS : unknown;
+}
+
 UINT getStates(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE* installed, INSTALLSTATE* action,
                bool feature)
 {
     return modelled<UINT>(function, [&]() -> UINT {
-        Session* session = installSessionOf(install);
-        if (!session) {
-            return ERROR_INVALID_HANDLE;
-        }
-        const UINT unknown = feature ? ERROR_UNKNOWN_FEATURE : ERROR_UNKNOWN_COMPONENT;
-        if (!name) {
-            return unknown;
-        }
-        const InstallStates* states = nullptr;
-        if (feature) {
-            auto it = session->features.find(name);
-            states = it == session->features.end() ? nullptr : &it->second.states;
-        } else {
-            auto it = session->components.find(name);
-            states = it == session->components.end() ? nullptr : &it->second;
-        }
-        if (!states) {
-            return unknown;
+        Session* session = nullptr;
+        InstallStates* states = nullptr;
+        if (const UINT error = statesOf(install, name, feature, session, states)) {
+            return error;
         }
         if (installed) {
             *installed = states->installed;
         }
         if (action) {
             *action = states->action;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+// A request for a feature (ABSENT, LOCAL, SOURCE or ADVERTISED), which its components follow, or
+// for a component (ABSENT, LOCAL or SOURCE).
+UINT setState(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE state, bool feature)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Session* session = nullptr;
+        InstallStates* states = nullptr;
+        if (const UINT error = statesOf(install, name, feature, session, states)) {
+            return error;
+        }
+        if (state != INSTALLSTATE_ABSENT && state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_SOURCE &&
+            (!feature || state != INSTALLSTATE_ADVERTISED)) {
+            return ERROR_FUNCTION_FAILED;
+        }
+        states->action = state;
+        if (feature) {
+            // A component to remove that is absent already has nothing to do.
+            for (const std::string& component : session->features.at(name).components) {
+                InstallStates& its = session->components[component];
+                its.action =
+                    state == INSTALLSTATE_ABSENT && its.installed == INSTALLSTATE_ABSENT ? INSTALLSTATE_UNKNOWN : state;
+            }
         }
         return ERROR_SUCCESS;
     });
@@ -584,45 +619,10 @@ UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLST
 
 UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state)
 {
-    return modelled<UINT>("MsiSetFeatureStateA", [&]() -> UINT {
-        Session* session = installSessionOf(install);
-        if (!session) {
-            return ERROR_INVALID_HANDLE;
-        }
-        auto it = feature ? session->features.find(feature) : session->features.end();
-        if (it == session->features.end()) {
-            return ERROR_UNKNOWN_FEATURE;
-        }
-        if (state != INSTALLSTATE_ABSENT && state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_SOURCE &&
-            state != INSTALLSTATE_ADVERTISED) {
-            return ERROR_FUNCTION_FAILED;
-        }
-        it->second.states.action = state;
-        for (const std::string& name : it->second.components) {
-            InstallStates& component = session->components[name];
-            component.action = state == INSTALLSTATE_ABSENT && component.installed == INSTALLSTATE_ABSENT
-                                   ? INSTALLSTATE_UNKNOWN
-                                   : state;
-        }
-        return ERROR_SUCCESS;
-    });
+    return setState("MsiSetFeatureStateA", install, feature, state, true);
 }
 
 UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state)
 {
-    return modelled<UINT>("MsiSetComponentStateA", [&]() -> UINT {
-        Session* session = installSessionOf(install);
-        if (!session) {
-            return ERROR_INVALID_HANDLE;
-        }
-        auto it = component ? session->components.find(component) : session->components.end();
-        if (it == session->components.end()) {
-            return ERROR_UNKNOWN_COMPONENT;
-        }
-        if (state != INSTALLSTATE_ABSENT && state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_SOURCE) {
-            return ERROR_FUNCTION_FAILED;
-        }
-        it->second.action = state;
-        return ERROR_SUCCESS;
-    });
+    return setState("MsiSetComponentStateA", install, component, state, false);
 }

@@ -522,8 +522,8 @@ static void modes(MSIHANDLE session)
 static void actions(MSIHANDLE session)
 {
     std::printf("== MsiDoActionA\n");
-    MsiSetPropertyA(session, "DeferredProbe", "data of the deferred action");
-    for (const char* action : {"SetByAction", "NoSuchAction", "", "DeferredProbe", "RollbackProbe", "CommitProbe",
+    MsiSetPropertyA(session, "DeferredWithoutCode", "data of the deferred action");
+    for (const char* action : {"SetByAction", "NoSuchAction", "", "DeferredWithoutCode", "RollbackProbe", "CommitProbe",
                                "BrokenDll", "costinitialize"}) {
         std::printf("DoAction(%s) -> %u\n", action, MsiDoActionA(session, action));
     }

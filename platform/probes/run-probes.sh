@@ -37,22 +37,17 @@ echo probe >"$run/probe.txt"
 cp "$root/platform/probes/probe_session.wxs" "$run/"
 (cd "$run" && wixl -o probe_session.msi probe_session.wxs) ||
     { echo "run-probes: wixl could not author probe_session.msi" >&2; exit 1; }
-# probe_query opens it too, with a table and custom actions that need no code added.
+# probe_query opens it too, with the shared tests' table and custom actions that need no code
+# added (those of the shared tests, and a rollback, a commit and an immediate one).
 cp "$run/probe_session.msi" "$run/probe_query.msi"
 while IFS= read -r query; do
     msibuild "$run/probe_query.msi" -q "$query" || { echo "run-probes: msibuild refused: $query" >&2; exit 1; }
-done <<'QUERIES'
-CREATE TABLE `QelSetting` (`Name` CHAR(72) NOT NULL, `Value` CHAR(0), `Number` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `Name`)
-INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('alpha', 'one', 1, 30)
-INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('beta', 'two', 2, 10)
-INSERT INTO `QelSetting` (`Name`, `Sequence`) VALUES ('gamma', 20)
-INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('delta', '[INSTALLDIR]x', 2, 40)
-INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetByAction', 51, 'SETBYACTION', '[ProductLine]!')
-INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('DeferredProbe', 1025, 'NoSuchBinary', 'entry')
+done < <(cat "$root/tests/backend/windows/QelTest.sql" - <<'QUERIES'
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RollbackProbe', 1281, 'NoSuchBinary', 'entry')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('CommitProbe', 1537, 'NoSuchBinary', 'entry')
 INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('BrokenDll', 1, 'NoSuchBinary', 'entry')
 QUERIES
+)
 # probe_deferred.dll's actions run in installations of a package of their own.
 cp "$probes/probe_deferred.dll" "$root/platform/probes/probe_deferred.wxs" "$run/"
 (cd "$run" && wixl -o probe_deferred.msi probe_deferred.wxs) ||
