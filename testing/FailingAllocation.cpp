@@ -51,7 +51,9 @@ bool FailingAllocation::failed() const
 
 }  // namespace qel::testing
 
-// Every other form of operator new (arrays, nothrow) comes here in the standard library.
+// Every other form of operator new (arrays, nothrow) comes here in the standard library. Under
+// AddressSanitizer, whose runtime has each form of its own, the nothrow form that this file's
+// delete frees (std::stable_sort's buffer, for one) must be this file's as well.
 void* operator new(std::size_t size)
 {
     if (state.watching && !sim::insideModelCall()) {
@@ -65,7 +67,21 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept
 {
     std::free(memory);
 }
