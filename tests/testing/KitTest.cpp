@@ -1,5 +1,6 @@
 // The kit's checks themselves: a faulty action must fail the fixture and the sweep, each with the
 // problem named, and a sound one must pass them.
+#include "testing/FailingAllocation.h"
 #include "testing/FaultSweep.h"
 #include "testing/SessionTest.h"
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -229,6 +231,24 @@ TEST(FaultSweepKit, ALeakIsFoundWhereLeakSanitizerWatches)
     const kit::SweepReport report = kit::sweepAction(&leaksMemory, world);
     freeWhatLeaked();
     EXPECT_TRUE(mentions(report, "memory leaked"));
+}
+
+// Under AddressSanitizer a nothrow allocation of another allocator than the one delete frees with
+// aborts the test; std::stable_sort takes its buffer so.
+TEST(FaultSweepKit, NothrowAllocationsAreCountedFailedAndFreedByDelete)
+{
+    std::vector<int> numbers{3, 1, 2};
+    kit::FailingAllocation memory(2);
+    void* first = ::operator new(8, std::nothrow);
+    void* second = ::operator new(8, std::nothrow);
+    memory.stop();
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr) << "the second allocation fails, without an exception";
+    ::operator delete(first);
+    kit::FailingAllocation counting(0);
+    std::stable_sort(numbers.begin(), numbers.end());
+    counting.stop();
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
 }
 
 // The fixture, run by hand around a case body.
