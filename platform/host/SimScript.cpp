@@ -1,7 +1,9 @@
 // msi.dll of the host platform model: custom actions, MsiDoAction and the installation script.
 #include "SimModel.h"
 
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 using namespace sim;
 using namespace sim::detail;
@@ -62,29 +64,34 @@ bool failed(UINT result)
 }
 
 // Runs a scheduled action with a handle of its own, which reaches only what such an action may.
+// What the model does around the action counts as the model's own work (see insideModelCall()).
 UINT runScheduled(MSIHANDLE install, const ScriptEntry& entry)
 {
-    const Session& session = knownSession(install);
-    auto code = session.actionCode.find(entry.action);
-    if (code == session.actionCode.end()) {
-        return ERROR_INSTALL_FAILURE;
-    }
-    Session limited;
-    limited.context = entry.script;
-    limited.modes.clear();
-    limited.properties["CustomActionData"] = entry.data;
-    for (const char* name : {"ProductCode", "UserSID"}) {
-        if (auto it = session.properties.find(name); it != session.properties.end()) {
-            limited.properties[name] = it->second;
+    ActionFunction function = nullptr;
+    MSIHANDLE handle = 0;
+    {
+        const ModelCallScope inModel;
+        const Session& session = knownSession(install);
+        auto code = session.actionCode.find(entry.action);
+        if (code == session.actionCode.end()) {
+            return ERROR_INSTALL_FAILURE;
         }
+        Session limited;
+        limited.context = entry.script;
+        limited.modes.clear();
+        limited.properties["CustomActionData"] = entry.data;
+        for (const char* name : {"ProductCode", "UserSID"}) {
+            if (auto it = session.properties.find(name); it != session.properties.end()) {
+                limited.properties[name] = it->second;
+            }
+        }
+        auto language = session.properties.find("ProductLanguage");
+        const int number = language == session.properties.end() ? nullInteger : parseInteger(language->second);
+        limited.language = number >= 0 && number <= 0xFFFF ? static_cast<LANGID>(number) : 0;
+        function = code->second;
+        handle = newHandle(HandleKind::session);
+        model().handles.at(handle).session = std::move(limited);
     }
-    auto language = session.properties.find("ProductLanguage");
-    const int number = language == session.properties.end() ? nullInteger : parseInteger(language->second);
-    limited.language = number >= 0 && number <= 0xFFFF ? static_cast<LANGID>(number) : 0;
-    const ActionFunction function = code->second;
-
-    const MSIHANDLE handle = newHandle(HandleKind::session);
-    model().handles.at(handle).session = std::move(limited);
     const UINT result = function(handle);
     // The installer closes the handle it gave the action.
     model().handles.at(handle).open = false;
@@ -176,13 +183,20 @@ std::vector<Scheduled> script(MSIHANDLE session)
 
 Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immediate)
 {
+    // The model's own work here counts as the model's (see insideModelCall()); the actions' code
+    // runs as the caller's.
+    std::optional<ModelCallScope> inModel(std::in_place);
     Installation installation{ERROR_SUCCESS, {}};
+    auto record = [&](std::string action, Script script, UINT result, std::string data) {
+        inModel.emplace();
+        installation.runs.push_back({std::move(action), script, result, std::move(data)});
+    };
     knownSession(session).script.clear();
     int position = 0;
     for (const Step& step : immediate) {
         ++position;
         ActionFunction function = step.function;
-        std::string name = step.action;
+        std::string name = step.function ? "Action" + std::to_string(position) : step.action;
         int type = customActionDll;
         if (!function) {
             const Session& state = knownSession(session);
@@ -193,11 +207,10 @@ Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immedia
             }
             function = code->second;
             type = row->type;
-        } else {
-            name = "Action" + std::to_string(position);
         }
+        inModel.reset();
         const UINT result = function(session);
-        installation.runs.push_back({name, Script::immediate, result, ""});
+        record(name, Script::immediate, result, "");
         if ((type & customActionContinue) || result == ERROR_SUCCESS) {
             continue;
         }
@@ -211,36 +224,36 @@ Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immedia
 
     const std::vector<ScriptEntry> entries = std::move(knownSession(session).script);
     knownSession(session).script.clear();
+    auto ignoresFailure = [&](const std::string& action) {
+        const std::optional<CustomActionRow> row = customAction(knownSession(session), action);
+        return row && (row->type & customActionContinue);
+    };
     std::vector<const ScriptEntry*> rollback;
     std::vector<const ScriptEntry*> commit;
-    auto typeOf = [&](const std::string& action) {
-        const std::optional<CustomActionRow> row = customAction(knownSession(session), action);
-        return row ? row->type : 0;
-    };
     for (const ScriptEntry& entry : entries) {
-        if (entry.script == Script::rollback) {
-            rollback.push_back(&entry);
+        if (entry.script != Script::deferred) {
+            (entry.script == Script::rollback ? rollback : commit).push_back(&entry);
             continue;
         }
-        if (entry.script == Script::commit) {
-            commit.push_back(&entry);
-            continue;
-        }
+        inModel.reset();
         const UINT result = runScheduled(session, entry);
-        installation.runs.push_back({entry.action, entry.script, result, entry.data});
-        if (!failed(result) || (typeOf(entry.action) & customActionContinue)) {
+        record(entry.action, entry.script, result, entry.data);
+        if (!failed(result) || ignoresFailure(entry.action)) {
             continue;
         }
         for (auto it = rollback.rbegin(); it != rollback.rend(); ++it) {
-            installation.runs.push_back({(*it)->action, Script::rollback, runScheduled(session, **it), (*it)->data});
+            inModel.reset();
+            const UINT undone = runScheduled(session, **it);
+            record((*it)->action, Script::rollback, undone, (*it)->data);
         }
         installation.result = result == ERROR_INSTALL_USEREXIT ? ERROR_INSTALL_USEREXIT : ERROR_INSTALL_FAILURE;
         return installation;
     }
     for (const ScriptEntry* entry : commit) {
+        inModel.reset();
         const UINT result = runScheduled(session, *entry);
-        installation.runs.push_back({entry->action, Script::commit, result, entry->data});
-        if (failed(result) && !(typeOf(entry->action) & customActionContinue)) {
+        record(entry->action, Script::commit, result, entry->data);
+        if (failed(result) && !ignoresFailure(entry->action)) {
             installation.result = ERROR_INSTALL_FAILURE;
             break;
         }

@@ -2,6 +2,7 @@
 // gives where a real platform cannot be arranged to answer the same. The answers the model shares
 // with the real platform are checked on both by ContractTest.cpp.
 #include "SimTest.h"
+#include "testing/FailingAllocation.h"
 
 #include <gmock/gmock.h>
 
@@ -467,6 +468,17 @@ UINT WINAPI nested(MSIHANDLE)
     return ERROR_SUCCESS;
 }
 
+UINT WINAPI quiet(MSIHANDLE)
+{
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI scheduleQuietly(MSIHANDLE install)
+{
+    MsiSetPropertyA(install, "Quiet", "data");
+    return MsiDoActionA(install, "Quiet");
+}
+
 UINT WINAPI scheduleAll(MSIHANDLE install)
 {
     for (const char* action : {"Deferred", "Commit", "Failing", "Deferred"}) {
@@ -547,6 +559,15 @@ TEST_F(SimTest, InstallationsEndAsTheirActionsAnswer)
     EXPECT_EQ(sim::runInstallation(session, {&nested, &nested}).runs[1].action, "Action2");
     EXPECT_THROW(sim::runInstallation(session, {"NoSuchAction"}), std::invalid_argument);
     EXPECT_THAT(seen, ::testing::Each("nested")) << "an action runs outside the model's calls";
+
+    // What the installation does around its actions is the model's own work, not theirs.
+    sim::addCustomAction(session, "Quiet", sim::customActionDll | sim::customActionInScript, &quiet);
+    const std::vector<sim::Step> steps{&scheduleQuietly};
+    qel::testing::FailingAllocation memory(0);
+    const sim::Installation installation = sim::runInstallation(session, steps);
+    memory.stop();
+    EXPECT_EQ(memory.counted(), 0u);
+    EXPECT_EQ(installation.runs.size(), 2u);
 }
 
 TEST_F(SimTest, ProgressSumsTheProgressMessagesOfEachForm)
