@@ -23,6 +23,8 @@ void SessionTest::TearDown()
         MsiCloseHandle(pending);
     }
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u) << "record handles left open";
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::database) + sim::openHandles(sim::HandleKind::view), 0u)
+        << "database or view handles left open";
 }
 
 }  // namespace qel::testing

@@ -279,6 +279,8 @@ void around(void (*body)(MSIHANDLE session))
 TEST(SessionTestKit, ACaseThatLeavesHandlesWrongFails)
 {
     EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) { MsiCreateRecord(1); }), "record handles left open");
+    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE session) { MsiGetActiveDatabase(session); }),
+                            "database or view handles left open");
     EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE session) { MsiCloseHandle(session); }), "the session was closed");
     EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) {
                                 const MSIHANDLE record = MsiCreateRecord(1);
