@@ -16,8 +16,8 @@
 //
 // After the case the fixture fails it when the action left an installer handle open (a record,
 // database or view it was given and never closed; the error record the installer keeps for
-// MsiGetLastErrorRecord is not the action's and does not count), closed a handle twice or closed one the model never handed
-// out, or closed the session, which belongs to the installer.
+// MsiGetLastErrorRecord is not the action's and does not count), closed a handle twice or closed
+// one the model never handed out, or closed the session, which belongs to the installer.
 #pragma once
 
 #include "Simulation.h"
