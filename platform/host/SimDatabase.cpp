@@ -5,7 +5,9 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 using namespace sim;
 using namespace sim::detail;
@@ -385,11 +387,14 @@ View* openViewOf(MSIHANDLE handle)
     return entry ? &entry->view : nullptr;
 }
 
+// A new record whose fields 1, 2, ... are these; field 0 is null.
 MSIHANDLE newRecord(std::vector<StoredField> fields)
 {
     const MSIHANDLE handle = newHandle(HandleKind::record);
-    fields.insert(fields.begin(), Null{});
-    model().handles.at(handle).record.fields = std::move(fields);
+    std::vector<StoredField>& stored = model().handles.at(handle).record.fields;
+    stored.reserve(fields.size() + 1);
+    stored.emplace_back(std::in_place_type<Null>);
+    std::move(fields.begin(), fields.end(), std::back_inserter(stored));
     return handle;
 }
 
