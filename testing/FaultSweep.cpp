@@ -115,8 +115,9 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
     } catch (...) {
         outcome.problems.push_back("the case itself failed with an exception of no standard class");
     }
+    // A scenario that reset the model has a shorter journal than the world's setUp left.
     const std::vector<std::string>& journal = sim::callLog();
-    outcome.journal.assign(journal.begin() + static_cast<long>(setUpCalls), journal.end());
+    outcome.journal.assign(journal.begin() + static_cast<long>(std::min(setUpCalls, journal.size())), journal.end());
     checkLeftovers(session, leaked, outcome.problems);
     return outcome;
 }

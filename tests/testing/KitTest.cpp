@@ -490,6 +490,17 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
     }
 }
 
+// A scenario that starts the model over (as a fixture's resetModel() would) is a scenario's
+// mistake the sweep names, not one it stumbles over.
+TEST(FaultSweepKit, AScenarioThatResetsTheModelIsNamedNotStumbledOver)
+{
+    const kit::FaultSweep sweep(
+        "Resetting", [](MSIHANDLE session) { MsiSetPropertyA(session, "INPUT", "1"); },
+        [](kit::FaultSweep::Run&) { sim::reset(); });
+    const kit::SweepReport report = sweep.run();
+    EXPECT_TRUE(mentions(report.problems, "the session was closed")) << report.problems.size();
+}
+
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
 // The leak belongs to the cases that made it: those fail, and no other case or world is blamed.
 TEST(FaultSweepKit, ALeakIsBlamedOnTheCasesThatMadeIt)
@@ -536,6 +547,19 @@ TEST(FaultSweepKit, NothrowAllocationsAreCountedFailedAndFreedByDelete)
     EXPECT_NE(first, nullptr);
     EXPECT_EQ(second, nullptr) << "the second allocation fails, without an exception";
     ::operator delete(first);
+    {
+        // A constructor that throws out of a nothrow new has its block freed by the nothrow delete.
+        struct Throwing {
+            Throwing() { throw 1; }
+        };
+        kit::FailingAllocation watched(0);
+        try {
+            delete new (std::nothrow) Throwing;
+        } catch (int) {
+        }
+        watched.stop();
+        EXPECT_EQ(watched.stillAllocated(), 0u) << "a block the nothrow delete freed is still counted";
+    }
     kit::FailingAllocation counting(0);
     std::stable_sort(numbers.begin(), numbers.end());
     counting.stop();
