@@ -131,6 +131,18 @@ UINT searchesAndReadsASystemText(MSIHANDLE session)
         });
 }
 
+// Sound: fails by design when INPUT is not set, as an action with a missing precondition fails,
+// the frame reporting why.
+UINT failsWithoutItsInput(MSIHANDLE session)
+{
+    return qel::runAction(
+        session, "failsWithoutItsInput", +[](KestMsiHandle& installation) {
+            if (property(installation.getMsiHandle(), "INPUT").empty()) {
+                raiseMsiError(rule, "INPUT is not set", ERROR_FUNCTION_FAILED);
+            }
+        });
+}
+
 UINT leavesARecordOpen(MSIHANDLE session)
 {
     MsiCreateRecord(1);
@@ -381,6 +393,7 @@ const Planted planted[] = {
     {"two records held at once", holdsTwoRecordsAtOnce, nullptr, nullptr},
     {"a search and a system text, released", searchesAndReadsASystemText, nullptr, nullptr},
     {"a file looked for", looksForTheFile, nullptr, nullptr, fileThere},
+    {"a failure by design, reported", failsWithoutItsInput, nullptr, nullptr},
     {"a record left open", leavesARecordOpen, "record handle", "record handle"},
     {"a search left open", leavesASearchOpen, "search handle", "search handle left open"},
     {"a database left open", leavesADatabaseOpen, "database handle", "database handle left open"},
