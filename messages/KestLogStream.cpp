@@ -36,17 +36,12 @@ void KestLogStream::release() noexcept
     file.reset();  // writes out what is buffered
     borrowed = nullptr;
     text = nullptr;
-    streamFailed = false;
 }
 
 void KestLogStream::write(std::string_view written)
 {
     if (borrowed) {
-        // A stream that failed once takes nothing more, also when its failure was thrown.
-        if (!streamFailed) {
-            streamFailed = true;
-            streamFailed = !qel::writeToStream(*borrowed, written);
-        }
+        qel::writeToStream(*borrowed, written);  // a stream in a failed state takes nothing
     } else if (text) {
         text->append(written);
     } else if (file) {
