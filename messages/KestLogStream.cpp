@@ -3,6 +3,8 @@
 #include "text/KestCString.h"
 #include "text/StreamText.h"
 
+#include <utility>
+
 KestLogStream::~KestLogStream()
 {
     release();
@@ -36,6 +38,13 @@ void KestLogStream::release() noexcept
     file.reset();  // writes out what is buffered
     borrowed = nullptr;
     text = nullptr;
+}
+
+void KestLogStream::deleteAssigned() noexcept
+{
+    // Only a delete through the stream's own virtual destructor: naming std::ofstream here would
+    // bring the stream library into every DLL.
+    delete std::exchange(borrowed, nullptr);
 }
 
 void KestLogStream::write(std::string_view written)

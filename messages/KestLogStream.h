@@ -61,6 +61,8 @@ private:
     void useFile(std::unique_ptr<KestLogFile> ownFile);
     // Closes the processor's own file (and the stream over it), forgets a caller's stream or text.
     void release() noexcept;
+    // Deletes the stream put here by assignment, if any, and forgets it.
+    void deleteAssigned() noexcept;
 
     // Writes the text where the log goes: unbuffered to a caller's stream, as its write() would
     // (a stream in a failed state takes nothing; a failure sets its state, and throws as its

@@ -363,6 +363,37 @@ TEST_F(MessageProcessorTest, TheLogStreamReadsAsTheStreamTheLogGoesTo)
     EXPECT_EQ(caller.str(), "to the caller\n");
 }
 
+// A derived class may give the processor a stream of its own making to own, as the processor owns
+// one it opened: the destructor deletes it. One only lent to it (ownsStream false) stays the lender's.
+TEST_F(MessageProcessorTest, AStreamGivenToOwnIsDeletedWithTheProcessor)
+{
+    struct Watched : std::ostringstream {
+        explicit Watched(bool& deleted) : deleted(deleted) {}
+        ~Watched() override { deleted = true; }
+        bool& deleted;
+    };
+    class Deriving : public KestMessageProcessor {
+    public:
+        void take(std::ostream* stream, bool owned)
+        {
+            logStream = stream;
+            ownsStream = owned;
+        }
+    };
+    for (const bool owned : {true, false}) {
+        bool deleted = false;
+        auto* stream = new Watched(deleted);
+        {
+            Deriving processor;
+            processor.take(stream, owned);
+        }
+        EXPECT_EQ(deleted, owned);
+        if (!owned) {
+            delete stream;
+        }
+    }
+}
+
 // ---- Failed initialize ------------------------------------------------------------------------
 
 TEST_F(MessageProcessorTest, AFailedInitializeChangesNothing)
