@@ -136,6 +136,24 @@ TEST_F(MessageProcessorTest, ANewCycleOnTheSameLogIsNotOverwrittenByTheOldStream
     EXPECT_EQ(contents("setup.log"), "new\n");
 }
 
+// A cycle that ends between a processor's two looks at the marker (its create refused because the
+// marker is there, then the marker gone when it looks for it) leaves the processor to start the
+// next cycle, not to fail.
+TEST_F(MessageProcessorTest, ACycleEndingBetweenTheTwoLooksIsFollowedByANewOne)
+{
+    write("setup.log", "the ending cycle's text\n");
+    write("setup.mpp", "");
+    sim::beforeCall("FindFirstFileA", 1, [] { std::filesystem::remove(path("setup.mpp")); });
+    {
+        Processor processor;
+        processor.initialize("setup.log");
+        EXPECT_TRUE(processor.isLogging());
+        processor.logMessage("next\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "next\n");
+    EXPECT_TRUE(exists("setup.mpp"));
+}
+
 TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)
 {
     struct Case {
