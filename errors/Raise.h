@@ -21,7 +21,7 @@
 // std::bad_alloc leaves instead, as from any other throw of a library exception.
 #pragma once
 
-#include "errors/PersistingRule.h"
+#include "../errors/PersistingRule.h"
 
 #include <source_location>
 

@@ -8,9 +8,9 @@
 // deletes the marker, so the next initialize() starts a new log again.
 #pragma once
 
-#include "QelPlatform.h"
-#include "errors/EKestException.h"
-#include "text/KestCString.h"
+#include "../errors/EKestException.h"
+#include "../text/KestCString.h"
+#include "QelCustInst/QelPlatform.h"
 
 #include <cstdarg>
 #include <cstddef>

@@ -20,7 +20,7 @@
 // out, or closed the session, which belongs to the installer.
 #pragma once
 
-#include "Simulation.h"
+#include "QelCustInst/Simulation.h"
 
 #include <gtest/gtest.h>
 
