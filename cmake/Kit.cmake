@@ -29,13 +29,22 @@ set(QEL_PUBLIC_HEADERS
     errors/Raise.h
     messages/KestMessageProcessor.h
     messages/KestMsiMessageProcessor.h
+    msi/Database.h
+    msi/Deferred.h
     msi/KestMsiBoolProperty.h
+    msi/KestMsiDatabase.h
     msi/KestMsiDirectory.h
     msi/KestMsiHandle.h
     msi/KestMsiObject.h
     msi/KestMsiProperty.h
     msi/KestMsiRecord.h
+    msi/KestMsiView.h
+    msi/Progress.h
+    msi/Records.h
+    msi/Session.h
+    text/DeferredData.h
     text/KestCString.h
+    text/LiteralFormat.h
 )
 foreach(header ${QEL_PUBLIC_HEADERS})
     get_filename_component(area ${header} DIRECTORY)

@@ -65,6 +65,12 @@ const Kind kinds[] = {
          raiseMsiError(sampleRule, failedCall("MsiGetProperty"), ERROR_INVALID_HANDLE);
      },
      typeid(EKestMsiError), ERROR_INVALID_HANDLE, "Function Failed: MsiGetProperty()", "EKestException"},
+    {"MsiErrorForACallOnASubject",
+     [] {
+         raiseLine = __LINE__ + 1;
+         raiseMsiError(sampleRule, failedCall("MsiGetProperty", "UILevel"), ERROR_INVALID_HANDLE);
+     },
+     typeid(EKestMsiError), ERROR_INVALID_HANDLE, "Function Failed: MsiGetProperty(\"UILevel\")", "EKestException"},
     {"MsiErrorWithAText",
      [] {
          raiseLine = __LINE__ + 1;
