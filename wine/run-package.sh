@@ -5,14 +5,18 @@
 # value, and the report of every action that failed with one.
 #
 # Usage:
-#   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--ui qn|qb|qr|qf]
-#                  [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE] [--work DIR] [--log FILE]
-#                  PACKAGE.msi [NAME=VALUE]...
+#   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--file PATH]...
+#                  [--ui qn|qb|qr|qf] [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE]
+#                  [--work DIR] [--log FILE] PACKAGE.msi [NAME=VALUE]...
 #
 #   --drive      the type of drive the package is installed from: cdrom (D:), fixed (C:),
 #                removable (E:) or network (F:); the package lies at the drive's root
 #                (C:\qel\ on the fixed drive)
 #   --property   print this property's final value (repeatable)
+#   --file       print the lines of this file of the prefix (a Windows path, C:\Product\app.ini)
+#                after the installation, "file: PATH" and one "file| LINE" each, or "file: PATH
+#                (none)" where there is none; with --uninstall also after the removal, as
+#                "file after uninstall: PATH ..." (repeatable)
 #   --ui         the installer's user interface, as msiexec's /q option (default qn: none). Wine
 #                runs without a display here, so the installer cannot show its own dialogs: a
 #                warning sent at qr or qf is refused (MsiProcessMessage answers -1). To answer
@@ -44,11 +48,13 @@ fail() { echo "$me: $*" >&2; exit 1; }
 
 drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log=""
 properties=()
+files=()
 program_args=()
 while (($#)); do
     case "$1" in
         --drive) drive="${2-}"; shift 2 || usage ;;
         --property) properties+=("${2-}"); shift 2 || usage ;;
+        --file) files+=("${2-}"); shift 2 || usage ;;
         --ui) ui="${2-}"; shift 2 || usage ;;
         --program) program="${2-}"; shift 2 || usage ;;
         --program-arg) program_args+=("${2-}"); shift 2 || usage ;;
@@ -75,6 +81,10 @@ declare -A letter=([cdrom]=D [fixed]=C [removable]=E [network]=F)
 [[ "$expect" =~ ^[0-9]+$ ]] || refuse "--expect '$expect' is not an exit code"
 for name in "${properties[@]}"; do
     [[ "$name" =~ ^[A-Za-z_][A-Za-z0-9_.]*$ ]] || refuse "--property '$name' is not a property name"
+done
+for file in "${files[@]}"; do
+    [[ "$file" =~ ^[A-Za-z]:\\ && "$file" != *'\..'* ]] ||
+        refuse "--file '$file' is not a Windows path from a drive's root (C:\\Folder\\file.txt) without '..'"
 done
 # The settings travel through a batch file: nothing there may end a line or be expanded by cmd.
 unsafe=$'*["%&|<>^\r\n]*'
@@ -195,10 +205,27 @@ for row in "${actions[@]}"; do
     ' "$log"
 done
 
+# The files asked for, read where the prefix keeps that drive's root.
+show_files() { # show_files LABEL
+    local file letter path host
+    for file in "${files[@]}"; do
+        letter="${file:0:1}" path="${file:2}"
+        host="$WINEPREFIX/dosdevices/${letter,,}:${path//\\//}"
+        if [[ -f "$host" ]]; then
+            echo "$1: $file"
+            sed 's/\r$//; s/^/file| /' "$host"
+        else
+            echo "$1: $file (none)"
+        fi
+    done
+}
+show_files file
+
 if ((uninstall)) && [[ "$code" == 0 ]]; then
     removed=0
     timeout 300 wine msiexec /x "$msi_win" /qn >/dev/null 2>&1 || removed=$?
     echo "uninstall exit status: $removed"
+    show_files "file after uninstall"
     ((removed == 0)) || exit 1
 fi
 [[ "$code" == "$expect" ]] || { echo "$me: the installer answered $code, expected $expect" >&2; exit 1; }
