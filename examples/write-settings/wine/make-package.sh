@@ -4,8 +4,7 @@
 #   make-package.sh WriteSettings.dll OUTPUT-FOLDER
 #
 # wixl authors what it can (WriteSettings.wxs); msibuild adds the rest: the table QelSetting with its
-# rows, the rollback type of qelRollbackSettings, and qelFailLate, a deferred action after the
-# settings' writing that fails the installation when QEL_FAIL_LATE is 1.
+# rows and the rollback type of qelRollbackSettings.
 set -euo pipefail
 
 (($# == 2)) || { echo "usage: make-package.sh WriteSettings.dll OUTPUT-FOLDER" >&2; exit 2; }
@@ -27,8 +26,4 @@ rm -f "$msi"
 msibuild "$msi" -i "$here/QelSetting.idt"
 # Custom-action type 1 (a DLL of the Binary table) + 1280 (rollback) + 2048 (no impersonation).
 msibuild "$msi" -q "UPDATE \`CustomAction\` SET \`Type\` = 3329 WHERE \`Action\` = 'qelRollbackSettings'"
-# Type 34 (a program run from a directory: Source the directory, Target the command line) + 1024
-# (deferred), right after qelScheduleSettings (4001) has scheduled the writing.
-msibuild "$msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('qelFailLate', 1058, 'INSTALLDIR', 'cmd.exe /c exit 1')"
-msibuild "$msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES ('qelFailLate', 'QEL_FAIL_LATE = 1', 4002)"
 echo "$msi"
