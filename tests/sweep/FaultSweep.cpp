@@ -6,10 +6,15 @@
 // exceptions out of the processor, and a failed initialize changing nothing.
 #include "testing/FaultSweep.h"
 #include "Simulation.h"
+#include "actions/ActionFrame.h"
 #include "actions/QelCustInst.h"
 #include "errors/EKestMsiError.h"
 #include "messages/KestMsiMessageProcessor.h"
+#include "msi/Database.h"
+#include "msi/Deferred.h"
 #include "msi/KestMsiRecord.h"
+#include "msi/Progress.h"
+#include "msi/Session.h"
 
 #include <gtest/gtest.h>
 
@@ -252,6 +257,86 @@ void messageProcessorSteps(kit::FaultSweep::Run& run)
     run.memory.stop();
 }
 
+// An author's installation making every one-line call: an immediate action reads the package and
+// schedules a deferred action with data, which moves the progress bar. Its work: the language
+// written to a property, and the deferred action run with every entry it was given.
+std::size_t deferredEntries = 0;
+
+UINT WINAPI authorDeferred(MSIHANDLE session)
+{
+    return qel::runAction(session, "authorDeferred", [](KestMsiHandle& handle) -> UINT {
+        const qel::DeferredData data = qel::deferredData(handle);
+        qel::actionStart(handle, "authorDeferred", "Working", "Entry [1]");
+        for (const auto& entry : data.entries()) {
+            if (qel::actionData(handle, qel::record(entry.name)) == IDCANCEL ||
+                qel::reportProgress(handle, 1) == IDCANCEL) {
+                return ERROR_INSTALL_USEREXIT;
+            }
+        }
+        deferredEntries = qel::mode(handle, MSIRUNMODE_SCHEDULED) ? data.entries().size() : 0;
+        return ERROR_SUCCESS;
+    });
+}
+
+UINT WINAPI authorImmediate(MSIHANDLE session)
+{
+    return qel::runAction(session, "authorImmediate", [](KestMsiHandle& handle) -> UINT {
+        qel::DeferredData data;
+        data.add("target", qel::targetPath(handle, "INSTALLDIR")).add("source", qel::sourcePath(handle, "INSTALLDIR"));
+        qel::insertTemporary(handle, "SELECT `Name`, `Value` FROM `Setting`", qel::record("Added", "[ProductName]"));
+        for (const KestMsiRecord& row : qel::rows(handle, "SELECT `Name`, `Value` FROM `Setting` ORDER BY `Name`")) {
+            data.add(row.stringField(1), qel::format(handle, row.stringField(2)));
+        }
+        for (const KestMsiRecord& row :
+             qel::rows(handle, "SELECT `Value` FROM `Setting` WHERE `Name` = ?", qel::record("Port"))) {
+            data.add("port", row.stringField(1));
+        }
+        if (qel::evaluateCondition(handle, "&Main = 3") && qel::featureState(handle, "Main").isBeingInstalled() &&
+            qel::componentState(handle, "Folder").isBeingInstalled()) {
+            data.add("level", qel::property(handle, "UILevel"));
+        }
+        qel::setProperty(handle, "AUTHOR_LANGUAGE", qel::language(handle));
+        qel::log(handle, "%d entries, UI level %d", static_cast<int>(data.entries().size()),
+                 qel::intProperty(handle, "UILevel", 5));
+        if (qel::message(handle, INSTALLMESSAGE_WARNING, "Go on?", MB_OKCANCEL) == IDCANCEL ||
+            qel::addProgressTicks(handle, static_cast<int>(data.entries().size())) == IDCANCEL) {
+            return ERROR_INSTALL_USEREXIT;
+        }
+        qel::schedule(handle, "authorDeferred", data);
+        return ERROR_SUCCESS;
+    });
+}
+
+UINT WINAPI authorInstallation(MSIHANDLE session)
+{
+    deferredEntries = 0;
+    return sim::runInstallation(session, {&authorImmediate}).result;
+}
+
+kit::SweepReport authorCalls(const World& world)
+{
+    const kit::ActionWorld actionWorld{
+        std::string("AuthorCalls in ") + world.name,
+        [&](MSIHANDLE session) {
+            world.setUp(session);
+            sim::setProperty(session, "ProductName", "Demo");
+            sim::setProperty(session, "UILevel", "5");
+            sim::setLanguage(session, 1033);
+            sim::setFeature(session, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, {"Folder"});
+            sim::addTable(session, "Setting", {{"Name", "s72"}, {"Value", "S255"}});
+            sim::addRow(session, "Setting", {std::string("Port"), std::string("8080")});
+            sim::addRow(session, "Setting", {std::string("Data"), std::string("[INSTALLDIR]data")});
+            sim::addCustomAction(session, "authorDeferred", sim::customActionDll | sim::customActionInScript,
+                                 &authorDeferred);
+        },
+        [](const kit::FaultSweep::Run& run, UINT answer) {
+            // target, source, three rows (one added), the port and the UI level.
+            const bool done = deferredEntries == 7 && sim::property(run.session, "AUTHOR_LANGUAGE") == "1033";
+            return answer == ERROR_SUCCESS && !done ? "answered 0 without doing its work" : "";
+        }};
+    return kit::sweepAction(&authorInstallation, actionWorld);
+}
+
 // The processor reports nothing of its own, so no second refusal is swept after the first.
 kit::SweepReport messageProcessor(const World& world)
 {
@@ -270,6 +355,7 @@ const Scenario scenarios[] = {
     {"RunningFromCd", runningFromCd, false},
     {"PromptForOriginalDisk", promptForOriginalDisk, false},
     {"MessageProcessor", messageProcessor, true},
+    {"AuthorCalls", authorCalls, false},
 };
 
 // ---- The sweep -----------------------------------------------------------------------------------

@@ -19,8 +19,10 @@ constexpr const char* fileName = "WriteSettings";
 // The settings file, in the product's folder.
 constexpr const char* settingsFile = "settings.ini";
 // The rows to write, in their order: the setting's name, its value for the installer to format
-// ("[INSTALLDIR]data") and the condition under which it is written (empty: always).
-constexpr const char* settingsQuery = "SELECT `Name`, `Value`, `Condition` FROM `QelSetting` ORDER BY `Sequence`";
+// ("[INSTALLDIR]data"), the condition under which it is written (empty: always) and the feature
+// that must be being installed for it.
+constexpr const char* settingsQuery =
+    "SELECT `Name`, `Value`, `Condition`, `Feature_` FROM `QelSetting` ORDER BY `Sequence`";
 // The progress bar's ticks for one setting.
 constexpr int ticksPerSetting = 10000;
 
@@ -83,7 +85,8 @@ UINT scheduleSettings(KestMsiHandle& session)
     data.add("file", path);
     int count = 0;
     for (const KestMsiRecord& row : qel::rows(session, settingsQuery)) {
-        if (qel::evaluateCondition(session, row.stringField(3))) {
+        if (qel::evaluateCondition(session, row.stringField(3)) &&
+            qel::featureState(session, row.stringField(4)).isBeingInstalled()) {
             data.add("line", row.stringField(1) + "=" + qel::format(session, row.stringField(2)));
             ++count;
         }

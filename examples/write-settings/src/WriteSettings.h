@@ -1,6 +1,7 @@
 // The custom actions this DLL exports, as the installer calls them. Together they keep a product's
 // settings file, INSTALLDIR\settings.ini, one "Name=value" line for each row of the package's table
-// QelSetting whose condition holds, its value formatted by the installer:
+// QelSetting whose condition holds and whose feature is being installed, its value formatted by
+// the installer:
 //
 //   qelScheduleSettings  immediate, after InstallFiles, on a first installation: reads the table,
 //                        reserves progress for the writing and schedules qelRollbackSettings, then
