@@ -66,13 +66,17 @@ std::optional<Lines> written()
     return lines;
 }
 
-Lines everyLine(const std::string& folder, bool debug)
+// The lines of the first `rows` rows of the table, formatted, that the installation writes.
+Lines everyLine(const std::string& folder, bool debug, std::size_t rows = settingRows.size())
 {
-    Lines lines{"Port=8080", "DataFolder=" + folder + "data", "Product=Write Settings 1.0.0"};
-    if (debug) {
-        lines.push_back("LogLevel=debug");
+    const Lines all{"Port=8080", "DataFolder=" + folder + "data", "Product=Write Settings 1.0.0", "LogLevel=debug",
+                    "Separators=a;b=c%d"};
+    Lines lines;
+    for (std::size_t row = 0; row < rows && row < all.size(); ++row) {
+        if (all[row] != "LogLevel=debug" || debug) {
+            lines.push_back(all[row]);
+        }
     }
-    lines.push_back("Separators=a;b=c%d");
     return lines;
 }
 
@@ -95,6 +99,7 @@ struct Installation {
     int cancelAtMessage = 0;  // the nth message the installer takes is answered Cancel (0: none)
     bool fileBefore = false;  // the settings file is there when it starts
     bool emptyTable = false;
+    std::size_t rows = settingRows.size();  // the first rows of the table the package has
 };
 
 void PrintTo(const Installation& installation, std::ostream* out)
@@ -134,8 +139,8 @@ void setUp(MSIHANDLE session, const Installation& installation)
     sim::setFeature(session, "Main", removal ? INSTALLSTATE_LOCAL : INSTALLSTATE_ABSENT,
                     removal ? INSTALLSTATE_ABSENT : INSTALLSTATE_LOCAL);
     sim::setFeature(session, "Extras", INSTALLSTATE_ABSENT, INSTALLSTATE_UNKNOWN);
-    for (const auto& row : installation.emptyTable ? std::vector<std::vector<sim::Field>>{} : settingRows) {
-        sim::addRow(session, "QelSetting", row);
+    for (std::size_t row = 0; !installation.emptyTable && row < installation.rows; ++row) {
+        sim::addRow(session, "QelSetting", settingRows[row]);
     }
     constexpr int deferred = sim::customActionDll | sim::customActionInScript | sim::customActionNoImpersonate;
     sim::addCustomAction(session, "qelWriteSettings", deferred, &qelWriteSettings);
@@ -149,7 +154,7 @@ void setUp(MSIHANDLE session, const Installation& installation)
 }
 
 // The immediate actions in the sequence's order, as the package schedules them.
-sim::Installation install(MSIHANDLE session, const Installation& installation)
+std::vector<sim::Step> immediateActions(const Installation& installation)
 {
     std::vector<sim::Step> steps;
     if (installation.kind == Installation::removal) {
@@ -160,62 +165,64 @@ sim::Installation install(MSIHANDLE session, const Installation& installation)
     if (installation.failsLate) {
         steps.emplace_back(&scheduleFailLate);
     }
-    return sim::runInstallation(session, steps);
+    return steps;
+}
+
+sim::Installation install(MSIHANDLE session, const Installation& installation)
+{
+    return sim::runInstallation(session, immediateActions(installation));
 }
 
 class WriteSettingsTest : public qel::testing::SessionTest {};
 
 TEST_F(WriteSettingsTest, TheFileHoldsTheTablesSettingsUntilTheProductGoes)
 {
+    enum class File { none, settings, settingsWithDebug, empty, asBefore };
     struct Case {
         Installation installation;
         UINT answer;
-        std::optional<Lines> file;  // none: no file afterwards
+        File file;  // afterwards
         std::vector<std::string> ran;
     };
-    // Filled in once the world exists: the folder's name comes from the model.
-    auto cases = [](const std::string& folder) {
-        return std::vector<Case>{
-            {{"first installation"}, ERROR_SUCCESS, everyLine(folder, false), {"Action1", "qelWriteSettings"}},
-            {{"first installation, QEL_DEBUG", Installation::first, true},
-             ERROR_SUCCESS,
-             everyLine(folder, true),
-             {"Action1", "qelWriteSettings"}},
-            {{"an empty table", Installation::first, false, false, 0, false, true},
-             ERROR_SUCCESS,
-             Lines{},
-             {"Action1", "qelWriteSettings"}},
-            // The rollback action removes the file the writing left.
-            {{"a later action fails", Installation::first, false, true},
-             ERROR_INSTALL_FAILURE,
-             std::nullopt,
-             {"Action1", "Action2", "qelWriteSettings", "qelFailLate", "qelRollbackSettings"}},
-            // Messages: the progress added (1) and the log (2) of qelScheduleSettings; then
-            // qelWriteSettings' ActionStart (3), ActionData (4) and progress (5).
-            {{"the user cancels while the settings are written", Installation::first, false, false, 5},
-             ERROR_INSTALL_USEREXIT,
-             std::nullopt,
-             {"Action1", "qelWriteSettings", "qelRollbackSettings"}},
-            {{"the user cancels before", Installation::first, false, false, 1},
-             ERROR_INSTALL_USEREXIT,
-             std::nullopt,
-             {"Action1"}},
-            {{"a repair keeps the file", Installation::repair, false, false, 0, true},
-             ERROR_SUCCESS,
-             Lines{"Port=1"},
-             {"Action1"}},
-            {{"the product is removed", Installation::removal, false, false, 0, true},
-             ERROR_SUCCESS,
-             std::nullopt,
-             {"Action1", "qelRemoveSettings"}},
-            {{"the product is removed, the file already gone", Installation::removal},
-             ERROR_SUCCESS,
-             std::nullopt,
-             {"Action1", "qelRemoveSettings"}},
-        };
+    const Case cases[] = {
+        {{"first installation"}, ERROR_SUCCESS, File::settings, {"Action1", "qelWriteSettings"}},
+        {{"first installation, QEL_DEBUG", Installation::first, true},
+         ERROR_SUCCESS,
+         File::settingsWithDebug,
+         {"Action1", "qelWriteSettings"}},
+        {{"an empty table", Installation::first, false, false, 0, false, true},
+         ERROR_SUCCESS,
+         File::empty,
+         {"Action1", "qelWriteSettings"}},
+        // The rollback action removes the file the writing left.
+        {{"a later action fails", Installation::first, false, true},
+         ERROR_INSTALL_FAILURE,
+         File::none,
+         {"Action1", "Action2", "qelWriteSettings", "qelFailLate", "qelRollbackSettings"}},
+        // Messages: the progress added (1) and the log (2) of qelScheduleSettings; then
+        // qelWriteSettings' ActionStart (3), ActionData (4) and progress (5).
+        {{"the user cancels while the settings are written", Installation::first, false, false, 5},
+         ERROR_INSTALL_USEREXIT,
+         File::none,
+         {"Action1", "qelWriteSettings", "qelRollbackSettings"}},
+        {{"the user cancels before", Installation::first, false, false, 1},
+         ERROR_INSTALL_USEREXIT,
+         File::none,
+         {"Action1"}},
+        {{"a repair keeps the file", Installation::repair, false, false, 0, true},
+         ERROR_SUCCESS,
+         File::asBefore,
+         {"Action1"}},
+        {{"the product is removed", Installation::removal, false, false, 0, true},
+         ERROR_SUCCESS,
+         File::none,
+         {"Action1", "qelRemoveSettings"}},
+        {{"the product is removed, the file already gone", Installation::removal},
+         ERROR_SUCCESS,
+         File::none,
+         {"Action1", "qelRemoveSettings"}},
     };
-    resetModel();
-    for (const Case& c : cases(installDir())) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.installation.name);
         resetModel();
         setUp(session, c.installation);
@@ -223,7 +230,21 @@ TEST_F(WriteSettingsTest, TheFileHoldsTheTablesSettingsUntilTheProductGoes)
         const sim::Installation installation = install(session, c.installation);
 
         EXPECT_EQ(installation.result, c.answer);
-        EXPECT_EQ(written(), c.file);
+        switch (c.file) {
+        case File::none:
+            EXPECT_EQ(written(), std::nullopt);
+            break;
+        case File::settings:
+        case File::settingsWithDebug:
+            EXPECT_EQ(written(), everyLine(installDir(), c.file == File::settingsWithDebug));
+            break;
+        case File::empty:
+            EXPECT_EQ(written(), Lines{});
+            break;
+        case File::asBefore:
+            EXPECT_EQ(written(), Lines{"Port=1"});
+            break;
+        }
         std::vector<std::string> ran;
         for (const sim::ActionRun& run : installation.runs) {
             ran.push_back(run.action);
@@ -247,10 +268,12 @@ TEST_F(WriteSettingsTest, TheWritingMovesTheProgressBarItsImmediateActionReserve
 TEST_F(WriteSettingsTest, AWritingWithoutItsDataFailsWithAReportAndWritesNothing)
 {
     setUp(session, {"first installation"});
-    sim::setProperty(session, "qelWriteSettings", "no deferred data");
-    ASSERT_EQ(MsiDoActionA(session, "qelWriteSettings"), static_cast<UINT>(ERROR_SUCCESS));
+    const auto scheduleWithoutData = [](MSIHANDLE installation) -> UINT {
+        MsiSetPropertyA(installation, "qelWriteSettings", "no deferred data");
+        return MsiDoActionA(installation, "qelWriteSettings");
+    };
 
-    const sim::Installation installation = sim::runInstallation(session, {});
+    const sim::Installation installation = sim::runInstallation(session, {+scheduleWithoutData});
 
     EXPECT_EQ(installation.result, static_cast<UINT>(ERROR_INSTALL_FAILURE));
     EXPECT_EQ(written(), std::nullopt);
@@ -263,30 +286,35 @@ TEST_F(WriteSettingsTest, AWritingWithoutItsDataFailsWithAReportAndWritesNothing
 
 // ---- The fault sweep -----------------------------------------------------------------------------
 
-// The installation the sweep's last case ran.
+// The immediate actions of the swept installation, and what its last case ran.
+std::vector<sim::Step> sweptSteps;
 sim::Installation lastInstallation;
 
-// The whole installation as one action for the sweep: the immediate actions, then the script.
-const Installation* swept = nullptr;
+// The whole installation as one action for the sweep: the immediate actions, then the script. It
+// allocates nothing of its own, so that each allocation the sweep fails is the actions'.
 UINT WINAPI installSwept(MSIHANDLE session)
 {
-    lastInstallation = install(session, *swept);
+    lastInstallation = sim::runInstallation(session, sweptSteps);
     return lastInstallation.result;
 }
 
 // Done: for 0, the file holds exactly the settings (a repair keeps it, a removal leaves none); for
-// a failure or a cancel, no file is left, unless the action that would remove it was itself refused.
-std::string judge(const Installation& installation, UINT answer)
+// a failure or a cancel, no file is left, unless the action that would remove it failed. A refused
+// DeleteFileA may say the file was not there (its error ERROR_FILE_NOT_FOUND): the file may stay.
+std::string judge(const Installation& installation, const qel::testing::FaultSweep::Run& run, UINT answer)
 {
     const std::optional<Lines> file = written();
+    const bool deleteRefused = run.refuses("DeleteFileA");
     if (answer == ERROR_SUCCESS) {
         switch (installation.kind) {
         case Installation::first:
-            return file == everyLine(installDir(), installation.debug) ? "" : "answered 0 without the settings written";
+            return file == everyLine(installDir(), installation.debug, installation.rows)
+                       ? ""
+                       : "answered 0 without the settings written";
         case Installation::repair:
             return file == Lines{"Port=1"} ? "" : "a repair changed the settings file";
         case Installation::removal:
-            return file ? "answered 0 with the settings file left" : "";
+            return file && !deleteRefused ? "answered 0 with the settings file left" : "";
         }
     }
     if (answer == ERROR_INSTALL_USEREXIT && installation.cancelAtMessage == 0) {
@@ -296,7 +324,7 @@ std::string judge(const Installation& installation, UINT answer)
     for (const sim::ActionRun& run : lastInstallation.runs) {
         removalFailed |= run.action == "qelRollbackSettings" && run.result != ERROR_SUCCESS;
     }
-    if (file && installation.kind == Installation::first && !removalFailed) {
+    if (file && installation.kind == Installation::first && !removalFailed && !deleteRefused) {
         return "a failed installation left the settings file";
     }
     return "";
@@ -307,20 +335,28 @@ class WriteSettingsSweep : public ::testing::TestWithParam<Installation> {};
 TEST_P(WriteSettingsSweep, EveryCaseHolds)
 {
     const Installation installation = GetParam();
-    swept = &installation;
-    qel::testing::ActionWorld world{
-        installation.name,
-        [installation](MSIHANDLE session) { setUp(session, installation); },
-        [installation](const qel::testing::FaultSweep::Run&, UINT answer) { return judge(installation, answer); },
-        {ERROR_INSTALL_USEREXIT}};
+    sweptSteps = immediateActions(installation);
+    qel::testing::ActionWorld world{installation.name,
+                                    [installation](MSIHANDLE session) { setUp(session, installation); },
+                                    [installation](const qel::testing::FaultSweep::Run& run, UINT answer) {
+                                        return judge(installation, run, answer);
+                                    },
+                                    {ERROR_INSTALL_USEREXIT}};
     qel::testing::expectEveryCaseHolds(qel::testing::sweepAction(&installSwept, world));
 }
 
+// Each world with two settings, one of them formatted: every call and allocation of a setting is
+// swept in both, and a third would only make the sweep longer.
+Installation sweptWith(Installation installation)
+{
+    installation.rows = 2;
+    return installation;
+}
+
 INSTANTIATE_TEST_SUITE_P(, WriteSettingsSweep,
-                         ::testing::Values(Installation{"FirstInstallation"},
-                                           Installation{"LaterActionFails", Installation::first, false, true},
-                                           Installation{"Cancelled", Installation::first, false, false, 5},
-                                           Installation{"Removal", Installation::removal, false, false, 0, true}),
+                         ::testing::Values(sweptWith({"FirstInstallation"}),
+                                           sweptWith({"LaterActionFails", Installation::first, false, true}),
+                                           sweptWith({"Removal", Installation::removal, false, false, 0, true})),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
