@@ -2,12 +2,14 @@
 #
 #   include/QelCustInst/{actions,errors,messages,msi,text}/*.h   the framework's public headers
 #   include/QelCustInst/*.h                                      this build's platform header(s)
-#   lib/                                                         the framework and platform libraries
-#   lib/cmake/QelCustInst/                                       the CMake package QelCustInst
+#   lib/ (lib/x64/ for 64-bit Windows)                           the framework and platform libraries
+#   lib/cmake/QelCustInst/ (lib/cmake/QelCustInst-x64/)          the CMake package QelCustInst
 #
 # and for a Windows build also the custom-action DLL function (QelCustInstDll.cmake), its version
-# resource, the i686 toolchain file and the Wine runner (share/QelCustInst/wine/). An author's
-# project writes find_package(QelCustInst CONFIG REQUIRED) and links QelCustInst::framework.
+# resource, the build's toolchain file and the Wine runner (share/QelCustInst/wine/). The Windows
+# kits for i686 and x64 may share a prefix: the headers and the runner are the same files, the
+# libraries and packages lie apart, and find_package takes the one the toolchain builds for. An
+# author's project writes find_package(QelCustInst CONFIG REQUIRED) and links QelCustInst::framework.
 # Everything here is of the component "kit", which the release ZIP leaves out.
 #
 # The headers go by the list below, nothing else: what the library uses only inside itself (the
@@ -16,7 +18,33 @@
 # #include "QelCustInst/msi/KestMsiRecord.h", and the headers reach each other by relative paths.
 include(CMakePackageConfigHelpers)
 
+# What this build makes, as the kit names it: QEL_KIT_PLATFORM windows or host; for Windows,
+# QEL_KIT_ARCHITECTURE i686 or x64.
 set(QEL_KIT_CMAKE_DIR lib/cmake/QelCustInst)
+set(QEL_KIT_LIB_DIR lib)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    set(QEL_KIT_PLATFORM windows)
+    if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(QEL_KIT_ARCHITECTURE i686)
+        set(QEL_KIT_CODE "32-bit Windows (i686)")
+        set(QEL_KIT_TOOLCHAIN mingw-i686.cmake)
+    elseif(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(QEL_KIT_ARCHITECTURE x64)
+        set(QEL_KIT_CODE "64-bit Windows (x64)")
+        set(QEL_KIT_TOOLCHAIN mingw-x86_64.cmake)
+        set(QEL_KIT_CMAKE_DIR lib/cmake/QelCustInst-x64)
+        set(QEL_KIT_LIB_DIR lib/x64)
+    else()
+        message(FATAL_ERROR "QelCustInst builds for Windows with MinGW-w64, for i686 or x64: configure with "
+                            "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake or mingw-x86_64.cmake")
+    endif()
+    set(QEL_KIT_NAME "Windows kit for ${QEL_KIT_CODE}")
+else()
+    set(QEL_KIT_PLATFORM host)
+    set(QEL_KIT_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+    set(QEL_KIT_NAME "host kit for ${CMAKE_SYSTEM_NAME}")
+endif()
+
 set(QEL_PUBLIC_HEADERS
     actions/ActionFrame.h
     errors/EKestException.h
@@ -57,26 +85,26 @@ install(FILES ${QEL_PLATFORM_HEADERS} DESTINATION include/QelCustInst COMPONENT 
 # every other, system folders included (-idirafter), so an author's own msi/ or errors/ wins.
 target_include_directories(qel_framework INTERFACE $<INSTALL_INTERFACE:include>)
 target_compile_options(qel_framework INTERFACE $<INSTALL_INTERFACE:-idirafter$<INSTALL_PREFIX>/include/QelCustInst>)
-install(TARGETS qel_framework qel_platform EXPORT QelCustInstTargets ARCHIVE DESTINATION lib COMPONENT kit)
+install(TARGETS qel_framework qel_platform EXPORT QelCustInstTargets ARCHIVE DESTINATION ${QEL_KIT_LIB_DIR} COMPONENT kit)
 install(EXPORT QelCustInstTargets NAMESPACE QelCustInst:: DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
 
-if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
-    set(QEL_KIT_PLATFORM windows)
-    install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/mingw-i686.cmake
+if(QEL_KIT_PLATFORM STREQUAL "windows")
+    install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/${QEL_KIT_TOOLCHAIN}
             DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
     install(PROGRAMS wine/run-package.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
     install(FILES wine/qel-wine.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
-    # The release ZIP holds what a package author needs, not the kit.
-    set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};QelCustInst;Unspecified;/")
-else()
-    set(QEL_KIT_PLATFORM host)
 endif()
 
-configure_package_config_file(cmake/QelCustInstConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/QelCustInstConfig.cmake
+# The package: what the kit is and whether it serves the build that looks for it (read by the
+# version file, so that find_package passes over a kit for another build, and by the Config);
+# the version by CMake's rule, which the version file asks first.
+set(generated ${CMAKE_CURRENT_BINARY_DIR}/kit)
+configure_file(cmake/QelCustInstKit.cmake.in ${generated}/QelCustInstKit.cmake @ONLY)
+configure_file(cmake/QelCustInstConfigVersion.cmake.in ${generated}/QelCustInstConfigVersion.cmake @ONLY)
+configure_package_config_file(cmake/QelCustInstConfig.cmake.in ${generated}/QelCustInstConfig.cmake
     INSTALL_DESTINATION ${QEL_KIT_CMAKE_DIR})
-# Either kit answers for any pointer size: its Config names what it was built for and refuses
-# another build with a message of its own.
-write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/QelCustInstConfigVersion.cmake
+write_basic_package_version_file(${generated}/QelCustInstSameMajorVersion.cmake
     COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QelCustInstConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/QelCustInstConfigVersion.cmake
+install(FILES ${generated}/QelCustInstConfig.cmake ${generated}/QelCustInstConfigVersion.cmake
+              ${generated}/QelCustInstKit.cmake ${generated}/QelCustInstSameMajorVersion.cmake
         DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)

@@ -6,46 +6,171 @@
 #       [VERSION <major[.minor[.patch[.tweak]]]>]    default: the project's version
 #       [PRODUCT <name>])                           default: the project's name
 #
-# Makes <target>.dll from the sources, linked with QelCustInst::framework:
+# Makes <target>.dll from the sources, linked with QelCustInst::framework, for the Windows the
+# toolchain builds for (32-bit, i686; or 64-bit, x64: name the two DLLs apart when a project
+# makes both, e.g. MyAction-x64):
 #   - the C and C++ runtimes linked in and only Windows system DLLs imported, since the installer
 #     loads the DLL from its Binary table with nothing beside it;
 #   - each export under its undecorated name at the ordinal given (a .def written in the build folder);
 #   - the same bytes from any build folder at any time: no link time stamp, the source and build
 #     folders mapped away from the objects, unused sections dropped, symbols stripped;
 #   - a version resource: FileVersion and ProductVersion from VERSION, the file's name, the product.
-# Refused at configure time: an export without an ordinal, an ordinal or a name given twice, a name
-# that is not a C identifier, an ordinal outside 1..65535, a version number above 65535, a product
-# name with a double quote, backslash or control character, and a toolchain that does not build
-# 32-bit Windows code with MinGW-w64.
+# Refused at configure time: an unknown keyword, an export without an ordinal, an ordinal or a name
+# given twice, a name that is not a C identifier, an ordinal outside 1..65535, a version number
+# above 65535, a product name with a double quote, backslash or control character, and a toolchain
+# that does not build Windows code with MinGW-w64 for i686 or x64.
+# Refused at build time, before the link (i686 only: x64 has one calling convention): an export
+# that the sources define other than as the installer calls a custom action,
+# extern "C" UINT WINAPI name(MSIHANDLE) (__stdcall, one argument). A __cdecl function links and
+# even runs under Wine, but leaves the installer's stack four bytes off. Only the target's own
+# objects are looked at: an export defined in a library it links is not.
 include_guard(GLOBAL)
 
 set(_QEL_DLL_RC_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/QelCustInstDll.rc.in")
-set(_QEL_DLL_TOOLCHAIN "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake")
+file(GLOB _QEL_DLL_TOOLCHAINS "${CMAKE_CURRENT_LIST_DIR}/mingw-i686.cmake" "${CMAKE_CURRENT_LIST_DIR}/mingw-x86_64.cmake")
+set(_QEL_DLL_SELF "${CMAKE_CURRENT_LIST_FILE}")
 
-# Empty when this build makes 32-bit Windows code with MinGW-w64, else what is wrong with it.
-function(_qel_i686_toolchain_fault out)
-    set(fault "")
-    if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows" OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT MINGW)
+# The Windows architecture this build makes code for with MinGW-w64: i686 or x64; empty for
+# anything else.
+function(_qel_windows_architecture out)
+    set(architecture "")
+    if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(architecture i686)
+    elseif(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(architecture x64)
+    endif()
+    set(${out} "${architecture}" PARENT_SCOPE)
+endfunction()
+
+# Fails on a word that reads as a keyword but is none of the function's, such as SOURCE for SOURCES:
+# left to the parser it would be taken for a source or an export. The values of VERSION and PRODUCT
+# may be any word.
+function(_qel_check_keywords me)
+    set(keywords SOURCES EXPORTS VERSION PRODUCT)
+    set(value_next FALSE)
+    foreach(word IN LISTS ARGN)
+        if(value_next)
+            set(value_next FALSE)
+            continue()
+        endif()
+        if(word STREQUAL "VERSION" OR word STREQUAL "PRODUCT")
+            set(value_next TRUE)
+            continue()
+        endif()
+        string(TOUPPER "${word}" upper)
+        if(NOT word MATCHES "^[A-Za-z_]+$" OR word IN_LIST keywords
+           OR (NOT upper IN_LIST keywords AND NOT word MATCHES "^[A-Z][A-Z_]+$"))
+            continue()
+        endif()
+        set(hint "")
+        foreach(keyword IN LISTS keywords)
+            string(SUBSTRING "${keyword}" 0 3 start)
+            if(upper MATCHES "^${start}")
+                set(hint " (did you mean ${keyword}?)")
+            endif()
+        endforeach()
+        message(FATAL_ERROR "${me}: unknown keyword '${word}'${hint}; the keywords are SOURCES, EXPORTS, "
+                            "VERSION and PRODUCT")
+    endforeach()
+endfunction()
+
+# Has the target's objects checked, before its link, for exports the installer cannot call
+# (_qel_check_exports below). Only 32-bit code has calling conventions to tell apart.
+function(_qel_check_export_conventions target me)
+    if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+        return()
+    endif()
+    if(NOT CMAKE_NM)
+        message(WARNING "${me}: the toolchain has no nm, so the exports' calling conventions go unchecked")
+        return()
+    endif()
+    set(generated "${CMAKE_CURRENT_BINARY_DIR}/${target}.qel")
+    file(GENERATE OUTPUT "${generated}/objects-$<CONFIG>.txt" CONTENT "$<TARGET_OBJECTS:${target}>")
+    string(REPLACE ";" "," exports "${ARGN}")
+    add_custom_command(TARGET ${target} PRE_LINK
+        COMMAND "${CMAKE_COMMAND}" "-DQEL_DLL_ME=${me}" "-DQEL_DLL_EXPORTS=${exports}" "-DQEL_DLL_NM=${CMAKE_NM}"
+                "-DQEL_DLL_OBJECTS=${generated}/objects-$<CONFIG>.txt" -P "${_QEL_DLL_SELF}"
+        VERBATIM)
+endfunction()
+
+# Run as a script before the link: fails when an export is defined, in the objects listed, as a
+# function of another calling convention or linkage than extern "C" UINT WINAPI name(MSIHANDLE),
+# whose 32-bit symbol is _name@4. What the objects do not define at all is the linker's to report.
+function(_qel_check_exports me exports nm objects_file)
+    file(READ "${objects_file}" objects)
+    string(REPLACE "," ";" exports "${exports}")
+    # The functions the objects define, and beside each the object's file name.
+    set(symbols "")
+    set(sources "")
+    foreach(object IN LISTS objects)
+        execute_process(COMMAND "${nm}" -P --defined-only "${object}" OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+        if(failed)
+            message(FATAL_ERROR "${me}: ${nm} could not read ${object}")
+        endif()
+        get_filename_component(source "${object}" NAME)
+        string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+        foreach(line IN LISTS lines)
+            if(line MATCHES "^([^ ]+) T ")
+                list(APPEND symbols "${CMAKE_MATCH_1}")
+                list(APPEND sources "${source}")
+            endif()
+        endforeach()
+    endforeach()
+    set(faults "")
+    foreach(name IN LISTS exports)
+        string(LENGTH "${name}" length)
+        set(good FALSE)
+        set(fault "")
+        set(index 0)
+        foreach(symbol IN LISTS symbols)
+            list(GET sources ${index} object)
+            math(EXPR index "${index} + 1")
+            if(symbol STREQUAL "_${name}@4")
+                set(good TRUE)
+            elseif(symbol STREQUAL "_${name}")
+                set(fault "is a __cdecl function, the compiler's default (symbol ${symbol} in ${object})")
+            elseif(symbol MATCHES "^_${name}@([0-9]+)$")
+                set(fault "takes ${CMAKE_MATCH_1} bytes of arguments (symbol ${symbol} in ${object}), not one MSIHANDLE")
+            elseif(symbol MATCHES "^@${name}@[0-9]+$")
+                set(fault "is a __fastcall function (symbol ${symbol} in ${object})")
+            elseif(symbol MATCHES "^__Z${length}${name}[^0-9A-Za-z_]*[A-Za-z]" AND fault STREQUAL "")
+                set(cplusplus "has C++ linkage (symbol ${symbol} in ${object})")
+            endif()
+        endforeach()
+        if(fault STREQUAL "" AND NOT good AND DEFINED cplusplus)
+            set(fault "${cplusplus}")
+        endif()
+        unset(cplusplus)
+        if(NOT fault STREQUAL "")
+            list(APPEND faults "export '${name}' ${fault}, but the installer calls a custom action as __stdcall with "
+                               "one argument: declare it extern \"C\" UINT WINAPI ${name}(MSIHANDLE)")
+        endif()
+    endforeach()
+    if(faults)
+        list(JOIN faults "\n" text)
+        message(FATAL_ERROR "${me}: ${text}")
+    endif()
+endfunction()
+
+function(qel_add_custom_action_dll target)
+    set(me "qel_add_custom_action_dll(${target})")
+    _qel_check_keywords("${me}" ${ARGN})
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "VERSION;PRODUCT" "SOURCES;EXPORTS")
+    if(arg_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "${me}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+    endif()
+    # The two architectures differ in how an export is named: i686 decorates a __stdcall function's
+    # name, which the .def and --kill-at undo; x64 has one calling convention and plain names.
+    _qel_windows_architecture(architecture)
+    if(NOT architecture)
         set(bits "?")
         if(CMAKE_SIZEOF_VOID_P)
             math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
         endif()
-        string(CONCAT fault "the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
-            "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not 32-bit Windows (i686) code with MinGW-w64; "
-            "configure with -DCMAKE_TOOLCHAIN_FILE=${_QEL_DLL_TOOLCHAIN}")
-    endif()
-    set(${out} "${fault}" PARENT_SCOPE)
-endfunction()
-
-function(qel_add_custom_action_dll target)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "VERSION;PRODUCT" "SOURCES;EXPORTS")
-    set(me "qel_add_custom_action_dll(${target})")
-    if(arg_UNPARSED_ARGUMENTS)
-        message(FATAL_ERROR "${me}: unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
-    endif()
-    _qel_i686_toolchain_fault(fault)
-    if(fault)
-        message(FATAL_ERROR "${me}: ${fault}")
+        string(REPLACE ";" " or " toolchains "${_QEL_DLL_TOOLCHAINS}")
+        message(FATAL_ERROR "${me}: the toolchain builds ${bits}-bit code for ${CMAKE_SYSTEM_NAME} with "
+            "${CMAKE_CXX_COMPILER_ID} (${CMAKE_CXX_COMPILER}), not Windows code with MinGW-w64 for i686 or x64; "
+            "configure with -DCMAKE_TOOLCHAIN_FILE=${toolchains}")
     endif()
     if(NOT arg_SOURCES)
         message(FATAL_ERROR "${me}: no SOURCES given")
@@ -144,4 +269,9 @@ function(qel_add_custom_action_dll target)
     target_link_options(${target} PRIVATE
         -static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--enable-stdcall-fixup -Wl,--gc-sections -s
         -Wl,--no-insert-timestamp)
+    _qel_check_export_conventions(${target} "${me}" ${names})
 endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    _qel_check_exports("${QEL_DLL_ME}" "${QEL_DLL_EXPORTS}" "${QEL_DLL_NM}" "${QEL_DLL_OBJECTS}")
+endif()

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace fuzz {
 
@@ -79,14 +80,13 @@ void expectEqual(const Actual& actual, const Expected& expected, std::string_vie
 // twice and the installer's session stays open.
 inline void expectNothingLeft(MSIHANDLE session)
 {
-    expectEqual(sim::openHandles(sim::HandleKind::record), std::size_t{0}, "record handles left open");
-    expectEqual(sim::badCloses(), std::size_t{0}, "a handle closed twice or never handed out");
-    expectEqual(sim::openFindHandles(), std::size_t{0}, "search handles left open");
-    expectEqual(sim::liveLocalAllocations(), std::size_t{0}, "system buffers never freed");
-    expectEqual(sim::badLocalFrees(), std::size_t{0}, "a system buffer freed twice");
-    if (session != 0) {
-        const auto info = sim::handleInfo(session);
-        expect(info && info->open && info->closeCalls == 0, "the library closed the installer's session");
+    const std::vector<std::string> problems = sim::leftovers(session).problems();
+    if (!problems.empty()) {
+        std::string all;
+        for (const std::string& problem : problems) {
+            all += "  " + problem + "\n";
+        }
+        fail("the library left something behind", all);
     }
 }
 

@@ -7,6 +7,7 @@ packages=(
     cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang-format valgrind
     clang-14 libclang-rt-14-dev llvm-14
     g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
+    g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine32:i386 wine64 wixl msitools osslsigncode openssl
 )
 

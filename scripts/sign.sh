@@ -7,6 +7,11 @@
 #
 #   CERT  the signing certificate, PEM or DER, optionally followed by its chain (PEM)
 #   KEY   its private key, PEM or DER, without a pass phrase
+#
+# The signing happens in a private folder (0700) in your temporary folder (TMPDIR, default /tmp),
+# never beside the DLL: a PEM key is read where it is, a DER key is converted to PEM there, and
+# that folder is removed at the end (a run killed by SIGKILL leaves it, with that copy, for you to
+# remove). The signed DLL then replaces the DLL as a fresh file of your own.
 set -euo pipefail
 
 me=sign
@@ -31,13 +36,39 @@ cert_public="$(read_cert -pubkey)" || fail "$cert is not a certificate"
 key_public="$(read_key -pubout)" || fail "$key is not a private key without a pass phrase"
 [[ "$cert_public" == "$key_public" ]] || fail "$key is not the key of $cert"
 
-tmp="$(mktemp -d "$(cd "$(dirname "$dll")" && pwd)/.$me.XXXXXX" 2>/dev/null)" || fail "cannot write beside $dll"
-trap 'rm -rf "$tmp"' EXIT
-# osslsigncode takes the certificate in PEM or DER, but the key as PEM only.
-openssl pkey -in "$key" -out "$tmp/key.pem" 2>/dev/null || openssl pkey -in "$key" -inform DER -out "$tmp/key.pem" 2>/dev/null ||
-    fail "cannot read the key $key"
-osslsigncode sign -certs "$cert" -key "$tmp/key.pem" -h sha256 -n QelCustInst -in "$dll" -out "$tmp/signed.dll" \
-    >"$tmp/log" 2>&1 || { cat "$tmp/log" >&2; fail "osslsigncode could not sign $dll"; }
-chmod --reference="$dll" "$tmp/signed.dll"
-mv -f "$tmp/signed.dll" "$dll"
+# The folders named on the command line, before this script moves into its private folder.
+for name in dll cert key; do
+    [[ "${!name}" == /* ]] || printf -v "$name" '%s/%s' "$PWD" "${!name}"
+done
+dir="${dll%/*}"
+dir="${dir:-/}"
+
+# The private folder: made by mktemp, entered, and checked from inside, so that whatever someone
+# who can write the temporary folder renames or puts in its place, the files below are written
+# in the folder this script made and only it can enter.
+private="$(mktemp -d "${TMPDIR:-/tmp}/$me.XXXXXX")" || fail "cannot make a folder in ${TMPDIR:-/tmp}"
+cd -- "$private" || fail "cannot enter $private"
+[[ "$(stat -c '%u %a' .)" == "$EUID 700" && -z "$(ls -A)" ]] || fail "$private was replaced: use a TMPDIR of your own"
+inode="$(stat -c '%d:%i' .)"
+leave() {
+    rm -f -- key.pem signed.dll log
+    if [[ "$(stat -c '%d:%i' -- "$private" 2>/dev/null)" == "$inode" ]]; then rmdir -- "$private"; fi
+}
+trap leave EXIT
+
+# osslsigncode takes the certificate in PEM or DER, but the key as PEM only: a DER key is converted.
+signing_key="$key"
+if ! grep -qE '^-----BEGIN ([A-Z]+ )?PRIVATE KEY-----' -- "$key"; then
+    (umask 077 && openssl pkey -in "$key" -inform DER -out key.pem 2>/dev/null) || fail "cannot read the key $key"
+    signing_key=key.pem # by its name here: $PWD names the path, which may lead elsewhere by now
+fi
+osslsigncode sign -certs "$cert" -key "$signing_key" -h sha256 -n QelCustInst -in "$dll" -out signed.dll \
+    >log 2>&1 || { cat log >&2; fail "osslsigncode could not sign $dll"; }
+chmod --reference="$dll" signed.dll
+
+# Beside the DLL, a name no one knows until cp creates it (exclusively), then renamed over the DLL:
+# nothing there is written through a link.
+fresh="$(mktemp -u "$dir/.$me.XXXXXX")"
+cp --preserve=mode -- signed.dll "$fresh" || fail "cannot write beside $dll"
+mv -fT -- "$fresh" "$dll" || { rm -f -- "$fresh"; fail "cannot replace $dll"; }
 echo "$me: signed $dll with $(read_cert -subject)"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Runs every test of the project: installs what is missing, checks the formatting, builds the DLL,
-# the Windows test build and the host build (plain and under AddressSanitizer/UndefinedBehaviorSanitizer),
-# builds the DLL a second time elsewhere to compare, makes the release ZIP, checks the DLL's tables,
-# version, signing and add-to-package.sh, runs the unit tests on both host builds (the plain one also
-# under valgrind's memcheck, the sanitized one also through the fault sweep), the shared unit
-# tests under Wine against the real installer, the installations under Wine and the kits (installed,
-# with the example project built and run from them), then builds the
+# Runs every test of the project: installs what is missing, checks the formatting, builds the DLL and
+# the Windows test build for 32-bit and for 64-bit Windows and the host build (plain and under
+# AddressSanitizer/UndefinedBehaviorSanitizer), builds each DLL a second time elsewhere to compare,
+# makes the release ZIP, checks the DLLs' tables, version, signing and add-to-package.sh, runs the
+# unit tests on both host builds (the plain one also under valgrind's memcheck, the sanitized one
+# also through the fault sweep), the shared unit tests under Wine against the real installer (its
+# 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with the
+# example project built for both Windows architectures and run from them), then builds the
 # optimised benchmarks (printing the hot spots' ratios) and the fuzz targets, running each of
 # those for a bounded time.
 set -euo pipefail
@@ -17,14 +18,15 @@ bash scripts/setup.sh
 echo "== format: the sources against .clang-format"
 git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 
-for preset in windows windows-tests host host-asan; do
+for preset in windows windows-x64 windows-tests windows-x64-tests host host-asan; do
     echo "== build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs"
 done
 
-echo "== release: the DLL ($(stat -c %s build/windows/QelCustInst.dll) bytes), built again elsewhere, the ZIP"
-bash tests/wine/check-reproducible.sh
+echo "== release: the DLLs ($(stat -c %s build/windows/QelCustInst.dll) and $(stat -c %s build/windows-x64/QelCustInst-x64.dll) bytes), built again elsewhere, the ZIP"
+bash tests/wine/check-reproducible.sh windows
+bash tests/wine/check-reproducible.sh windows-x64
 bash scripts/release.sh
 
 echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"
@@ -32,6 +34,9 @@ ctest --preset host -j"$jobs"
 
 echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
 ctest --preset windows-tests -j"$jobs"
+
+echo "== tests: windows-x64-tests (the same under Wine's 64-bit loader, against its 64-bit installer)"
+ctest --preset windows-x64-tests -j"$jobs"
 
 echo "== tests: host-asan (unit tests and the fault sweep under the sanitizers)"
 ctest --preset host-asan -j"$jobs"

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace qel::testing {
 
@@ -35,6 +36,12 @@ public:
     std::size_t counted() const;
     // Whether the chosen allocation came and failed.
     bool failed() const;
+    // How many blocks the watched code allocated under this watch and has not freed (yet): what a
+    // leak check looks at once the code has returned. Blocks of an earlier watch are not counted.
+    std::size_t stillAllocated() const;
+    // Calls `visit` with each of those blocks. Nothing here keeps their addresses where a leak
+    // checker would find them, so check for leaks before, not while, visiting.
+    void forEachStillAllocated(const std::function<void(const void* block)>& visit) const;
 };
 
 }  // namespace qel::testing

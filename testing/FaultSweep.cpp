@@ -3,17 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <utility>
+#include <variant>
 
-// LeakSanitizer's own check, when the test executable carries it (-fsanitize=address or
-// -fsanitize=leak); without it the weak reference stays null and leaks go unchecked.
+// LeakSanitizer's own check, and its way to leave a block out of later checks, when the test
+// executable carries it (-fsanitize=address or -fsanitize=leak); without it the weak references
+// stay null and leaks go unchecked.
 extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
+extern "C" void __lsan_ignore_object(const void* block) __attribute__((weak));
 
 namespace qel::testing {
 namespace {
@@ -37,6 +40,9 @@ std::string describe(const Case& c)
     const char* separator = "";
     for (const Fault& fault : c.faults) {
         text << separator << fault.function << " #" << fault.nth << " -> " << fault.refusal.result;
+        if (fault.refusal.lastError != 0) {
+            text << " (last error " << fault.refusal.lastError << ")";
+        }
         separator = "; ";
     }
     if (c.failedAllocation != 0) {
@@ -48,45 +54,33 @@ std::string describe(const Case& c)
     return text.str();
 }
 
-bool leakCheckEachCase()
+bool leakCheckerPresent()
 {
-    static const bool each = std::getenv("QEL_SWEEP_LEAK_EACH_CASE") != nullptr;
-    return each && __lsan_do_recoverable_leak_check != nullptr;
+    return __lsan_do_recoverable_leak_check != nullptr && __lsan_ignore_object != nullptr;
 }
 
-bool refused(const Case& c, const std::string& function)
+// Whether the case leaked memory. Only a case that left some of its allocations unfreed can have
+// leaked them, so only then is LeakSanitizer asked. Whatever it finds, the blocks the case left are
+// out of every later check: a leak is the case's own, and no later case or world is blamed for it.
+bool leakedBy(const FailingAllocation& memory)
 {
-    return std::any_of(c.faults.begin(), c.faults.end(),
-                       [&](const Fault& fault) { return fault.function == function; });
+    if (memory.stillAllocated() == 0 || !leakCheckerPresent()) {
+        return false;
+    }
+    const bool leaked = __lsan_do_recoverable_leak_check() != 0;
+    memory.forEachStillAllocated([](const void* block) { __lsan_ignore_object(block); });
+    return leaked;
 }
 
-// What no case may leave behind, whatever failed. A refused close leaves its handle open, and that
-// one handle is the installer's fault, not the code's.
-void checkLeftovers(MSIHANDLE session, const Case& c, Problems& problems)
+// What nothing may leave behind, whatever failed (a close the case refused leaves its handle open,
+// and that handle is the installer's doing, not the code's), and memory the case leaked.
+void checkLeftovers(MSIHANDLE session, bool leaked, Problems& problems)
 {
-    const auto info = sim::handleInfo(session);
-    if (!info || !info->open || info->closeCalls != 0) {
-        problems.push_back("the session was closed");
+    for (std::string& problem : sim::leftovers(session).problems()) {
+        problems.push_back(std::move(problem));
     }
-    if (sim::badCloses() != 0) {
-        problems.push_back("a handle was closed twice, or one never handed out was closed");
-    }
-    // An error record the code never took is still the installer's.
-    if (const MSIHANDLE pending = MsiGetLastErrorRecord()) {
-        MsiCloseHandle(pending);
-    }
-    const std::size_t records = sim::openHandles(sim::HandleKind::record);
-    if (records > (refused(c, "MsiCloseHandle") ? 1u : 0u)) {
-        problems.push_back(std::to_string(records) + " record handles left open");
-    }
-    if (sim::openFindHandles() > (refused(c, "FindClose") ? 1u : 0u)) {
-        problems.push_back("a search handle left open");
-    }
-    if (sim::liveLocalAllocations() != 0 || sim::badLocalFrees() != 0) {
-        problems.push_back("system message buffers not freed exactly once");
-    }
-    if (leakCheckEachCase() && __lsan_do_recoverable_leak_check() != 0) {
-        problems.push_back("memory leaked (see the report above)");
+    if (leaked) {
+        problems.push_back("memory leaked (LeakSanitizer's report above shows where)");
     }
 }
 
@@ -103,11 +97,18 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
         sim::failCall(fault.function, fault.nth, fault.refusal.result,
                       fault.refusal.lastError ? std::optional<DWORD>(fault.refusal.lastError) : std::nullopt);
     }
+    bool leaked = false;
     try {
         FailingAllocation memory(c.failedAllocation);
         memory.stop();
         FaultSweep::Run run{session, c.faults, memory, outcome.problems};
-        scenario(run);
+        try {
+            scenario(run);
+        } catch (...) {
+            leaked = leakedBy(memory);
+            throw;
+        }
+        leaked = leakedBy(memory);
         outcome.allocations = memory.counted();
     } catch (const std::exception& error) {
         outcome.problems.push_back(std::string("the case itself failed: ") + error.what());
@@ -116,7 +117,7 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
     }
     const std::vector<std::string>& journal = sim::callLog();
     outcome.journal.assign(journal.begin() + static_cast<long>(setUpCalls), journal.end());
-    checkLeftovers(session, c, outcome.problems);
+    checkLeftovers(session, leaked, outcome.problems);
     return outcome;
 }
 
@@ -133,21 +134,41 @@ std::vector<Fault> faultsAt(const std::vector<std::string>& journal, std::size_t
     return faults;
 }
 
-// Whether the code sent a report to the installer since it began: a message of type
-// INSTALLMESSAGE_INFO, as the action frame sends one when it fails the action. A call the case
-// refused took nothing and the journal keeps no arguments, so such a call counts as an attempt:
-// its type is unknown.
-bool reportedSince(std::size_t messagesBefore, std::size_t callsBefore, const std::vector<Fault>& faults)
+// Whether a message has the form of the action frame's report: informational, the template "[1]" in
+// field 0 and in field 1 "<action>: " and the report, the action named as the CustomAction table
+// names it (a letter or underscore, then letters, digits, underscores and periods).
+bool isFrameReport(const sim::Message& message)
 {
-    const std::vector<sim::Message>& sent = sim::messages();
-    const bool info =
-        std::any_of(sent.begin() + static_cast<long>(messagesBefore), sent.end(), [](const sim::Message& m) {
-            return (static_cast<unsigned>(m.type) & 0xFF000000u) == static_cast<unsigned>(INSTALLMESSAGE_INFO);
-        });
-    const std::size_t made = sim::calls("MsiProcessMessage") - callsBefore;
-    return info || std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
-               return fault.function == "MsiProcessMessage" && static_cast<std::size_t>(fault.nth) <= made;
+    if (message.type != INSTALLMESSAGE_INFO || message.fields.size() < 2 ||
+        message.fields[0] != sim::Field(std::string("[1]"))) {
+        return false;
+    }
+    const auto* text = std::get_if<std::string>(&message.fields[1]);
+    if (text == nullptr || text->empty() ||
+        !(std::isalpha(static_cast<unsigned char>(text->front())) || text->front() == '_')) {
+        return false;
+    }
+    const std::size_t end = text->find(": ");
+    return end != std::string::npos && std::all_of(text->begin(), text->begin() + static_cast<long>(end), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
            });
+}
+
+// Whether an action that answered 1603 ended on the frame's report: the frame sends it last, once
+// the steps have ended, so the last MsiProcessMessage call since the action began must have taken
+// it. A line of the action's own sent earlier is no report. A last call the case refused took
+// nothing and the journal keeps no arguments: its message is unknown, so it counts as the report.
+bool endedOnTheFramesReport(std::size_t messagesBefore, std::size_t callsBefore, const std::vector<Fault>& faults)
+{
+    const std::size_t made = sim::calls("MsiProcessMessage") - callsBefore;
+    if (made == 0) {
+        return false;
+    }
+    const bool lastRefused = std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
+        return fault.function == "MsiProcessMessage" && static_cast<std::size_t>(fault.nth) == made;
+    });
+    const std::vector<sim::Message>& sent = sim::messages();
+    return lastRefused || (sent.size() > messagesBefore && isFrameReport(sent.back()));
 }
 
 }  // namespace
@@ -217,11 +238,16 @@ SweepReport FaultSweep::run() const
         check(Case{{}, nth});
     }
     sim::reset();
-    if (__lsan_do_recoverable_leak_check != nullptr) {
+    // Memory that did not come from operator new under a case's watch (malloc, or allocations of the
+    // world's setUp or the scenario's checks) is seen only here. Such a leak cannot be left out of
+    // later checks, so once one is found the sweeps after it no longer look for it.
+    static bool unattributedLeakFound = false;
+    if (leakCheckerPresent()) {
         report.leaksChecked = true;
-        if (__lsan_do_recoverable_leak_check() != 0) {
-            report.problems.push_back(
-                "memory leaked (see the report above); QEL_SWEEP_LEAK_EACH_CASE=1 finds the case");
+        if (!unattributedLeakFound && __lsan_do_recoverable_leak_check() != 0) {
+            unattributedLeakFound = true;
+            report.problems.push_back("memory leaked outside the allocations of the cases' code (LeakSanitizer's "
+                                      "report above shows where); later sweeps of this run no longer check for it");
         }
     }
     return report;
@@ -297,8 +323,9 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
         if (!accepted) {
             run.problems.push_back("the action answered " + std::to_string(answer));
         }
-        if (answer == ERROR_INSTALL_FAILURE && !reportedSince(messagesBefore, callsBefore, run.faults)) {
-            run.problems.push_back("the action answered 1603 without a report to the installer");
+        if (answer == ERROR_INSTALL_FAILURE && !endedOnTheFramesReport(messagesBefore, callsBefore, run.faults)) {
+            run.problems.push_back(
+                "the action answered 1603 without a report to the installer (the action frame's report, sent last)");
         }
         if (world.check) {
             if (std::string problem = world.check(run, answer); !problem.empty()) {
@@ -306,7 +333,41 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
             }
         }
     };
-    return FaultSweep(world.name, world.setUp, scenario).run();
+    SweepReport report = FaultSweep(world.name, world.setUp, scenario).run();
+    report.worldChecked = static_cast<bool>(world.check);
+    return report;
+}
+
+Condition propertyIs(std::string name, std::string value)
+{
+    return [name = std::move(name), value = std::move(value)](const FaultSweep::Run& run) -> std::string {
+        const std::string found = sim::property(run.session, name);
+        return found == value ? "" : name + " is \"" + found + "\" rather than \"" + value + "\"";
+    };
+}
+
+WorldCheck whenAnswered(UINT answer, Condition condition)
+{
+    return [answer, condition = std::move(condition)](const FaultSweep::Run& run, UINT given) -> std::string {
+        if (given != answer) {
+            return "";
+        }
+        const std::string found = condition(run);
+        return found.empty() ? "" : "answered " + std::to_string(answer) + ", but " + found;
+    };
+}
+
+WorldCheck allOf(std::vector<WorldCheck> checks)
+{
+    return [checks = std::move(checks)](const FaultSweep::Run& run, UINT answer) {
+        std::string problems;
+        for (const WorldCheck& check : checks) {
+            if (std::string problem = check(run, answer); !problem.empty()) {
+                problems += (problems.empty() ? "" : "; ") + problem;
+            }
+        }
+        return problems;
+    };
 }
 
 std::string summaryOf(const SweepReport& report)
@@ -317,16 +378,23 @@ std::string summaryOf(const SweepReport& report)
     if (!report.leaksChecked) {
         line << "; no leak check without LeakSanitizer";
     }
+    if (!report.worldChecked) {
+        line << "; no world check, so an answer's work was not looked at";
+    }
     return line.str();
 }
 
-void expectEveryCaseHolds(const SweepReport& report)
+void expectEveryCaseHolds(const SweepReport& report, std::source_location where)
 {
+    const int line = static_cast<int>(where.line());
     for (const std::string& problem : report.problems) {
-        ADD_FAILURE() << report.name << ": " << problem;
+        ADD_FAILURE_AT(where.file_name(), line) << report.name << ": " << problem;
     }
     std::printf("%s\n", summaryOf(report).c_str());
-    EXPECT_EQ(report.held, report.cases) << report.name;
+    if (report.held != report.cases) {
+        ADD_FAILURE_AT(where.file_name(), line)
+            << report.name << ": " << report.cases - report.held << " of " << report.cases << " cases did not hold";
+    }
 }
 
 }  // namespace qel::testing

@@ -10,25 +10,24 @@
 // turn. New platform calls in the code are swept without anyone listing them, since the calls come
 // from the journal.
 //
-// After every case the sweep checks what nothing may leave behind, whatever failed: the session
-// still open and never closed, no handle closed twice, no record or search handle left open, every
-// system message buffer freed once. With LeakSanitizer in the test executable (-fsanitize=address)
-// it also checks that no memory leaked: once after the whole sweep, or after every case when the
-// environment variable QEL_SWEEP_LEAK_EACH_CASE is set (slower; it names the case that leaked).
-// Without the sanitizer there is no leak check, and the report says so.
+// After every case the sweep checks what nothing may leave behind, whatever failed (sim::leftovers():
+// the session still open and never closed, no handle closed twice, no record or search handle left
+// open but for one whose close the case refused, every system message buffer freed once). With
+// LeakSanitizer in the test executable (-fsanitize=address) it also checks that no memory leaked:
+// after each case that left a block of its allocations unfreed, so that a leak is blamed on the
+// case that made it, and once more after the whole sweep for memory that did not come from operator
+// new. Without the sanitizer there is no leak check, and the report says so.
 //
-// For a custom action, sweepAction does all of this and checks the action's answers:
+// For a custom action, sweepAction does all of this and checks the action's answers; the world's
+// check says what the answers mean in that world:
 //
 //     TEST(MyActionSweep, EveryCaseHolds)
 //     {
-//         qel::testing::ActionWorld world{"CdRom",
+//         namespace kit = qel::testing;
+//         const kit::ActionWorld world{"CdRom",
 //             [](MSIHANDLE session) { sim::setProperty(session, "INPUT", "1"); },
-//             [](const qel::testing::FaultSweep::Run& run, UINT answer) -> std::string {
-//                 if (answer == ERROR_SUCCESS && sim::property(run.session, "OUTPUT") != "done")
-//                     return "answered 0 without doing its work";
-//                 return "";
-//             }};
-//         qel::testing::expectEveryCaseHolds(qel::testing::sweepAction(&myAction, world));
+//             kit::whenAnswered(ERROR_SUCCESS, kit::propertyIs("OUTPUT", "done"))};
+//         kit::expectEveryCaseHolds(kit::sweepAction(&myAction, world));
 //     }
 //
 // Run a sweep from a plain TEST, not from a SessionTest case: it resets the model for every case.
@@ -40,6 +39,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -68,9 +68,10 @@ struct SweepReport {
     std::size_t allocations = 0;        // allocations of the clean run
     bool leaksChecked = false;          // LeakSanitizer was there to look
     std::vector<std::string> problems;  // "<the case's faults>: <what went wrong>"
+    bool worldChecked = true;           // an action's sweep had a world check to judge its answers
 };
 
-// One line: "sweep NAME: N cases run, M held (C calls, A allocations)".
+// One line: "sweep NAME: N cases run, M held (C calls, A allocations)", and what was not checked.
 std::string summaryOf(const SweepReport& report);
 
 class FaultSweep {
@@ -134,27 +135,49 @@ private:
 // A custom action as the installer calls it.
 using Action = UINT(WINAPI*)(MSIHANDLE session);
 
+// A world's judgement of a case: "" when the action's answer and what it did are right, else what
+// is wrong.
+using WorldCheck = std::function<std::string(const FaultSweep::Run& run, UINT answer)>;
+
 // A world for sweepAction: its name, how to build it, and how to judge an answer in it.
 struct ActionWorld {
     std::string name;
     FaultSweep::SetUp setUp;
-    // Called after every case with the action's answer: "" when the answer and what the action did
-    // are right, else what is wrong. Say here what "the work done" is for 0, what must stay
-    // untouched after 1603, and whether an answer in alsoAccepted fits the world. May be empty.
-    std::function<std::string(const FaultSweep::Run& run, UINT answer)> check = {};
+    // Called after every case with the action's answer. Say here what "the work done" is for 0, what
+    // must stay untouched after 1603, and whether an answer in alsoAccepted fits the world: the
+    // sweep's own checks cannot see an action that swallows a refusal and answers 0 without its
+    // work done. whenAnswered and allOf below build the usual checks. May be empty.
+    WorldCheck check = {};
     // Answers besides 0 and ERROR_INSTALL_FAILURE (1603) that the action may give, such as
     // ERROR_INSTALL_USEREXIT (1602) from the action's own logic.
     std::vector<UINT> alsoAccepted = {};
 };
 
 // The sweep of an action in a world. Besides what every sweep checks, each case must hold: no
-// exception out of the action; the answer 0, 1603 or one of alsoAccepted; with 1603, a report sent
-// to the installer once the action began (a message of type INSTALLMESSAGE_INFO, as the action
-// frame sends, or a MsiProcessMessage call the case refused: its type is not known); and the
-// world's check.
+// exception out of the action; the answer 0, 1603 or one of alsoAccepted; with 1603, the action
+// frame's report as the last message the action sent to the installer (an INSTALLMESSAGE_INFO
+// message whose record has the template "[1]" in field 0 and "<action's name>: <report>" in field
+// 1, as qel::runAction sends it), or a last MsiProcessMessage call that the case refused (what it
+// carried is not known); and the world's check.
 SweepReport sweepAction(Action action, const ActionWorld& world);
 
-// A GoogleTest failure for every problem of the report, and its summary on standard output.
-void expectEveryCaseHolds(const SweepReport& report);
+// What a world's check looks at after a case: "" when it holds, else what was found instead.
+using Condition = std::function<std::string(const FaultSweep::Run& run)>;
+
+// The property holds `value` ("" for a property that is not set). Found instead:
+// `OUTPUT is "" rather than "done"`.
+Condition propertyIs(std::string name, std::string value);
+
+// The check most actions need: after the answer `answer`, `condition` holds. For 0 it says what the
+// work done is; for 1603, what a failed action must leave as it was. A problem reads
+// `answered 0, but OUTPUT is "" rather than "done"`.
+WorldCheck whenAnswered(UINT answer, Condition condition);
+
+// Every check in turn; the problems of those that fail, joined by "; ".
+WorldCheck allOf(std::vector<WorldCheck> checks);
+
+// A GoogleTest failure for every problem of the report, and its summary on standard output. The
+// failures point at the line that calls this function.
+void expectEveryCaseHolds(const SweepReport& report, std::source_location where = std::source_location::current());
 
 }  // namespace qel::testing

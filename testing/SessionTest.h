@@ -14,15 +14,23 @@
 //         EXPECT_EQ(sim::property(session, "OUTPUT"), "done");
 //     }
 //
-// After the case the fixture fails it when the action left an installer handle open (a record it
-// made and never closed; the error record the installer keeps for MsiGetLastErrorRecord is not
-// the action's and does not count), closed a handle twice or closed one the model never handed
-// out, or closed the session, which belongs to the installer.
+// After the case the fixture fails it when the action left something behind (sim::leftovers()): a
+// record or a search handle it opened and never closed (the error record the installer keeps for
+// MsiGetLastErrorRecord is not the action's and does not count), a system message buffer it never
+// freed, a handle closed twice or one the model never handed out, or the session closed, which
+// belongs to the installer. A case that runs a table of rows, each from resetModel(), has each
+// row's leftovers checked by the resetModel() that starts the next. The failures point at the case,
+// or at the resetModel() call.
+//
+// An exception of the library (EKestException) that ends a case shows its report, history and all,
+// after GoogleTest's "Unknown C++ exception thrown in the test body".
 #pragma once
 
 #include "QelCustInst/Simulation.h"
 
 #include <gtest/gtest.h>
+
+#include <source_location>
 
 namespace qel::testing {
 
@@ -32,8 +40,9 @@ protected:
     void TearDown() override;
 
     // Starts the case's world over: a fresh model and a new session in `session`. For cases that
-    // run an action several times from scratch.
-    void resetModel();
+    // run an action several times from scratch, such as one row of a table each. What the runs
+    // since the last start left behind is checked first.
+    void resetModel(std::source_location where = std::source_location::current());
 
     MSIHANDLE session = 0;
 };

@@ -1,21 +1,30 @@
 # shellcheck shell=bash
 # qel-wine.sh: what a script needs to run Windows programs and installations under Wine in a
-# prefix of its own. Sourced, not run; it defines functions and changes nothing by itself:
+# prefix of its own. Sourced, not run; it defines functions (and QW_GID, the caller's group) and
+# changes nothing by itself:
 #
 #   source path/to/qel-wine.sh
 #   qw_enter my-run "$work" wixl msibuild   # tools, lock, environment; removes a killed run's folders
 #   qw_prefix                               # the prefix, started once and reused
 #   qw_drive d cdrom "$work/cd"             # D: is a CD-ROM drive holding the folder $work/cd
-#   wine msiexec /i 'D:\Product.msi' /qn /l*v "$work/install.log"
+#   qw_timeout 600 wine msiexec /i 'D:\Product.msi' /qn /l*v "$work/install.log"
 #
 # A work folder belongs to one run at a time: qw_enter holds its lock until the script ends, so two
 # runs never share a prefix; a second run waits for the first (QW_LOCK_WAIT seconds, default 900).
+# The lock names the process that holds it; a lock whose process has ended holds nothing, and the
+# next run ends the Windows programs such a run left behind. The programs a run starts never hold
+# the lock.
 # The work folder holds:
 #   .lock          the lock
 #   prefix/        the Wine prefix (WINEPREFIX); prefix/.qel-ready marks a complete first start
 #   wineboot.log   what the first start printed
 #   runs/          the folders of qw_run_folder, removed when their run ends unless kept; those
 #                  of a run that was killed are removed by the next qw_enter
+# Run as root where other users can write, a work folder must be the caller's own: the helper
+# refuses a work folder, and every folder it makes or writes in, that is a link, that another
+# user owns or that others can write, or that lies in a folder another user could rename or
+# replace (a sticky folder such as /tmp may hold it). Files are written as fresh files of the
+# caller's own, never through a link.
 # The functions need bash 4 and set -euo pipefail in the caller; every failure prints a message
 # starting with the name given to qw_enter (QW_NAME, which a caller of qw_need, qw_error_row and
 # qw_winpath alone may set) and exits (status 1; 2 for a wrong argument).
@@ -30,11 +39,13 @@
 #       Fails, naming NAME, unless every TOOL is a command.
 #
 #   qw_enter NAME WORK [TOOL...]
-#       Checks Wine's tools and each TOOL, makes WORK, takes its lock for the rest of the script
-#       (descriptor 9, inherited by the programs it starts), removes the folders that killed runs
-#       left in WORK/runs, and exports WINEPREFIX=WORK/prefix with the settings that keep Wine
-#       quiet, without a display and without its Mono and Gecko prompts. Sets QW_NAME, QW_WORK and
-#       an EXIT trap that calls qw_leave (a caller with a trap of its own calls qw_leave from it).
+#       Checks Wine's tools and each TOOL, makes WORK (qw_folder), takes its lock for the rest of
+#       the script, ends the Windows programs a killed run left in its prefix, removes the folders
+#       that killed runs left in WORK/runs, and exports WINEPREFIX=WORK/prefix with the settings
+#       that keep Wine quiet, without a display and without its Mono and Gecko prompts. Sets
+#       QW_NAME, QW_WORK (WORK with the links above it resolved), an EXIT trap that calls qw_leave
+#       (a caller with a trap of its own calls qw_leave from it) and traps for INT, TERM and HUP
+#       that end the run's programs (qw_stop) and exit with 128 + the signal's number.
 #
 #   qw_prefix
 #       Makes the prefix ready: a prefix without the ready stamp (new, or left by a killed first
@@ -42,9 +53,9 @@
 #
 #   qw_drive LETTER KIND FOLDER
 #       Makes LETTER: (d to y) a drive of KIND (fixed, cdrom, removable or network; floppy is
-#       removable) whose root is FOLDER (made if missing). The drive type is written to the
-#       prefix's registry only when it changes; the Wine server is then stopped, as Wine reads
-#       drive types when it starts. C: is the prefix's own fixed drive (WINEPREFIX/drive_c).
+#       removable) whose root is FOLDER (made by qw_folder if missing). The drive type is written
+#       to the prefix's registry only when it changes; the Wine server is then stopped, as Wine
+#       reads drive types when it starts. C: is the prefix's own fixed drive (WINEPREFIX/drive_c).
 #
 #   qw_error_row PACKAGE NUMBER TEXT
 #       Gives the package's Error table (created if missing) the row NUMBER with TEXT; a row
@@ -54,21 +65,56 @@
 #   qw_place FILE LETTER [NAME]
 #       Copies FILE, as NAME (default: its own name), to the root of drive LETTER (made by
 #       qw_drive) and prints its Windows path, "D:\NAME". On C:, the prefix's own drive, whose
-#       root holds Windows, it goes to C:\qel\NAME.
+#       root holds Windows, it goes to C:\qel\NAME. The copy is a fresh file that replaces
+#       whatever had that name.
 #
 #   qw_run_folder
-#       Prints the path of a new, empty folder under WORK/runs for this run's files.
+#       Prints the path of a new, empty folder under WORK/runs for this run's files, which only
+#       the caller can read.
 #
 #   qw_keep FOLDER
 #       Keeps FOLDER (from qw_run_folder) when the run ends, for reading; it is removed by hand.
+#
+#   qw_timeout [--output FILE] SECONDS COMMAND...
+#       Runs COMMAND as timeout(1) does (status 124 when it ran out of time, after which the
+#       prefix's programs are ended), but in the background, so that a signal to the script ends
+#       it at once rather than when COMMAND ends. Its standard input is /dev/null; with --output,
+#       both its outputs go to FILE (rather than redirecting qw_timeout, which would take the
+#       messages of a signal's trap there too).
+#
+#   qw_stop
+#       Ends the run's programs: the script's background commands and every Wine process of the
+#       prefix.
 #
 #   qw_winpath PATH
 #       Prints PATH as Windows programs in the prefix see it (Z: is the Unix root).
 #
 #   qw_leave
-#       Waits up to a minute for the prefix's Wine server to save and stop, and removes the
-#       run's folders that are not kept; in a run that never got the work folder's lock, does
-#       nothing. Keeps the exit status it was called with.
+#       Waits up to a minute for the prefix's Wine server to save and stop, removes the run's
+#       folders that are not kept and gives the lock up; in a run that never got the work
+#       folder's lock, does nothing. Keeps the exit status it was called with.
+#
+#   qw_folder PATH
+#       Makes the folder PATH, and those missing above it, and prints its path with the links
+#       above it resolved. Fails when PATH is a link, when another user owns it or others can
+#       write it, or when a folder above it is owned by another user than root or the caller,
+#       or others can write it without its sticky bit.
+#
+#   qw_untrusted FOLDER [own]
+#       Prints why someone other than the caller and root could change what the existing folder
+#       FOLDER holds (another user owns it or a folder above it, or others can write one of them
+#       and it is not sticky); prints nothing when no one could. With "own", FOLDER must also be
+#       the caller's own and not writable by others, sticky or not.
+#
+#   qw_abandoned FOLDER
+#       Succeeds when FOLDER is a work folder of the caller's that no run holds any more: its lock
+#       names a process that has ended, or it has no lock holder and has not changed for a minute.
+#
+#   qw_exports
+#       Reads a Windows DLL (a PE image, 32 or 64-bit) on standard input and prints the names it
+#       exports, one a line; fails, printing nothing, when the input is no PE image.
+
+QW_GID="$(id -g)" # the caller's group, which may write the caller's folders
 
 qw_fail() { # qw_fail MESSAGE [STATUS]
     echo "${QW_NAME:-qel-wine}: $1" >&2
@@ -88,23 +134,179 @@ qw_need() {
     done
 }
 
+# --- Folders no one but the caller (and root) can change. ---
+
+qw_untrusted() {
+    local real="$1" own="${2:-}" at="" part uid gid mode user group perm mine
+    local -a parts=() ats=()
+    [[ -z "$own" || ! -L "$real" ]] || { echo "$real is a link"; return 0; }
+    [[ -d "$real" ]] || { echo "$real is not a folder"; return 0; }
+    real="$(realpath -e -- "$real")"
+    IFS=/ read -r -a parts <<<"${real#/}"
+    for part in "" "${parts[@]}"; do
+        at="${at%/}/$part"
+        ats+=("$at")
+    done
+    mine="${QW_GID:-$(id -g)}"
+    # Each folder from the root down, in one call: owner, group, mode and their names.
+    while read -r uid gid mode user group at; do
+        perm=$((8#$mode))
+        if [[ -n "$own" && "$at" == "$real" ]]; then
+            ((uid == EUID)) || { echo "$at belongs to $user (uid $uid), not to you"; return 0; }
+            ((perm & 8#002)) && { echo "$at can be written by every user"; return 0; }
+        else
+            if ((uid != 0 && uid != EUID)); then
+                [[ "$at" == "$real" ]] || at+=", on the way to $real,"
+                echo "$at belongs to $user (uid $uid)"
+                return 0
+            fi
+            # In a sticky folder no one renames or replaces what another user owns.
+            ((perm & 8#1000)) && continue
+            ((perm & 8#002)) && { echo "$at can be written by every user"; return 0; }
+        fi
+        if ((perm & 8#020 && gid != 0 && gid != mine)); then
+            echo "$at can be written by the group $group"
+            return 0
+        fi
+    done < <(stat -c '%u %g %a %U %G %n' -- "${ats[@]}")
+}
+
+qw_folder() {
+    local path="$1" dir rest="" part real why
+    [[ -n "$path" ]] || qw_fail "qw_folder needs a path" 2
+    [[ "$path" == /* ]] || path="$PWD/$path"
+    while [[ "$path" == ?*/ ]]; do path="${path%/}"; done
+    [[ ! -L "$path" ]] || qw_fail "$path is a link: give the folder it leads to, if it is yours"
+    # The part that exists, its links resolved and checked before anything is made in it.
+    dir="$path"
+    while [[ ! -e "$dir" && ! -L "$dir" ]]; do
+        rest="/${dir##*/}$rest"
+        dir="${dir%/*}"
+        dir="${dir:-/}"
+    done
+    [[ "$rest/" != */./* && "$rest/" != */../* ]] || qw_fail "$path: a folder to make is named . or .."
+    [[ -d "$dir" ]] || qw_fail "$dir is not a folder"
+    real="$(realpath -e -- "$dir")" || qw_fail "$dir cannot be resolved"
+    if [[ -n "$rest" ]]; then
+        why="$(qw_untrusted "$real")"
+        [[ -z "$why" ]] || qw_fail "$path cannot be used: $why"
+    fi
+    while [[ -n "$rest" ]]; do
+        part="${rest#/}"
+        part="${part%%/*}"
+        rest="${rest#/"$part"}"
+        real="${real%/}/$part"
+        # Never writable by others, whatever the caller's umask.
+        (umask "$(printf '%04o' $((8#$(umask) | 8#022)))" && mkdir -- "$real" 2>/dev/null) || true
+        [[ -d "$real" && ! -L "$real" ]] || qw_fail "could not make the folder $real"
+    done
+    why="$(qw_untrusted "$real" own)"
+    [[ -z "$why" ]] || qw_fail "$real cannot be used as a folder of this run: $why"
+    printf '%s\n' "$real"
+}
+
+# --- The lock: the process that holds it, recorded in WORK/.lock under a short flock. ---
+
+qw_process() { # qw_process PID: the process as a lock names it: its id, start time and the boot
+    local stat boot
+    local -a fields
+    read -r stat 2>/dev/null </proc/"$1"/stat || return 1
+    read -r -a fields <<<"${stat##*) }"
+    read -r boot </proc/sys/kernel/random/boot_id
+    printf '%s %s %s\n' "$1" "${fields[19]}" "$boot"
+}
+
+qw_alive() { # qw_alive RECORD: the process a lock names still runs
+    [[ -n "$1" && "$(qw_process "${1%% *}")" == "$1" ]]
+}
+
+qw_holder() { # qw_holder RECORD: the process a lock names, for a message
+    local pid="${1%% *}"
+    echo "process $pid of $(stat -c %U /proc/"$pid" 2>/dev/null || echo 'a user'), $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null | cut -c1-80)"
+}
+
+qw_lock_file() { # qw_lock_file FOLDER: the lock's path, failing when it is not a plain file of the caller's
+    local lock="$1/.lock"
+    [[ ! -L "$lock" ]] || qw_fail "$lock is a link, not a lock"
+    [[ ! -e "$lock" || (-f "$lock" && -O "$lock") ]] ||
+        qw_fail "$lock is not a lock of yours: it belongs to $(stat -c %U -- "$lock")"
+    printf '%s\n' "$lock"
+}
+
+qw_lock() { # qw_lock FOLDER WAIT: takes FOLDER's lock, waiting up to WAIT seconds for a live holder
+    local folder="$1" wait="$2" lock answer waited=0
+    lock="$(qw_lock_file "$folder")" || exit 1
+    # This shell, not the subshell of the substitution.
+    local self="$BASHPID"
+    QW_LOCK_ME="$(qw_process "$self")"
+    while :; do
+        # The lock file is open only inside this subshell: no program the run starts holds it.
+        # It answers "held RECORD", "taken" or, over a holder that has ended, "taken stale".
+        answer="$( (
+            flock -w 10 9 || exit 1
+            read -r line <&9 || true
+            if qw_alive "${line:-}"; then
+                echo "held $line"
+            else
+                printf '%s\n' "$QW_LOCK_ME" >"$lock"
+                echo "taken${line:+ stale}"
+            fi
+        ) 9<>"$lock")" || qw_fail "could not take the lock $lock: another program holds it"
+        [[ "$answer" == held* ]] || break
+        ((waited < wait)) || qw_fail "$folder is in use by another run ($(qw_holder "${answer#held }"))"
+        sleep 1
+        waited=$((waited + 1))
+    done
+    QW_LOCK_STALE=0
+    [[ "$answer" != "taken stale" ]] || QW_LOCK_STALE=1
+}
+
+qw_unlock() {
+    local lock="$QW_WORK/.lock"
+    [[ -f "$lock" && ! -L "$lock" ]] || return 0
+    (
+        flock -w 10 9 || exit 0
+        read -r line <&9 || true
+        [[ "${line:-}" != "$QW_LOCK_ME" ]] || : >"$lock"
+    ) 9<>"$lock"
+}
+
+qw_abandoned() {
+    local folder="$1" lock="$1/.lock" line=""
+    [[ -d "$folder" && ! -L "$folder" && -O "$folder" && ! -L "$lock" ]] || return 1
+    if [[ -f "$lock" ]]; then read -r line <"$lock" || true; fi
+    if [[ -n "$line" ]]; then
+        ! qw_alive "$line"
+    elif [[ -f "$lock" ]] && ! flock -n "$lock" true; then
+        return 1 # held the whole run long, as runs of earlier versions hold it
+    else
+        # Made a moment ago, its lock not yet taken, or given up as its run ended: a minute's grace.
+        [[ -z "$(find "$folder" "$lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
+    fi
+}
+
 qw_enter() {
     (($# >= 2)) || qw_fail "qw_enter needs a name and a work folder" 2
     QW_NAME="$1"
-    local folder
-    folder="$(realpath -m "$2")"
+    local folder="$2"
     shift 2
-    qw_need "$QW_NAME" wine wineboot wineserver flock timeout realpath "$@"
-    mkdir -p "$folder"
-    exec 9>"$folder/.lock"
-    flock -w "${QW_LOCK_WAIT:-900}" 9 || qw_fail "$folder is in use by another run"
+    qw_need "$QW_NAME" wine wineboot wineserver flock timeout realpath stat "$@"
+    folder="$(qw_folder "$folder")" || exit 1
+    qw_lock "$folder" "${QW_LOCK_WAIT:-900}"
     # Only the holder of the lock owns the folder: until here, a refused run (and its exit trap,
     # through qw_leave) leaves the other run's prefix and run folders alone.
     QW_WORK="$folder"
-    qw_clear_runs
     export WINEPREFIX="$QW_WORK/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
     trap qw_leave EXIT
+    trap 'qw_interrupted INT 130' INT
+    trap 'qw_interrupted TERM 143' TERM
+    trap 'qw_interrupted HUP 129' HUP
+    # A run that was killed may have left its Windows programs running in the prefix.
+    if ((QW_LOCK_STALE)) && [[ -d "$WINEPREFIX" ]]; then
+        wineserver -k 2>/dev/null || true
+    fi
+    qw_clear_runs
 }
 
 qw_entered() {
@@ -114,8 +316,14 @@ qw_entered() {
 qw_prefix() {
     qw_entered qw_prefix
     local stamp="$WINEPREFIX/.qel-ready" started="$EPOCHREALTIME"
-    [[ ! -f "$stamp" ]] || return 0
-    rm -rf "$WINEPREFIX"
+    if [[ -f "$stamp" ]]; then
+        qw_folder "$WINEPREFIX" >/dev/null || exit 1
+        return 0
+    fi
+    [[ ! -L "$WINEPREFIX" ]] || qw_fail "$WINEPREFIX is a link"
+    rm -rf -- "$WINEPREFIX"
+    qw_folder "$WINEPREFIX" >/dev/null || exit 1
+    rm -f -- "$QW_WORK/wineboot.log"
     echo "$QW_NAME: first start of the prefix $WINEPREFIX"
     if ! wineboot -i >"$QW_WORK/wineboot.log" 2>&1 || ! wineserver -w; then
         cat "$QW_WORK/wineboot.log" >&2
@@ -128,7 +336,7 @@ qw_prefix() {
 qw_drive() {
     qw_entered qw_drive
     (($# == 3)) || qw_fail "qw_drive needs LETTER KIND FOLDER" 2
-    local letter="${1,,}" kind="$2" folder="$3" type
+    local letter="${1,,}" kind="$2" folder="$3" type known
     [[ "$letter" =~ ^[d-y]$ ]] || qw_fail "qw_drive: drive letter '$1' is not one of d to y" 2
     case "$kind" in
         fixed) type=hd ;;
@@ -138,12 +346,12 @@ qw_drive() {
         *) qw_fail "qw_drive: unknown drive kind '$kind' (fixed, cdrom, removable, network)" 2 ;;
     esac
     [[ -f "$WINEPREFIX/.qel-ready" ]] || qw_fail "qw_drive before qw_prefix" 2
-    mkdir -p "$folder"
-    ln -sfn "$(realpath "$folder")" "$WINEPREFIX/dosdevices/$letter:"
-    local known="$WINEPREFIX/.qel-drives/$letter"
+    folder="$(qw_folder "$folder")" || exit 1
+    ln -sfn -- "$folder" "$WINEPREFIX/dosdevices/$letter:"
+    known="$(qw_folder "$WINEPREFIX/.qel-drives")" || exit 1
+    known+="/$letter"
     [[ "$(cat "$known" 2>/dev/null)" != "$type" ]] || return 0
-    mkdir -p "${known%/*}"
-    rm -f "$known"
+    rm -f -- "$known"
     # Drive types live in the 64-bit view; without /reg:64 they land under Wow6432Node, unread.
     wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ /d "$type" /f /reg:64 >/dev/null ||
         qw_fail "could not set the type of drive $letter: in $WINEPREFIX"
@@ -185,28 +393,72 @@ qw_error_text() { # qw_error_text PACKAGE NUMBER: the text of that Error row, em
 qw_place() {
     qw_entered qw_place
     (($# == 2 || $# == 3)) || qw_fail "qw_place needs FILE LETTER [NAME]" 2
-    local file="$1" letter="${2,,}" name="${3:-${1##*/}}" folder windows
+    local file="$1" letter="${2,,}" name="${3:-${1##*/}}" folder windows fresh
     [[ -f "$file" ]] || qw_fail "$file not found"
+    [[ -n "$name" && "$name" != */* && "$name" != . && "$name" != .. ]] || qw_fail "qw_place: '$name' is not a file name" 2
     if [[ "$letter" == c ]]; then
         folder="$WINEPREFIX/drive_c/qel" windows="C:\\qel\\"
     else
         folder="$(readlink "$WINEPREFIX/dosdevices/$letter:")" || qw_fail "qw_place: no drive $letter: (qw_drive first)" 2
         windows="${letter^^}:\\"
     fi
-    mkdir -p "$folder"
-    cp "$file" "$folder/$name"
+    folder="$(qw_folder "$folder")" || exit 1
+    # A fresh file renamed into place: whatever had the name, a link included, is replaced.
+    fresh="$(mktemp "$folder/.qw-place.XXXXXX")" || qw_fail "could not write in $folder"
+    if ! { cp -- "$file" "$fresh" && chmod 644 "$fresh" && mv -fT -- "$fresh" "$folder/$name"; }; then
+        rm -f -- "$fresh"
+        qw_fail "could not place $file as $folder/$name"
+    fi
     printf '%s%s\n' "$windows" "$name"
 }
 
 qw_run_folder() {
     qw_entered qw_run_folder
-    mkdir -p "$QW_WORK/runs"
-    mktemp -d "$QW_WORK/runs/run.XXXXXX"
+    local runs
+    runs="$(qw_folder "$QW_WORK/runs")" || exit 1
+    mktemp -d "$runs/run.XXXXXX"
 }
 
 qw_keep() {
-    [[ -d "$1" ]] || qw_fail "qw_keep: no folder $1" 2
-    touch "$1/.kept"
+    [[ -d "$1" && ! -L "$1" ]] || qw_fail "qw_keep: no folder $1" 2
+    : >>"$1/.kept"
+}
+
+qw_timeout() {
+    local output=/dev/stdout pid status=0
+    if [[ "${1:-}" == --output ]]; then
+        output="${2:?}"
+        shift 2
+    fi
+    (($# >= 2)) || qw_fail "qw_timeout needs SECONDS COMMAND" 2
+    if [[ "$output" == /dev/stdout ]]; then
+        timeout "$@" </dev/null &
+    else
+        timeout "$@" </dev/null >"$output" 2>&1 &
+    fi
+    pid=$!
+    wait "$pid" || status=$?
+    if ((status == 124)) && [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then
+        wineserver -k 2>/dev/null || true
+    fi
+    return "$status"
+}
+
+qw_stop() {
+    local pids
+    pids="$(jobs -pr)"
+    # shellcheck disable=SC2086 # one process id a word
+    [[ -z "$pids" ]] || kill $pids 2>/dev/null || true
+    if [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then
+        wineserver -k 2>/dev/null || true
+    fi
+}
+
+qw_interrupted() { # qw_interrupted SIGNAL STATUS: the trap of a signal in an entered run
+    trap - INT TERM HUP
+    echo "${QW_NAME:-qel-wine}: stopped by SIG$1; ending the run's programs" >&2
+    qw_stop
+    exit "$2"
 }
 
 qw_winpath() {
@@ -219,16 +471,77 @@ qw_leave() {
     local status=$?
     # A run that never got the folder's lock has nothing of its own to stop or clear.
     [[ -n "${QW_WORK:-}" ]] || return "$status"
+    # A signal from here on ends the run's programs, and the leaving goes on.
+    trap qw_stop INT TERM HUP
     if [[ -n "${WINEPREFIX:-}" && -d "$WINEPREFIX" ]]; then
-        timeout 60 wineserver -w || echo "${QW_NAME:-qel-wine}: the Wine server of $WINEPREFIX is still running" >&2
+        qw_timeout 60 wineserver -w || echo "${QW_NAME:-qel-wine}: the Wine server of $WINEPREFIX is still running" >&2
     fi
     qw_clear_runs
+    qw_unlock
     return "$status"
 }
 
 qw_clear_runs() { # removes the run folders in WORK/runs that are not kept
-    local run
-    for run in "${QW_WORK:?}"/runs/run.*; do
-        [[ ! -d "$run" || -f "$run/.kept" ]] || rm -rf "$run"
+    local runs="${QW_WORK:?}/runs" run
+    # Only a folder of the caller's own: never through a link to another run's folders.
+    [[ -d "$runs" && ! -L "$runs" && -O "$runs" ]] || return 0
+    for run in "$runs"/run.*; do
+        [[ ! -d "$run" || -L "$run" || -f "$run/.kept" ]] || rm -rf -- "$run"
     done
+}
+
+qw_exports() {
+    # The PE headers lie in the first 64 KiB; of the rest, only the export directory is kept.
+    od -An -v -tu1 | awk '
+        function u(at, n,   v, i) { v = 0; for (i = n - 1; i >= 0; i--) v = v * 256 + b[at + i]; return v }
+        function offset(rva,   i) {
+            for (i = 0; i < sections; i++)
+                if (rva >= address[i] && rva < address[i] + extent[i]) return rva - address[i] + raw[i]
+            return -1
+        }
+        function headers(   pe, optional, magic, directories, table, i) {
+            parsed = 1
+            if (b[0] != 77 || b[1] != 90) { bad = 1; return }
+            pe = u(60, 4)
+            if (pe + 24 > limit || u(pe, 4) != 17744) { bad = 1; return }   # "PE\0\0"
+            sections = u(pe + 6, 2)
+            optional = pe + 24
+            magic = u(optional, 2)
+            if (magic == 267) directories = optional + 96        # PE32
+            else if (magic == 523) directories = optional + 112  # PE32+
+            else { bad = 1; return }
+            table = optional + u(pe + 20, 2)
+            if (table + 40 * sections > limit) { bad = 1; return }
+            for (i = 0; i < sections; i++) {
+                extent[i] = u(table + 40 * i + 8, 4)
+                if (u(table + 40 * i + 16, 4) > extent[i]) extent[i] = u(table + 40 * i + 16, 4)
+                address[i] = u(table + 40 * i + 12, 4)
+                raw[i] = u(table + 40 * i + 20, 4)
+            }
+            if (u(directories - 4, 4) < 1 || u(directories, 4) == 0) { none = 1; return }
+            first = offset(u(directories, 4))
+            last = first + u(directories + 4, 4)
+            if (first < 0) bad = 1
+        }
+        BEGIN { limit = 65536; at = 0 }
+        {
+            for (i = 1; i <= NF; i++) {
+                if (at < limit || (at >= first && at < last)) b[at] = $i
+                if (++at == limit) headers()
+            }
+        }
+        END {
+            if (!parsed) headers()
+            if (bad) exit 1
+            if (none) exit 0
+            count = u(first + 24, 4)
+            names = offset(u(first + 32, 4))
+            for (n = 0; n < count; n++) {
+                at = offset(u(names + 4 * n, 4))
+                if (!(at in b)) exit 1
+                name = ""
+                while ((at in b) && b[at] + 0 != 0) name = name sprintf("%c", b[at++] + 0)
+                print name
+            }
+        }'
 }

@@ -2,7 +2,8 @@
 # Installs a package under Wine's Windows Installer from a drive of the given type, in a Wine prefix
 # of this run's own, and prints what happened: the installer's exit code, whether the product is
 # installed afterwards, the final value of each property asked for, each custom action's return
-# value, and the report of every action that failed with one.
+# value, the report of every action that failed with one ("report:") and the other lines the
+# action logged ("info:").
 #
 # Usage:
 #   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--file PATH]...
@@ -25,26 +26,37 @@
 #                EXE [ARG]... PACKAGE LOG [NAME=VALUE]... (Windows paths), must write a verbose log
 #                to LOG and exit with the installation's result; its output is shown
 #   --program-arg  an argument for the program, before the package (repeatable)
-#   --uninstall  after an installation that answered 0, remove the product again (msiexec /x)
+#   --uninstall  after an installation that answered 0, remove the product again (msiexec /x); a
+#                removal that fails prints its exit code, its actions' reports and where its
+#                verbose log was kept
 #   --expect     the exit code that counts as success (default 0)
 #   --work       keep the Wine prefix in the folder DIR (DIR/prefix, made on first use and reused
 #                after: the first start takes 10 to 50 s); DIR is locked for the run, and a run that
-#                finds it locked is refused. Without it the prefix is in a temporary folder removed
-#                at the end.
-#   --log        keep the verbose log of the installation as FILE
-#   NAME=VALUE   public properties for the installation
+#                finds it locked is refused. DIR must be your own: not a link, in no folder another
+#                user could change. A product an earlier run left installed there is named as such.
+#                Without --work the prefix is in a temporary folder (under TMPDIR) removed at the
+#                end, or by a later run when this one was killed.
+#   --log        keep the verbose log of the installation as FILE (written afresh: a file or link
+#                there is replaced)
+#   NAME=VALUE   public properties for the installation, after the package
 #
-# Exit status: 0 when the installer answered CODE, 1 when it answered anything else or the run
-# could not be made, 2 for a refused command line or package.
+# Before Wine starts, each custom action that calls a DLL from the Binary table is checked against
+# the names that DLL exports: one whose entry point is missing refuses the package.
+#
+# Exit status: 0 when the installer answered CODE (and the removal asked for answered 0), 1 when it
+# answered anything else or the run could not be made, 2 for a refused command line or package;
+# 128 + its number when a signal ended the run (its Windows programs with it).
 set -euo pipefail
 
 me="run-package"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=wine/qel-wine.sh
 source "$here/qel-wine.sh"
+QW_NAME="$me"
 usage() { qw_usage "$0"; }
 refuse() { echo "$me: $*" >&2; exit 2; }
 fail() { echo "$me: $*" >&2; exit 1; }
+own_file() { [[ -f "$1" && ! -L "$1" && -O "$1" ]]; } # a file of this run's, not one put in its place
 
 drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log=""
 properties=()
@@ -75,12 +87,16 @@ settings=("$@")
 
 # --- The command line and the package. ---
 declare -A letter=([cdrom]=D [fixed]=C [removable]=E [network]=F)
+name_pattern='^[A-Za-z_][A-Za-z0-9_.]*'
+if [[ ! -e "$package" && "$package" =~ $name_pattern= ]]; then
+    refuse "'$package' stands before the package: properties (NAME=VALUE) come after it, as in: run-package.sh --drive cdrom PACKAGE.msi $package"
+fi
 [[ -n "$drive" ]] || refuse "no drive type given: --drive cdrom|fixed|removable|network"
 [[ -n "${letter[$drive]:-}" ]] || refuse "unknown drive type '$drive': give cdrom, fixed, removable or network"
 [[ "$ui" =~ ^q[nbrf][+-]?$ ]] || refuse "unknown user interface '$ui': give qn, qb, qr or qf"
 [[ "$expect" =~ ^[0-9]+$ ]] || refuse "--expect '$expect' is not an exit code"
 for name in "${properties[@]}"; do
-    [[ "$name" =~ ^[A-Za-z_][A-Za-z0-9_.]*$ ]] || refuse "--property '$name' is not a property name"
+    [[ "$name" =~ $name_pattern$ ]] || refuse "--property '$name' is not a property name"
 done
 for file in "${files[@]}"; do
     [[ "$file" =~ ^[A-Za-z]:\\ && "$file" != *'\..'* ]] ||
@@ -93,88 +109,179 @@ for arg in "${program_args[@]}"; do
     [[ "$arg" != $unsafe ]] || refuse "--program-arg '$arg' holds one of \" % & | < > ^ or a line break"
 done
 for setting in "${settings[@]}"; do
+    [[ "$setting" != -* ]] || refuse "'$setting' stands after the package: options come before it"
     # shellcheck disable=SC2053 # $unsafe is a pattern
-    [[ "$setting" =~ ^[A-Za-z_][A-Za-z0-9_.]*= && "$setting" != $unsafe ]] ||
+    [[ "$setting" =~ $name_pattern= && "$setting" != $unsafe ]] ||
         refuse "'$setting' is not NAME=VALUE with a value free of \" % & | < > ^ and line breaks"
 done
 [[ -e "$package" ]] || refuse "package $package not found"
 [[ -f "$package" && -r "$package" ]] || refuse "package $package is not a readable file"
 if [[ -n "$program" ]]; then
-    [[ -f "$program" ]] || refuse "program $program not found"
+    [[ -f "$program" && -r "$program" ]] || refuse "program $program not found"
 fi
-qw_need "$me" wine wineboot wineserver flock timeout realpath msiinfo
+if [[ -n "$keep_log" ]]; then
+    [[ ! -L "$keep_log" ]] || refuse "--log $keep_log is a link: give the file itself"
+    [[ ! -d "$keep_log" ]] || refuse "--log $keep_log is a folder: give a file"
+    [[ -d "$(dirname -- "$keep_log")" ]] || refuse "--log $keep_log: there is no folder $(dirname -- "$keep_log")"
+    why="$(qw_untrusted "$(dirname -- "$keep_log")")"
+    [[ -z "$why" ]] || refuse "--log $keep_log cannot be written safely: $why"
+fi
+qw_need "$me" wine wineboot wineserver flock timeout realpath msiinfo od
 msiinfo tables "$package" >/dev/null 2>&1 || refuse "$package is not an installer database"
 package_name="${package##*/}"
 [[ "$package_name" =~ ^[A-Za-z0-9_.-]+$ ]] || package_name=package.msi
+
+# --- Each action that calls a DLL of the Binary table (type 1, whatever its option bits), against
+# the names that DLL exports: the installer would only say that the action failed. ---
+# A Binary row's data is the stream "Binary.NAME". (Exporting the table would write its streams
+# to files in the current folder.)
+declare -A stream=() exports=()
+while IFS= read -r name; do
+    [[ "$name" != Binary.* ]] || stream[${name#Binary.}]="$name"
+done < <(msiinfo streams "$package" 2>/dev/null | tr -d '\r')
+faults=()
+while IFS=$'\t' read -r action type source target _; do
+    if [[ ! "$type" =~ ^-?[0-9]+$ ]] || (((type & 63) != 1)); then continue; fi
+    if [[ -z "${stream[$source]+set}" ]]; then
+        faults+=("the action $action calls '$target' in the Binary row '$source', which the package does not have")
+        continue
+    fi
+    if [[ -z "${exports[$source]+set}" ]]; then
+        exports[$source]="$(msiinfo extract "$package" "${stream[$source]}" 2>/dev/null | qw_exports)" ||
+            exports[$source]=$'\n' # no DLL: no name matches
+    fi
+    if [[ "${exports[$source]}" == $'\n' ]]; then
+        faults+=("the action $action calls '$target' in the Binary row '$source', which holds no Windows DLL")
+    elif [[ -z "$target" ]] || ! grep -qxF -- "$target" <<<"${exports[$source]}"; then
+        list="$(paste -sd, <<<"${exports[$source]}" | sed 's/,/, /g')"
+        faults+=("the action $action calls '$target', which its DLL (Binary row '$source') does not export (it exports: ${list:-nothing})")
+    fi
+done < <(msiinfo export "$package" CustomAction 2>/dev/null | tr -d '\r' | tail -n +4)
+if ((${#faults[@]})); then
+    printf '%s\n' "${faults[@]/#/$me: }" >&2
+    refuse "$package is refused: the installer would fail the action(s) above, whose entry points are missing"
+fi
 
 # --- The prefix: this run's own, in a work folder locked while it runs (qel-wine.sh). ---
 temporary=""
 leave() {
     qw_leave || true
-    if [[ -n "$temporary" ]]; then rm -rf "$temporary"; fi
+    if [[ -n "$temporary" ]]; then rm -rf -- "$temporary"; fi
 }
 # Wine's cmd reads the run's script, which names files in the work folder, in the prefix's code
 # page rather than in UTF-8: the work folder's path must be plain ASCII.
 ascii() { ! LC_ALL=C grep -q '[^ -~]' <<<"$1"; }
+temporaries="${TMPDIR:-/tmp}"
 if [[ -z "$work" ]]; then
-    ascii "${TMPDIR:-/tmp}" ||
-        refuse "the temporary folder $TMPDIR is not a plain ASCII path, as Wine's cmd needs: set TMPDIR or give --work DIR"
-    temporary="$(mktemp -d "${TMPDIR:-/tmp}/qel-run-package.XXXXXX")"
+    ascii "$temporaries" ||
+        refuse "the temporary folder $temporaries is not a plain ASCII path, as Wine's cmd needs: set TMPDIR or give --work DIR"
+    why="$(qw_untrusted "$temporaries")"
+    [[ -z "$why" ]] || refuse "the temporary folder $temporaries cannot be used: $why; set TMPDIR or give --work DIR"
+    # The prefixes of runs that were killed (1 GB and more each).
+    for old in "$temporaries"/qel-run-package.*; do
+        if qw_abandoned "$old"; then
+            [[ ! -d "$old/prefix" ]] || WINEPREFIX="$old/prefix" wineserver -k 2>/dev/null || true
+            rm -rf -- "$old"
+        fi
+    done
+    temporary="$(mktemp -d "$temporaries/qel-run-package.XXXXXX")"
     work="$temporary"
 elif ! ascii "$work"; then
     refuse "--work $work is not a plain ASCII path, as Wine's cmd needs"
-elif [[ -d "$work" && ! -e "$work/.lock" && -n "$(ls -A "$work")" ]]; then
-    refuse "$work is neither empty nor a work folder of an earlier run"
+elif [[ -L "${work%/}" ]]; then
+    refuse "--work $work is a link: give the folder itself"
+elif [[ -d "$work" ]]; then
+    why="$(qw_untrusted "$work" own)"
+    [[ -z "$why" ]] || refuse "--work $work cannot be used: $why"
+    [[ -e "$work/.lock" || -z "$(ls -A "$work")" ]] || refuse "$work is neither empty nor a work folder of an earlier run"
+else
+    above="$(dirname -- "$work")"
+    while [[ ! -e "$above" ]]; do above="$(dirname -- "$above")"; done
+    why="$(qw_untrusted "$above")"
+    [[ -z "$why" ]] || refuse "--work $work cannot be made: $why"
 fi
 trap leave EXIT
 # Another run holding the folder is not waited for: this run is refused at once.
 QW_LOCK_WAIT=0 qw_enter "$me" "$work" msiinfo
 trap leave EXIT # in place of the one qw_enter set
+reused=0
+[[ ! -f "$WINEPREFIX/.qel-ready" ]] || reused=1
 qw_prefix
-for kind in cdrom removable network; do qw_drive "${letter[$kind]}" "$kind" "$work/drives/$kind"; done
+for kind in cdrom removable network; do qw_drive "${letter[$kind]}" "$kind" "$QW_WORK/drives/$kind"; done
+
+# A package without a Property table, or without a ProductCode, leaves the answer open.
+product="$( (msiinfo export "$package" Property 2>/dev/null || true) | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
+registered() { # whether the product is registered: a 32-bit package's in the 32-bit view, an x64 one's in the 64-bit view
+    local view
+    [[ -n "$product" ]] || return 2
+    for view in 32 64; do
+        wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" "/reg:$view" >/dev/null 2>&1 &&
+            return 0
+    done
+    return 1
+}
+before=0
+if ((reused)) && registered; then before=1; fi
 
 # --- The installation, through a batch file so that the whole exit code comes back. ---
 run="$(qw_run_folder)"
-msi_win="$(qw_place "$package" "${letter[$drive]}" "$package_name")"
 run_win="$(qw_winpath "$run")"
-log_win="$run_win\\install.log"
+msi_win="$(qw_place "$package" "${letter[$drive]}" "$package_name")"
+
+# run_batch WHAT SECONDS COMMAND: runs the Windows COMMAND through the batch file WHAT.cmd in the
+# run's folder, as Unix sees only the low byte of an exit code, and sets `answer` to its code; what
+# it printed is in WHAT.out. Not in a subshell: a signal must reach the run's traps at once.
+run_batch() {
+    local what="$1" seconds="$2" command="$3" status=0
+    answer=""
+    # The redirection first: "echo 3>file" would be read as a redirection of handle 3.
+    printf '@echo off\r\n%s\r\n>"%s\\%s.exit" echo %%ERRORLEVEL%%\r\n' "$command" "$run_win" "$what" >"$run/$what.cmd"
+    qw_timeout --output "$run/$what.out" "$seconds" wine cmd /c "$run_win\\$what.cmd" || status=$?
+    if ((status == 124)); then
+        sed 's/\r$//' "$run/$what.out" >&2
+        fail "the $what did not end within $seconds s; its programs were ended"
+    fi
+    if own_file "$run/$what.exit"; then answer="$(tr -d '\r\n ' <"$run/$what.exit")"; fi
+    [[ "$answer" =~ ^[0-9]+$ ]] || { sed 's/\r$//' "$run/$what.out" >&2; fail "the $what did not run in $WINEPREFIX"; }
+}
+
 quoted=()
 for setting in "${settings[@]}"; do quoted+=("${setting%%=*}=\"${setting#*=}\""); done
 if [[ -n "$program" ]]; then
-    cp "$program" "$run/program.exe"
+    cp -- "$program" "$run/program.exe"
     command="$run_win\\program.exe"
     for arg in "${program_args[@]}"; do command+=" \"$arg\""; done
-    command+=" \"$msi_win\" \"$log_win\" ${quoted[*]}"
+    command+=" \"$msi_win\" \"$run_win\\install.log\" ${quoted[*]}"
 else
-    command="msiexec /i \"$msi_win\" /$ui /l*v \"$log_win\" ${quoted[*]}"
+    command="msiexec /i \"$msi_win\" /$ui /l*v \"$run_win\\install.log\" ${quoted[*]}"
 fi
-# The redirection first: "echo 3>file" would be read as a redirection of handle 3.
-printf '@echo off\r\n%s\r\n>"%s\\exit.txt" echo %%ERRORLEVEL%%\r\n' "$command" "$run_win" >"$run/run.cmd"
-timeout 600 wine cmd /c "$run_win\\run.cmd" >"$run/output.txt" 2>&1 || true
-[[ -z "$program" ]] || sed 's/\r$//' "$run/output.txt"
-code="$(tr -d '\r\n ' <"$run/exit.txt" 2>/dev/null || true)"
-[[ "$code" =~ ^[0-9]+$ ]] || { cat "$run/output.txt" >&2; fail "the installer did not run in $WINEPREFIX"; }
+run_batch installation 600 "$command"
+code="$answer"
+[[ -z "$program" ]] || sed 's/\r$//' "$run/installation.out"
 
-log="$run/install.log.txt"
-if [[ -f "$run/install.log" ]]; then
-    tr -d '\0\r' <"$run/install.log" >"$log"
-    [[ -z "$keep_log" ]] || cp "$run/install.log" "$keep_log"
-else
-    : >"$log"
-fi
-# A package without a Property table, or without a ProductCode, leaves the answer open.
-product="$( (msiinfo export "$package" Property 2>/dev/null || true) | tr -d '\r' | sed -n 's/^ProductCode\t//p')"
+# log_text WHAT: the verbose log WHAT.log of this run as plain text (Wine writes it in the ANSI code
+# page; Windows would in UTF-16), in WHAT.log.txt; empty when there is none.
+log_text() {
+    if own_file "$run/$1.log"; then tr -d '\0\r' <"$run/$1.log" >"$run/$1.log.txt"; else : >"$run/$1.log.txt"; fi
+}
+# fresh_copy FILE TARGET: FILE as a fresh file renamed into place, so that a file or link at
+# TARGET is replaced, never written through.
+fresh_copy() {
+    local copy
+    copy="$(mktemp "$(dirname -- "$2")/.${2##*/}.XXXXXX")" || fail "cannot write beside $2"
+    if ! { cp -- "$1" "$copy" && chmod "$(printf '%o' $((8#666 & ~8#$(umask))))" "$copy" && mv -fT -- "$copy" "$2"; }; then
+        rm -f -- "$copy"
+        fail "could not write $2"
+    fi
+}
+log_text install
+if [[ -n "$keep_log" ]] && own_file "$run/install.log"; then fresh_copy "$run/install.log" "$keep_log"; fi
+
 installed=unknown
 if [[ -n "$product" ]]; then
     installed=no
-    # A 32-bit package's product is registered in the 32-bit view of the registry, an x64 one's in
-    # the 64-bit view.
-    for view in 32 64; do
-        if wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" "/reg:$view" >/dev/null 2>&1; then
-            installed=yes
-            break
-        fi
-    done
+    if registered; then installed=yes; fi
+    ((before == 0)) || installed+=" (it was installed before this run, in this work folder)"
 fi
 
 how="msiexec /$ui"
@@ -184,36 +291,85 @@ echo "exit code: $code"
 echo "installed: $installed"
 for name in "${properties[@]}"; do
     # The properties' final values are listed at the end of the log, the server's after the client's.
-    value="$(grep -F "Property(S): $name = " "$log" | tail -n 1 || true)"
+    value="$(grep -F "Property(S): $name = " "$run/install.log.txt" | tail -n 1 || true)"
     if [[ -n "$value" ]]; then echo "property: $name = ${value#*" = "}"; else echo "property: $name (not set)"; fi
 done
+
 # The custom actions of the package that live in a DLL (types 1, 17, 65, ...), by name and entry.
 mapfile -t actions < <(msiinfo export "$package" CustomAction | tr -d '\r' | tail -n +4 |
     awk -F '\t' '($2 % 8) == 1 { print $1 "\t" $4 }')
-for row in "${actions[@]}"; do
-    action="${row%%$'\t'*}" entry="${row#*$'\t'}"
-    ret="$(sed -n "s/^Action ended [^:]*:[^:]*:[^:]*: $action\. Return value \([0-9-]*\)\.\$/\1/p" "$log" | tail -n 1)"
-    echo "action: $action return value ${ret:-(never ran)}"
-    # The report an ended action leaves: from the line naming it (by action or entry) to the end of
-    # its action's part of the log, trailing blank lines dropped.
-    awk -v action="$action" -v entry="$entry" '
-        index($0, "Action start ") == 1 && $0 ~ (": " action "\\.$") { inside = 1; next }
-        inside && index($0, "Action ended ") == 1 { inside = 0; reporting = 0; blanks = 0; next }
-        inside && !reporting && (index($0, action ": ") == 1 || index($0, entry ": ") == 1) { reporting = 1 }
-        reporting && $0 == "" { blanks++; next }
-        reporting { while (blanks > 0) { print "report: "; blanks-- } print "report: " $0 }
-    ' "$log"
-done
+# actions WHAT LABEL: each DLL action's return value in the log WHAT.log.txt and the lines it left
+# there, from the first that names it (by action or entry) to its end: those of the frame's report
+# of a failure as "report:", the action's other lines as "info:"; each line starts with LABEL. With
+# LABEL, only the actions that ran are listed. Names are matched as text, never as a pattern.
+actions() {
+    local row
+    for row in "${actions[@]}"; do
+        QW_ACTION="${row%%$'\t'*}" QW_ENTRY="${row#*$'\t'}" QW_LABEL="$2" awk '
+            function starts(s, p) { return substr(s, 1, length(p)) == p }
+            function named(s, n) { return n != "" && starts(s, n ": ") }
+            # The name after the time in "Action start TIME: NAME." and "Action ended TIME: NAME. ..."
+            function subject(s,   i) { i = index(s, ": "); return i ? substr(s, i + 2) : "" }
+            # The first line of a report the frame sends for an action that failed.
+            function frame(s,   i, n, rest) {
+                for (i = 1; i <= 2; i++) {
+                    n = i == 1 ? action : entry
+                    if (!named(s, n)) continue
+                    rest = substr(s, length(n) + 3)
+                    if (starts(rest, "Error: ") || starts(rest, "the action failed, and its full report could not be made.") ||
+                        starts(rest, "an unexpected exception ended the action")) return 1
+                }
+                return 0
+            }
+            function say(kind, text) { lines[++count] = label kind ": " text }
+            BEGIN { action = ENVIRON["QW_ACTION"]; entry = ENVIRON["QW_ENTRY"]; label = ENVIRON["QW_LABEL"] }
+            starts($0, "Action start ") {
+                if (subject($0) == action ".") { inside = 1; started = 0; section = ""; blanks = 0; next }
+            }
+            starts($0, "Action ended ") {
+                rest = subject($0)
+                if (starts(rest, action ". Return value ")) {
+                    rest = substr(rest, length(action) + 16)
+                    if (rest ~ /^-?[0-9]+\.$/) value = substr(rest, 1, length(rest) - 1)
+                }
+                if (inside) { inside = 0; next }
+            }
+            !inside { next }
+            !started && !named($0, action) && !named($0, entry) { next }
+            { started = 1 }
+            $0 == "" { blanks++; next }
+            {
+                # A report runs to the blank line that ends its message, its history after a blank line too.
+                if (frame($0)) kind = "report"
+                else if (section == "report" && (blanks == 0 || $0 == "HISTORY:" || starts($0, "\t"))) kind = "report"
+                else kind = "info"
+                if (kind == section) while (blanks > 0) { say(kind, ""); blanks-- }
+                blanks = 0
+                section = kind
+                say(kind, $0)
+            }
+            END {
+                if (label != "" && value == "") exit
+                print label "action: " action " return value " (value == "" ? "(never ran)" : value)
+                for (i = 1; i <= count; i++) print lines[i]
+            }
+        ' "$run/$1.log.txt"
+    done
+}
+actions install ""
 
-# The files asked for, read where the prefix keeps that drive's root.
-show_files() { # show_files LABEL
+# show_files LABEL: the files asked for, read where the prefix keeps that drive's root; a link or
+# a file of another user's is not read.
+show_files() {
     local file letter path host
     for file in "${files[@]}"; do
         letter="${file:0:1}" path="${file:2}"
         host="$WINEPREFIX/dosdevices/${letter,,}:${path//\\//}"
-        if [[ -f "$host" ]]; then
+        if own_file "$host"; then
             echo "$1: $file"
             sed 's/\r$//; s/^/file| /' "$host"
+        elif [[ -e "$host" || -L "$host" ]]; then
+            echo "$1: $file (not a plain file of this run's)"
         else
             echo "$1: $file (none)"
         fi
@@ -222,10 +378,22 @@ show_files() { # show_files LABEL
 show_files file
 
 if ((uninstall)) && [[ "$code" == 0 ]]; then
-    removed=0
-    timeout 300 wine msiexec /x "$msi_win" /qn >/dev/null 2>&1 || removed=$?
-    echo "uninstall exit status: $removed"
+    run_batch removal 300 "msiexec /x \"$msi_win\" /qn /l*v \"$run_win\\uninstall.log\""
+    echo "uninstall exit status: $answer"
     show_files "file after uninstall"
-    ((removed == 0)) || exit 1
+    if [[ "$answer" != 0 ]]; then
+        log_text uninstall
+        actions uninstall "uninstall "
+        if [[ -n "$temporary" ]]; then
+            # The work folder goes at the end: the log is kept in the temporary folder.
+            kept="$(mktemp --suffix=.log "$temporaries/run-package-uninstall.XXXXXX")"
+            cp -- "$run/uninstall.log.txt" "$kept"
+        else
+            qw_keep "$run"
+            kept="$run/uninstall.log.txt"
+        fi
+        echo "uninstall log: $kept"
+        exit 1
+    fi
 fi
 [[ "$code" == "$expect" ]] || { echo "$me: the installer answered $code, expected $expect" >&2; exit 1; }

@@ -158,7 +158,7 @@ int parseInteger(const std::string& text)
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
-    return modelled<UINT>("MsiCloseHandle", [&]() -> UINT {
+    const UINT result = modelled<UINT>("MsiCloseHandle", [&]() -> UINT {
         if (handle == 0) {
             return ERROR_SUCCESS;
         }
@@ -176,6 +176,14 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
         it->second.open = false;
         return ERROR_SUCCESS;
     });
+    // A handle still open after a failed close was refused by a fault: the close never happened.
+    if (result != ERROR_SUCCESS) {
+        auto& handles = model().handles;
+        if (auto it = handles.find(handle); it != handles.end() && it->second.open) {
+            it->second.closeRefused = true;
+        }
+    }
+    return result;
 }
 
 UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDWORD valueBufSize)

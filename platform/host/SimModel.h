@@ -49,8 +49,9 @@ struct HandleEntry {
     HandleKind kind = HandleKind::session;
     bool open = true;
     int closeCalls = 0;
-    Session session;  // used when kind == session
-    Record record;    // used when kind == record
+    bool closeRefused = false;  // an MsiCloseHandle of it answered a fault armed by failCall
+    Session session;            // used when kind == session
+    Record record;              // used when kind == record
 };
 
 struct Fault {
@@ -100,6 +101,7 @@ struct Model {
     std::map<const void*, std::unique_ptr<char[]>> localAllocations;
     std::size_t badLocalFrees = 0;
     std::set<std::uintptr_t> openFinds;
+    std::set<std::uintptr_t> refusedFindCloses;  // FindClose calls that answered a fault armed by failCall
     std::uintptr_t nextFind = 0x10000;
     unsigned codePage = 1252;
 

@@ -381,12 +381,19 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
 
 BOOL WINAPI FindClose(HANDLE findFile)
 {
-    return modelled<BOOL>("FindClose", [&]() -> BOOL {
-        if (model().openFinds.erase(reinterpret_cast<std::uintptr_t>(findFile)) == 0) {
+    const auto handle = reinterpret_cast<std::uintptr_t>(findFile);
+    const BOOL closed = modelled<BOOL>("FindClose", [&]() -> BOOL {
+        if (model().openFinds.erase(handle) == 0) {
             return fail(ERROR_INVALID_HANDLE);
         }
         return TRUE;
     });
+    // A search still open after a failed close was refused by a fault: the close never happened.
+    if (!closed && model().openFinds.count(handle) != 0) {
+        const ModelCallScope inModel;
+        model().refusedFindCloses.insert(handle);
+    }
+    return closed;
 }
 
 DWORD WINAPI GetLastError()

@@ -404,6 +404,64 @@ std::size_t openFindHandles()
     return model().openFinds.size();
 }
 
+bool Leftovers::none() const
+{
+    return records == 0 && searches == 0 && systemBuffers == 0 && badFrees == 0 && badCloses == 0 && !sessionClosed;
+}
+
+std::vector<std::string> Leftovers::problems() const
+{
+    auto count = [](std::size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::vector<std::string> found;
+    if (sessionClosed) {
+        found.emplace_back("the session was closed: it is the installer's");
+    }
+    if (badCloses != 0) {
+        found.push_back(count(badCloses, "handle", "handles") + " closed twice, or never handed out and closed");
+    }
+    if (records != 0) {
+        found.push_back(count(records, "record handle", "record handles") + " left open");
+    }
+    if (searches != 0) {
+        found.push_back(count(searches, "search handle", "search handles") + " left open");
+    }
+    if (systemBuffers != 0) {
+        found.push_back(count(systemBuffers, "system message buffer", "system message buffers") +
+                        " never passed to LocalFree");
+    }
+    if (badFrees != 0) {
+        found.push_back(count(badFrees, "LocalFree call", "LocalFree calls") +
+                        " with a system message buffer freed already, or memory never allocated");
+    }
+    return found;
+}
+
+Leftovers leftovers(MSIHANDLE session)
+{
+    const Model& m = model();
+    Leftovers left;
+    for (const auto& [handle, entry] : m.handles) {
+        if (entry.kind == HandleKind::record && entry.open && !entry.closeRefused && handle != m.pendingErrorRecord) {
+            ++left.records;
+        }
+    }
+    left.searches =
+        static_cast<std::size_t>(std::count_if(m.openFinds.begin(), m.openFinds.end(), [&](std::uintptr_t find) {
+            return m.refusedFindCloses.count(find) == 0;
+        }));
+    left.systemBuffers = m.localAllocations.size();
+    left.badFrees = m.badLocalFrees;
+    left.badCloses = m.badCloses;
+    if (session != 0) {
+        const auto it = m.handles.find(session);
+        left.sessionClosed = it == m.handles.end() || it->second.kind != HandleKind::session || !it->second.open ||
+                             it->second.closeCalls != 0 || it->second.closeRefused;
+    }
+    return left;
+}
+
 void setCodePage(unsigned codePage)
 {
     if (codePage != 1252 && codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950) {

@@ -1,5 +1,11 @@
 // The kit's checks themselves: a faulty action must fail the fixture and the sweep, each with the
 // problem named, and a sound one must pass them.
+//
+// The actions below make their platform calls themselves, so that each fault is exactly the one
+// planted. Those that end as the library's actions end run in the action frame and raise their
+// failures as the library raises its own.
+#include "actions/ActionFrame.h"
+#include "errors/Raise.h"
 #include "testing/FaultSweep.h"
 #include "testing/SessionTest.h"
 
@@ -8,6 +14,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -17,38 +27,126 @@ namespace {
 
 namespace kit = qel::testing;
 
-// Sends `type` with a record of its own; a record that cannot be made is asked for once more.
-void send(MSIHANDLE session, INSTALLMESSAGE type)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (const MSIHANDLE record = MsiCreateRecord(1)) {
-            MsiProcessMessage(session, type, record);
-            MsiCloseHandle(record);
-            return;
+constexpr PersistingRule rule("KitTest", "KitTest", persisting::none, persisting::none, persisting::none,
+                              persisting::noCatchAll);
+
+// A record of the action's own, closed when it goes.
+class Record {
+public:
+    Record() : handle(MsiCreateRecord(1))
+    {
+        if (handle == 0) {
+            raiseMsiError(rule, failedCall("MsiCreateRecord"), ERROR_FUNCTION_FAILED);
         }
+    }
+    ~Record() { MsiCloseHandle(handle); }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    MSIHANDLE handle;
+};
+
+void setProperty(MSIHANDLE session, const char* name, const char* value)
+{
+    if (const UINT result = MsiSetPropertyA(session, name, value); result != ERROR_SUCCESS) {
+        raiseMsiError(rule, failedCall("MsiSetProperty"), result);
     }
 }
 
-// Sound: sets OUTPUT through a record it makes and closes, answers 0, or 1603 with a report when
-// the installer refuses.
+std::string property(MSIHANDLE session, const char* name)
+{
+    char value[64] = {};
+    DWORD size = sizeof value;
+    if (const UINT result = MsiGetPropertyA(session, name, value, &size); result != ERROR_SUCCESS) {
+        raiseMsiError(rule, failedCall("MsiGetProperty"), result);
+    }
+    return value;
+}
+
+// The path of a file in the temporary folder.
+std::string tempFile(const char* name)
+{
+    char folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length > MAX_PATH) {
+        raiseWinError(rule, failedCall("GetTempPath"));
+    }
+    return std::string(folder, length) + name;
+}
+
+// Sends an informational line of the action's own.
+void sendLine(MSIHANDLE session, const char* text)
+{
+    const Record line;
+    MsiRecordSetStringA(line.handle, 0, "[1]");
+    MsiRecordSetStringA(line.handle, 1, text);
+    MsiProcessMessage(session, INSTALLMESSAGE_INFO, line.handle);
+}
+
+// Sound: sets OUTPUT, after making a record and closing it again.
 UINT sound(MSIHANDLE session)
 {
-    const MSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) {
-        send(session, INSTALLMESSAGE_INFO);
-        return ERROR_INSTALL_FAILURE;
-    }
-    MsiCloseHandle(record);
-    if (MsiSetPropertyA(session, "OUTPUT", "done") != ERROR_SUCCESS) {
-        send(session, INSTALLMESSAGE_INFO);
-        return ERROR_INSTALL_FAILURE;
-    }
-    return ERROR_SUCCESS;
+    return qel::runAction(
+        session, "sound", +[](KestMsiHandle& installation) {
+            {
+                const Record record;
+            }
+            setProperty(installation.getMsiHandle(), "OUTPUT", "done");
+        });
+}
+
+// Sound: two records held at once, as code that fills one record from another holds them.
+UINT holdsTwoRecordsAtOnce(MSIHANDLE session)
+{
+    return qel::runAction(
+        session, "holdsTwoRecordsAtOnce", +[](KestMsiHandle& installation) {
+            {
+                const Record first;
+                const Record second;
+            }
+            setProperty(installation.getMsiHandle(), "OUTPUT", "done");
+        });
+}
+
+// Sound: looks at the temporary folder and reads a system text, releasing both.
+UINT searchesAndReadsASystemText(MSIHANDLE session)
+{
+    return qel::runAction(
+        session, "searchesAndReadsASystemText", +[](KestMsiHandle& installation) {
+            WIN32_FIND_DATAA found;
+            const HANDLE search = FindFirstFileA(tempFile("*").c_str(), &found);
+            if (search == INVALID_HANDLE_VALUE) {
+                raiseWinError(rule, failedCall("FindFirstFile"));
+            }
+            FindClose(search);
+            char* text = nullptr;
+            if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr) != 0) {
+                LocalFree(text);
+            }
+            setProperty(installation.getMsiHandle(), "OUTPUT", "done");
+        });
 }
 
 UINT leavesARecordOpen(MSIHANDLE session)
 {
     MsiCreateRecord(1);
+    return sound(session);
+}
+
+UINT leavesASearchOpen(MSIHANDLE session)
+{
+    WIN32_FIND_DATAA found;
+    FindFirstFileA((sim::tempPath() + "*").c_str(), &found);
+    return sound(session);
+}
+
+UINT leavesASystemTextUnfreed(MSIHANDLE session)
+{
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     return sound(session);
 }
 
@@ -81,8 +179,22 @@ UINT failsWithoutAReport(MSIHANDLE session)
 // A message to the user is no report of the failure.
 UINT warnsThenFailsWithoutAReport(MSIHANDLE session)
 {
-    send(session, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_WARNING | MB_OKCANCEL));
+    const MSIHANDLE warning = MsiCreateRecord(1);
+    MsiProcessMessage(session, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_WARNING | MB_OKCANCEL), warning);
+    MsiCloseHandle(warning);
     return ERROR_INSTALL_FAILURE;
+}
+
+// Nor is an informational line of the action's own, sent before a failure it swallows.
+UINT sendsALineThenSwallowsAFailure(MSIHANDLE session)
+{
+    try {
+        sendLine(session, "Setting OUTPUT");
+        setProperty(session, "OUTPUT", "done");
+        return ERROR_SUCCESS;
+    } catch (...) {
+        return ERROR_INSTALL_FAILURE;
+    }
 }
 
 UINT answersAnUnknownCode(MSIHANDLE session)
@@ -98,15 +210,57 @@ UINT ignoresARefusal(MSIHANDLE session)
     return ERROR_SUCCESS;
 }
 
+// Sets FOUND to whether setup.ini is in the temporary folder. A search the system refused for
+// another reason than a missing file fails the action, unless `everyFailureIsMissing`.
+template <bool everyFailureIsMissing>
+void lookForTheFile(KestMsiHandle& installation)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA(tempFile("setup.ini").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND && !everyFailureIsMissing) {
+        raiseWinError(rule, failedCall("FindFirstFile"), error);
+    }
+    setProperty(installation.getMsiHandle(), "FOUND", search != INVALID_HANDLE_VALUE ? "1" : "0");
+}
+
+UINT looksForTheFile(MSIHANDLE session)
+{
+    return qel::runAction(session, "looksForTheFile", &lookForTheFile<false>);
+}
+
+UINT takesEveryFailedSearchForAMissingFile(MSIHANDLE session)
+{
+    return qel::runAction(session, "takesEveryFailedSearchForAMissingFile", &lookForTheFile<true>);
+}
+
 // Its strings are out of LeakSanitizer's sight (their addresses kept disguised) until the test
 // frees them, so that the process ends without a leak.
 constexpr std::uintptr_t disguise = 0x5a5a5a5a;
 std::vector<std::uintptr_t> hidden;
 
-UINT leaksMemory(MSIHANDLE session)
+void leak()
 {
     hidden.push_back(reinterpret_cast<std::uintptr_t>(new std::string(64, 'x')) ^ disguise);
+}
+
+UINT leaksMemory(MSIHANDLE session)
+{
+    leak();
     return sound(session);
+}
+
+// Leaks only where INPUT is 1 and the installer refuses to set OUTPUT.
+UINT leaksOnOnePath(MSIHANDLE session)
+{
+    return qel::runAction(
+        session, "leaksOnOnePath", +[](KestMsiHandle& installation) {
+            if (property(installation.getMsiHandle(), "INPUT") == "1" &&
+                MsiSetPropertyA(installation.getMsiHandle(), "OUTPUT", "done") != ERROR_SUCCESS) {
+                leak();
+            }
+        });
 }
 
 void freeWhatLeaked()
@@ -117,58 +271,146 @@ void freeWhatLeaked()
     hidden.clear();
 }
 
+// ---- Worlds --------------------------------------------------------------------------------------
+
+// The work done: OUTPUT set, whenever the action answers 0.
 const kit::ActionWorld world{"World", [](MSIHANDLE) {},
-                             [](const kit::FaultSweep::Run& run, UINT answer) {
-                                 return answer == ERROR_SUCCESS && sim::property(run.session, "OUTPUT") != "done"
-                                            ? "answered 0 without doing its work"
-                                            : "";
-                             }};
+                             kit::whenAnswered(ERROR_SUCCESS, kit::propertyIs("OUTPUT", "done"))};
 
 // A world whose setUp sends a report of its own: the installer's, not the action's.
-const kit::ActionWorld reportedBefore{"ReportedBefore", [](MSIHANDLE session) { send(session, INSTALLMESSAGE_INFO); },
+const kit::ActionWorld reportedBefore{"ReportedBefore",
+                                      [](MSIHANDLE session) {
+                                          const Record report;
+                                          MsiProcessMessage(session, INSTALLMESSAGE_INFO, report.handle);
+                                      },
                                       world.check};
 
-bool mentions(const kit::SweepReport& report, const std::string& problem)
+// setup.ini is there, and FOUND must say so unless the system said it was missing.
+const kit::ActionWorld fileThere{
+    "FileThere", [](MSIHANDLE) { std::ofstream(sim::tempPath() + "setup.ini") << "[setup]\n"; },
+    kit::whenAnswered(ERROR_SUCCESS, [](const kit::FaultSweep::Run& run) {
+        const bool saidMissing = std::any_of(run.faults.begin(), run.faults.end(), [](const kit::Fault& fault) {
+            return fault.function == "FindFirstFileA" && fault.refusal.lastError == ERROR_FILE_NOT_FOUND;
+        });
+        return kit::propertyIs("FOUND", saidMissing ? "0" : "1")(run);
+    })};
+
+bool mentions(const std::vector<std::string>& problems, const std::string& problem)
 {
-    return std::any_of(report.problems.begin(), report.problems.end(),
+    return std::any_of(problems.begin(), problems.end(),
                        [&](const std::string& found) { return found.find(problem) != std::string::npos; });
 }
 
-TEST(FaultSweepKit, ASoundActionHoldsInEveryCase)
-{
-    const kit::SweepReport report = kit::sweepAction(&sound, world);
+// ---- The fixture, run by hand ------------------------------------------------------------------
 
-    EXPECT_TRUE(report.problems.empty()) << report.problems.front();
-    EXPECT_EQ(report.held, report.cases);
-    // The clean run, each refusal of its three calls, the second refusals after them and the
-    // allocation failures: the sweep did not stop at the clean run.
-    EXPECT_EQ(report.calls, 3u);
-    EXPECT_GT(report.cases, 4u);
+class Fixture : public kit::SessionTest {
+public:
+    void TestBody() override {}
+    using SessionTest::resetModel;
+    using SessionTest::SetUp;
+    using SessionTest::TearDown;
+    MSIHANDLE handle() const { return session; }
+};
+
+// The failures the fixture reported around `body`.
+template <class Body>
+std::vector<::testing::TestPartResult> fixtureFailures(Body&& body)
+{
+    ::testing::TestPartResultArray results;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        Fixture fixture;
+        fixture.SetUp();
+        body(fixture);
+        fixture.TearDown();
+    }
+    std::vector<::testing::TestPartResult> failures;
+    for (int i = 0; i < results.size(); ++i) {
+        failures.push_back(results.GetTestPartResult(i));
+    }
+    return failures;
 }
 
-TEST(FaultSweepKit, EachFaultOfAnActionIsFoundAndNamed)
+std::vector<std::string> messagesOf(const std::vector<::testing::TestPartResult>& failures)
 {
-    struct Case {
-        kit::Action action;
-        const char* problem;
-        const kit::ActionWorld& in = world;
-    };
-    const Case cases[] = {
-        {leavesARecordOpen, "record handles left open"},
-        {closesTheSession, "the session was closed"},
-        {closesARecordTwice, "closed twice"},
-        {throwsAcrossTheBoundary, "an exception left the action"},
-        {failsWithoutAReport, "1603 without a report"},
-        {warnsThenFailsWithoutAReport, "clean run: the action answered 1603 without a report"},
-        {failsWithoutAReport, "clean run: the action answered 1603 without a report", reportedBefore},
-        {answersAnUnknownCode, "the action answered 5"},
-        {ignoresARefusal, "MsiSetPropertyA #1 -> 6: answered 0 without doing its work"},
-    };
-    for (const Case& c : cases) {
-        const kit::SweepReport report = kit::sweepAction(c.action, c.in);
+    std::vector<std::string> messages;
+    for (const auto& failure : failures) {
+        messages.push_back(failure.message());
+    }
+    return messages;
+}
 
-        EXPECT_LT(report.held, report.cases) << c.problem;
-        EXPECT_TRUE(mentions(report, c.problem)) << c.problem;
+// ---- The planted faults, each tried on the fixture and the sweep ----------------------------------
+
+struct Planted {
+    const char* name;
+    kit::Action action;
+    const char* fixtureFinds;  // nullptr: not the fixture's to find in a clean run
+    const char* sweepFinds;    // nullptr: a sound action, every case holds
+    const kit::ActionWorld& in = world;
+};
+
+const Planted planted[] = {
+    {"sound", sound, nullptr, nullptr},
+    {"two records held at once", holdsTwoRecordsAtOnce, nullptr, nullptr},
+    {"a search and a system text, released", searchesAndReadsASystemText, nullptr, nullptr},
+    {"a file looked for", looksForTheFile, nullptr, nullptr, fileThere},
+    {"a record left open", leavesARecordOpen, "record handle", "record handle"},
+    {"a search left open", leavesASearchOpen, "search handle", "search handle left open"},
+    {"a system text never freed", leavesASystemTextUnfreed, "system message buffer", "system message buffer"},
+    {"the session closed", closesTheSession, "the session was closed", "the session was closed"},
+    {"a record closed twice", closesARecordTwice, "closed twice", "closed twice"},
+    {"an exception out of the action", throwsAcrossTheBoundary, nullptr, "an exception left the action"},
+    {"1603 without a report", failsWithoutAReport, nullptr, "1603 without"},
+    {"1603 after a warning", warnsThenFailsWithoutAReport, nullptr, "clean run: the action answered 1603 without"},
+    {"1603 after the world's report", failsWithoutAReport, nullptr, "clean run: the action answered 1603 without",
+     reportedBefore},
+    {"1603 after a line of its own", sendsALineThenSwallowsAFailure, nullptr,
+     "MsiSetPropertyA #1 -> 6: the action answered 1603 without"},
+    {"an unknown answer", answersAnUnknownCode, nullptr, "the action answered 5"},
+    {"a refusal ignored", ignoresARefusal, nullptr,
+     "MsiSetPropertyA #1 -> 6: answered 0, but OUTPUT is \"\" rather than \"done\""},
+    {"a refused search taken for a missing file", takesEveryFailedSearchForAMissingFile, nullptr,
+     "FindFirstFileA #1 -> -1 (last error 5): answered 0, but FOUND is \"0\" rather than \"1\"", fileThere},
+};
+
+TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
+{
+    for (const Planted& p : planted) {
+        SCOPED_TRACE(p.name);
+        // Run as a whole case, and as the first row of a table case that starts its second row
+        // with resetModel(): either way the fixture names what the action left behind.
+        auto once = [&](Fixture& fixture) {
+            try {
+                p.action(fixture.handle());
+            } catch (const std::exception&) {
+                // gtest reports an exception out of a case; the fixture looks at what is left.
+            }
+        };
+        auto firstRow = [&](Fixture& fixture) {
+            once(fixture);
+            fixture.resetModel();
+            sound(fixture.handle());
+        };
+        for (const auto& failures : {fixtureFailures(once), fixtureFailures(firstRow)}) {
+            const std::vector<std::string> messages = messagesOf(failures);
+            if (p.fixtureFinds == nullptr) {
+                EXPECT_TRUE(messages.empty()) << "the fixture blamed it: " << messages.front();
+            } else {
+                EXPECT_TRUE(mentions(messages, p.fixtureFinds)) << "the fixture missed: " << p.fixtureFinds;
+            }
+        }
+
+        const kit::SweepReport report = kit::sweepAction(p.action, p.in);
+        if (p.sweepFinds == nullptr) {
+            EXPECT_TRUE(report.problems.empty()) << "the sweep blamed it: " << report.problems.front();
+            EXPECT_EQ(report.held, report.cases);
+            EXPECT_GT(report.cases, report.calls);  // the sweep did not stop at the clean run
+        } else {
+            EXPECT_LT(report.held, report.cases);
+            EXPECT_TRUE(mentions(report.problems, p.sweepFinds)) << "the sweep missed: " << p.sweepFinds;
+        }
     }
 }
 
@@ -185,7 +427,8 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
              char value[8];
              DWORD size = sizeof value;
              MsiGetPropertyA(session, "INPUT", value, &size);
-             send(session, INSTALLMESSAGE_INFO);
+             const Record report;
+             MsiProcessMessage(session, INSTALLMESSAGE_INFO, report.handle);
          }},
     };
     const char* const outputs[] = {"OUTPUT1", "OUTPUT2"};
@@ -220,53 +463,100 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
 }
 
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
-TEST(FaultSweepKit, ALeakIsFoundWhereLeakSanitizerWatches)
+// The leak belongs to the cases that made it: those fail, and no other case or world is blamed.
+TEST(FaultSweepKit, ALeakIsBlamedOnTheCasesThatMadeIt)
 {
     if (!kit::sweepAction(&sound, world).leaksChecked) {
         GTEST_SKIP() << "no LeakSanitizer in this build";
     }
     hidden.reserve(10000);  // made now: growing inside the action would be an allocation the sweep fails
-    const kit::SweepReport report = kit::sweepAction(&leaksMemory, world);
+    const kit::SweepReport everywhere = kit::sweepAction(&leaksMemory, world);
+    const kit::ActionWorld onePath{"OnePath", [](MSIHANDLE session) { sim::setProperty(session, "INPUT", "1"); }};
+    const kit::SweepReport leaking = kit::sweepAction(&leaksOnOnePath, onePath);
+    const kit::SweepReport elsewhere = kit::sweepAction(&leaksOnOnePath, {"Elsewhere", [](MSIHANDLE) {}});
     freeWhatLeaked();
-    EXPECT_TRUE(mentions(report, "memory leaked"));
+
+    EXPECT_TRUE(mentions(everywhere.problems, "clean run: memory leaked"));
+    EXPECT_EQ(everywhere.held, 0u);
+    // Only a refused MsiSetPropertyA leaks, and a case that leaked is not held.
+    for (const std::string& problem : leaking.problems) {
+        EXPECT_NE(problem.find("MsiSetPropertyA #1 -> "), std::string::npos) << problem;
+    }
+    EXPECT_TRUE(mentions(leaking.problems, "MsiSetPropertyA #1 -> 6: memory leaked"));
+    EXPECT_EQ(leaking.cases - leaking.held, leaking.problems.size());
+    EXPECT_TRUE(elsewhere.problems.empty()) << elsewhere.problems.front();
+    EXPECT_EQ(elsewhere.held, elsewhere.cases);
 }
 
-// The fixture, run by hand around a case body.
-class Fixture : public kit::SessionTest {
-public:
-    void TestBody() override {}
-    using SessionTest::SetUp;
-    using SessionTest::TearDown;
-    MSIHANDLE handle() const { return session; }
+// A failure of the sweep or the fixture points at the author's test: the line that asked for the
+// sweep's verdict, the resetModel() that ended a row, and for what the fixture finds after a case,
+// the case itself.
+TEST(KitChecks, FailuresPointAtTheAuthorsTest)
+{
+    ::testing::TestPartResultArray results;
+    int verdictLine = 0;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        verdictLine = __LINE__ + 1;
+        kit::expectEveryCaseHolds(kit::sweepAction(&leavesARecordOpen, world));
+    }
+    ASSERT_GT(results.size(), 0);
+    for (int i = 0; i < results.size(); ++i) {
+        EXPECT_STREQ(results.GetTestPartResult(i).file_name(), __FILE__);
+        EXPECT_EQ(results.GetTestPartResult(i).line_number(), verdictLine);
+    }
+
+    int resetLine = 0;
+    const auto failures = fixtureFailures([&](Fixture& fixture) {
+        leavesARecordOpen(fixture.handle());
+        resetLine = __LINE__ + 1;
+        fixture.resetModel();
+        leavesARecordOpen(fixture.handle());
+    });
+    const ::testing::TestInfo* self = ::testing::UnitTest::GetInstance()->current_test_info();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_STREQ(failures[0].file_name(), __FILE__);
+    EXPECT_EQ(failures[0].line_number(), resetLine);
+    EXPECT_STREQ(failures[1].file_name(), __FILE__);
+    EXPECT_EQ(failures[1].line_number(), self->line());
+}
+
+// A case whose body ends on the library's exception, registered only in the run that the test
+// below starts.
+class ThrowsFromItsBody : public kit::SessionTest {
+    void TestBody() override { raiseException(rule, "the body's own failure"); }
 };
 
-void around(void (*body)(MSIHANDLE session))
-{
-    Fixture fixture;
-    fixture.SetUp();
-    body(fixture.handle());
-    fixture.TearDown();
-}
+[[maybe_unused]] const bool throwingCaseRegistered =
+    std::getenv("QEL_KIT_THROWING_CASE") != nullptr &&
+    (::testing::RegisterTest("Throwing", "FromItsBody", nullptr, nullptr, __FILE__, __LINE__,
+                             []() -> kit::SessionTest* { return new ThrowsFromItsBody; }),
+     true);
 
-TEST(SessionTestKit, ACaseThatLeavesHandlesWrongFails)
+TEST(SessionTestKit, ALibraryExceptionOutOfACaseShowsItsReport)
 {
-    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) { MsiCreateRecord(1); }), "record handles left open");
-    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE session) { MsiCloseHandle(session); }), "the session was closed");
-    EXPECT_NONFATAL_FAILURE(around([](MSIHANDLE) {
-                                const MSIHANDLE record = MsiCreateRecord(1);
-                                MsiCloseHandle(record);
-                                MsiCloseHandle(record);
-                            }),
-                            "closed twice");
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    FILE* run = popen(("QEL_KIT_THROWING_CASE=1 '" + self + "' --gtest_filter=Throwing.FromItsBody 2>&1").c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, run)) > 0;) {
+        output.append(buffer, read);
+    }
+    EXPECT_NE(pclose(run), 0) << output;
+    EXPECT_NE(output.find("HISTORY"), std::string::npos) << output;
+    EXPECT_NE(output.find("C: the body's own failure"), std::string::npos) << output;
 }
 
 TEST(SessionTestKit, TheInstallersPendingErrorRecordIsNoLeftover)
 {
-    around([](MSIHANDLE session) {
-        EXPECT_NE(session, 0u);
-        EXPECT_TRUE(sim::handleInfo(session)->open);
+    const auto failures = fixtureFailures([](Fixture& fixture) {
+        EXPECT_NE(fixture.handle(), 0u);
+        EXPECT_TRUE(sim::handleInfo(fixture.handle())->open);
         sim::setPendingErrorRecord({std::string("[1]"), 2228});
     });
+    EXPECT_TRUE(failures.empty()) << failures.front().message();
 }
 
 }  // namespace

@@ -2,13 +2,18 @@
 # Checks add-to-package.sh on packages authored without QelCustInst (the demo package minus the
 # include file and the sequence), one table of cases: what it adds and where, what it leaves
 # alone, and each refusal (a clear message, a non-zero exit, the package byte for byte as it was,
-# no tool or shell error output). Also builds a package with QelCustInst.wxi from another folder
-# (-I, -D) and checks the DLL size the README states.
+# no tool or shell error output, nothing left beside the package). Cases run it as a build farm
+# does: with another writer replacing the package, signals, full disks (a small tmpfs; skipped,
+# and said so, where no tmpfs can be mounted), locks of other runs and other users (nobody), and
+# leftovers of killed runs; the msibuild on PATH lets a case act while a run works (and counts the
+# rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
+# (-I, -D), and checks the DLL size and the signature check the README states.
 # With --wine, instead: the package author's path under Wine, with the release's files in a
 # folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
 # code page, one patched with --after, one whose DLL is replaced by SIGNED; each installed with
 # install-demo.sh (whose work folder, prefix included, is WINEWORK) from the drives that show them, and
 # the README's example report compared with the one wine_install left in WINEWORK.
+# Everything it makes is in a folder of its own in WORKDIR, check-add-to-package.
 #
 #   check-add-to-package.sh DLL WORKDIR
 #   check-add-to-package.sh --wine WINEWORK SIGNED DLL WORKDIR
@@ -23,18 +28,24 @@ if [[ "${1:-}" == --wine ]]; then
 fi
 (($# == 2)) || { echo "usage: check-add-to-package.sh [--wine WINEWORK SIGNED] DLL WORKDIR" >&2; exit 2; }
 dll="$(realpath -m "$1")"
-work="$(realpath -m "$2")"
+workdir="$(realpath -m "$2")"
+work="$workdir/check-add-to-package"
 repo="$(cd "$here/../.." && pwd)"
 installer="$repo/installer"
 add="$installer/add-to-package.sh"
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" && ( -z "$signed" || -f "$signed" ) ]] || { echo "check-add-to-package: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 77; }
-for tool in wixl msibuild msiinfo iconv; do
+for tool in wixl msibuild msiinfo iconv timeout flock; do
     command -v "$tool" >/dev/null || { echo "check-add-to-package: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
 
-# --- The packages the cases start from, in WORKDIR/bases. ---
+# --- The packages the cases start from, in WORKDIR/check-add-to-package/bases. ---
 bases="$work/bases"
+# What else WORKDIR holds stays: a file of its own shows it.
+mkdir -p "$workdir"
+: >"$workdir/.kept-by-check-add-to-package"
+# A tmpfs a case left mounted (the run was killed) goes first.
+if mountpoint -q "$work/disk" 2>/dev/null; then umount "$work/disk"; fi
 rm -rf "$work"
 mkdir -p "$bases/other/Binary"
 cp "$here/demo/installed-readme.txt" "$bases/"
@@ -55,6 +66,12 @@ msibuild "$bases/bare.msi" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('CostFinalize', 1000)" \
     -q 'CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), `DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)' \
     -q "INSERT INTO \`Directory\` (\`Directory\`, \`DefaultDir\`) VALUES ('INSTALLDIR', 'SourceDir')"
+# A merge module: its own sequence and the ModuleSignature table.
+# shellcheck disable=SC2016 # backquotes are SQL quoting here
+msibuild "$bases/module.msi" \
+    -q 'CREATE TABLE `ModuleSignature` (`ModuleID` CHAR(72) NOT NULL, `Language` SHORT NOT NULL, `Version` CHAR(32) NOT NULL PRIMARY KEY `ModuleID`, `Language`)' \
+    -q "INSERT INTO \`ModuleSignature\` (\`ModuleID\`, \`Language\`, \`Version\`) VALUES ('QelModule.1', 0, '1.0')" \
+    -q 'CREATE TABLE `ModuleInstallExecuteSequence` (`Action` CHAR(64) NOT NULL, `Sequence` SHORT, `BaseAction` CHAR(64), `After` SHORT, `Condition` CHAR(255) PRIMARY KEY `Action`)'
 ! msiinfo export "$bases/plain.msi" CustomAction | grep -c qel >/dev/null || { echo "check-add-to-package: the plain package has the actions" >&2; exit 1; }
 
 # DLLs: a later build (the same with bytes appended), and files that are not the DLL.
@@ -71,10 +88,27 @@ for size in 72 150 200 400; do head -c "$size" "$dll" >"$work/dlls/cut-$size.dll
 mkdir -p "$work/crashing"
 printf '#!/bin/sh\nkill -SEGV $$\n' >"$work/crashing/msiinfo"
 chmod +x "$work/crashing/msiinfo"
-# The script with the release's files, and alone.
-mkdir -p "$work/release" "$work/alone"
+# The script with the release's files, alone, and with an Error.idt whose text msitools cannot write.
+mkdir -p "$work/release" "$work/alone" "$work/quoted"
 cp "$add" "$dll" "$installer/Error.idt" "$work/release/"
 cp "$add" "$work/alone/"
+cp "$add" "$dll" "$work/quoted/"
+printf "Error\tMessage\r\ni2\tL0\r\nError\tError\r\n26002\tInsert the author's disk\r\n" >"$work/quoted/Error.idt"
+# msibuild as a build farm may see it: it counts its runs (CASE_LOG) and first does what a case
+# does meanwhile (CASE_HOOK, once; a hook that fails stops it there, as a killed tool).
+mkdir -p "$work/slow"
+{
+    echo '#!/bin/sh'
+    # shellcheck disable=SC2016 # the wrapper expands them
+    echo '[ -z "${CASE_LOG:-}" ] || echo msibuild >>"$CASE_LOG"'
+    # shellcheck disable=SC2016 # the wrapper expands them
+    echo 'if [ -n "${CASE_HOOK:-}" ] && mkdir "$CASE_LOG.hook" 2>/dev/null; then sh -c "$CASE_HOOK" || exit 1; fi'
+    echo "exec $(command -v msibuild) \"\$@\""
+} >"$work/slow/msibuild"
+chmod +x "$work/slow/msibuild"
+# Where another user (nobody) runs: a folder anyone may write in.
+mkdir -p "$work/shared"
+chmod 777 "$work/shared"
 
 failures=0
 check() { # check NAME CONDITION...: one line per case
@@ -169,7 +203,19 @@ if [[ -n "$wine" ]]; then
     exit
 fi
 
-# --- Preparations of the package copy (PKG) before a case runs; some set how it runs. ---
+# --- After each case: holders stopped, the tmpfs unmounted, what a case made beside the package removed. ---
+holder="" pidfile="$work/shared/run.pid" log="$work/shared/case.log"
+tidy() {
+    if [[ -n "$holder" ]]; then kill "$holder" 2>/dev/null || true; wait "$holder" 2>/dev/null || true; holder=""; fi
+    if mountpoint -q "$work/disk" 2>/dev/null; then umount "$work/disk"; fi
+    rm -rf "$work/second-name.msi" "$work/newbuild.msi" "$work/link-target" "$work"/.add-to-package.* "$work/shared"/* "$work/shared"/.add-to-package.*
+}
+trap tidy EXIT
+
+# --- Preparations of the package (PKG) before a case runs. They may move it (pkg) and set how the
+# script runs (run_path, run_script, run_as, hook: what the msibuild on PATH does first), what a
+# refused run leaves (expect: the file the package must equal), and what a run may leave beside it
+# (kept). 77: the case cannot run here, for the reason in skip_reason. ---
 none() { :; }
 missing() { rm -f "$1"; }
 not_msi() { echo "not a database" >"$1"; }
@@ -178,7 +224,9 @@ crashing_msiinfo() { run_path="$work/crashing:$PATH"; }
 read_only() { chmod 444 "$1"; }
 owned_by_nobody() { if ((EUID == 0)); then chown 65534:65534 "$1"; fi; chmod 664 "$1"; }
 patched() { "$add" "$1" --dll "$dll" >/dev/null; }
-patched_with_stub() { patched "$1" && msibuild "$1" -a Binary.QelCustInst "$work/dlls/stub.dll"; }
+patched_with() { patched "$1" && msibuild "$1" -a Binary.QelCustInst "$work/dlls/$2.dll"; }
+patched_with_stub() { patched_with "$1" stub; }
+patched_with_later() { patched_with "$1" later; }
 action_row() { # action_row PKG ACTION TYPE SOURCE
     sql "$1" "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$2', $3, '$4', '$2')"
 }
@@ -197,11 +245,89 @@ scheduled() { # scheduled PKG ACTION SEQUENCE: in both sequences
 }
 reader_after_cost() { action_row "$1" QelReader 1 Other && scheduled "$1" QelReader 1001; }
 late_action() { action_row "$1" QelLate 1 Other && scheduled "$1" QelLate 1200; }
+late_patched() { late_action "$1" && patched "$1"; }
+late_patched_conditioned() {
+    late_patched "$1" &&
+        sql "$1" "UPDATE \`InstallExecuteSequence\` SET \`Condition\` = 'NOT Installed' WHERE \`Action\` = 'qelAreWeRunningFromCD'"
+}
 released() { run_script="$work/release/add-to-package.sh"; }
 alone() { run_script="$work/alone/add-to-package.sh"; }
+quoted_release() { run_script="$work/quoted/add-to-package.sh"; }
+hard_linked() { ln "$1" "$work/second-name.msi"; }
+# The root storage's class of another kind of installer file (at 0x50 of the first directory entry).
+with_class() { # with_class PKG BYTE
+    local sector directory
+    sector=$((1 << $(od -An -tu2 -j 30 -N 2 "$1"))) directory=$(($(od -An -tu4 -j 48 -N 4 "$1")))
+    printf '%b' "\\x$2" | dd of="$1" bs=1 seek=$(((directory + 1) * sector + 80)) conv=notrunc 2>/dev/null
+}
+as_transform() { with_class "$1" 82; }
+as_patch() { with_class "$1" 86; }
+# While the run works on its copy: a build replaces the package; a signal reaches the run alone.
+newer_build() {
+    cp "$bases/plain.msi" "$work/newbuild.msi"
+    sql "$work/newbuild.msi" "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('NEWER_BUILD', '1')"
+    hook="cp $work/newbuild.msi $1.new && mv -f $1.new $1" expect="$work/newbuild.msi"
+}
+interrupted() { hook="kill -INT \$(cat $pidfile)"; }
+# A run killed (SIGKILL) as it began to rewrite its copy leaves its folder and its lock file.
+killed_run() {
+    local left
+    { CASE_LOG="$work/shared/killed.log" CASE_HOOK="kill -KILL \$(cat $pidfile); false" PATH="$work/slow:$PATH" \
+        bash -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$add" "$1" --dll "$dll" >/dev/null; } 2>/dev/null || true
+    left="$(find "$work" -maxdepth 1 -type d -name '.add-to-package.??????')"
+    [[ -n "$left" && -f "$work/.add-to-package.package.msi.lock" ]] || return 1
+    # Its folder stays locked until the tool it ran has ended.
+    for _ in {1..50}; do ! flock -n "$left" true || return 0; sleep 0.1; done
+}
+lock_of() { echo "$(dirname "$1")/.add-to-package.$(basename "$1").lock"; }
+lock_link() { ln -s "$work/link-target" "$(lock_of "$1")"; kept=.add-to-package.package.msi.lock; }
+# A lock file of root's, held by another run for SECONDS.
+held_lock() { # held_lock PKG SECONDS
+    local lock
+    lock="$(lock_of "$1")"
+    : >"$lock" && chmod 644 "$lock"
+    (exec 7<"$lock" && flock 7 && exec sleep "$2") &
+    holder=$!
+    while flock -n "$lock" true; do sleep 0.05; done
+}
+held_too_long() { held_lock "$1" 30; kept=.add-to-package.package.msi.lock; }
+# The package nobody's, in a folder nobody may write in, patched by nobody.
+as_nobody() {
+    ((EUID == 0)) || { skip_reason="not root: cannot run as another user"; return 77; }
+    mv "$1" "$work/shared/package.msi"
+    pkg="$work/shared/package.msi" run_as=nobody
+    chown 65534:65534 "$pkg"
+}
+stale_lock_of_root() { as_nobody "$1" && : >"$(lock_of "$pkg")" && chmod 644 "$(lock_of "$pkg")"; }
+other_user_holding() { as_nobody "$1" && held_lock "$pkg" 2; }
+not_owner() { as_nobody "$1" && chown 0:0 "$pkg" && chmod 666 "$pkg"; }
+# The package on a tmpfs with ROOM bytes beside it.
+on_disk() { # on_disk PKG ROOM
+    ((EUID == 0)) || { skip_reason="not root: cannot mount a tmpfs"; return 77; }
+    mkdir -p "$work/disk"
+    mount -t tmpfs -o size=$((($(stat -c %s "$1") + 4095) / 4096 * 4096 + $2)) tmpfs "$work/disk" 2>/dev/null ||
+        { skip_reason="cannot mount a tmpfs"; return 77; }
+    mv "$1" "$work/disk/package.msi"
+    pkg="$work/disk/package.msi"
+}
+full_disk() { on_disk "$1" 16384; }
+full_disk_patched() { patched "$1" && on_disk "$1" 8192; }
+# Room for the run, until a writer fills the disk while it works.
+filling_disk() {
+    on_disk "$1" $((2 * $(stat -c %s "$1") + 2 * $(stat -c %s "$dll") + 1048576 + 262144)) &&
+        hook="dd if=/dev/zero of=$work/disk/filler bs=4096 2>/dev/null; true"
+}
 
-# --- Checks of a case that succeeded, on PKG; BEFORE is the package as it was. ---
-added() { # added PKG BEFORE SEQUENCE: the DLL, both actions, the sequences at SEQUENCE, row 26002
+# --- Checks of a case, on PKG; BEFORE is the package as it was (or as it must be after a refusal). ---
+revision() { msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'; }
+one_rewrite() { [[ "$(wc -l <"$log")" == 1 ]]; }
+no_rewrite() { [[ ! -s "$log" ]]; }
+new_code() { # a package code of its own, in one rewrite
+    local now
+    now="$(revision "$1")"
+    [[ "$now" =~ ^\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}$ && "$now" != "$(revision "$2")" ]] && one_rewrite
+}
+added() { # added PKG BEFORE SEQUENCE: the DLL, both actions, the sequences at SEQUENCE, row 26002, a new package code
     local table action
     cmp -s <(msiinfo extract "$1" Binary.QelCustInst) "$dll" || return 1
     for action in qelAreWeRunningFromCD qelPromptForOriginalDisk; do
@@ -214,23 +340,27 @@ added() { # added PKG BEFORE SEQUENCE: the DLL, both actions, the sequences at S
             ! msiinfo tables "$1" | grep -qx "$table" || return 1
         fi
     done
-    grep -qxF "26002	${prompt:-$default_prompt}" <(export_of "$1" Error)
+    grep -qxF "26002	${prompt:-$default_prompt}" <(export_of "$1" Error) && new_code "$1" "$2"
 }
 in_cp932() { added "$@" && LC_ALL=C grep -qF "$(iconv -f UTF-8 -t CP932 <<<"$prompt" | tr -d '\n')" "$1"; }
 other_binary_kept() { added "$@" && cmp -s <(msiinfo extract "$1" Binary.Other) "$bases/other/Binary/Other.ibd"; }
-untouched() { [[ "$(stat -c '%i %y' "$1")" == "$before_stat" ]] && cmp -s "$1" "$2"; }
-dll_replaced() { # the later DLL in place, every other table and stream as it was
+second_name_kept() { added "$@" && cmp -s "$work/second-name.msi" "$2"; }
+untouched() { [[ "$(stat -c '%i %y' "$1")" == "$before_stat" ]] && cmp -s "$1" "$2" && no_rewrite; }
+no_suggestion() { [[ "$out" != *--replace-dll* ]]; }
+no_link_target() { [[ ! -e "$work/link-target" ]]; }
+dll_replaced() { # the later DLL in place, a new package code, every other table and stream as it was
     local table
     cmp -s <(msiinfo extract "$1" Binary.QelCustInst) "$work/dlls/later.dll" || return 1
     [[ "$(msiinfo tables "$1")" == "$(msiinfo tables "$2")" ]] || return 1
     for table in $(msiinfo tables "$2"); do
-        [[ "$table" == Binary ]] || cmp -s <(export_of "$1" "$table") <(export_of "$2" "$table") || return 1
+        [[ "$table" == Binary || "$table" == _SummaryInformation ]] ||
+            cmp -s <(export_of "$1" "$table") <(export_of "$2" "$table") || return 1
     done
-    cmp -s <(msiinfo extract "$1" Binary.Other) "$bases/other/Binary/Other.ibd"
+    cmp -s <(msiinfo extract "$1" Binary.Other) "$bases/other/Binary/Other.ibd" && new_code "$1" "$2"
 }
 
-# --- The cases: name | package | preparation | arguments (;-separated; NODLL: no --dll) |
-#     expected exit | expected text in the output | check on success. ---
+# --- The cases: name | package | preparation | arguments (;-separated; NODLL: no --dll; @: the
+#     package there, else first) | expected exit | expected text in the output | check. ---
 
 cases=(
     "a plain package, the default prompt|plain|owned_by_nobody||0|now holds QelCustInst.dll|added 1001"
@@ -242,14 +372,21 @@ cases=(
     "type 65 (continue on error) is QelCustInst's|plain|type_65||0|now holds|added 1001"
     "an action passed over is named|plain|reader_after_cost||0|warning: in InstallExecuteSequence, qelAreWeRunningFromCD goes to 1002, so QelReader (1001)|added 1002"
     "--after a later action|plain|late_action|--after;QelLate|0|now holds|added 1201"
+    "--after moves the action of a patched package|plain|late_patched|--after;QelLate|0|moved from 1001 to 1201|added 1201"
+    "-- before the package|plain|none|--;@|0|now holds|added 1001"
     "a second run leaves the file alone|plain|patched||0|nothing to add|untouched"
+    "--help|plain|none|--help|0|--replace-dll  put the DLL|untouched"
     "--replace-dll with the DLL already in place|other|patched|--replace-dll|0|already holds this QelCustInst.dll ($(stat -c %s "$dll") bytes): nothing replaced|untouched"
     "--replace-dll puts a later build in place|other|patched|--replace-dll;--dll;$work/dlls/later.dll|0|in place of the one|dll_replaced"
     "the release's files copied anywhere|plain|released|NODLL|0|now holds|added 1001"
+    "a package with a second name (hard link)|plain|hard_linked||0|other name(s) (hard links): they keep the package as it was|second_name_kept 1001"
     "a prompt outside the code page|plain|none|--prompt;日本語|1|code page is 0 (neutral, written in 1252), which cannot hold the --prompt text: its first character that it cannot hold is '日'|"
     "a prompt partly outside the code page|plain|none|--prompt;Disc 日本語 ok|1|first character that it cannot hold is '日'|"
     "a Western prompt in a 932 package|cp932|none|--prompt;Insérez|1|code page is 932, which cannot hold the --prompt text: its first character that it cannot hold is 'é'|"
     "no INSTALLDIR|appdir|none||1|has no directory INSTALLDIR: qelAreWeRunningFromCD reads the source path of INSTALLDIR|"
+    "a merge module|module|none||1|is a merge module (.msm), not an installation package: only an installation package (.msi) can be patched|"
+    "a transform|plain|as_transform||1|is a transform (.mst), not an installation package|"
+    "a patch|plain|as_patch||1|is a patch (.msp), not an installation package|"
     "a stub starting with MZ|plain|none|--dll;$work/dlls/stub.dll|1|is not a 32-bit DLL exporting qelAreWeRunningFromCD and qelPromptForOriginalDisk|"
     "a program|plain|none|--dll;$work/dlls/program.exe|1|a program, not a DLL|"
     "a 64-bit DLL|plain|none|--dll;$work/dlls/x64.dll|1|not for 32-bit x86|"
@@ -266,12 +403,16 @@ cases=(
     "a row of another binary|plain|other_source||1|already has a CustomAction row qelPromptForOriginalDisk that is not QelCustInst's|"
     "--after an action that is not there|plain|none|--after;QelNone|1|has no action QelNone in InstallExecuteSequence|"
     "--after an action before CostFinalize|plain|none|--after;FileCost|1|FileCost comes before CostFinalize|"
+    "--after, and the action placed under a condition|plain|late_patched_conditioned|--after;QelLate|1|at 1001 under a condition of its own (NOT Installed): it is not moved|"
     "--replace-dll on a package not patched|plain|none|--replace-dll|1|holds no QelCustInst binary to replace|"
     "--replace-dll with a stub|plain|patched|--replace-dll;--dll;$work/dlls/stub.dll|1|is not a 32-bit DLL|"
-    "another QelCustInst binary|plain|patched_with_stub||1|already holds a different QelCustInst binary|"
+    "--replace-dll over a binary that is not this DLL|plain|patched_with_stub|--replace-dll|1|holds a QelCustInst binary that is not a build of this DLL|"
+    "another QelCustInst binary|plain|patched_with_stub||1|already holds a QelCustInst binary that is not a build of this DLL (it is truncated or damaged|no_suggestion"
+    "another build of this DLL|plain|patched_with_later||1|already holds another build of QelCustInst.dll (--replace-dll puts this one in its place)|"
     "another row 26002 with --prompt|plain|other_error|--prompt;Insert disk 1|1|already has an Error row 26002|"
     "no CostFinalize|plain|no_cost_finalize||1|has no CostFinalize in InstallExecuteSequence|"
-    "a quote in the prompt|plain|none|--prompt;Insert the author's disk|1|holds a '|"
+    "a quote in the prompt|plain|none|--prompt;Insert the author's disk|1|the --prompt text holds a '|"
+    "a quote in Error.idt|plain|quoted_release|NODLL|1|the text of row 26002 in $work/quoted/Error.idt holds a '|"
     "a tab in the prompt|plain|none|--prompt;Insert	disk|1|holds a tab|"
     "an empty prompt|plain|none|--prompt;''|1|is empty|"
     "a missing package|plain|missing||1|does not exist|"
@@ -284,43 +425,73 @@ cases=(
     "--dll without a value|plain|none|--dll|2|add-to-package: --dll needs a value|"
     "an unknown option|plain|none|--pompt;x|2|add-to-package: unknown option --pompt|"
     "--replace-dll with --prompt|plain|none|--replace-dll;--prompt;x|2|no --prompt or --after with it|"
+    # A build farm: other writers, signals, locks, other users, full disks.
+    "a newer build written during the run stays|plain|newer_build||1|changed during the run (another program wrote it): it is left as that program left it|"
+    "SIGINT to the run alone, while msibuild runs|plain|interrupted||130|stopped by SIGINT|"
+    "a killed run's copy and lock file are removed|plain|killed_run||0|now holds|added 1001"
+    "a lock path that is a symbolic link|plain|lock_link||1|is a symbolic link, not a lock file|no_link_target"
+    "a lock held longer than --wait|plain|held_too_long|--wait;1|1|has held $work/.add-to-package.package.msi.lock for 1 seconds: gave up|no_rewrite"
+    "nobody, and a stale lock file of root's|plain|stale_lock_of_root||0|now holds|added 1001"
+    "nobody waits for root's run|plain|other_user_holding||0|now holds|added 1001"
+    "nobody, and a package of root's|plain|not_owner||1|cannot give the patched copy the owner and group of $work/shared/package.msi (root:root)|no_rewrite"
+    "no room for the copy|plain|full_disk||1|no space left on $work/disk (needs|no_rewrite"
+    "the disk fills during the run|plain|filling_disk||1|no space left on $work/disk (needs|"
+    "already patched, on a full disk|plain|full_disk_patched||0|nothing to add|untouched"
 )
-pkg="$work/package.msi"
 for entry in "${cases[@]}"; do
     IFS='|' read -r name base prepare args rc_expected message success <<<"$entry"
+    tidy
+    pkg="$work/package.msi"
     rm -f "$pkg" "$work/before.msi"
     cp "$bases/$base.msi" "$pkg"
-    run_path="$PATH" run_script="$add"
-    "$prepare" "$pkg"
+    run_path="$work/slow:$PATH" run_script="$add" run_as="" hook="" expect="" kept="" skip_reason=""
+    for file in "$pidfile" "$log"; do : >"$file" && chmod 666 "$file"; done
+    prepared=0
+    "$prepare" "$pkg" || prepared=$?
+    if ((prepared == 77)); then echo "skip $name ($skip_reason)"; continue; fi
+    ((prepared == 0)) || { check "$name (its preparation failed)" false; continue; }
+    : >"$log"
     [[ ! -e "$pkg" ]] || cp -p "$pkg" "$work/before.msi"
+    expect="${expect:-$work/before.msi}"
     before_stat="$(stat -c '%i %y' "$pkg" 2>/dev/null || true)"
     before_owner="$(stat -c '%u:%g %a' "$pkg" 2>/dev/null || true)"
     IFS=';' read -r -a extra <<<"$args"
     [[ "${extra[*]-}" != *"''"* ]] || extra=("${extra[@]/\'\'/}")
     prompt=""
     for ((i = 0; i + 1 < ${#extra[@]}; i++)); do [[ "${extra[i]}" != --prompt ]] || prompt="${extra[i + 1]}"; done
-    if [[ "$args" == NODLL ]]; then extra=(); elif [[ "$args" != *--dll* ]]; then extra+=(--dll "$dll"); fi
+    if [[ "$args" == NODLL ]]; then extra=(); elif [[ "$args" != *--dll* ]]; then extra=(--dll "$dll" "${extra[@]}"); fi
+    if [[ " ${extra[*]-} " == *" @ "* ]]; then extra=("${extra[@]/#@/$pkg}"); else extra=("$pkg" "${extra[@]}"); fi
+    as=()
+    [[ -z "$run_as" ]] || as=(runuser -u "$run_as" --)
     rc=0
-    out="$(cd "$work" && PATH="$run_path" "$run_script" "$pkg" "${extra[@]}" 2>&1)" || rc=$?
+    # shellcheck disable=SC2016 # the inner shell expands them
+    out="$(cd "$work" && timeout 60 "${as[@]}" env PATH="$run_path" CASE_LOG="$log" CASE_HOOK="$hook" \
+        bash -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$run_script" "${extra[@]}" 2>&1)" || rc=$?
     problems=()
     ((rc == rc_expected)) || problems+=("exit $rc")
     [[ "$out" == *"$message"* ]] || problems+=("no \"$message\"")
     [[ "$out" != *Segmentation* && "$out" != *CRITICAL* && "$out" != *WARNING* ]] || problems+=("tool output")
-    [[ "$out" != *"syntax error"* && "$out" != *"add-to-package.sh: line "* ]] || problems+=("shell error output")
-    [[ -z "$(find "$work" -maxdepth 1 -name '.add-to-package.*')" ]] || problems+=("files left beside the package")
-    if [[ -n "$success" ]]; then
+    [[ "$out" != *"syntax error"* && "$out" != *": line "* && "$out" != *"No space left on device"* && "$out" != *"Permission denied"* ]] ||
+        problems+=("shell or tool error output")
+    left="$(find "$(dirname "$pkg")" -maxdepth 1 -name '.add-to-package.*' ! -name "${kept:-/}")"
+    [[ -z "$left" ]] || problems+=("files left beside the package")
+    if [[ -n "$success" ]] && ((rc == rc_expected)); then
         # shellcheck disable=SC2086 # the check's words: function and arguments
         set -- $success
-        ((rc != 0)) || "$1" "$pkg" "$work/before.msi" "${@:2}" || problems+=("$1 failed")
+        "$1" "$pkg" "$expect" "${@:2}" || problems+=("$1 failed")
+    fi
+    if ((rc == 0)); then
         [[ "$(stat -c '%u:%g %a' "$pkg")" == "$before_owner" ]] || problems+=("owner or mode changed")
-    elif [[ -e "$work/before.msi" ]]; then
-        cmp -s "$pkg" "$work/before.msi" || problems+=("the package changed")
+    elif [[ -e "$expect" ]]; then
+        cmp -s "$pkg" "$expect" || problems+=("the package changed")
     else
         [[ ! -e "$pkg" ]] || problems+=("a package was made")
     fi
     check "$name${problems[*]+ (${problems[*]}; exit $rc: $out)}" test "${#problems[@]}" = 0
     chmod 644 "$pkg" 2>/dev/null || true
 done
+tidy
+pkg="$work/package.msi"
 
 # --- Two runs at once on one package, with different prompts: one adds everything, the other
 # then finds row 26002 with the first one's text and refuses. ---
@@ -341,20 +512,41 @@ serialised() {
 }
 check "two runs at once: the second sees what the first wrote (exits $rc1 and $rc2, row 26002 '$winner')" serialised
 
-# --- QelCustInst.wxi from a folder of its own: the DLL named with -D, and beside the .wxs. ---
+# --- QelCustInst.wxi from a folder of its own, with the README's wixl commands (RELEASE relative
+# to the current folder; the form with realpath also absolute), and beside the .wxs. ---
 mkdir -p "$work/wxs/release" "$work/wxs/product"
 cp "$installer/QelCustInst.wxi" "$dll" "$work/wxs/release/"
 cp "$here/demo/QelDemo.wxs" "$here/demo/installed-readme.txt" "$work/wxs/product/"
-# shellcheck disable=SC2016 # the inner shell expands them
-check "wixl -I RELEASE -D QelCustInstDll=RELEASE/QelCustInst.dll" bash -c 'cd "$1/product" &&
-    wixl -I ../release -D QelCustInstDll=../release/QelCustInst.dll -o d.msi QelDemo.wxs &&
-    cmp -s <(msiinfo extract d.msi Binary.QelCustInst) ../release/QelCustInst.dll' - "$work/wxs"
+commands=0
+while IFS= read -r line; do
+    for release in ../release "$work/wxs/release"; do
+        [[ "$release" == ../release || "$line" == *realpath* ]] || continue
+        command="${line//RELEASE/$release}" command="${command//PACKAGE.wxs/QelDemo.wxs}" command="${command//PACKAGE/d}"
+        commands=$((commands + 1))
+        # shellcheck disable=SC2016 # the inner shell expands them
+        check "README: $command" bash -c 'cd "$1/product" && rm -f d.msi && eval "$2" &&
+            cmp -s <(msiinfo extract d.msi Binary.QelCustInst) ../release/QelCustInst.dll' - "$work/wxs" "$command"
+    done
+done < <(grep '^wixl -I RELEASE' "$repo/README.md")
+check "README: a wixl command for a relative and one for an absolute RELEASE ($commands run)" test "$commands" -ge 3
 # shellcheck disable=SC2016 # the inner shell expands them
 check "wixl with QelCustInst.dll beside the .wxs" bash -c 'cd "$1/release" && cp ../product/* . &&
     wixl -o d.msi QelDemo.wxs && cmp -s <(msiinfo extract d.msi Binary.QelCustInst) QelCustInst.dll' - "$work/wxs"
 
-# --- The README's figures are the build's. ---
+# --- The README's figures and outputs are the build's and the tools'. ---
 size="$(stat -c %s "$dll" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta')"
 check "README states the DLL's size, $size bytes" grep -qF "$size-byte DLL" "$repo/README.md"
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+    mkdir -p "$work/sign"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=QelCustInst README check" \
+        -addext extendedKeyUsage=codeSigning -keyout "$work/sign/signer.key" -out "$work/sign/signer.pem" 2>/dev/null
+    cp "$dll" "$work/sign/QelCustInst.dll"
+    "$repo/scripts/sign.sh" "$work/sign/QelCustInst.dll" "$work/sign/signer.pem" "$work/sign/signer.key" >/dev/null
+    last="$(osslsigncode verify -in "$work/sign/QelCustInst.dll" -CAfile "$work/sign/signer.pem" 2>&1 | tail -n 1)" || true
+    check "README: osslsigncode verify ends with \`$last\`" grep -qF "ends with \`$last\`" "$repo/README.md"
+else
+    echo "skip README: osslsigncode verify (no osslsigncode or openssl; run scripts/setup.sh)"
+fi
+check "WORKDIR's other files are kept" test -f "$workdir/.kept-by-check-add-to-package"
 
 ((failures == 0))

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Checks the boundary of QelCustInst.dll as the installer sees it:
-#   - a 32-bit PE (PE32, i386);
+#   - a 32-bit PE (PE32, i386), or with --x64 (QelCustInst-x64.dll) a 64-bit one (PE32+, x86-64);
 #   - ordinal base 10 and exactly two exports, undecorated:
 #     qelPromptForOriginalDisk at 10 and qelAreWeRunningFromCD at 11;
 #   - imports from Windows system DLLs only (the C++ runtime must be linked in, since the
 #     installer extracts the DLL from its Binary table with nothing beside it).
 #
-#   check-exports.sh DLL
+#   check-exports.sh [--x64] DLL
 set -euo pipefail
 
-(($# == 1)) || { echo "usage: check-exports.sh DLL" >&2; exit 2; }
+format=pei-i386 pe=PE32 magic="010b[[:space:]]+\(PE32\)" objdump=i686-w64-mingw32-objdump
+if [[ "${1-}" == --x64 ]]; then
+    format=pei-x86-64 pe=PE32+ magic="020b[[:space:]]+\(PE32\+\)" objdump=x86_64-w64-mingw32-objdump
+    shift
+fi
+(($# == 1)) || { echo "usage: check-exports.sh [--x64] DLL" >&2; exit 2; }
 dll="$1"
-objdump=i686-w64-mingw32-objdump
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" ]] || {
     echo "check-exports: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2
@@ -22,8 +26,8 @@ command -v "$objdump" >/dev/null || { echo "check-exports: $objdump missing; run
 dump="$("$objdump" -p "$dll")" || { echo "check-exports: $objdump cannot read $dll" >&2; exit 1; }
 faults=()
 
-grep -c 'file format pei-i386$' <<<"$dump" >/dev/null || faults+=("not an i386 PE image")
-grep -cE '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' <<<"$dump" >/dev/null || faults+=("not PE32")
+grep -c "file format $format\$" <<<"$dump" >/dev/null || faults+=("not a $format image")
+grep -cE "^Magic[[:space:]]+$magic" <<<"$dump" >/dev/null || faults+=("not $pe")
 
 # The export section as objdump interprets it: the base, the address table and the name table.
 exports="$(sed -n '/^The Export Tables/,/^PE File Base Relocations\|^The Function Table\|^There is a debug directory/p' <<<"$dump")"

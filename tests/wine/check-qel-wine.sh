@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
-# Checks the parts of wine/qel-wine.sh that need no running Wine: the usage block, the Error-table
-# row and its refusals, the lock on a work folder, the run folders of finished, kept and killed
-# runs, the exit status through the helper's exit trap, the drive arguments it refuses, and files
-# placed on drives.
+# Checks the parts of wine/qel-wine.sh and wine/run-package.sh that need no running Wine: the
+# usage block, the Error-table row and its refusals, the lock on a work folder, the run folders of
+# finished, kept and killed runs, the exit status through the helper's exit trap, the drive
+# arguments it refuses, and files placed on drives; then the runner, with a stand-in for Wine on
+# PATH that plays back a log and an exit code: what it prints of actions, reports and a failed
+# removal, what it trusts, and what a signal or a killed run leaves.
+# Run as root, the cases also have another user (nobody) prepare folders and links where root
+# works, and check that no file of root's changed and that no command of theirs or of a package ran.
 #
 # Usage:
-#   check-qel-wine.sh WORKDIR
+#   check-qel-wine.sh WORKDIR [PATTERN]
+#
+#   WORKDIR  the checks work in WORKDIR/qel-wine-checks, made anew
+#   PATTERN  run only the cases whose name holds PATTERN
 set -euo pipefail
-helper="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/wine/qel-wine.sh"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+helper="$here/../../wine/qel-wine.sh"
 # shellcheck source=wine/qel-wine.sh
 source "$helper"
-(($# == 1)) || qw_usage
+(($# == 1 || $# == 2)) || qw_usage
+only="${2:-}"
 qw_need check-qel-wine msibuild msiinfo flock
-work="$(realpath -m "$1")"
-rm -rf "$work"
+# Only a folder this check made is removed.
+work="$(realpath -m "$1")/qel-wine-checks"
+if [[ -e "$work" ]]; then
+    [[ -f "$work/.made-by-check-qel-wine" ]] || { echo "check-qel-wine: $work is not a folder of this check; move it away" >&2; exit 1; }
+    rm -rf "$work"
+fi
 mkdir -p "$work"
+: >"$work/.made-by-check-qel-wine"
 
 # A package of bare tables, without an Error table.
 # shellcheck disable=SC2016 # backquotes are SQL quoting here
@@ -24,18 +38,86 @@ prompt="Please insert the original installation disk."
 printf '%s\n' '#!/usr/bin/env bash' '# What the script does.' '#' '# Usage:' '#   tool.sh ARG' '#' \
     '#   ARG  the thing' 'set -euo pipefail' '# A later comment.' "source '$helper'" 'qw_usage' >"$work/tool.sh"
 
+# --- For the runner: a product with DLL actions, one named as a sed program would read it, the
+# log an installation of it leaves, and a stand-in for Wine. ---
+# shellcheck disable=SC2016 # backquotes are SQL quoting here
+msibuild "$work/product.msi" -s Product Qel "Intel;1033" "{6F1C2D3E-0A1B-4C5D-8E9F-0123456789AB}"
+# shellcheck disable=SC2016 # backquotes are SQL quoting here
+msibuild "$work/product.msi" -q 'CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR PRIMARY KEY `Property`)' \
+    -q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('ProductCode', '{6F1C2D3E-0A1B-4C5D-8E9F-0123456789AB}')" \
+    -q 'CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)' \
+    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('qelProbe', 17, 'probe.dll', 'qelProbeEntry')" \
+    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('x/X/;e touch pwned #', 17, 'probe.dll', 'qelProbeEntry')"
+printf '%s\n' 'Action 7:17:01: qelProbe. ' 'Action start 7:17:01: qelProbe.' 'qelProbe: looked at drive D:' '' \
+    'qelProbeEntry: Error: 5. Program Exception. Access is denied.' '.' 'HISTORY:' \
+    $'\tT: Probe::look, F: Probe, L: 12, C: Function Failed: GetDriveTypeA()' '' \
+    'Action ended 7:17:02: qelProbe. Return value 3.' 'Property(S): PROBED = 1' >"$work/probe.log"
+fake="$work/fake-wine"
+mkdir -p "$fake"
+cat >"$fake/wine" <<'EOF'
+#!/usr/bin/env bash
+# Stands in for Wine: `reg query` finds the product once an installation answered 0; `cmd /c` of
+# the runner's batch file runs FAKE_HOOK (bash, with the batch file's path), copies FAKE_LOG to the
+# verbose log the command names, writes FAKE_CODE (default 0) as its exit code and runs FAKE_AFTER
+# with the exit code file's path. For a removal, FAKE_REMOVAL_HOOK, _LOG and _CODE.
+set -euo pipefail
+unix() { local path="${1#?:}"; printf '%s\n' "${path//\\//}"; }
+case "${1:-}" in
+    reg) [[ "${2:-}" != query || -f "$WINEPREFIX/installed" ]] ;;
+    cmd)
+        batch="$(unix "$3")"
+        command="$(sed -n 2p "$batch" | tr -d '\r')"
+        code_file="$(unix "$(sed -n '3s/^>"\([^"]*\)".*/\1/p' "$batch")")"
+        log="$(unix "$(sed -n 's/.*\/l\*v "\([^"]*\)".*/\1/p' <<<"$command")")"
+        kind=FAKE
+        [[ "$command" != "msiexec /x "* ]] || kind=FAKE_REMOVAL
+        hook="${kind}_HOOK" from="${kind}_LOG" code="${kind}_CODE"
+        [[ -z "${!hook:-}" ]] || bash -c "${!hook}" hook "$batch"
+        [[ -z "${!from:-}" ]] || cp "${!from}" "$log"
+        code="${!code:-0}"
+        if ((code == 0)) && [[ "$kind" == FAKE ]]; then : >"$WINEPREFIX/installed"; fi
+        if ((code == 0)) && [[ "$kind" == FAKE_REMOVAL ]]; then rm -f "$WINEPREFIX/installed"; fi
+        printf '%s\r\n' "$code" >"$code_file"
+        [[ -z "${FAKE_AFTER:-}" ]] || bash -c "$FAKE_AFTER" after "$code_file"
+        ;;
+esac
+EOF
+# shellcheck disable=SC2016 # the stand-ins' own text
+printf '%s\n' '#!/usr/bin/env bash' 'mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c"' >"$fake/wineboot"
+# shellcheck disable=SC2016 # the stand-ins' own text
+printf '%s\n' '#!/usr/bin/env bash' '[[ -z "${FAKE_SERVER_LOG:-}" ]] || echo "$WINEPREFIX $*" >>"$FAKE_SERVER_LOG"' >"$fake/wineserver"
+chmod 755 "$fake"/*
+
+# What every case's snippet has, besides the helper: them CMD runs CMD as another user (in the
+# case's folder); untouched fails unless root's file `victim` is as it was; runner runs
+# run-package.sh with the stand-in Wine.
+cat >"$work/case.sh" <<EOF
+them() { runuser -u nobody -- bash -c "\$1"; }
+untouched() { [[ "\$(cat victim)" == "root's own" && "\$(stat -c %u:%a victim)" == 0:600 ]] || { echo "root's file changed"; exit 9; }; }
+runner() { mkdir -p tmp; PATH='$fake':"\$PATH" TMPDIR="\${TMPDIR:-\$PWD/tmp}" bash '$here/../../wine/run-package.sh' "\$@"; }
+fake='$fake' work='$work' run_package='$here/../../wine/run-package.sh'
+EOF
+
 failures=0
 n=0
+skipped=0
 # check NAME STATUS TEXT SNIPPET: SNIPPET, run by bash in a folder of its own with the helper
 # sourced, must exit with STATUS and print TEXT (on either stream, unless TEXT is empty). The
-# folder holds p.msi (a copy of the bare package) and, after the run, out.txt.
+# folder holds p.msi (a copy of the bare package), `shared` (writable by everyone, sticky, as /tmp
+# is), `victim` (a file of root's, 0600) and, after the run, out.txt.
+# check_root NAME ...: the same, as root only (with another user); skipped otherwise.
 check() {
     local name="$1" status="$2" text="$3" snippet="$4" dir rc=0
+    [[ -z "$only" || "$name" == *"$only"* ]] || return 0
     n=$((n + 1))
     dir="$work/case$n"
     mkdir -p "$dir"
+    mkdir -m 1777 "$dir/shared"
+    echo "root's own" >"$dir/victim"
+    chmod 600 "$dir/victim"
     cp "$work/bare.msi" "$dir/p.msi"
-    (cd "$dir" && bash -c "set -euo pipefail; source '$helper'; QW_NAME=case; $snippet" >out.txt 2>&1) || rc=$?
+    (cd "$dir" && bash -c "set -euo pipefail; source '$helper'; source '$work/case.sh'; QW_NAME=case; $snippet" >out.txt 2>&1) ||
+        rc=$?
     if ((rc == status)) && { [[ -z "$text" ]] || grep -qF -- "$text" "$dir/out.txt"; }; then
         echo "ok   $name"
     else
@@ -43,6 +125,9 @@ check() {
         sed 's/^/       /' "$dir/out.txt"
         failures=$((failures + 1))
     fi
+}
+check_root() {
+    if ((EUID == 0)); then check "$@"; elif [[ -z "$only" || "$1" == *"$only"* ]]; then skipped=$((skipped + 1)); fi
 }
 
 # --- Usage: the block after "# Usage:" up to the first line that is not a comment. ---
@@ -71,20 +156,46 @@ refused "a number that is not one" 2 "is not 0 to 32767" "p.msi 26x text"
 refused "a missing package" 1 "none.msi not found" "none.msi 26003 text"
 
 # --- The work folder: one run at a time; run folders of finished, kept and killed runs. ---
-check "lock: a second run is refused while the first holds the folder" 1 "is in use by another run" \
+check "lock: a second run is refused, naming the holder, while the first holds the folder" 1 "is in use by another run (process" \
     "qw_enter first w; (QW_LOCK_WAIT=0 qw_enter second w)"
 check "lock: a refused run, exit trap and all, leaves the holder's run folders alone" 1 "is in use by another run" \
     "qw_enter first w; live=\"\$(qw_run_folder)\"; rc=0; bash -c \"source '$helper'; trap qw_leave EXIT; QW_LOCK_WAIT=0 qw_enter second w\" || rc=\$?; [[ -d \$live ]] || exit 9; exit \$rc"
 check "lock: released when the run ends" 0 "entered" \
     "(qw_enter first w); QW_LOCK_WAIT=0 qw_enter second w; echo entered"
+check "lock: no program the run starts holds it" 0 "no lock" \
+    "qw_enter a w; sleep 30 & child=\$!; fds=\$(ls -l /proc/\$child/fd); kill \$child; [[ \$fds != *'/w/.lock'* ]]; echo no lock"
+check "lock: a holder killed while its program runs holds nothing; that program's Wine is ended" 0 "entered" \
+    "mkdir -p w/prefix; bash -c \"source '$helper'; qw_enter a w; sleep 30 & echo \\\$! >child; wait\" & holder=\$!
+     while [[ ! -s child ]]; do sleep 0.1; done; kill -9 \$holder
+     FAKE_SERVER_LOG=\$PWD/server.log PATH=\$fake:\$PATH QW_LOCK_WAIT=0 qw_enter b w; kill \$(cat child)
+     grep -qx \"\$PWD/w/prefix -k\" server.log; echo entered"
+check "lock: a lock that is a link is refused, its target untouched" 1 "w/.lock is a link" \
+    "mkdir w; ln -s \$PWD/victim w/.lock; rc=0; (qw_enter a w) || rc=\$?; ln -sfn \$PWD/nowhere w/.lock; (qw_enter a w) || true
+     untouched; [[ ! -e nowhere ]]; exit \$rc"
 check "runs: a finished run's folder goes, a kept one stays" 0 "kept stays" \
     "(qw_enter a w; qw_run_folder >gone; qw_keep \"\$(qw_run_folder | tee kept)\"); [[ ! -e \$(cat gone) && -d \$(cat kept) ]]; echo kept stays"
 check "runs: a killed run's folder goes at the next entry, a kept one stays" 0 "cleared" \
     "mkdir -p w/runs/run.killed w/runs/run.kept; touch w/runs/run.kept/.kept; qw_enter a w; [[ ! -e w/runs/run.killed && -d w/runs/run.kept ]]; echo cleared"
+check "runs: a runs folder that is a link is never cleared through" 0 "intact" \
+    "bash -c \"source '$helper'; qw_enter other o; mkdir -p o/runs/run.live; touch ready; exec sleep 30\" & other=\$!
+     while [[ ! -e ready ]]; do sleep 0.1; done
+     mkdir w; ln -s \$PWD/o/runs w/runs; rc=0; (qw_enter a w; qw_run_folder) || rc=\$?; kill \$other
+     ((rc == 1)); [[ -d o/runs/run.live ]]; echo intact"
 check "exit: the run's own status passes the exit trap" 3 "" "qw_enter a w; exit 3"
 check "exit: a failed command's status passes the exit trap" 1 "" "qw_enter a w; false; echo not reached"
 check "enter: without a work folder" 2 "needs a name and a work folder" "qw_enter a"
 check "enter: a missing tool" 1 "no-such-tool is missing" "qw_enter a w no-such-tool"
+check "enter: a work folder others can write" 1 "can be written by every user" "mkdir -m 777 w; chmod 777 w; qw_enter a w"
+
+# --- Folders another user prepared where root runs: refused, nothing made in them or through them. ---
+check_root "enter: a work folder another user made is refused, naming them; nothing is made in it" 1 "belongs to nobody" \
+    "them 'mkdir shared/w'; rc=0; (qw_enter a shared/w) || rc=\$?; [[ -z \"\$(ls -A shared/w)\" ]]; exit \$rc"
+check_root "enter: a work folder inside another user's folder" 1 "shared/theirs belongs to nobody" \
+    "them 'mkdir shared/theirs'; rc=0; (qw_enter a shared/theirs/w) || rc=\$?; [[ ! -e shared/theirs/w ]]; exit \$rc"
+check_root "enter: a work folder given as another user's link" 1 "is a link" \
+    "mkdir target; them \"ln -s \$PWD/target shared/w\"; rc=0; (qw_enter a shared/w) || rc=\$?; [[ -z \"\$(ls -A target)\" ]]; exit \$rc"
+check_root "enter: another user's lock in their folder, a link to root's file" 1 "belongs to nobody" \
+    "them \"mkdir shared/w && ln -s \$PWD/victim shared/w/.lock\"; rc=0; (qw_enter a shared/w) || rc=\$?; untouched; exit \$rc"
 
 # --- Drives: the arguments refused before Wine is asked anything. ---
 check "drive: C: is the prefix's own" 2 "drive letter 'c' is not one of d to y" "qw_enter a w; qw_drive c cdrom cd"
@@ -94,15 +205,57 @@ check "drive: before qw_enter" 2 "qw_drive before qw_enter" "qw_drive d cdrom cd
 
 # --- A file placed on a drive: its root, or C:\qel\ on the prefix's own drive. The drive is
 # linked by hand, as qw_drive would, so that no Wine is started. ---
-placed() { # placed NAME STATUS TEXT ARGS: qw_place ARGS in a prefix with D: linked to the folder cd
+placed() { # placed NAME STATUS TEXT ARGS [DRIVE]: qw_place ARGS in a prefix with D: linked to the folder DRIVE (cd)
     check "place: $1" "$2" "$3" \
-        "qw_enter a w; mkdir -p cd \"\$WINEPREFIX/dosdevices\"; ln -s \"\$PWD/cd\" \"\$WINEPREFIX/dosdevices/d:\"; qw_place $4"
+        "qw_enter a w; mkdir -p ${5:-cd} \"\$WINEPREFIX/dosdevices\"; ln -s \"\$PWD/${5:-cd}\" \"\$WINEPREFIX/dosdevices/d:\"; qw_place $4"
 }
 placed "at the root of D:" 0 'D:\p.msi' "p.msi d; cmp p.msi cd/p.msi"
 placed "under another name" 0 'D:\Setup.msi' "p.msi D Setup.msi; cmp p.msi cd/Setup.msi"
 placed "in C:\qel\ on the prefix's drive" 0 'C:\qel\p.msi' "p.msi c; cmp p.msi \"\$WINEPREFIX/drive_c/qel/p.msi\""
 placed "on a drive never linked" 2 "no drive e: (qw_drive first)" "p.msi e"
 placed "a missing file" 1 "none.msi not found" "none.msi d"
+placed "over a link at its name: the link is replaced, never written through" 0 "replaced" \
+    "p.msi d; ln -sfn \$PWD/victim cd/p.msi; qw_place p.msi d; untouched; [[ ! -L cd/p.msi ]]; cmp p.msi cd/p.msi; echo replaced"
+check_root "place: on a drive whose folder another user made" 1 "belongs to nobody" \
+    "qw_enter a w; them 'mkdir shared/cd'; mkdir -p \"\$WINEPREFIX/dosdevices\"; ln -s \"\$PWD/shared/cd\" \"\$WINEPREFIX/dosdevices/d:\"
+     rc=0; (qw_place p.msi d) || rc=\$?; [[ ! -e shared/cd/p.msi ]]; exit \$rc"
 
-echo "$n cases, $failures failed"
+# --- The runner, with the stand-in Wine: the product's log played back. ---
+check "runner: action names are text, never a sed program" 0 "action: x/X/;e touch pwned # return value (never ran)" \
+    "FAKE_LOG=\$work/probe.log runner --drive cdrom \$work/product.msi; [[ ! -e pwned ]]"
+check "runner: an action's own lines are info, the frame's report is report" 0 "report: qelProbeEntry: Error: 5." \
+    "FAKE_LOG=\$work/probe.log runner --drive cdrom \$work/product.msi >printed; cat printed; tr '\n' '~' <printed | grep -qF 'return value 3~info: qelProbe: looked at drive D:~report: qelProbeEntry: Error: 5. Program Exception. Access is denied.~report: .~report: HISTORY:~report: '"
+check "runner: a failed removal prints its code, its report and its kept log" 1 "uninstall exit status: 1603" \
+    "rc=0; FAKE_REMOVAL_CODE=1603 FAKE_REMOVAL_LOG=\$work/probe.log runner --drive cdrom --uninstall --work w \$work/product.msi >printed || rc=\$?
+     cat printed; grep -qx 'uninstall report: qelProbeEntry: Error: 5. Program Exception. Access is denied.' printed
+     log=\$(sed -n 's/^uninstall log: //p' printed); grep -qx 'qelProbe: looked at drive D:' \"\$log\"; exit \$rc"
+check "runner: a product installed before the run is named as such" 1 "installed: yes (it was installed before this run" \
+    "runner --drive cdrom --work w \$work/product.msi; FAKE_CODE=1603 runner --drive cdrom --work w \$work/product.msi"
+check "runner: an exit code this run did not write is not trusted" 1 "the installation did not run" \
+    "FAKE_AFTER='chown nobody \"\$1\"' runner --drive cdrom \$work/product.msi"
+check_root "runner: a link another user puts at --log during the run is replaced, not written through" 0 "replaced" \
+    "FAKE_LOG=\$work/probe.log FAKE_HOOK=\"runuser -u nobody -- ln -s \$PWD/victim \$PWD/shared/install.log\" runner --drive cdrom --log shared/install.log \$work/product.msi
+     untouched; [[ ! -L shared/install.log && -O shared/install.log ]]; cmp \$work/probe.log shared/install.log; echo replaced"
+# A background command ignores SIGINT unless told otherwise; at a terminal, Ctrl-C sends it.
+for signal in TERM:143 INT:130; do
+    check "runner: SIG${signal%:*} ends the run, its programs and its lock" "${signal#*:}" "stopped by SIG${signal%:*}" \
+        "FAKE_HOOK='sleep 60 & echo \$! >\$PWD/program; wait' PATH=\$fake:\$PATH env --default-signal=INT bash \$run_package --drive cdrom --work w \$work/product.msi & run=\$!
+         while [[ ! -s program ]]; do sleep 0.1; done; kill -${signal%:*} \$run; rc=0; wait \$run || rc=\$?
+         ! kill -0 \$(cat program) 2>/dev/null; (QW_LOCK_WAIT=0 qw_enter next w); exit \$rc"
+done
+check "runner: the prefix a killed run left in TMPDIR goes at the next run; others stay" 0 "cleared" \
+    "mkdir -p tmp/qel-run-package.dead/prefix tmp/qel-run-package.live tmp/qel-run-package.new
+     echo '999999999 1 gone' >tmp/qel-run-package.dead/.lock; qw_process \$\$ >tmp/qel-run-package.live/.lock
+     FAKE_SERVER_LOG=\$PWD/server.log TMPDIR=\$PWD/tmp runner --drive cdrom \$work/product.msi
+     [[ ! -e tmp/qel-run-package.dead && -d tmp/qel-run-package.live && -d tmp/qel-run-package.new ]]
+     grep -qx \"\$PWD/tmp/qel-run-package.dead/prefix -k\" server.log; echo cleared"
+
+# --- The check scripts themselves: a WORKDIR's other files are left alone. ---
+check "check scripts: the other files of WORKDIR are left alone" 0 "kept" \
+    "mkdir docs; echo mine >docs/mine.txt; printf MZ >docs/my.dll; bash '$here/check-sign.sh' docs/my.dll docs >/dev/null 2>&1 || true
+     bash '$here/check-qel-wine.sh' docs 'no such case' >/dev/null; [[ \$(cat docs/mine.txt) == mine ]]; echo kept"
+
+note=""
+((skipped == 0)) || note=", $skipped skipped (they need root)"
+echo "$n cases, $failures failed$note"
 ((failures == 0))

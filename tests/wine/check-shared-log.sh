@@ -25,7 +25,7 @@ started=$EPOCHREALTIME
 
 name=qel-shared.log
 texts=200
-run() { timeout 120 wine "$writer" "$@"; }
+run() { qw_timeout 120 wine "$writer" "$@"; }
 # A starts the cycle, B joins it; both hold the log open while they write in turn.
 run write "$name" A "$texts" B lead &
 lead=$!

@@ -2,30 +2,53 @@
 # Signs a copy of QelCustInst.dll with scripts/sign.sh and a throw-away self-signed certificate,
 # checks the signature with `osslsigncode verify` (trusting that certificate, so that the chain
 # verifies too), and checks that sign.sh refuses a wrong key or certificate with the DLL untouched.
-# Leaves the signed copy in WORKDIR/QelCustInst.dll for the run under Wine.
+# Run as root, also signs where another user (nobody) can write, with that user renaming and
+# replacing what sign.sh makes at each step (a stand-in for openssl and osslsigncode on PATH acts
+# for them before the real tool runs): no file of root's may change, no copy of the key may be
+# readable by them or lie outside root's private folder, and the DLL must come out signed.
+# Works in WORKDIR/sign-checks (made anew); leaves the signed copy in WORKDIR/QelCustInst.dll for
+# the run under Wine.
 #
 #   check-sign.sh DLL WORKDIR
 set -euo pipefail
 
 (($# == 2)) || { echo "usage: check-sign.sh DLL WORKDIR" >&2; exit 2; }
-dll="$1" work="$2"
+dll="$(realpath -m "$1")"
+out="$(realpath -m "$2")"
 sign="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/sign.sh"
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" ]] || { echo "check-sign: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 77; }
 for tool in openssl osslsigncode; do
     command -v "$tool" >/dev/null || { echo "check-sign: $tool is missing; run scripts/setup.sh" >&2; exit 1; }
 done
-rm -rf "$work"
+# Only a folder this check made is removed.
+work="$out/sign-checks"
+if [[ -e "$work" ]]; then
+    [[ -f "$work/.made-by-check-sign" ]] || { echo "check-sign: $work is not a folder of this check; move it away" >&2; exit 1; }
+    rm -rf "$work"
+fi
 mkdir -p "$work"
-signer() { # signer NAME: a self-signed code-signing certificate NAME.pem and its key NAME.key
+: >"$work/.made-by-check-sign"
+signer() { # signer NAME: a self-signed code-signing certificate NAME.pem and its key NAME.key (and NAME.der)
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=QelCustInst test $1" \
         -addext extendedKeyUsage=codeSigning -keyout "$work/$1.key" -out "$work/$1.pem" 2>/dev/null
+    openssl pkey -in "$work/$1.key" -outform DER -out "$work/$1.der"
 }
 signer signer
 signer stranger
 
 failures=0
 check() { if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi; }
+verifies() { # verifies DLL: the signature checks out and the signed digest is the file's
+    local verify current calculated
+    verify="$(osslsigncode verify -in "$1" -CAfile "$work/signer.pem" 2>&1)" || true
+    current="$(sed -n 's/^Current message digest *: *//p' <<<"$verify")"
+    calculated="$(sed -n 's/^Calculated message digest *: *//p' <<<"$verify")"
+    if ! grep -qx 'Signature verification: ok' <<<"$verify" || [[ -z "$current" || "$current" != "$calculated" ]]; then
+        echo "$verify"
+        return 1
+    fi
+}
 
 # Refusals: the DLL must stay as it was.
 cp "$dll" "$work/refused.dll"
@@ -33,17 +56,95 @@ for entry in "a key of another certificate|signer.pem|stranger.key" "a key given
     "a certificate given as key|signer.pem|signer.pem" "a missing certificate|none.pem|signer.key"; do
     IFS='|' read -r name cert key <<<"$entry"
     rc=0
-    out="$("$sign" "$work/refused.dll" "$work/$cert" "$work/$key" 2>&1)" || rc=$?
-    check "refuses $name ($out)" test "$rc" != 0
+    output="$("$sign" "$work/refused.dll" "$work/$cert" "$work/$key" 2>&1)" || rc=$?
+    check "refuses $name ($output)" test "$rc" != 0
 done
 check "a refused DLL is untouched" cmp -s "$work/refused.dll" "$dll"
 
 cp "$dll" "$work/QelCustInst.dll"
 "$sign" "$work/QelCustInst.dll" "$work/signer.pem" "$work/signer.key"
-verify="$(osslsigncode verify -in "$work/QelCustInst.dll" -CAfile "$work/signer.pem" 2>&1)" || true
-current="$(sed -n 's/^Current message digest *: *//p' <<<"$verify")"
-calculated="$(sed -n 's/^Calculated message digest *: *//p' <<<"$verify")"
-check "the signature verifies" grep -qx 'Signature verification: ok' <<<"$verify"
-check "the signed digest is the file's (${current:-none})" test -n "$current" -a "$current" = "$calculated"
-((failures == 0)) || { echo "$verify"; exit 1; }
-echo "signed copy: $work/QelCustInst.dll ($(wc -c <"$work/QelCustInst.dll") bytes)"
+check "the signature verifies, over the file's digest" verifies "$work/QelCustInst.dll"
+cp "$dll" "$work/der.dll"
+"$sign" "$work/der.dll" "$work/signer.pem" "$work/signer.der" >/dev/null
+check "signed with a DER key, it verifies too" verifies "$work/der.dll"
+
+# --- Another user where root signs. The stand-in runs ATTACK (bash, as root, with the tool's
+# arguments, TOOL, its name, and SIGNER, the process that called it) and then the real tool. Folders: "open" is writable by everyone without the sticky
+# bit, "theirs" belongs to nobody, "own" is root's own. ---
+if ((EUID == 0)); then
+    bin="$work/bin"
+    mkdir -p "$bin"
+    for tool in openssl osslsigncode; do
+        # shellcheck disable=SC2016 # the stand-in's own text
+        printf '#!/usr/bin/env bash\nSIGNER=$PPID TOOL=${0##*/} bash -c "${ATTACK:-}" attack "$@" || true\nexec %q "$@"\n' "$(command -v "$tool")" >"$bin/$tool"
+        chmod 755 "$bin/$tool"
+    done
+    # The other user, at every step: each folder of root's in FOLDERS is renamed and replaced by one
+    # of theirs holding links, under the names sign.sh used, to root's file `victim`; whatever they
+    # can read there is copied to their loot.
+    # shellcheck disable=SC2016 # expanded by the stand-in's bash
+    hijack='for folder in $FOLDERS; do
+        for mine in $(find "$folder" -mindepth 1 -maxdepth 1 -type d -user root); do
+            runuser -u nobody -- bash -c "mv \"$mine\" \"$mine.moved\" && mkdir -m 777 \"$mine\" &&
+                for name in key.pem signed.dll log; do ln -s \"$VICTIM\" \"$mine/\$name\"; done;
+                cp -r \"$mine.moved\" \"$LOOT/\" 2>/dev/null" || true
+        done
+    done'
+    # shellcheck disable=SC2016 # expanded by the stand-in's bash
+    declare -A attack_of=([hijack]="$hijack" [kill]='[[ $TOOL != osslsigncode ]] || kill -9 $SIGNER')
+    # name | key | the DLL's folder | TMPDIR | the attack
+    attacks=(
+        "a PEM key, the DLL in a folder others can write|signer.key|open|own|hijack"
+        "a DER key, the DLL in a folder others can write|signer.der|open|own|hijack"
+        "a DER key, the DLL in another user's folder|signer.der|theirs|own|hijack"
+        "a DER key, a TMPDIR others can write|signer.der|own|open|hijack"
+        "a DER key, sign.sh killed while signing|signer.der|open|own|kill"
+    )
+    n=0
+    for entry in "${attacks[@]}"; do
+        IFS='|' read -r name key place temporary attack <<<"$entry"
+        n=$((n + 1))
+        case="$work/attack$n"
+        mkdir -m 755 "$case" "$case/own" "$case/tmp-own"
+        mkdir -m 777 "$case/open" "$case/tmp-open"
+        install -d -o nobody -m 755 "$case/theirs" "$case/loot"
+        chmod 1777 "$case/loot"
+        echo "root's own" >"$case/victim"
+        chmod 600 "$case/victim"
+        folder="$case/$place"
+        cp "$dll" "$folder/QelCustInst.dll"
+        [[ "$place" != theirs ]] || chown nobody "$folder/QelCustInst.dll"
+        rc=0
+        output="$(ATTACK="${attack_of[$attack]}" FOLDERS="$folder $case/tmp-$temporary" VICTIM="$case/victim" LOOT="$case/loot" \
+            TMPDIR="$case/tmp-$temporary" PATH="$bin:$PATH" "$sign" "$folder/QelCustInst.dll" "$work/signer.pem" "$work/$key" 2>&1)" ||
+            rc=$?
+        problems=()
+        [[ "$(cat "$case/victim")" == "root's own" && "$(stat -c %u:%a "$case/victim")" == 0:600 ]] || problems+=("root's file changed")
+        # The key's text, a line of its base64, in any file the other user can read.
+        line="$(sed -n 5p "$work/signer.key")"
+        leaks="$(runuser -u nobody -- grep -rlF -- "$line" "$case" 2>/dev/null || true)"
+        [[ -z "$leaks" ]] || problems+=("the key is readable by another user in: $leaks")
+        # Anything of the key beside the DLL, readable or not.
+        ! grep -rqF -- "$line" "$folder" "$case/loot" 2>/dev/null || problems+=("a copy of the key lies beside the DLL")
+        if [[ "$attack" == kill ]]; then
+            # A killed run leaves its private folder, root's and closed to others, in TMPDIR only.
+            left=("$case/tmp-$temporary"/sign.*)
+            [[ -d "${left[0]}" && "$(stat -c %u:%a "${left[0]}")" == 0:700 ]] || problems+=("no private folder left in TMPDIR: ${left[*]}")
+            [[ -z "$(find "$folder" -mindepth 1 -not -name QelCustInst.dll)" ]] || problems+=("left beside the DLL: $(ls -A "$folder")")
+            rm -rf "${left[@]}"
+        else
+            ((rc == 0)) || problems+=("exit status $rc: $output")
+            [[ -f "$folder/QelCustInst.dll" && ! -L "$folder/QelCustInst.dll" && -O "$folder/QelCustInst.dll" ]] ||
+                problems+=("the signed DLL is not a file of root's")
+            verifies "$folder/QelCustInst.dll" >/dev/null || problems+=("the signed DLL does not verify")
+        fi
+        check "another user where root signs: $name${problems[*]:+: ${problems[*]}}" test ${#problems[@]} = 0
+    done
+else
+    echo "skip the cases with another user: they need root"
+fi
+
+((failures == 0)) || exit 1
+cp "$work/QelCustInst.dll" "$out/.QelCustInst.dll.new"
+mv -f "$out/.QelCustInst.dll.new" "$out/QelCustInst.dll"
+echo "signed copy: $out/QelCustInst.dll ($(wc -c <"$out/QelCustInst.dll") bytes)"

@@ -141,7 +141,7 @@ install_and_check() {
 
     # Unix sees the low byte of msiexec's exit code (1603 arrives as 67).
     installed=0
-    timeout 180 wine msiexec /i "$msi_win" /qn /l*v "$log" || installed=$?
+    qw_timeout 180 wine msiexec /i "$msi_win" /qn /l*v "$log" || installed=$?
     ((installed == 0)) || problems+=("install exit status $installed")
     if [[ ! -f "$log" ]]; then
         problems+=("no log written")
@@ -164,7 +164,7 @@ install_and_check() {
 
     if ((installed == 0)); then # a failed install has rolled back: nothing to remove
         rc=0
-        timeout 180 wine msiexec /x "$msi_win" /qn /l*v "$xlog" || rc=$?
+        qw_timeout 180 wine msiexec /x "$msi_win" /qn /l*v "$xlog" || rc=$?
         ((rc == 0)) || problems+=("uninstall exit status $rc")
         [[ ! -e "$installed_file" ]] || problems+=("${installed_file##*/} left after uninstall")
     fi
@@ -187,7 +187,7 @@ done
 # --- The package kept in a folder of the drive, and an uncompressed package, whose source of
 # INSTALLDIR is a folder of the drive's tree: the action must still see the drive. ---
 if ((check_layouts)); then
-    timeout 60 wine "$marker" "$(winepath -w "$layout/QelLayout.msi")" ||
+    qw_timeout 60 wine "$marker" "$(winepath -w "$layout/QelLayout.msi")" ||
         { echo "install-demo: mark_uncompressed failed on $layout/QelLayout.msi" >&2; exit 1; }
     # The word count (msiinfo's "Source") is 0 for an uncompressed package with long file names.
     msiinfo suminfo "$layout/QelLayout.msi" | grep -cx 'Source: 0 (0)' >/dev/null ||
@@ -225,7 +225,7 @@ if ((check_failure)); then
     rm -f "$log" "$text"
     problems=()
     installed=0
-    timeout 180 wine msiexec /i 'C:\qelbroken\QelBroken.msi' /qn /l*v "$log" || installed=$?
+    qw_timeout 180 wine msiexec /i 'C:\qelbroken\QelBroken.msi' /qn /l*v "$log" || installed=$?
     ((installed != 0)) || problems+=("the installation succeeded without INSTALLDIR")
     if [[ -f "$log" ]]; then
         tr -d '\0\r' <"$log" >"$text"

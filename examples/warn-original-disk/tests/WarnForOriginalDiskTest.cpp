@@ -75,8 +75,7 @@ TEST_F(WarnForOriginalDiskTest, WarnsOnlyFromACdRomWithDialogsShownAndAnswersThe
         if (!c.warns) {
             EXPECT_TRUE(sim::messages().empty()) << c.installation.name;
         }
-        EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u) << c.installation.name;
-    }
+    }  // the resetModel() of the next row, or the fixture after the last, checks what a row left open
 }
 
 TEST_F(WarnForOriginalDiskTest, AWarningTheInstallerRefusesFailsTheActionWithAReport)
@@ -95,21 +94,30 @@ TEST_F(WarnForOriginalDiskTest, AWarningTheInstallerRefusesFailsTheActionWithARe
 
 // ---- The fault sweep -----------------------------------------------------------------------------
 
-// Done: warned when the installation asks for it (or the installer refused the warning and nobody
-// was asked), and 1602 only when the user cancelled the warning.
-std::string judge(const Installation& installation, const qel::testing::FaultSweep::Run& run, UINT answer)
+namespace kit = qel::testing;
+
+// After an answer of 0: warned when the installation asks for it (or the installer refused the
+// warning, and nobody was asked), and sent nothing otherwise.
+kit::Condition warnedAsAsked(const Installation& installation)
 {
-    const bool shouldWarn = installation.promptForCd == "1" && std::stoi(installation.uiLevel) >= 4;
-    if (answer == ERROR_INSTALL_USEREXIT) {
-        return warned() && installation.userAnswer == IDCANCEL ? "" : "answered 1602 but the user never cancelled";
-    }
-    if (answer == ERROR_SUCCESS && shouldWarn && !warned() && !run.refuses("MsiProcessMessage")) {
-        return "answered 0 without warning";
-    }
-    if (answer == ERROR_SUCCESS && !shouldWarn && !sim::messages().empty()) {
-        return "warned where it should not";
-    }
-    return "";
+    return [installation](const kit::FaultSweep::Run& run) -> std::string {
+        const bool shouldWarn = installation.promptForCd == "1" && std::stoi(installation.uiLevel) >= 4;
+        if (shouldWarn && !warned() && !run.refuses("MsiProcessMessage")) {
+            return "no warning was sent";
+        }
+        if (!shouldWarn && !sim::messages().empty()) {
+            return "a warning was sent where none belongs";
+        }
+        return "";
+    };
+}
+
+// After an answer of 1602: the user cancelled the warning.
+kit::Condition userCancelled(const Installation& installation)
+{
+    return [installation](const kit::FaultSweep::Run&) -> std::string {
+        return warned() && installation.userAnswer == IDCANCEL ? "" : "the user never cancelled";
+    };
 }
 
 class WarnForOriginalDiskSweep : public ::testing::TestWithParam<Installation> {};
@@ -117,13 +125,12 @@ class WarnForOriginalDiskSweep : public ::testing::TestWithParam<Installation> {
 TEST_P(WarnForOriginalDiskSweep, EveryCaseHolds)
 {
     const Installation installation = GetParam();
-    qel::testing::ActionWorld world{installation.name,
-                                    [installation](MSIHANDLE session) { setUp(session, installation); },
-                                    [installation](const qel::testing::FaultSweep::Run& run, UINT answer) {
-                                        return judge(installation, run, answer);
-                                    },
-                                    {ERROR_INSTALL_USEREXIT}};
-    qel::testing::expectEveryCaseHolds(qel::testing::sweepAction(&qelWarnForOriginalDisk, world));
+    const kit::ActionWorld world{installation.name,
+                                 [installation](MSIHANDLE session) { setUp(session, installation); },
+                                 kit::allOf({kit::whenAnswered(ERROR_SUCCESS, warnedAsAsked(installation)),
+                                             kit::whenAnswered(ERROR_INSTALL_USEREXIT, userCancelled(installation))}),
+                                 {ERROR_INSTALL_USEREXIT}};
+    kit::expectEveryCaseHolds(kit::sweepAction(&qelWarnForOriginalDisk, world));
 }
 
 INSTANTIATE_TEST_SUITE_P(, WarnForOriginalDiskSweep,

@@ -97,7 +97,7 @@ UINT scheduleSettings(KestMsiHandle& session)
     // The rollback action first: should the writing or any later action fail, it removes the file.
     qel::schedule(session, "qelRollbackSettings", data);
     qel::schedule(session, "qelWriteSettings", data);
-    qel::log(session, "Settings to write: %d, to %s", count, path);
+    qel::log(session, "qelScheduleSettings: %d settings to write to %s", count, path);
     return ERROR_SUCCESS;
 }
 
@@ -122,7 +122,7 @@ void removeSettings(KestMsiHandle& session)
     static constexpr PersistingRule rule("removeSettings", fileName, none, none, none, noCatchAll);
     const KestCString path = qel::deferredData(session).value("file");
     if (DeleteFileA(path.c_str())) {
-        qel::log(session, "Settings removed: %s", path);
+        qel::log(session, "qelRemoveSettings: removed %s", path);
         return;
     }
     const DWORD error = GetLastError();

@@ -1,6 +1,7 @@
 # The Windows test build: GoogleTest from Debian's sources, built with this toolchain; the shared
 # tests over the real installer; a test package authored at build time; ctest runs the executable
-# under Wine in a prefix of this build directory (label wine-unit).
+# under Wine (label wine-unit): a 32-bit build's through WoW64, a 64-bit build's under Wine's
+# 64-bit loader against the 64-bit msi.dll.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -24,8 +25,12 @@ add_dependencies(test_wine qel_test_package)
 
 # One Wine process per shard, each reporting every case; the cases that need the Japanese code
 # page run in a process of their own, started in a Japanese locale. They take turns in the one
-# prefix (the script locks it; the resource lock keeps ctest from starting them together).
-set(run ${here}/wine-unit.sh ${CMAKE_CURRENT_BINARY_DIR}/wine $<TARGET_FILE:test_wine> ${package})
+# prefix (the script locks it; the resource lock keeps ctest from starting them together). The
+# prefix is 64-bit and runs either build's executable: the 32-bit and the 64-bit test builds
+# share it, so that only the first of them pays for its first start.
+set(QEL_WINE_UNIT_WORK "${CMAKE_SOURCE_DIR}/build/wine-unit" CACHE PATH
+    "The work folder (Wine prefix and run folders) of the shared tests under Wine")
+set(run ${here}/wine-unit.sh ${QEL_WINE_UNIT_WORK} $<TARGET_FILE:test_wine> ${package})
 add_test(NAME wine_unit_prefix COMMAND ${run} --prepare)
 set_tests_properties(wine_unit_prefix PROPERTIES LABELS wine-unit FIXTURES_SETUP wine_prefix TIMEOUT 300
     RESOURCE_LOCK wine_unit_prefix)

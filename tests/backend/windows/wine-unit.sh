@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the Windows test executable under Wine, in a prefix of the build directory.
+# Runs a Windows test executable, 32- or 64-bit, under Wine in the 64-bit prefix of WORKDIR.
 #
 # Usage:
 #   wine-unit.sh WORKDIR EXE PACKAGE --prepare

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Runs the authoring guide (docs/AUTHORING.md) as an author would: its project, my-action, is made
+# from the guide's own code blocks and built from the installed kits, and the guide's own commands
+# build it, run its tests and its fault sweep, build its DLL and package, and install the package
+# under Wine; what the guide shows them printing must be printed. So the guide cannot go stale.
+#
+#   check-guide.sh host WORK       the project's tests on the host kit (the fixture and the sweep)
+#   check-guide.sh windows WORK    its DLL on the Windows kit, and its package
+#   check-guide.sh wine WORK       the package under Wine, with the kit's runner
+#
+# WORK is the kit tests' folder: the kits are in WORK/kits/{host,windows} (check-kits.sh install),
+# the Wine work folder is WORK/wine, shared with the example's runs. The wine step needs the windows
+# step before it. Exit status 77 (skipped, for ctest) when something it needs is missing.
+#
+# The guide's blocks (its comment at the top says the same): an opening line with file=PATH makes
+# the block (a part of) my-action/PATH, blocks of one file joined in order; run=STEP makes it a
+# command of that step, run in order in one shell from the folder that holds my-action, with ~/qel/
+# standing for the kits and the Wine work folder; each line of a block with expect=STEP must be a
+# line of what the step's commands printed.
+set -euo pipefail
+
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0" >&2; exit 2; }
+(($# == 2)) || usage
+step="$1"
+work="$(realpath -m "$2")"
+source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+guide="$source_dir/docs/AUTHORING.md"
+say() { echo "check-guide $step: $*"; }
+fail() { echo "check-guide $step: $*" >&2; exit 1; }
+skip() { echo "check-guide $step: $*" >&2; exit 77; }
+
+case "$step" in
+    host | windows) folder="$work/guide/$step" ;;
+    wine) folder="$work/guide/windows" ;;
+    *) usage ;;
+esac
+for kit in host windows; do
+    [[ -f "$work/kits/$kit/lib/cmake/QelCustInst/QelCustInstConfig.cmake" ]] || skip "no $kit kit in $work/kits/$kit"
+done
+# ~/qel/ of the guide's commands.
+qel="$work/guide/qel"
+mkdir -p "$qel" "$work/wine"
+ln -sfn "$work/kits/host" "$qel/host"
+ln -sfn "$work/kits/windows" "$qel/windows"
+ln -sfn "$work/wine" "$qel/wine"
+
+# Prints the blocks of the guide whose opening line carries KEY=VALUE, each preceded by a line
+# "@@ <VALUE>"; for KEY file, every file block.
+blocks() { # KEY [VALUE]
+    awk -v key="$1" -v value="${2-}" '
+        !inside && /^```/ {
+            inside = 1; take = 0
+            n = split(substr($0, 4), words, " ")
+            for (i = 2; i <= n; i++) {
+                split(words[i], pair, "=")
+                if (pair[1] == key && (value == "" || pair[2] == value)) { take = 1; print "@@ " pair[2] }
+            }
+            next
+        }
+        inside && /^```[[:space:]]*$/ { inside = 0; next }
+        inside && take { print }
+    ' "$guide"
+}
+
+# The project, made afresh from the guide's file blocks.
+extract() {
+    rm -rf "$folder"
+    mkdir -p "$folder/my-action"
+    local file="" line
+    while IFS= read -r line; do
+        if [[ "$line" == "@@ "* ]]; then
+            file="${line#@@ }"
+            [[ "$file" =~ ^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$ && "/$file/" != */../* ]] ||
+                fail "the guide names a file '$file' outside its project"
+            mkdir -p "$(dirname "$folder/my-action/$file")"
+            continue
+        fi
+        printf '%s\n' "$line" >>"$folder/my-action/$file"
+    done < <(blocks file)
+    for needed in CMakeLists.txt src/MyAction.cpp tests/MyActionTest.cpp package/MyAction.wxs; do
+        [[ -f "$folder/my-action/$needed" ]] || fail "the guide gives no $needed"
+    done
+    say "my-action: $(cd "$folder/my-action" && find . -type f | sort | tr '\n' ' ')"
+}
+
+# Runs the step's commands as the guide gives them, and checks what they printed against the lines
+# the guide shows for the step.
+run() {
+    local script output status=0
+    script="$(blocks run "$step" | grep -v '^@@ ' | sed "s#~/qel/#$qel/#g")"
+    [[ -n "$script" ]] || fail "the guide gives no commands for the step $step"
+    output="$(cd "$folder" && bash -euo pipefail -c "$script" 2>&1)" || status=$?
+    printf '%s\n' "$output"
+    ((status == 0)) || fail "the guide's commands failed (exit status $status)"
+    local missing=()
+    while IFS= read -r line; do
+        [[ -z "$line" ]] || grep -qxF -- "$line" <<<"$output" || missing+=("$line")
+    done < <(blocks expect "$step" | grep -v '^@@ ')
+    ((${#missing[@]} == 0)) || fail "the guide shows lines its commands did not print:$(printf '\n  %s' "${missing[@]}")"
+}
+
+case "$step" in
+    host)
+        extract
+        run
+        # The sweep ran in every world with its leak check and a world check, and went past the
+        # clean run: its summary lines, in the output ctest keeps of the tests it ran.
+        sweeps="$(grep -h '^sweep ' "$folder"/build-host/Testing/Temporary/LastTest*.log || true)"
+        [[ -n "$sweeps" ]] || fail "the guide's tests ran no sweep"
+        while IFS= read -r line; do
+            whole=0
+            if [[ "$line" =~ ^sweep\ .*:\ ([0-9]+)\ cases\ run,\ ([0-9]+)\ held\ \([0-9]+\ calls && "$line" != *"; no "* ]]; then
+                ((BASH_REMATCH[1] <= 1 || BASH_REMATCH[1] != BASH_REMATCH[2])) || whole=1
+            fi
+            ((whole)) || fail "a sweep of the guide's project is not whole: $line"
+        done <<<"$sweeps"
+        say "$(wc -l <<<"$sweeps") sweeps, each with its leak check and a world check"
+        ;;
+    windows)
+        extract
+        run
+        [[ -f "$folder/build-windows/MyAction.dll" && -f "$folder/package/MyAction.msi" ]] ||
+            fail "the guide's commands made no build-windows/MyAction.dll or package/MyAction.msi"
+        ;;
+    wine)
+        [[ -f "$folder/package/MyAction.msi" ]] || skip "run the windows step first"
+        command -v wine >/dev/null || skip "wine is not installed"
+        run
+        ;;
+esac
