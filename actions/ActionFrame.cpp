@@ -5,25 +5,29 @@
 #include "text/KestCString.h"
 
 #include <cstdio>
-#include <sstream>
+#include <exception>
 
 namespace qel {
 namespace {
 
+// A message processor that logs to a text, for the report of an ended action.
+class ReportWriter : public KestMessageProcessor {
+public:
+    explicit ReportWriter(KestCString& report) { logToText(report); }
+};
+
 // The exception as the library's logs write it (code, caption, message and every history entry),
-// after the action's name.
+// after the action's name. Memory running out on the way is raised: a text cut short is no report.
 KestCString describe(const char* actionName, const EKestException& error)
 {
-    std::ostringstream report;
-    report.exceptions(std::ios::badbit);  // a text cut short by memory running out is no report
-    KestMessageProcessor processor;
-    processor.initialize(report);
-    processor.logMessage("%s: ", actionName);
-    processor.logMessage(error);
-    return report.str();
+    KestCString report;
+    ReportWriter writer(report);
+    writer.logMessage("%s: ", actionName);
+    writer.logMessage(error);
+    return report;
 }
 
-// Hands `text` to the installer's log and tells whether it was handed over. The text travels as
+// Hands `text` to the installer's log and tells whether the installer took it. The text travels as
 // field 1 under the template "[1]", so brackets in it are never taken for installer formatting.
 // Raw installer calls only: this also carries the report made when memory has run out.
 bool reportToInstaller(MSIHANDLE session, const char* text) noexcept
@@ -32,26 +36,43 @@ bool reportToInstaller(MSIHANDLE session, const char* text) noexcept
     if (record == 0) {
         return false;
     }
-    const bool filled =
-        MsiRecordSetStringA(record, 0, "[1]") == ERROR_SUCCESS && MsiRecordSetStringA(record, 1, text) == ERROR_SUCCESS;
-    if (filled) {
-        MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);  // the installer's answer does not matter
-    }
+    const bool taken = MsiRecordSetStringA(record, 0, "[1]") == ERROR_SUCCESS &&
+                       MsiRecordSetStringA(record, 1, text) == ERROR_SUCCESS &&
+                       MsiProcessMessage(session, INSTALLMESSAGE_INFO, record) != -1;
     MsiCloseHandle(record);
-    return filled;
+    return taken;
 }
 
-// A report of fixed text naming the action, for when no fuller one can be made: it allocates nothing.
-// A refused installer call may go through when asked again, so it is tried twice.
-void reportFixed(MSIHANDLE session, const char* actionName, const char* what) noexcept
+// A refused installer call may go through when asked again, so a report is offered to the
+// installer twice at most: the full report, then a line of fixed text in its place.
+constexpr int reportAttempts = 2;
+
+// Offers a line of fixed text naming the action, made without allocating, up to `attempts` times.
+void reportFixed(MSIHANDLE session, const char* actionName, const char* what, const char* detail, int attempts) noexcept
 {
-    char text[256];
-    std::snprintf(text, sizeof text, "%s: %s\n", actionName, what);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%s: %s%s\n", actionName, what, detail);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         if (reportToInstaller(session, text)) {
             return;
         }
     }
+}
+
+// The full report of a library exception; when it cannot be made, or the installer refuses it,
+// the fixed line takes its place.
+void reportException(MSIHANDLE session, const char* actionName, const EKestException& error) noexcept
+{
+    int attemptsLeft = reportAttempts;
+    try {
+        const KestCString report = describe(actionName, error);
+        --attemptsLeft;
+        if (reportToInstaller(session, report.c_str())) {
+            return;
+        }
+    } catch (...) {
+    }
+    reportFixed(session, actionName, "the action failed, and its full report could not be made.", "", attemptsLeft);
 }
 
 // The frame around steps of either form: `steps` is called with the wrapped session and answers.
@@ -62,16 +83,13 @@ UINT framed(MSIHANDLE session, const char* actionName, Steps steps) noexcept
         KestMsiHandle installation(session, true);
         return steps(installation);
     } catch (const EKestException& error) {
-        bool reported = false;
-        try {
-            reported = reportToInstaller(session, describe(actionName, error).c_str());
-        } catch (...) {
-        }
-        if (!reported) {
-            reportFixed(session, actionName, "the action failed, and its full report could not be made.");
-        }
+        reportException(session, actionName, error);
+    } catch (const std::exception& error) {
+        const char* const what = error.what();
+        reportFixed(session, actionName, "an unexpected exception ended the action: ", what ? what : "",
+                    reportAttempts);
     } catch (...) {
-        reportFixed(session, actionName, "an unexpected exception ended the action.");
+        reportFixed(session, actionName, "an unexpected exception ended the action.", "", reportAttempts);
     }
     return ERROR_INSTALL_FAILURE;
 }

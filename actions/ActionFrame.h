@@ -14,7 +14,9 @@ using ActionSteps = void (*)(KestMsiHandle& session);
 // installer's log as an informational message (the action's name and the exception with its
 // history) and the action answers ERROR_INSTALL_FAILURE, so the installation stops instead of
 // going on with a property the action never set. When that report cannot be made (memory has run
-// out), a line of fixed text naming the action takes its place.
+// out) or the installer refuses it, a line of fixed text naming the action takes its place; the
+// installer is asked twice at most. An exception from outside the library's family is reported
+// in one such line, with its what() text when it is a std::exception.
 UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noexcept;
 
 // Steps that choose the action's answer themselves, such as ERROR_INSTALL_USEREXIT (1602) when the

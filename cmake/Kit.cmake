@@ -55,6 +55,9 @@ set(QEL_PUBLIC_HEADERS
     errors/EKestWinError.h
     errors/PersistingRule.h
     errors/Raise.h
+    messages/KestLogFile.h
+    messages/KestLogFileStream.h
+    messages/KestLogStream.h
     messages/KestMessageProcessor.h
     messages/KestMsiMessageProcessor.h
     msi/Database.h

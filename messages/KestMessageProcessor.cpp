@@ -3,8 +3,8 @@
 #include "errors/Raise.h"
 #include "text/DeferredOutcome.h"
 
-#include <fstream>
 #include <memory>
+#include <string_view>
 
 using namespace persisting;
 
@@ -13,6 +13,13 @@ constexpr const char* fileName = "KestMessageProcessor";
 
 // The first size asked of GetTempPathA; a longer path is fetched with the size it reports.
 constexpr DWORD tempPathSize = 2048;
+
+// How a processor joining a log cycle waits for the one that is starting it: this many looks at
+// the persistence file, this many milliseconds apart.
+constexpr int startWaitLooks = 1000;
+constexpr DWORD startWaitPause = 5;
+
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The temporary directory, ending in its separator. A failure is raised in the method of `rule`.
 KestCString temporaryDirectory(const PersistingRule& rule)
@@ -32,24 +39,59 @@ KestCString temporaryDirectory(const PersistingRule& rule)
         size = length;  // too small: the answer is the size needed, terminator included
     }
 }
+
+// A file handle closed when it goes; false when the file could not be opened.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle(handle) {}
+    ~FileHandle()
+    {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    explicit operator bool() const { return handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle;
+};
+
+// The persistence file, created new and held unshared: of several processes trying at once,
+// exactly one gets it.
+FileHandle createExclusively(const KestCString& path)
+{
+    return FileHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Empties the file, creating it when missing; false when it cannot be opened so.
+bool empty(const KestCString& path)
+{
+    const FileHandle emptied(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(emptied);
+}
+
+// Waits while the persistence file is held unshared by the processor that created it, which
+// empties the log meanwhile. Anything but a file held so (a file free to open, one gone, a folder)
+// ends the wait at once.
+void awaitCycleStart(const KestCString& persistencePath)
+{
+    for (int look = 0; look < startWaitLooks; ++look) {
+        const FileHandle looked(CreateFileA(persistencePath.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (looked || GetLastError() != ERROR_SHARING_VIOLATION) {
+            return;
+        }
+        Sleep(startWaitPause);
+    }
+}
+
 }  // namespace
 
-KestMessageProcessor::~KestMessageProcessor()
-{
-    releaseOwnedStream();
-}
-
-void KestMessageProcessor::releaseOwnedStream() noexcept
-{
-    if (ownsStream) {
-        if (auto* file = dynamic_cast<std::ofstream*>(logStream)) {
-            file->close();  // a failed close only sets the stream's fail state
-        }
-        delete logStream;
-    }
-    logStream = nullptr;
-    ownsStream = false;
-}
+KestMessageProcessor::~KestMessageProcessor() = default;
 
 void KestMessageProcessor::initialize(const KestCString& name)
 {
@@ -60,38 +102,33 @@ void KestMessageProcessor::initialize(const KestCString& name)
         const KestCString logPath = directory + name;
 
         // Text still buffered for a log we own goes out before that file may be opened anew.
-        if (ownsStream) {
-            logStream->flush();
-        }
+        logStream.flushFile();
 
         // Every processor of a cycle, the first one too, writes at the end of the log as it is on
         // disk then, so that none overwrites what another one wrote meanwhile.
-        std::unique_ptr<std::ostream> opened;
-        if (fileExists(persistencePath)) {
-            opened = qelOpenAppendStream(logPath.c_str());
-            if (!opened) {
-                raiseException(rule, "Unable to open the log file to append information");
-            }
-        } else {
-            std::ofstream marker(qelStreamPath(persistencePath.c_str()), std::ios::out | std::ios::trunc);
-            if (!marker.is_open()) {
-                raiseException(rule, "Unable to create persitentcy file");
-            }
-            // Emptied first, then written as every later processor writes it.
-            std::ofstream emptied(qelStreamPath(logPath.c_str()), std::ios::out | std::ios::trunc);
-            if (emptied.is_open()) {
-                emptied.close();
-                opened = qelOpenAppendStream(logPath.c_str());
+        std::unique_ptr<KestLogFile> opened;
+        if (const FileHandle marker = createExclusively(persistencePath)) {
+            // The first of a cycle empties the log while it holds the marker, before any other
+            // processor of the cycle may write to it.
+            if (empty(logPath)) {
+                opened = KestLogFile::openForAppending(logPath.c_str());
             }
             if (!opened) {
                 raiseException(rule, "Unable to create new log file");
             }
+        } else if (fileExists(persistencePath)) {
+            awaitCycleStart(persistencePath);
+            opened = KestLogFile::openForAppending(logPath.c_str());
+            if (!opened) {
+                raiseException(rule, "Unable to open the log file to append information");
+            }
+        } else {
+            raiseException(rule, "Unable to create persitentcy file");
         }
 
         // Everything succeeded: only now does the processor change.
         KestCString newName = name;
-        releaseOwnedStream();
-        logStream = opened.release();
+        logStream.useFile(std::move(opened));
         ownsStream = true;
         logActive = true;
         logFileName.swap(newName);
@@ -100,11 +137,18 @@ void KestMessageProcessor::initialize(const KestCString& name)
 
 void KestMessageProcessor::initialize(std::ostream& stream)
 {
-    if (&stream != logStream) {
-        releaseOwnedStream();
-        logStream = &stream;
-    }
     // Handed back the stream it owns, the processor keeps it (and deletes it in the end).
+    if (!logStream.isCurrently(stream)) {
+        logStream.useStream(stream);
+        ownsStream = false;
+    }
+    logActive = true;
+}
+
+void KestMessageProcessor::logToText(KestCString& text)
+{
+    logStream.useText(text);
+    ownsStream = false;
     logActive = true;
 }
 
@@ -113,9 +157,7 @@ bool KestMessageProcessor::uninitialize()
     static constexpr PersistingRule rule("KestMessageProcessor::uninitialize", fileName, none, checked(pesistingText), unchecked(pesistingText), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         // The cycle's text is on disk, in order, before the next cycle may empty the log.
-        if (ownsStream) {
-            logStream->flush();
-        }
+        logStream.flushFile();
         const KestCString directory = temporaryDirectory(rule);
         // The directory ends in a separator already; the doubled one is taken as one.
         KestCString persistencePath;
@@ -233,9 +275,9 @@ bool KestMessageProcessor::writeLogV(LPCSTR format, va_list arguments)
         }
         // Unchanged and unflushed; a stream in a failed state swallows it.
         const KestCString::TextSink writeTo = [](void* stream, const char* text, std::size_t length) {
-            static_cast<std::ostream*>(stream)->write(text, static_cast<std::streamsize>(length));
+            static_cast<KestLogStream*>(stream)->write(std::string_view(text, length));
         };
-        KestCString::formatVTo(format, arguments, writeTo, logStream);
+        KestCString::formatVTo(format, arguments, writeTo, &logStream);
         return true;
     });
 }
@@ -245,7 +287,7 @@ bool KestMessageProcessor::writeLogText(const char* text, std::size_t length)
     static constexpr PersistingRule rule("KestMessageProcessor::writeLog", fileName, none, none, unchecked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         if (logActive) {
-            logStream->write(text, static_cast<std::streamsize>(length));
+            logStream.write(std::string_view(text, length));
         }
         return true;
     });

@@ -2,13 +2,15 @@
 // several processors (in this process or others) continue one after the other.
 //
 // The log "name" lives in the temporary directory beside its persistence file, an empty marker
-// named after the log with the ending ".mpp". initialize() finds no marker, creates it and starts
-// a new, empty log; finds it, and appends to the log. Either way the log is then written in append
-// mode, so processors alive at the same time never overwrite each other's text. uninitialize()
-// deletes the marker, so the next initialize() starts a new log again.
+// named after the log with the ending ".mpp". initialize() creates the marker when there is none,
+// only one of several processes doing so at once, and starts a new, empty log; finds it, and
+// appends to the log. Either way the log is then written in append mode, so processors alive at
+// the same time never overwrite each other's text. uninitialize() deletes the marker, so the next
+// initialize() starts a new log again.
 #pragma once
 
 #include "../errors/EKestException.h"
+#include "../messages/KestLogStream.h"
 #include "../text/KestCString.h"
 #include "QelCustInst/QelPlatform.h"
 
@@ -29,7 +31,9 @@ public:
 
     // Opens the log `name` in the temporary directory, new or for appending as the persistence file
     // decides, and switches logging on. On failure nothing of the processor changes. A stream the
-    // processor owned before is closed and deleted once the new one is open.
+    // processor owned before is closed and deleted once the new one is open. A processor that
+    // finds the persistence file just created by another waits (a few seconds at most) until that
+    // one has emptied the log, so that nothing appended is emptied away.
     virtual void initialize(const KestCString& name);
     // Logs to the caller's stream, which must stay alive while the processor logs. Never raises.
     virtual void initialize(std::ostream& stream);
@@ -61,6 +65,11 @@ public:
     bool fileExists(const KestCString& path);
 
 protected:
+    // Logs to the end of `text`, which must stay alive while the processor logs, as
+    // initialize(std::ostream&) logs to a stream: for a report wanted as a text. A text that
+    // cannot grow (memory has run out) makes the log operations raise, by their rules.
+    void logToText(KestCString& text);
+
     // The variadic members format through these.
     int messageBoxV(HWND owner, const KestCString& caption, UINT type, LPCTSTR format, va_list arguments);
     bool logMessageV(LPCSTR format, va_list arguments);
@@ -70,10 +79,7 @@ protected:
 
     bool logActive = false;
     KestCString logFileName;
-    std::ostream* logStream = nullptr;
+    // Reads as the std::ostream* the log goes to (see KestLogStream.h).
+    KestLogStream logStream;
     bool ownsStream = false;
-
-private:
-    // Closes and deletes the stream if the processor owns it, leaving no stream.
-    void releaseOwnedStream() noexcept;
 };

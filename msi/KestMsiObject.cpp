@@ -1,5 +1,8 @@
 #include "msi/KestMsiObject.h"
 
+#include "text/StreamText.h"
+
+#include <cstdint>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <memory>
@@ -16,6 +19,20 @@ std::string className(const KestMsiObject& object)
     const std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
                                                                 &std::free);
     return std::string("class ") + (status == 0 && demangled ? demangled.get() : mangled);
+}
+
+// An address as a stream inserts it: lower-case hexadecimal after "0x".
+std::string addressText(const void* address)
+{
+    auto value = reinterpret_cast<std::uintptr_t>(address);
+    if (value == 0) {
+        return "0";
+    }
+    std::string digits;
+    for (; value != 0; value /= 16) {
+        digits.insert(digits.begin(), "0123456789abcdef"[value % 16]);
+    }
+    return "0x" + digits;
 }
 
 }  // namespace
@@ -40,6 +57,23 @@ void KestMsiObject::setHandle(const KestMsiHandle& other)
 void KestMsiObject::dump(std::ostream& stream) const
 {
     dumpLine(stream, "ObjectType    = ", className(*this));
-    dumpLine(stream, "ObjectAddress = ", static_cast<const void*>(this));
+    dumpLine(stream, "ObjectAddress = ", addressText(this));
     dumpLine(stream, "ObjectHandle  = ", std::to_string(getHandle().getMsiHandle()));
+}
+
+void KestMsiObject::dumpLine(std::ostream& stream, const char* label, std::string_view value)
+{
+    if (qel::writeToStream(stream, label) && qel::writeToStream(stream, value) && qel::writeToStream(stream, "\n")) {
+        qel::flushStream(stream);
+    }
+}
+
+void KestMsiObject::dumpLine(std::ostream& stream, const char* label, const char* value)
+{
+    // A null text is no text at all: the line ends before it, as the stream would end it.
+    if (value) {
+        dumpLine(stream, label, std::string_view(value));
+    } else {
+        qel::writeToStream(stream, label);
+    }
 }

@@ -4,6 +4,7 @@
 #include "../msi/KestMsiHandle.h"
 
 #include <ostream>
+#include <string_view>
 #include <type_traits>
 
 class KestMsiObject {
@@ -21,10 +22,19 @@ public:
     virtual void setHandle(const KestMsiHandle& other);
 
 protected:
-    // Writes one labelled line of a dump and flushes it. Callers hand numbers over as decimal
-    // text: the stream's base, sign, width and fill settings are the caller's and stay untouched.
+    // Writes one labelled line of a dump, "<label><value>\n", and flushes it, through the stream's
+    // buffer: nothing of the stream's formatting settings applies. The value is text; numbers go
+    // in as decimal text (std::to_string). A line that the stream does not take whole ends there.
+    static void dumpLine(std::ostream& stream, const char* label, std::string_view value);
+    static void dumpLine(std::ostream& stream, const char* label, const char* value);
+    // Any other value, inserted with the stream's own operator<<, which brings the stream
+    // library's formatting code with it: the stream's base, sign, width and fill settings are the
+    // caller's and stay untouched.
     template <class Value>
-    static void dumpLine(std::ostream& stream, const char* label, const Value& value)
+    requires(!std::is_convertible_v<const Value&, std::string_view> &&
+             !std::is_convertible_v<const Value&, const char*>) static void dumpLine(std::ostream& stream,
+                                                                                     const char* label,
+                                                                                     const Value& value)
     {
         static_assert(!std::is_arithmetic_v<Value>, "a number goes to a dump as decimal text (std::to_string)");
         stream << label << value << '\n' << std::flush;

@@ -6,9 +6,9 @@
 # unit tests on both host builds (the plain one also under valgrind's memcheck, the sanitized one
 # also through the fault sweep), the shared unit tests under Wine against the real installer (its
 # 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with the
-# example project built for both Windows architectures and run from them), then builds the
-# optimised benchmarks (printing the hot spots' ratios) and the fuzz targets, running each of
-# those for a bounded time.
+# example project built for both Windows architectures and run from them), prints what the DLL and
+# the example's DLL weigh (failing over 320 KiB), then builds the optimised benchmarks (printing the
+# hot spots' ratios) and the fuzz targets, running each of those for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +31,9 @@ bash scripts/release.sh
 
 echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"
 ctest --preset host -j"$jobs"
+
+echo "== size: the DLL and the kit example's DLL, against the same actions in plain C"
+bash scripts/dll-size.sh
 
 echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
 ctest --preset windows-tests -j"$jobs"

@@ -117,7 +117,9 @@ void FailingAllocation::forEachStillAllocated(const std::function<void(const voi
 
 }  // namespace qel::testing
 
-// Every other form of operator new (arrays, nothrow) comes here in the standard library.
+// Every other form of operator new (arrays, nothrow) comes here in the standard library. Under
+// AddressSanitizer, whose runtime has each form of its own, the nothrow form that this file's
+// delete frees (std::stable_sort's buffer, for one) must be this file's as well.
 void* operator new(std::size_t size)
 {
     const bool watched = state.watching && !sim::insideModelCall();
@@ -139,9 +141,23 @@ void* operator new(std::size_t size)
     return memory;
 }
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void operator delete(void* memory) noexcept
 {
     forget(memory);
+    std::free(memory);
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
     std::free(memory);
 }
 

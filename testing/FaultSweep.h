@@ -11,8 +11,8 @@
 // from the journal.
 //
 // After every case the sweep checks what nothing may leave behind, whatever failed (sim::leftovers():
-// the session still open and never closed, no handle closed twice, no record or search handle left
-// open but for one whose close the case refused, every system message buffer freed once). With
+// the session still open and never closed, no handle closed twice, no record, search or file handle
+// left open but for one whose close the case refused, every system message buffer freed once). With
 // LeakSanitizer in the test executable (-fsanitize=address) it also checks that no memory leaked:
 // after each case that left a block of its allocations unfreed, so that a leak is blamed on the
 // case that made it, and once more after the whole sweep for memory that did not come from operator

@@ -15,12 +15,12 @@
 //     }
 //
 // After the case the fixture fails it when the action left something behind (sim::leftovers()): a
-// record or a search handle it opened and never closed (the error record the installer keeps for
-// MsiGetLastErrorRecord is not the action's and does not count), a system message buffer it never
-// freed, a handle closed twice or one the model never handed out, or the session closed, which
-// belongs to the installer. A case that runs a table of rows, each from resetModel(), has each
-// row's leftovers checked by the resetModel() that starts the next. The failures point at the case,
-// or at the resetModel() call.
+// record, database, view or search handle it opened and never closed (the error record the
+// installer keeps for MsiGetLastErrorRecord is not the action's and does not count), a system
+// message buffer it never freed, a handle closed twice or one the model never handed out, or the
+// session closed, which belongs to the installer. A case that runs a table of rows, each from
+// resetModel(), has each row's leftovers checked by the resetModel() that starts the next. The
+// failures point at the case, or at the resetModel() call.
 //
 // An exception of the library (EKestException) that ends a case shows its report, history and all,
 // after GoogleTest's "Unknown C++ exception thrown in the test body".

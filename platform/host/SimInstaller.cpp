@@ -10,14 +10,8 @@
 using namespace sim;
 using namespace sim::detail;
 
-namespace {
+namespace sim::detail {
 
-constexpr UINT ERROR_INVALID_FIELD = 1616;
-constexpr UINT maxRecordFields = 65535;
-
-// The installer's text getters: size in and out, counted without the terminator. A buffer of
-// size n takes at most n - 1 characters and is always terminated; the needed length comes back
-// with ERROR_MORE_DATA (doubled, when asked, as the ANSI getters do inside a custom action).
 UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData)
 {
     if (!size) {
@@ -42,10 +36,16 @@ UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOn
     return ERROR_SUCCESS;
 }
 
-Session* openSessionOf(MSIHANDLE handle)
+Session* anySessionOf(MSIHANDLE handle)
 {
     HandleEntry* entry = openHandle(handle, HandleKind::session);
     return entry ? &entry->session : nullptr;
+}
+
+Session* installSessionOf(MSIHANDLE handle)
+{
+    Session* session = anySessionOf(handle);
+    return session && session->context == Script::immediate ? session : nullptr;
 }
 
 Record* openRecordOf(MSIHANDLE handle)
@@ -53,6 +53,60 @@ Record* openRecordOf(MSIHANDLE handle)
     HandleEntry* entry = openHandle(handle, HandleKind::record);
     return entry ? &entry->record : nullptr;
 }
+
+// (Wine lets "-" read as 0 and wraps numbers beyond the range; the model keeps to the documented
+// rule.)
+int parseInteger(const std::string& text)
+{
+    std::size_t pos = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    if (pos == text.size()) {
+        return nullInteger;
+    }
+    long long value = 0;
+    for (std::size_t i = pos; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return nullInteger;
+        }
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) {
+            return nullInteger;
+        }
+    }
+    if (pos == 1) {
+        value = -value;
+    }
+    if (value > INT_MAX || value < INT_MIN) {
+        return nullInteger;
+    }
+    return static_cast<int>(value);
+}
+
+std::string fieldText(const StoredField& field)
+{
+    if (const int* value = std::get_if<int>(&field)) {
+        return std::to_string(*value);
+    }
+    if (const std::string* value = std::get_if<std::string>(&field)) {
+        return *value;
+    }
+    return "";
+}
+
+std::string readableProperty(const Session& session, const std::string& name)
+{
+    if (session.context != Script::immediate && name != "CustomActionData" && name != "UserSID" &&
+        (name != "ProductCode" || session.context == Script::commit)) {
+        return "";
+    }
+    auto it = session.properties.find(name);
+    return it == session.properties.end() ? std::string() : it->second;
+}
+
+}  // namespace sim::detail
+
+namespace {
+
+constexpr UINT maxRecordFields = 65535;
 
 // The field a record setter writes, or the installer's answer when there is none:
 // ERROR_INVALID_HANDLE for a record that is not open, ERROR_INVALID_PARAMETER beyond the count.
@@ -76,7 +130,7 @@ UINT directoryOf(MSIHANDLE install, LPCSTR folder, Directory*& directory)
     if (!folder) {
         return ERROR_INVALID_PARAMETER;
     }
-    Session* session = openSessionOf(install);
+    Session* session = installSessionOf(install);
     if (!session) {
         return ERROR_INVALID_HANDLE;
     }
@@ -127,33 +181,6 @@ UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffe
     });
 }
 
-// A plain decimal integer with an optional '-', in the range of int; nothing else. (Wine lets
-// "-" read as 0 and wraps numbers beyond the range; the model keeps to the documented rule.)
-int parseInteger(const std::string& text)
-{
-    std::size_t pos = text.size() > 0 && text[0] == '-' ? 1 : 0;
-    if (pos == text.size()) {
-        return nullInteger;
-    }
-    long long value = 0;
-    for (std::size_t i = pos; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return nullInteger;
-        }
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) {
-            return nullInteger;
-        }
-    }
-    if (pos == 1) {
-        value = -value;
-    }
-    if (value > INT_MAX || value < INT_MIN) {
-        return nullInteger;
-    }
-    return static_cast<int>(value);
-}
-
 }  // namespace
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
@@ -192,20 +219,18 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDW
         if (!name) {
             return ERROR_INVALID_PARAMETER;
         }
-        Session* session = openSessionOf(install);
+        const Session* session = anySessionOf(install);
         if (!session) {
             return ERROR_INVALID_HANDLE;
         }
-        auto it = session->properties.find(name);
-        const std::string value = it == session->properties.end() ? std::string() : it->second;
-        return copyText(value, valueBuf, valueBufSize, model().doubledMoreDataLength);
+        return copyText(readableProperty(*session, name), valueBuf, valueBufSize, model().doubledMoreDataLength);
     });
 }
 
 UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value)
 {
     return modelled<UINT>("MsiSetPropertyA", [&]() -> UINT {
-        Session* session = openSessionOf(install);
+        Session* session = installSessionOf(install);
         if (!session) {
             return ERROR_INVALID_HANDLE;
         }
@@ -257,7 +282,7 @@ UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPat
         if (!path.empty() && path.back() != '\\') {
             path += '\\';  // an empty path stays empty (probed)
         }
-        Session& session = *openSessionOf(install);
+        Session& session = *installSessionOf(install);
         moveTarget(session, folder, path);
         return ERROR_SUCCESS;
     });
@@ -376,13 +401,7 @@ UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR valueBuf, LP
             *valueBufSize = 0;
             return lengthQuery ? ERROR_MORE_DATA : ERROR_INVALID_PARAMETER;
         }
-        std::string text;
-        if (const int* value = std::get_if<int>(&stored)) {
-            text = std::to_string(*value);
-        } else if (const std::string* value = std::get_if<std::string>(&stored)) {
-            text = *value;
-        }
-        return copyText(text, valueBuf, valueBufSize, false);
+        return copyText(fieldText(stored), valueBuf, valueBufSize, false);
     });
 }
 
@@ -488,7 +507,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIH
     return modelled<int>("MsiProcessMessage", [&]() -> int {
         // A bad handle answers -1, as documented. (Wine answers ERROR_INVALID_HANDLE, 6.)
         Record* rec = openRecordOf(record);
-        if (!openSessionOf(install) || !rec) {
+        if (!anySessionOf(install) || !rec) {
             return -1;
         }
         Message message{messageType, install, {}};

@@ -28,21 +28,86 @@ struct Directory {
     std::string parent;  // "" for a root of the session's tree
 };
 
-struct Session {
-    std::map<std::string, std::string> properties;
-    std::map<std::string, Directory> directories;
-};
-
 // A stream field keeps its read position, as the installer's does.
 struct StreamData {
     std::vector<char> bytes;
     std::size_t position = 0;
+    bool operator==(const StreamData&) const = default;
 };
 using StoredField = std::variant<Null, int, std::string, StreamData>;
 
 struct Record {
     std::vector<StoredField> fields;  // field 0 first; the field count is size() - 1
     UINT count() const { return static_cast<UINT>(fields.size() - 1); }
+};
+
+// A column of a table, as its definition spells it ("s72": text of up to 72 characters, no
+// nulls; "I2": a two-byte integer or null).
+struct ColumnDefinition {
+    std::string name;
+    char kind = 's';  // 's' text, 'l' localizable text, 'i' integer
+    bool nullable = false;
+    int width = 0;  // characters of a text (0: any length), bytes of an integer
+    std::string type() const;
+};
+
+struct Table {
+    std::vector<ColumnDefinition> columns;
+    std::size_t keys = 1;  // the first `keys` columns are the primary key
+    std::vector<std::vector<StoredField>> rows;
+};
+
+// A feature's or a component's states: as installed now, and what this installation does.
+struct InstallStates {
+    INSTALLSTATE installed = INSTALLSTATE_ABSENT;
+    INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+};
+
+struct Feature {
+    InstallStates states;
+    std::vector<std::string> components;
+};
+
+// An entry of the installation script: a deferred, rollback or commit action and its data.
+struct ScriptEntry {
+    std::string action;
+    Script script;
+    std::string data;
+};
+
+struct Session {
+    // An installation session is immediate; the handle a scheduled action runs with belongs to
+    // a session of its own, of the script it runs in, which holds only what such an action may
+    // read.
+    Script context = Script::immediate;
+    std::map<std::string, std::string> properties;
+    std::map<std::string, Directory> directories;
+    std::map<std::string, Table> tables;
+    std::map<std::string, std::size_t, std::less<>> stringPool;  // a text's rank: when it was first stored
+    std::map<std::string, Feature> features;
+    std::map<std::string, InstallStates> components;
+    std::set<int> modes{MSIRUNMODE_ROLLBACKENABLED};
+    std::map<std::string, ActionFunction> actionCode;  // the code of the DLL actions, by action name
+    std::vector<ScriptEntry> script;                   // written by MsiDoAction, run by runInstallation
+    LANGID language = 0;                               // a scheduled action's copy of the product's language
+};
+
+// A query of the installer's language that the model understands, opened on a database.
+struct View {
+    struct Condition {
+        std::size_t column;
+        StoredField value;  // the literal compared with
+        int parameter = 0;  // or the parameter record's field (from 1)
+    };
+    MSIHANDLE session = 0;  // whose database it reads
+    std::string table;
+    std::vector<std::size_t> columns;  // the selected columns of the table, in order
+    std::vector<Condition> where;
+    std::vector<std::size_t> orderBy;
+    int parameters = 0;
+    bool executed = false;
+    std::vector<std::vector<StoredField>> result;  // the selected columns of the rows found
+    std::size_t next = 0;
 };
 
 struct HandleEntry {
@@ -52,6 +117,19 @@ struct HandleEntry {
     bool closeRefused = false;  // an MsiCloseHandle of it answered a fault armed by failCall
     Session session;            // used when kind == session
     Record record;              // used when kind == record
+    MSIHANDLE owner = 0;        // used when kind == database: the session whose database it is
+    View view;                  // used when kind == view
+};
+
+// A file the model's CreateFileA opened: the host's descriptor, which closes with it.
+struct OpenFile {
+    explicit OpenFile(int descriptor, bool writes) : descriptor(descriptor), writes(writes) {}
+    OpenFile(OpenFile&& other) noexcept : descriptor(std::exchange(other.descriptor, -1)), writes(other.writes) {}
+    OpenFile& operator=(OpenFile&&) = delete;
+    ~OpenFile();
+
+    int descriptor;
+    bool writes;  // opened with the right to write or append
 };
 
 struct Fault {
@@ -103,6 +181,9 @@ struct Model {
     std::set<std::uintptr_t> openFinds;
     std::set<std::uintptr_t> refusedFindCloses;  // FindClose calls that answered a fault armed by failCall
     std::uintptr_t nextFind = 0x10000;
+    std::map<std::uintptr_t, OpenFile> openFiles;
+    std::set<std::uintptr_t> refusedFileCloses;  // CloseHandle calls that answered a fault armed by failCall
+    std::uintptr_t nextFile = 0x40000;
     unsigned codePage = 1252;
 
     // USER32.
@@ -161,6 +242,48 @@ Result modelled(const char* function, Body&& body)
 HandleEntry* openHandle(MSIHANDLE handle, HandleKind kind);
 MSIHANDLE newHandle(HandleKind kind);
 
+// The session of a session handle the model handed out, open or not; throws
+// std::invalid_argument for any other handle (for the steering functions).
+Session& knownSession(MSIHANDLE handle);
+
+// The session of an open session handle, or nullptr: any session, or only an installation
+// session (not the limited one a scheduled action runs with).
+Session* anySessionOf(MSIHANDLE handle);
+Session* installSessionOf(MSIHANDLE handle);
+Record* openRecordOf(MSIHANDLE handle);
+
+// The installer's text getters: size in and out, counted without the terminator. A buffer of
+// size n takes at most n - 1 characters and is always terminated; the needed length comes back
+// with ERROR_MORE_DATA (doubled, when asked, as the ANSI getters do inside a custom action).
+UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData);
+
+// A plain decimal integer with an optional '-', in the range of int; nothing else
+// (MSI_NULL_INTEGER as nullInteger).
+int parseInteger(const std::string& text);
+
+// A field's text as MsiRecordGetString gives it ("" for a null field or a stream).
+std::string fieldText(const StoredField& field);
+
+// The property as a session's own kind of handle lets its code read it: everything in an
+// installation session; in a scheduled action's only its data, the product code (not in a
+// commit action) and the user's SID.
+std::string readableProperty(const Session& session, const std::string& name);
+
+// Formatted text (MsiFormatRecord) and conditions (MsiEvaluateCondition) of a session; null:
+// no session, which leaves property references as they stand.
+std::string formatText(const Session* session, const Record& record);
+MSICONDITION evaluateCondition(const Session& session, const std::string& condition);
+
+// A text's rank in the session's string pool, giving it one when it has none: rows ordered by
+// a text column come in this order, as in the installer, not in alphabetical order.
+std::size_t poolRank(Session& session, const std::string& text);
+
+// Checks a row against a table's definition and makes it the table's own: texts given for an
+// integer column become integers, integers for a text column their decimal text. Answers
+// ERROR_SUCCESS, ERROR_INVALID_DATA (a null key or a null a column refuses, a text for an
+// integer that is none) or ERROR_FUNCTION_FAILED (a row with the same key is there already).
+UINT acceptRow(Session& session, Table& table, std::vector<StoredField>& row);
+
 StoredField toStored(const Field& field);
 Field toField(const StoredField& field);
 
@@ -169,6 +292,17 @@ Field toField(const StoredField& field);
 // path the library is given for a host path.
 std::string hostPath(const std::string& path);
 std::string windowsPath(const std::string& path);
+
+// A path the library names, as the model's file functions see it: its folder on the host's disk
+// (none when the path lies outside the temporary folder, is not absolute or its folder is
+// missing), its last component, and the entry of that folder the component names without regard
+// to case, if there is one.
+struct ModelPath {
+    std::optional<std::filesystem::path> folder;
+    std::string name;
+    std::optional<std::filesystem::path> existing;
+};
+ModelPath resolvePath(const char* path);
 
 // Windows' own English texts of the system message table, as FormatMessageA gives them (line end
 // included): the table a fresh model starts with.

@@ -152,6 +152,24 @@ const std::pair<DWORD, const char*> windowsTexts[] = {
 
 }  // namespace
 
+sim::detail::ModelPath sim::detail::resolvePath(const char* path)
+{
+    ModelPath resolved;
+    if (!path || !*path) {
+        return resolved;
+    }
+    SplitPath split = splitPath(path);
+    if (!split.folder || !isFolder(*split.folder)) {
+        return resolved;
+    }
+    resolved.folder = split.folder;
+    resolved.name = split.name;
+    if (!split.name.empty()) {
+        resolved.existing = findEntry(*split.folder, split.name);
+    }
+    return resolved;
+}
+
 std::string sim::detail::hostPath(const std::string& path)
 {
     std::string host = path;

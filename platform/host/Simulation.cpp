@@ -7,6 +7,7 @@
 #include "SimModel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -41,11 +42,6 @@ HandleEntry& knownHandle(MSIHANDLE handle, HandleKind kind, const char* what)
     return it->second;
 }
 
-Session& knownSession(MSIHANDLE handle)
-{
-    return knownHandle(handle, HandleKind::session, "session").session;
-}
-
 const Directory& knownDirectory(MSIHANDLE session, const std::string& name)
 {
     auto& directories = knownSession(session).directories;
@@ -57,6 +53,11 @@ const Directory& knownDirectory(MSIHANDLE session, const std::string& name)
 }
 
 }  // namespace
+
+Session& knownSession(MSIHANDLE handle)
+{
+    return knownHandle(handle, HandleKind::session, "session").session;
+}
 
 Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder), systemMessages(windowsMessages())
 {
@@ -303,6 +304,206 @@ void setProcessMessageResult(int result)
     model().processMessageResult = result;
 }
 
+Progress progress()
+{
+    Progress bar;
+    long long perActionData = 0;
+    for (const Message& message : model().messages) {
+        const auto type = static_cast<unsigned>(message.type) & 0xFF000000u;
+        if (type == static_cast<unsigned>(INSTALLMESSAGE_ACTIONSTART)) {
+            perActionData = 0;
+        } else if (type == static_cast<unsigned>(INSTALLMESSAGE_ACTIONDATA)) {
+            bar.done += perActionData;
+        }
+        if (type != static_cast<unsigned>(INSTALLMESSAGE_PROGRESS)) {
+            continue;
+        }
+        auto number = [&](std::size_t field) -> std::optional<int> {
+            if (field >= message.fields.size()) {
+                return std::nullopt;
+            }
+            if (const int* value = std::get_if<int>(&message.fields[field])) {
+                return *value;
+            }
+            if (const std::string* text = std::get_if<std::string>(&message.fields[field])) {
+                const int value = parseInteger(*text);
+                return value == nullInteger ? std::nullopt : std::optional<int>(value);
+            }
+            return std::nullopt;
+        };
+        const std::optional<int> kind = number(1);
+        const std::optional<int> ticks = number(2);
+        if (!kind || !ticks || *kind < 0 || *kind > 3) {
+            ++bar.malformed;
+            continue;
+        }
+        switch (*kind) {
+        case 0:
+            bar.total = *ticks;
+            bar.done = 0;
+            ++bar.resets;
+            break;
+        case 1:
+            perActionData = number(3).value_or(0) == 1 ? *ticks : 0;
+            break;
+        case 2:
+            bar.done += *ticks;
+            ++bar.reports;
+            break;
+        default:
+            bar.total += *ticks;
+            ++bar.adds;
+            break;
+        }
+    }
+    return bar;
+}
+
+namespace {
+
+ColumnDefinition columnOf(const Column& column)
+{
+    ColumnDefinition definition;
+    definition.name = column.name;
+    const std::string& type = column.type;
+    const char letter = type.empty() ? '?' : type[0];
+    definition.kind = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    definition.nullable = letter != definition.kind;
+    const std::string width = type.empty() ? "" : type.substr(1);
+    const bool digits = !width.empty() && width.size() < 6 &&
+                        std::all_of(width.begin(), width.end(), [](char c) { return c >= '0' && c <= '9'; });
+    definition.width = digits ? std::stoi(width) : -1;
+    const bool valid =
+        column.name.size() > 0 && ((definition.kind == 's' || definition.kind == 'l') ? definition.width >= 0
+                                   : definition.kind == 'i' ? definition.width == 2 || definition.width == 4
+                                                            : false);
+    if (!valid) {
+        throw std::invalid_argument("sim::addTable: not a column type: " + column.name + " " + type);
+    }
+    return definition;
+}
+
+Table& knownTable(MSIHANDLE session, const std::string& table)
+{
+    auto& tables = knownSession(session).tables;
+    auto it = tables.find(table);
+    if (it == tables.end()) {
+        throw std::invalid_argument("sim: no table " + table);
+    }
+    return it->second;
+}
+
+}  // namespace
+
+void addTable(MSIHANDLE session, const std::string& table, const std::vector<Column>& columns, std::size_t keys)
+{
+    Session& state = knownSession(session);
+    if (state.tables.count(table) != 0 || columns.empty() || keys == 0 || keys > columns.size()) {
+        throw std::invalid_argument("sim::addTable: " + table + " is there already, or has no columns or keys");
+    }
+    Table definition;
+    definition.keys = keys;
+    for (const Column& column : columns) {
+        definition.columns.push_back(columnOf(column));
+    }
+    state.tables.emplace(table, std::move(definition));
+}
+
+void addRow(MSIHANDLE session, const std::string& table, const std::vector<Field>& row)
+{
+    Table& definition = knownTable(session, table);
+    if (row.size() != definition.columns.size()) {
+        throw std::invalid_argument("sim::addRow: " + table + " has " + std::to_string(definition.columns.size()) +
+                                    " columns");
+    }
+    std::vector<StoredField> stored;
+    for (const Field& field : row) {
+        if (const std::string* text = std::get_if<std::string>(&field)) {
+            stored.emplace_back(*text);  // kept as given: acceptRow converts it
+        } else if (const int* value = std::get_if<int>(&field)) {
+            stored.emplace_back(*value);
+        } else {
+            stored.emplace_back(Null{});
+        }
+    }
+    if (const UINT refused = acceptRow(knownSession(session), definition, stored)) {
+        throw std::invalid_argument(
+            "sim::addRow: " + table + " refuses the row (" +
+            (refused == ERROR_FUNCTION_FAILED ? "its key is there already" : "a null or a value of the wrong type") +
+            ")");
+    }
+}
+
+std::vector<std::vector<Field>> rows(MSIHANDLE session, const std::string& table)
+{
+    std::vector<std::vector<Field>> all;
+    for (const auto& row : knownTable(session, table).rows) {
+        std::vector<Field> fields;
+        for (const StoredField& field : row) {
+            fields.push_back(toField(field));
+        }
+        all.push_back(std::move(fields));
+    }
+    return all;
+}
+
+void setFeature(MSIHANDLE session, const std::string& feature, INSTALLSTATE installed, INSTALLSTATE action,
+                const std::vector<std::string>& components)
+{
+    Session& state = knownSession(session);
+    Feature& entry = state.features[feature];
+    entry.states = {installed, action};
+    for (const std::string& component : components) {
+        state.components.try_emplace(component, InstallStates{installed, action});
+        if (std::find(entry.components.begin(), entry.components.end(), component) == entry.components.end()) {
+            entry.components.push_back(component);
+        }
+    }
+}
+
+void setComponent(MSIHANDLE session, const std::string& component, INSTALLSTATE installed, INSTALLSTATE action)
+{
+    knownSession(session).components[component] = {installed, action};
+}
+
+States featureStates(MSIHANDLE session, const std::string& feature)
+{
+    const auto& features = knownSession(session).features;
+    auto it = features.find(feature);
+    if (it == features.end()) {
+        throw std::invalid_argument("sim: no feature " + feature);
+    }
+    return {it->second.states.installed, it->second.states.action};
+}
+
+States componentStates(MSIHANDLE session, const std::string& component)
+{
+    const auto& components = knownSession(session).components;
+    auto it = components.find(component);
+    if (it == components.end()) {
+        throw std::invalid_argument("sim: no component " + component);
+    }
+    return {it->second.installed, it->second.action};
+}
+
+void setMode(MSIHANDLE session, MSIRUNMODE mode, bool on)
+{
+    if (mode < MSIRUNMODE_ADMIN || mode > MSIRUNMODE_RESERVED15) {
+        throw std::invalid_argument("sim::setMode: the script's modes are not set by hand");
+    }
+    auto& modes = knownSession(session).modes;
+    if (on) {
+        modes.insert(mode);
+    } else {
+        modes.erase(mode);
+    }
+}
+
+void setLanguage(MSIHANDLE session, LANGID language)
+{
+    setProperty(session, "ProductLanguage", std::to_string(language));
+}
+
 const std::vector<std::string>& callLog()
 {
     return model().callLog;
@@ -406,7 +607,8 @@ std::size_t openFindHandles()
 
 bool Leftovers::none() const
 {
-    return records == 0 && searches == 0 && systemBuffers == 0 && badFrees == 0 && badCloses == 0 && !sessionClosed;
+    return records == 0 && databases == 0 && views == 0 && searches == 0 && files == 0 && systemBuffers == 0 &&
+           badFrees == 0 && badCloses == 0 && !sessionClosed;
 }
 
 std::vector<std::string> Leftovers::problems() const
@@ -424,8 +626,17 @@ std::vector<std::string> Leftovers::problems() const
     if (records != 0) {
         found.push_back(count(records, "record handle", "record handles") + " left open");
     }
+    if (databases != 0) {
+        found.push_back(count(databases, "database handle", "database handles") + " left open");
+    }
+    if (views != 0) {
+        found.push_back(count(views, "view handle", "view handles") + " left open");
+    }
     if (searches != 0) {
         found.push_back(count(searches, "search handle", "search handles") + " left open");
+    }
+    if (files != 0) {
+        found.push_back(count(files, "file handle", "file handles") + " left open");
     }
     if (systemBuffers != 0) {
         found.push_back(count(systemBuffers, "system message buffer", "system message buffers") +
@@ -443,14 +654,24 @@ Leftovers leftovers(MSIHANDLE session)
     const Model& m = model();
     Leftovers left;
     for (const auto& [handle, entry] : m.handles) {
-        if (entry.kind == HandleKind::record && entry.open && !entry.closeRefused && handle != m.pendingErrorRecord) {
+        if (!entry.open || entry.closeRefused) {
+            continue;
+        }
+        if (entry.kind == HandleKind::record && handle != m.pendingErrorRecord) {
             ++left.records;
+        } else if (entry.kind == HandleKind::database) {
+            ++left.databases;
+        } else if (entry.kind == HandleKind::view) {
+            ++left.views;
         }
     }
     left.searches =
         static_cast<std::size_t>(std::count_if(m.openFinds.begin(), m.openFinds.end(), [&](std::uintptr_t find) {
             return m.refusedFindCloses.count(find) == 0;
         }));
+    left.files = static_cast<std::size_t>(std::count_if(m.openFiles.begin(), m.openFiles.end(), [&](const auto& file) {
+        return m.refusedFileCloses.count(file.first) == 0;
+    }));
     left.systemBuffers = m.localAllocations.size();
     left.badFrees = m.badLocalFrees;
     left.badCloses = m.badCloses;

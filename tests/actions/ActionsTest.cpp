@@ -1,8 +1,13 @@
+#include "actions/ActionFrame.h"
 #include "actions/QelCustInst.h"
+#include "msi/KestMsiBoolProperty.h"
 #include "testing/FailingAllocation.h"
 #include "testing/SessionTest.h"
 
+#include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 using qel::testing::FailingAllocation;
@@ -138,6 +143,85 @@ TEST_F(RunningFromCdTest, AnActionEndedWithoutMemoryStillReportsItsName)
             EXPECT_NE(text.find("Function Failed: MsiSetProperty()"), std::string::npos) << text;
             break;
         }
+    }
+}
+
+// How the frame reports steps that an exception ended, and what a refused report turns into: the
+// installer is asked twice at most, the second time with a line of fixed text.
+class ActionFrameTest : public qel::testing::SessionTest {};
+
+TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
+{
+    using Steps = void (*)(KestMsiHandle&);
+    const Steps libraryFailure = [](KestMsiHandle& installation) {
+        KestMsiBoolProperty flag(installation, "FLAG");
+        flag.write();  // refused below: MsiSetPropertyA #1
+    };
+    const Steps standardFailure = [](KestMsiHandle&) { throw std::runtime_error("disk on fire"); };
+    const Steps foreignFailure = [](KestMsiHandle&) { throw 42; };
+    constexpr const char* full = "myAction: Error: 1627. Program Exception. ";
+    constexpr const char* fixed = "myAction: the action failed, and its full report could not be made.\n";
+    struct Refusal {
+        const char* function;
+        int nth;
+        std::int64_t result;
+    };
+    struct Case {
+        const char* what;
+        Steps steps;
+        std::vector<Refusal> refusals;
+        std::vector<std::string> taken;  // the reports the installer took, each as far as given
+        std::size_t asked;               // MsiProcessMessage calls
+    };
+    const Case cases[] = {
+        {"a library exception", libraryFailure, {}, {full}, 1},
+        {"its report refused", libraryFailure, {{"MsiProcessMessage", 1, -1}}, {fixed}, 2},
+        {"its report refused twice",
+         libraryFailure,
+         {{"MsiProcessMessage", 1, -1}, {"MsiProcessMessage", 2, -1}},
+         {},
+         2},
+        {"its report's record refused", libraryFailure, {{"MsiCreateRecord", 1, 0}}, {fixed}, 1},
+        {"its report's text refused", libraryFailure, {{"MsiRecordSetStringA", 2, ERROR_INVALID_HANDLE}}, {fixed}, 1},
+        {"its report answered 0", libraryFailure, {{"MsiProcessMessage", 1, 0}}, {}, 1},
+        {"a standard exception",
+         standardFailure,
+         {},
+         {"myAction: an unexpected exception ended the action: disk on fire\n"},
+         1},
+        {"its report refused once",
+         standardFailure,
+         {{"MsiProcessMessage", 1, -1}},
+         {"myAction: an unexpected exception ended the action: disk on fire\n"},
+         2},
+        {"an exception of no standard class",
+         foreignFailure,
+         {},
+         {"myAction: an unexpected exception ended the action.\n"},
+         1},
+    };
+    for (const Case& c : cases) {
+        resetModel();
+        sim::failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED);
+        for (const Refusal& refusal : c.refusals) {
+            sim::failCall(refusal.function, refusal.nth, refusal.result);
+        }
+
+        EXPECT_EQ(qel::runAction(session, "myAction", c.steps), ERROR_INSTALL_FAILURE) << c.what;
+
+        std::vector<std::string> taken;
+        for (const sim::Message& message : sim::messages()) {
+            EXPECT_EQ(message.type, INSTALLMESSAGE_INFO) << c.what;
+            ASSERT_EQ(message.fields.size(), 2u) << c.what;
+            EXPECT_EQ(message.fields[0], sim::Field(std::string("[1]"))) << c.what;
+            taken.push_back(std::get<std::string>(message.fields[1]));
+        }
+        ASSERT_EQ(taken.size(), c.taken.size()) << c.what;
+        for (std::size_t i = 0; i < taken.size(); ++i) {
+            EXPECT_EQ(taken[i].substr(0, c.taken[i].size()), c.taken[i]) << c.what;
+        }
+        EXPECT_EQ(sim::calls("MsiProcessMessage"), c.asked) << c.what;
+        EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u) << c.what;
     }
 }
 

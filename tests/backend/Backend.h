@@ -10,6 +10,7 @@
 #include "backend/Documented.h"
 
 #include <string>
+#include <vector>
 
 class Backend {
 public:
@@ -19,8 +20,31 @@ public:
     static unsigned long endTest();
 
     // A session of the test package after CostInitialize, FileCost and CostFinalize, opened on the
-    // case's first call and closed by endTest().
+    // case's first call and closed by endTest(). The package (backend/windows/QelTest.wxs and
+    // QelTest.sql) holds the feature Main with the component Folder, the product language 1033,
+    // the table QelSetting (settingRows) and two custom actions: SetByAction (type 51, sets
+    // SETBYACTION to "[ProductLine]!") and DeferredWithoutCode (deferred, a DLL that is not there).
     static MSIHANDLE session();
+
+    // The rows of the package's table QelSetting: Name (s72, the key), Value (S0), Number (I2),
+    // Sequence (i2), as their texts ("" for a null).
+    static const std::vector<std::vector<std::string>>& settingRows()
+    {
+        static const std::vector<std::vector<std::string>> rows{{"alpha", "one", "1", "30"},
+                                                                {"beta", "two", "2", "10"},
+                                                                {"gamma", "", "", "20"},
+                                                                {"delta", "[INSTALLDIR]x", "2", "40"}};
+        return rows;
+    }
+
+    // An installation of the script package (backend/windows/QelScript.wxs) whose immediate
+    // action follows the plan `plan` (shared/ScriptActions.h): its answer, and the reports its
+    // actions sent, in order, without their "qel: ".
+    struct Installation {
+        unsigned long result;
+        std::vector<std::string> reports;
+    };
+    static Installation install(const std::string& plan);
     // The package's directories after costing: INSTALLDIR's target path, and the folder the
     // package lies in, which is the source path of every directory.
     static std::string installDirTarget();

@@ -27,5 +27,16 @@ inline constexpr Documented messageOfAnInvalidRecordAnswersMinusOne{
     "MsiProcessMessage answers -1 for an invalid record handle"};
 inline constexpr Documented secondFindCloseFails{
     "FindClose fails with ERROR_INVALID_HANDLE for a search handle already closed"};
+inline constexpr Documented fetchAfterCloseFails{
+    "MsiViewFetch answers ERROR_FUNCTION_FAILED on a closed view: closing it released its rows"};
+inline constexpr Documented sessionDatabaseTakesTemporaryRowsOnly{
+    "MsiViewModify refuses MSIMODIFY_INSERT on the session's database: an action adds temporary rows only"};
+inline constexpr Documented scriptHoldsRollbackAndCommitActions{
+    "MsiDoAction writes rollback and commit actions into the script; they do not run at once"};
+inline constexpr Documented failedScriptRunsItsRollbackActions{
+    "a failed deferred action runs the rollback actions written before it, the last one first"};
+inline constexpr Documented deferredActionHasNoDatabase{"MsiGetActiveDatabase answers 0 in a deferred action"};
+inline constexpr Documented deferredActionReadsItsDataOnly{
+    "a deferred action reads CustomActionData, ProductCode and UserSID; any other property as empty"};
 
 }  // namespace documented

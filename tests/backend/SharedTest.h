@@ -8,6 +8,7 @@
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 class SharedTest : public ::testing::Test {
 protected:
@@ -24,6 +25,36 @@ public:
         return std::string(folder, length <= MAX_PATH ? length : 0) + name;
     }
     static std::string tempStreamPath(const std::string& name) { return qelStreamPath(tempFile(name).c_str()); }
+
+    // A new record of these fields: "#N" the integer N, "" a null, any other the text.
+    static MSIHANDLE record(const std::vector<std::string>& fields)
+    {
+        const MSIHANDLE made = MsiCreateRecord(static_cast<UINT>(fields.size()));
+        UINT field = 0;
+        for (const std::string& text : fields) {
+            ++field;
+            if (text.size() > 1 && text[0] == '#') {
+                MsiRecordSetInteger(made, field, std::stoi(text.substr(1)));
+            } else {
+                MsiRecordSetStringA(made, field, text.c_str());
+            }
+        }
+        return made;
+    }
+
+    // Fields 1 to the count of a record as their texts, joined by '|' ("" for a null).
+    static std::string rowText(MSIHANDLE record)
+    {
+        std::string row;
+        const UINT count = MsiRecordGetFieldCount(record);
+        for (UINT field = 1; field <= count && count != static_cast<UINT>(-1); ++field) {
+            char text[512] = "";
+            DWORD size = sizeof text;
+            MsiRecordGetStringA(record, field, text, &size);
+            row += (field > 1 ? "|" : "") + std::string(text, size < sizeof text ? size : 0);
+        }
+        return row;
+    }
 };
 
 // A documented behaviour and a platform that departs from it meet in three ways:

@@ -4,10 +4,13 @@
 #include "errors/EKestWinError.h"
 #include "errors/PersistingRule.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace persisting;
 
@@ -171,6 +174,67 @@ TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)
     }
 }
 
+// Processes that start a log cycle at the same instant, forked from here and let go at once: one
+// of them empties the log, before any of them writes, and every line of each is there in the end.
+// Each writes a first text long enough to reach the file at once, then short ones.
+TEST_F(MessageProcessorTest, ProcessesStartingACycleAtOnceKeepEveryLine)
+{
+    // Under valgrind (the memcheck run says so) each round takes seconds: a few check the memory.
+    const int rounds = std::getenv("QEL_UNDER_VALGRIND") ? 3 : 40;
+    constexpr int processes = 3;
+    constexpr int lines = 5;
+    auto text = [](int process, int line) {
+        const std::string head = "<" + std::to_string(process) + "." + std::to_string(line) + ">";
+        return head + std::string(line == 0 ? 1500 : 20, static_cast<char>('a' + process)) + "\n";
+    };
+    for (int round = 0; round < rounds; ++round) {
+        write("setup.log", "left from an earlier cycle\n");
+        std::filesystem::remove(path("setup.mpp"));
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int process = 0; process < processes; ++process) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                ::close(gate[1]);
+                char go = 0;
+                const bool released = ::read(gate[0], &go, 1) == 0;  // the parent closed the gate
+                int status = released ? 0 : 2;
+                try {
+                    Processor processor;
+                    processor.initialize("setup.log");
+                    for (int line = 0; line < lines; ++line) {
+                        processor.logMessage("%s", text(process, line).c_str());
+                    }
+                } catch (...) {
+                    status = 1;
+                }
+                ::_exit(status);  // no test teardown, no model going with its folder
+            }
+            children.push_back(child);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (const pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        const std::string log = contents("setup.log");
+        EXPECT_EQ(log.find("earlier"), std::string::npos) << "round " << round << ": the log was not emptied";
+        for (int process = 0; process < processes; ++process) {
+            for (int line = 0; line < lines; ++line) {
+                EXPECT_NE(log.find(text(process, line)), std::string::npos)
+                    << "round " << round << ": line " << line << " of process " << process << " lost";
+            }
+        }
+        if (HasFailure()) {
+            break;
+        }
+    }
+}
+
 // ---- Streams ----------------------------------------------------------------------------------
 
 TEST_F(MessageProcessorTest, ACallersStreamIsWrittenAndLeftToTheCaller)
@@ -207,6 +271,44 @@ TEST_F(MessageProcessorTest, InitializingAgainClosesTheOwnedStreamAtOnce)
 
     processor.logMessage("three\n");
     EXPECT_EQ(caller.str(), "three\n");
+}
+
+// logStream reads as the stream the log goes to: over the processor's own file a stream made when
+// read, whose text lands in order with the processor's own; a caller's stream put in its place
+// takes the log while the file stays the processor's.
+TEST_F(MessageProcessorTest, TheLogStreamReadsAsTheStreamTheLogGoesTo)
+{
+    class Deriving : public KestMessageProcessor {
+    public:
+        void note(const char* text) { *logStream << text << 42 << '\n'; }
+        std::ostream* stream() const { return logStream; }
+        bool owns() const { return ownsStream; }
+        void redirect(std::ostream* stream) { logStream = stream; }
+    };
+    std::ostringstream caller;
+    {
+        Deriving processor;
+        EXPECT_EQ(processor.stream(), nullptr) << "no log yet";
+        processor.initialize("setup.log");
+        processor.logMessage("first\n");
+        processor.note("noted ");
+        processor.logMessage("second\n");
+        std::ostream* const own = processor.stream();
+        ASSERT_NE(own, nullptr);
+        EXPECT_EQ(processor.stream(), own) << "made once";
+
+        processor.initialize(*own);  // handed back: still its own
+        EXPECT_TRUE(processor.owns());
+        processor.redirect(&caller);
+        processor.logMessage("to the caller\n");
+        processor.redirect(nullptr);
+        EXPECT_EQ(processor.stream(), own) << "back to its own file";
+        own->flush();
+        EXPECT_EQ(contents("setup.log"), "first\nnoted 42\nsecond\n") << "flushed through the stream";
+        processor.logMessage("third\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "first\nnoted 42\nsecond\nthird\n");
+    EXPECT_EQ(caller.str(), "to the caller\n");
 }
 
 // ---- Failed initialize ------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "msi/KestMsiBoolProperty.h"
 #include "msi/KestMsiDirectory.h"
 
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,4 +108,47 @@ TEST_F(ObjectTest, DumpWritesThreeAlignedLinesEachFlushed)
     EXPECT_EQ(lines[1], "ObjectAddress = " + address.str());
     EXPECT_EQ(lines[2], "ObjectHandle  = " + std::to_string(session));
     EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << "a flush after every line";
+}
+
+// A dump writes its text through the stream's buffer: the caller's format settings neither change
+// its bytes nor are changed by it; a stream in a failed state takes nothing.
+TEST_F(ObjectTest, DumpsLeaveTheStreamsSettingsAloneAndSkipAFailedStream)
+{
+    class Counted : public KestMsiObject {
+    public:
+        void dump(std::ostream& stream) const override
+        {
+            KestMsiObject::dump(stream);
+            dumpLine(stream, "Count = ", std::to_string(7));
+            dumpLine(stream, "Name = ", static_cast<const char*>(nullptr));
+        }
+    };
+    struct Case {
+        const char* what;
+        void (*set)(std::ostream&);
+    };
+    const Case cases[] = {
+        {"plain", [](std::ostream&) {}},
+        {"hexadecimal, base shown, upper case",
+         [](std::ostream& s) { s << std::hex << std::showbase << std::uppercase; }},
+        {"wide, filled, left", [](std::ostream& s) { s << std::setw(40) << std::setfill('*') << std::left; }},
+    };
+    const Counted object;
+    std::ostringstream plain;
+    object.dump(plain);
+    EXPECT_NE(plain.str().find("Count = 7\nName = "), std::string::npos) << plain.str();
+    for (const Case& c : cases) {
+        std::ostringstream set;
+        c.set(set);
+        const auto flags = set.flags();
+        const auto width = set.width();
+        object.dump(set);
+        EXPECT_EQ(set.str(), plain.str()) << c.what;
+        EXPECT_EQ(set.flags(), flags) << c.what;
+        EXPECT_EQ(set.width(), width) << c.what;
+    }
+    std::ostringstream failed;
+    failed.setstate(std::ios::failbit);
+    object.dump(failed);
+    EXPECT_EQ(failed.str(), "");
 }

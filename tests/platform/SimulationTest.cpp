@@ -2,6 +2,7 @@
 // gives where a real platform cannot be arranged to answer the same. The answers the model shares
 // with the real platform are checked on both by ContractTest.cpp.
 #include "SimTest.h"
+#include "testing/FailingAllocation.h"
 
 #include <gmock/gmock.h>
 
@@ -318,4 +319,283 @@ TEST_F(SimTest, MessageBoxesAndStringResources)
     EXPECT_EQ(LoadStringA(module, 2, buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "");
     EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+}
+
+// ---- The session's database -----------------------------------------------------------------------
+
+namespace {
+
+// A session with a table of two columns and its rows in the order given.
+MSIHANDLE sessionWithTable(const std::vector<std::vector<sim::Field>>& rows)
+{
+    const MSIHANDLE session = sim::openSession();
+    sim::addTable(session, "T", {{"Name", "s72"}, {"Number", "I4"}});
+    for (const auto& row : rows) {
+        sim::addRow(session, "T", row);
+    }
+    return session;
+}
+
+// MsiDatabaseOpenViewA's answer for a query of the session's database.
+UINT openView(MSIHANDLE session, const char* query)
+{
+    const MSIHANDLE database = MsiGetActiveDatabase(session);
+    MSIHANDLE view = 0;
+    const UINT result = MsiDatabaseOpenViewA(database, query, &view);
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return result;
+}
+
+}  // namespace
+
+// Host only: Wine takes these, the model's subset does not.
+TEST_F(SimTest, TheInstallersOtherQueriesAreRefusedAsOutsideTheSubset)
+{
+    const MSIHANDLE session = sessionWithTable({{std::string("a"), 1}});
+    for (const char* query :
+         {"SELECT Name FROM T WHERE Name = 'a' OR Number = 1", "SELECT Name FROM T WHERE Number > 1",
+          "SELECT Name FROM T WHERE Number IS NULL", "SELECT DISTINCT Number FROM T", "SELECT Name FROM T, T",
+          "DELETE FROM T WHERE Name = 'a'", "INSERT INTO T (Name) VALUES ('b')",
+          "SELECT Name FROM T WHERE NOT Name = 'a'"}) {
+        EXPECT_EQ(openView(session, query), ERROR_BAD_QUERY_SYNTAX) << query;
+    }
+    EXPECT_EQ(openView(session, "SELECT Name FROM T WHERE Name = 'a' AND Number = 1"), ERROR_SUCCESS);
+}
+
+TEST_F(SimTest, TextColumnsOrderAsThePackageStoredThemAndTablesKeepTheirRules)
+{
+    const MSIHANDLE session = sessionWithTable({{std::string("zulu"), 1}, {std::string("alpha"), sim::Null{}}});
+    EXPECT_THROW(sim::addRow(session, "T", {std::string("zulu"), 2}), std::invalid_argument) << "its key";
+    EXPECT_THROW(sim::addRow(session, "T", {sim::Null{}, 2}), std::invalid_argument) << "a null key";
+    EXPECT_THROW(sim::addRow(session, "T", {std::string("x"), std::string("one")}), std::invalid_argument);
+    EXPECT_THROW(sim::addRow(session, "T", {std::string("x")}), std::invalid_argument) << "a field short";
+    EXPECT_THROW(sim::addTable(session, "T", {{"A", "s72"}}), std::invalid_argument) << "there already";
+    for (const char* type : {"x72", "i3", "s", "I", ""}) {
+        EXPECT_THROW(sim::addTable(session, "U", {{"A", type}}), std::invalid_argument) << type;
+    }
+
+    const MSIHANDLE database = MsiGetActiveDatabase(session);
+    MSIHANDLE view = 0;
+    ASSERT_EQ(MsiDatabaseOpenViewA(database, "SELECT Name FROM T WHERE Name = ?", &view), ERROR_SUCCESS);
+    EXPECT_EQ(MsiViewExecute(view, 0), ERROR_FUNCTION_FAILED) << "a marker needs a parameter record (Wine crashes)";
+    MsiCloseHandle(view);
+    ASSERT_EQ(MsiDatabaseOpenViewA(database, "SELECT Name, Number FROM T ORDER BY Name", &view), ERROR_SUCCESS);
+    ASSERT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+    std::vector<std::string> names;
+    MSIHANDLE row = 0;
+    while (MsiViewFetch(view, &row) == ERROR_SUCCESS) {
+        char name[16];
+        DWORD size = sizeof name;
+        MsiRecordGetStringA(row, 1, name, &size);
+        names.emplace_back(name);
+        MsiCloseHandle(row);
+    }
+    EXPECT_THAT(names, ElementsAre("zulu", "alpha"));
+    EXPECT_EQ(MsiViewFetch(view, &row), ERROR_NO_MORE_ITEMS) << "and again at the end (Wine starts over)";
+
+    // A text that is no integer is refused for an integer column (Wine stores a null).
+    const MSIHANDLE text = sim::makeRecord({sim::Null{}, std::string("bravo"), std::string("two")});
+    EXPECT_EQ(MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, text), ERROR_INVALID_DATA);
+    const MSIHANDLE number = sim::makeRecord({sim::Null{}, std::string("bravo"), std::string("2")});
+    EXPECT_EQ(MsiViewModify(view, MSIMODIFY_INSERT_TEMPORARY, number), ERROR_SUCCESS);
+    for (const MSIMODIFY mode :
+         {MSIMODIFY_INSERT, MSIMODIFY_UPDATE, MSIMODIFY_DELETE, MSIMODIFY_SEEK, MSIMODIFY_VALIDATE}) {
+        EXPECT_EQ(MsiViewModify(view, mode, number), ERROR_FUNCTION_FAILED) << mode;
+    }
+    EXPECT_EQ(sim::rows(session, "T").back(), (std::vector<sim::Field>{std::string("bravo"), 2}));
+    for (const MSIHANDLE handle : {text, number, view, database}) {
+        MsiCloseHandle(handle);
+    }
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::view) + sim::openHandles(sim::HandleKind::database) +
+                  sim::openHandles(sim::HandleKind::record),
+              0u);
+}
+
+// ---- Installations -------------------------------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> seen;
+
+std::string readProperty(MSIHANDLE install, const char* name)
+{
+    char value[64] = "";
+    DWORD size = sizeof value;
+    const UINT result = MsiGetPropertyA(install, name, value, &size);
+    return result == ERROR_SUCCESS ? value : "<" + std::to_string(result) + ">";
+}
+
+// Notes what a scheduled action's handle reaches.
+UINT WINAPI observeLimits(MSIHANDLE install)
+{
+    const std::string data = readProperty(install, "CustomActionData");
+    seen.push_back(data + " ProductCode=" + readProperty(install, "ProductCode") +
+                   " Other=" + readProperty(install, "Other") + " language=" + std::to_string(MsiGetLanguage(install)) +
+                   " admin=" + std::to_string(MsiGetMode(install, MSIRUNMODE_ROLLBACKENABLED)));
+    const MSIHANDLE record = sim::makeRecord({std::string("[CustomActionData]|[ProductCode]|[Other]")});
+    char text[128] = "";
+    DWORD size = sizeof text;
+    MsiFormatRecordA(install, record, text, &size);
+    MsiCloseHandle(record);
+    INSTALLSTATE installed, action;
+    seen.push_back(data + " format=" + text + " set=" + std::to_string(MsiSetPropertyA(install, "Other", "x")) +
+                   " condition=" + std::to_string(MsiEvaluateConditionA(install, "1")) +
+                   " feature=" + std::to_string(MsiGetFeatureStateA(install, "Main", &installed, &action)) +
+                   " doAction=" + std::to_string(MsiDoActionA(install, "Nested")) +
+                   " database=" + std::to_string(MsiGetActiveDatabase(install)));
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI userExit(MSIHANDLE)
+{
+    return ERROR_INSTALL_USEREXIT;
+}
+
+UINT WINAPI skipTheRest(MSIHANDLE)
+{
+    return ERROR_NO_MORE_ITEMS;
+}
+
+UINT WINAPI failing(MSIHANDLE)
+{
+    return ERROR_INSTALL_FAILURE;
+}
+
+UINT WINAPI nested(MSIHANDLE)
+{
+    seen.push_back(sim::insideModelCall() ? "nested inside the model's call" : "nested");
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI quiet(MSIHANDLE)
+{
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI scheduleQuietly(MSIHANDLE install)
+{
+    MsiSetPropertyA(install, "Quiet", "data");
+    return MsiDoActionA(install, "Quiet");
+}
+
+UINT WINAPI scheduleAll(MSIHANDLE install)
+{
+    for (const char* action : {"Deferred", "Commit", "Failing", "Deferred"}) {
+        MsiSetPropertyA(install, action, action);
+        MsiDoActionA(install, action);
+    }
+    seen.push_back("DoAction Nested " + std::to_string(MsiDoActionA(install, "Nested")) + ", Failing " +
+                   std::to_string(MsiDoActionA(install, "FailingNow")) + ", UserExit " +
+                   std::to_string(MsiDoActionA(install, "UserExitNow")) + ", Ignored " +
+                   std::to_string(MsiDoActionA(install, "IgnoredNow")));
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Host only: under Wine a scheduled action reaches the whole session.
+TEST_F(SimTest, AScheduledActionsHandleReachesOnlyWhatTheDocumentationLists)
+{
+    seen.clear();
+    const MSIHANDLE session = sim::openSession();
+    sim::setProperty(session, "ProductCode", "{PC}");
+    sim::setProperty(session, "Other", "other");
+    sim::setLanguage(session, 1031);
+    sim::setFeature(session, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
+    constexpr int inScript = sim::customActionDll | sim::customActionInScript;
+    sim::addCustomAction(session, "Deferred", inScript, &observeLimits);
+    sim::addCustomAction(session, "Commit", inScript | sim::customActionCommit, &observeLimits);
+    sim::addCustomAction(session, "Failing", inScript | sim::customActionContinue, &failing);
+    sim::addCustomAction(session, "Nested", sim::customActionDll, &nested);
+    sim::addCustomAction(session, "FailingNow", sim::customActionDll, &failing);
+    sim::addCustomAction(session, "UserExitNow", sim::customActionDll, &userExit);
+    sim::addCustomAction(session, "IgnoredNow", sim::customActionDll | sim::customActionContinue, &failing);
+    sim::addCustomAction(session, "Schedule", sim::customActionDll, &scheduleAll);
+    const std::size_t sessions = sim::openHandles(sim::HandleKind::session);
+
+    const sim::Installation installation = sim::runInstallation(session, {"Schedule"});
+    EXPECT_EQ(installation.result, static_cast<UINT>(ERROR_SUCCESS)) << "the failing action's answer is ignored";
+    using sim::Script;
+    EXPECT_THAT(installation.runs,
+                ElementsAre(sim::ActionRun{"Schedule", Script::immediate, 0, ""},
+                            sim::ActionRun{"Deferred", Script::deferred, 0, "Deferred"},
+                            sim::ActionRun{"Failing", Script::deferred, ERROR_INSTALL_FAILURE, "Failing"},
+                            sim::ActionRun{"Deferred", Script::deferred, 0, "Deferred"},
+                            sim::ActionRun{"Commit", Script::commit, 0, "Commit"}));
+    EXPECT_THAT(seen, ElementsAre("nested", "DoAction Nested 0, Failing 1603, UserExit 1602, Ignored 0",
+                                  "Deferred ProductCode={PC} Other= language=1031 admin=0",
+                                  "Deferred format=Deferred|{PC}| set=6 condition=3 feature=6 doAction=6 database=0",
+                                  "Deferred ProductCode={PC} Other= language=1031 admin=0",
+                                  "Deferred format=Deferred|{PC}| set=6 condition=3 feature=6 doAction=6 database=0",
+                                  "Commit ProductCode= Other= language=0 admin=0",
+                                  "Commit format=Commit|{PC}| set=6 condition=3 feature=6 doAction=6 database=0"));
+    EXPECT_EQ(sim::openHandles(sim::HandleKind::session), sessions) << "each scheduled action's handle is closed";
+    EXPECT_EQ(sim::badCloses(), 0u);
+    EXPECT_TRUE(sim::script(session).empty());
+}
+
+TEST_F(SimTest, InstallationsEndAsTheirActionsAnswer)
+{
+    seen.clear();
+    const MSIHANDLE session = sim::openSession();
+    sim::addCustomAction(session, "Nested", sim::customActionDll, &nested);
+    struct Case {
+        std::vector<sim::Step> steps;
+        UINT result;
+        std::size_t runs;
+    };
+    const Case cases[] = {
+        {{&nested, &userExit, &nested}, ERROR_INSTALL_USEREXIT, 2},
+        {{&nested, &failing, &nested}, ERROR_INSTALL_FAILURE, 2},
+        {{&skipTheRest, &failing}, ERROR_SUCCESS, 1},
+        {{"Nested", &nested}, ERROR_SUCCESS, 2},
+    };
+    for (const Case& c : cases) {
+        const sim::Installation installation = sim::runInstallation(session, c.steps);
+        EXPECT_EQ(installation.result, c.result);
+        EXPECT_EQ(installation.runs.size(), c.runs);
+    }
+    EXPECT_EQ(sim::runInstallation(session, {&nested, &nested}).runs[1].action, "Action2");
+    EXPECT_THROW(sim::runInstallation(session, {"NoSuchAction"}), std::invalid_argument);
+    EXPECT_THAT(seen, ::testing::Each("nested")) << "an action runs outside the model's calls";
+
+    // What the installation does around its actions is the model's own work, not theirs.
+    sim::addCustomAction(session, "Quiet", sim::customActionDll | sim::customActionInScript, &quiet);
+    const std::vector<sim::Step> steps{&scheduleQuietly};
+    qel::testing::FailingAllocation memory(0);
+    const sim::Installation installation = sim::runInstallation(session, steps);
+    memory.stop();
+    EXPECT_EQ(memory.counted(), 0u);
+    EXPECT_EQ(installation.runs.size(), 2u);
+}
+
+TEST_F(SimTest, ProgressSumsTheProgressMessagesOfEachForm)
+{
+    const MSIHANDLE session = sim::openSession();
+    const std::vector<std::pair<INSTALLMESSAGE, std::vector<sim::Field>>> sent = {
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 0, 1000, 0, 0}},  // reset: 1000 to do
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 3, 500}},         // add 500
+        {INSTALLMESSAGE_ACTIONSTART, {sim::Null{}, std::string("A"), std::string("a"), std::string("")}},
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 1, 7, 1}},  // 7 for each ACTIONDATA
+        {INSTALLMESSAGE_ACTIONDATA, {sim::Null{}, std::string("x")}},
+        {INSTALLMESSAGE_ACTIONDATA, {sim::Null{}, std::string("y")}},
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 2, 100}},  // report 100
+        {INSTALLMESSAGE_ACTIONSTART, {sim::Null{}, std::string("B"), std::string("b"), std::string("")}},
+        {INSTALLMESSAGE_ACTIONDATA, {sim::Null{}, std::string("z")}},  // B asked for no ticks
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 9, 1}},                // no such kind
+        {INSTALLMESSAGE_PROGRESS, {sim::Null{}, 2}},                   // no ticks
+    };
+    for (const auto& [type, fields] : sent) {
+        const MSIHANDLE record = sim::makeRecord(fields);
+        EXPECT_EQ(MsiProcessMessage(session, type, record), 0);
+        MsiCloseHandle(record);
+    }
+    const sim::Progress progress = sim::progress();
+    EXPECT_EQ(progress.total, 1500);
+    EXPECT_EQ(progress.done, 114);
+    EXPECT_EQ(progress.resets, 1);
+    EXPECT_EQ(progress.adds, 1);
+    EXPECT_EQ(progress.reports, 1);
+    EXPECT_EQ(progress.malformed, 2);
 }

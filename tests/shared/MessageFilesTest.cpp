@@ -62,6 +62,40 @@ TEST_F(MessageFilesTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
     EXPECT_EQ(contents("setup.log"), written("third\n"));
 }
 
+// The log file holds every text as written, each "\n" as the platform's text files store it, also
+// where a line end meets the end of a write buffer, around texts long enough to go out at once.
+TEST_F(MessageFilesTest, EveryTextReachesTheLogWithThePlatformsLineEnds)
+{
+    std::string everySeventh;
+    for (int i = 0; i < 10000; ++i) {
+        everySeventh += i % 7 == 6 ? '\n' : static_cast<char>('a' + i % 26);
+    }
+    const std::string texts[] = {
+        "no line end",
+        "\n",
+        "\n\n",
+        "a\nb",
+        "\r\n",
+        std::string(4095, 'x') + "\n",
+        std::string(4094, 'y') + "\n\n",
+        std::string(4096, 'z'),
+        std::string(1023, 'v'),
+        std::string(1024, 'w') + "\n",
+        everySeventh,
+        "last\n",
+    };
+    std::string all;
+    {
+        KestMessageProcessor processor;
+        processor.initialize("texts.log");
+        for (const std::string& text : texts) {
+            processor.logMessage("%s", text.c_str());
+            all += text;
+        }
+    }
+    EXPECT_EQ(contents("texts.log"), written(all));
+}
+
 TEST_F(MessageFilesTest, ReportsReachTheLogFileWithTheSystemsText)
 {
     KestMessageProcessor processor;

@@ -31,6 +31,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -131,14 +132,51 @@ namespace kit = qel::testing;
 
 constexpr const char* untouched = "untouched";
 
-// What an action must have done for its answer: its work for 0, nothing for 1603.
-std::string judgeAction(const kit::FaultSweep::Run& run, UINT answer, bool effectDone)
+// Whether the installer took the frame's report of the action: an informational message whose
+// field 0 is "[1]" and whose field 1 begins with the action's name.
+bool reportTaken(const char* action)
+{
+    const std::string start = std::string(action) + ": ";
+    const auto& sent = sim::messages();
+    return std::any_of(sent.begin(), sent.end(), [&](const sim::Message& message) {
+        const auto* text = message.fields.size() == 2 ? std::get_if<std::string>(&message.fields[1]) : nullptr;
+        return message.type == INSTALLMESSAGE_INFO && message.fields[0] == sim::Field(std::string("[1]")) && text &&
+               text->rfind(start, 0) == 0;
+    });
+}
+
+// Whether the frame's report met one refusal at most, and none it could not tell. Its calls are
+// MsiCreateRecord, MsiRecordSetStringA and MsiProcessMessage (refused with -1); every refusal of
+// these counts, also one that met the action's own calls. MsiProcessMessage answering 0 took
+// nothing here, but 0 is also what a real installer answers for a message it took.
+bool reportMetOneRefusalAtMost(const kit::FaultSweep::Run& run)
+{
+    std::size_t refusals = 0;
+    for (const kit::Fault& fault : run.faults) {
+        if (fault.function == "MsiProcessMessage" && fault.refusal.result == 0) {
+            return false;
+        }
+        refusals += fault.function == "MsiCreateRecord" || fault.function == "MsiRecordSetStringA" ||
+                            fault.function == "MsiProcessMessage"
+                        ? 1
+                        : 0;
+    }
+    return refusals <= 1;
+}
+
+// What an action must have done for its answer: its work for 0; for 1603 nothing, and a report the
+// installer took, unless two refusals stood in its way (a report is offered twice) or one it could
+// not tell.
+std::string judgeAction(const kit::FaultSweep::Run& run, const char* action, UINT answer, bool effectDone)
 {
     if (answer == ERROR_SUCCESS) {
         return effectDone ? "" : "answered 0 without doing its work";
     }
     if (answer == ERROR_INSTALL_FAILURE && sim::property(run.session, "PROMPT_FOR_CD1") != untouched) {
         return "failed but changed PROMPT_FOR_CD1";
+    }
+    if (answer == ERROR_INSTALL_FAILURE && reportMetOneRefusalAtMost(run) && !reportTaken(action)) {
+        return "its report was lost to a single refusal";
     }
     return "";
 }
@@ -156,7 +194,8 @@ kit::SweepReport runningFromCd(const World& world)
             // Windows refusing to say what the drive is may make a CD-ROM read as another drive,
             // never the reverse.
             const std::string written = sim::property(run.session, "PROMPT_FOR_CD1");
-            return judgeAction(run, answer, written == expected || (run.refusesSystemCall() && written == "0"));
+            return judgeAction(run, "qelAreWeRunningFromCD", answer,
+                               written == expected || (run.refusesSystemCall() && written == "0"));
         }};
     return kit::sweepAction(&qelAreWeRunningFromCD, actionWorld);
 }
@@ -176,7 +215,7 @@ kit::SweepReport promptForOriginalDisk(const World& world)
                                                sent.empty() ||
                                                (sent.size() == 1 && sent[0].type == INSTALLMESSAGE_INFO &&
                                                 sent[0].fields.size() == 2 && sent[0].fields[1] == sim::Field(26002));
-                                           return judgeAction(run, answer, effectDone);
+                                           return judgeAction(run, "qelPromptForOriginalDisk", answer, effectDone);
                                        }};
     return kit::sweepAction(&qelPromptForOriginalDisk, actionWorld);
 }
@@ -184,7 +223,11 @@ kit::SweepReport promptForOriginalDisk(const World& world)
 // A processor whose state the sweep can compare before and after a failed initialize.
 class ObservedProcessor : public KestMsiMessageProcessor {
 public:
-    auto state() const { return std::make_tuple(logActive, std::string(logFileName), logStream, ownsStream); }
+    auto state() const
+    {
+        return std::make_tuple(logActive, std::string(logFileName), static_cast<const std::ostream*>(logStream),
+                               ownsStream);
+    }
 };
 
 // Whether an operation may let std::bad_alloc out: only the two dialogBox forms that, by their

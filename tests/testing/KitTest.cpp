@@ -6,6 +6,7 @@
 // failures as the library raises its own.
 #include "actions/ActionFrame.h"
 #include "errors/Raise.h"
+#include "testing/FailingAllocation.h"
 #include "testing/FaultSweep.h"
 #include "testing/SessionTest.h"
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -139,6 +141,21 @@ UINT leavesASearchOpen(MSIHANDLE session)
 {
     WIN32_FIND_DATAA found;
     FindFirstFileA((sim::tempPath() + "*").c_str(), &found);
+    return sound(session);
+}
+
+UINT leavesADatabaseOpen(MSIHANDLE session)
+{
+    MsiGetActiveDatabase(session);
+    return sound(session);
+}
+
+UINT leavesAViewOpen(MSIHANDLE session)
+{
+    const MSIHANDLE database = MsiGetActiveDatabase(session);
+    MSIHANDLE view = 0;
+    MsiDatabaseOpenViewA(database, "SELECT * FROM `Things`", &view);
+    MsiCloseHandle(database);
     return sound(session);
 }
 
@@ -285,6 +302,14 @@ const kit::ActionWorld reportedBefore{"ReportedBefore",
                                       },
                                       world.check};
 
+// The package has a table of its own.
+const kit::ActionWorld withATable{"WithATable",
+                                  [](MSIHANDLE session) {
+                                      sim::addTable(session, "Things", {{"Thing", "s72"}});
+                                      sim::addRow(session, "Things", {"one"});
+                                  },
+                                  world.check};
+
 // setup.ini is there, and FOUND must say so unless the system said it was missing.
 const kit::ActionWorld fileThere{
     "FileThere", [](MSIHANDLE) { std::ofstream(sim::tempPath() + "setup.ini") << "[setup]\n"; },
@@ -358,6 +383,8 @@ const Planted planted[] = {
     {"a file looked for", looksForTheFile, nullptr, nullptr, fileThere},
     {"a record left open", leavesARecordOpen, "record handle", "record handle"},
     {"a search left open", leavesASearchOpen, "search handle", "search handle left open"},
+    {"a database left open", leavesADatabaseOpen, "database handle", "database handle left open"},
+    {"a view left open", leavesAViewOpen, "view handle", "view handle left open", withATable},
     {"a system text never freed", leavesASystemTextUnfreed, "system message buffer", "system message buffer"},
     {"the session closed", closesTheSession, "the session was closed", "the session was closed"},
     {"a record closed twice", closesARecordTwice, "closed twice", "closed twice"},
@@ -382,6 +409,7 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
         // Run as a whole case, and as the first row of a table case that starts its second row
         // with resetModel(): either way the fixture names what the action left behind.
         auto once = [&](Fixture& fixture) {
+            p.in.setUp(fixture.handle());
             try {
                 p.action(fixture.handle());
             } catch (const std::exception&) {
@@ -486,6 +514,32 @@ TEST(FaultSweepKit, ALeakIsBlamedOnTheCasesThatMadeIt)
     EXPECT_EQ(leaking.cases - leaking.held, leaking.problems.size());
     EXPECT_TRUE(elsewhere.problems.empty()) << elsewhere.problems.front();
     EXPECT_EQ(elsewhere.held, elsewhere.cases);
+}
+
+// Under AddressSanitizer a nothrow allocation of another allocator than the one delete frees with
+// aborts the test; std::stable_sort takes its buffer so.
+TEST(FaultSweepKit, NothrowAllocationsAreCountedFailedAndFreedByDelete)
+{
+    std::vector<int> numbers{3, 1, 2};
+    {
+        kit::FailingAllocation counting(0);
+        ::operator delete(::operator new(8, std::nothrow));
+        counting.stop();
+        if (counting.counted() == 0) {
+            GTEST_SKIP() << "operator new is not the kit's here (valgrind's memcheck puts in its own)";
+        }
+    }
+    kit::FailingAllocation memory(2);
+    void* first = ::operator new(8, std::nothrow);
+    void* second = ::operator new(8, std::nothrow);
+    memory.stop();
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr) << "the second allocation fails, without an exception";
+    ::operator delete(first);
+    kit::FailingAllocation counting(0);
+    std::stable_sort(numbers.begin(), numbers.end());
+    counting.stop();
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
 }
 
 // A failure of the sweep or the fixture points at the author's test: the line that asked for the

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Two processes write one log under Wine, each through its own message processor, both holding
 # the log open while they write in turn; the log must hold every byte of both, line ends as CR LF.
+# Then, many times over, two processes start a log cycle at the same instant: one of them empties
+# the log of the earlier cycle before either writes, and every line of both is kept.
 #
 # Usage:
 #   check-shared-log.sh LOG_WRITER WORKDIR
@@ -38,5 +40,6 @@ wait "$follow" || failed=1
 result=0
 run check "$name" AB "$texts" | tr -d '\r' || result=$?
 run end "$name"
+run race qel-race.log 20 5 | tr -d '\r' || result=$?
 awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "check-shared-log: %.1f s\n", b - a }'
 exit "$result"

@@ -7,6 +7,10 @@
 //       follower joins it; then the two write in turn, and in the end each closes its log in turn
 //   log_writer check NAME TAGS COUNT   the log holds every text of every TAG, each "\n" as CR LF
 //   log_writer end NAME                the cycle ends
+//   log_writer race NAME ROUNDS COUNT
+//       ROUNDS times, on a log left from an earlier cycle: two processes of this program start the
+//       cycle at the same instant, each writing COUNT lines (the first long enough to reach the
+//       file at once); the log must hold every line of both and nothing of the earlier cycle
 //
 // Texts alternate between short ones and ones longer than any stream buffer, each a run of its
 // letter ending in "\n". Turns are named events, so that both processes hold the log open at once
@@ -136,10 +140,142 @@ int check(const char* name, const char* tags, int count)
     return faults == 0 ? 0 : 1;
 }
 
+// One line of a racer: its tag and number, then a run of its letter.
+std::string raceLine(char tag, int line)
+{
+    const std::string head = std::string("<") + tag + "." + std::to_string(line) + ">";
+    return head + std::string(line == 0 ? 1500 : 20, tag) + "\n";
+}
+
+// A racer: says it is ready, waits for the start, then starts or joins the log cycle and writes.
+// Its writes (the long first line, and the rest when the processor goes) hold the writers' turn:
+// under Wine two processes appending to one file at the same instant may write over each other
+// (Windows appends through FILE_APPEND_DATA at the end, whatever other writers do), and it is
+// the start of the cycle that is raced here, not the appends.
+int race(const char* name, char tag, int count, const char* prefix)
+{
+    const std::string events = prefix;
+    const HANDLE readyEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, (events + tag).c_str());
+    const HANDLE startEvent = OpenEventA(SYNCHRONIZE, FALSE, (events + "start").c_str());
+    const HANDLE turn = OpenMutexA(SYNCHRONIZE, FALSE, (events + "turn").c_str());
+    if (!readyEvent || !startEvent || !turn || !SetEvent(readyEvent) ||
+        WaitForSingleObject(startEvent, 60000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "log_writer: racer %c got no start (%lu)\n", tag, GetLastError());
+        return 1;
+    }
+    auto processor = std::make_unique<KestMessageProcessor>();
+    processor->initialize(name);
+    for (int line = 0; line <= count; ++line) {
+        if (WaitForSingleObject(turn, 60000) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "log_writer: racer %c got no turn\n", tag);
+            return 1;
+        }
+        if (line < count) {
+            processor->logMessage("%s", raceLine(tag, line).c_str());
+        } else {
+            processor.reset();
+        }
+        ReleaseMutex(turn);
+    }
+    CloseHandle(readyEvent);
+    CloseHandle(startEvent);
+    CloseHandle(turn);
+    return 0;
+}
+
+// Starts this program again as the racer of `tag`; the process handle, or nullptr.
+HANDLE startRacer(const char* name, char tag, int count, const std::string& prefix)
+{
+    char self[MAX_PATH + 1] = {};
+    if (GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) {
+        return nullptr;
+    }
+    std::string command =
+        std::string("\"") + self + "\" racer " + name + " " + tag + " " + std::to_string(count) + " " + prefix;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+int raceRounds(const char* name, int rounds, int count)
+{
+    const std::string log = temporaryFolder() + name;
+    const std::string tags = "AB";
+    const std::string prefix = "qel-log-race-" + std::to_string(GetCurrentProcessId()) + "-";
+    const HANDLE start = CreateEventA(nullptr, TRUE, FALSE, (prefix + "start").c_str());
+    const HANDLE turn = CreateMutexA(nullptr, FALSE, (prefix + "turn").c_str());
+    HANDLE ready[2] = {CreateEventA(nullptr, TRUE, FALSE, (prefix + "A").c_str()),
+                       CreateEventA(nullptr, TRUE, FALSE, (prefix + "B").c_str())};
+    if (!start || !turn || !ready[0] || !ready[1]) {
+        std::fprintf(stderr, "log_writer: no race events (%lu)\n", GetLastError());
+        return 1;
+    }
+    KestMessageProcessor owner;
+    const std::string marker = temporaryFolder() + owner.getPersistanceFileName(name);
+    int faults = 0;
+    for (int round = 0; round < rounds && faults == 0; ++round) {
+        DeleteFileA(marker.c_str());
+        std::ofstream(log, std::ios::binary) << "left from an earlier cycle\n";
+        ResetEvent(start);
+        HANDLE racers[2] = {};
+        for (int r = 0; r < 2; ++r) {
+            ResetEvent(ready[r]);
+            racers[r] = startRacer(name, tags[static_cast<std::size_t>(r)], count, prefix);
+        }
+        if (!racers[0] || !racers[1] || WaitForMultipleObjects(2, ready, TRUE, 60000) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "log_writer: round %d: the racers did not get ready (%lu)\n", round, GetLastError());
+            return 1;
+        }
+        SetEvent(start);
+        WaitForMultipleObjects(2, racers, TRUE, 60000);
+        for (HANDLE racer : racers) {
+            DWORD code = 1;
+            GetExitCodeProcess(racer, &code);
+            faults += code == 0 ? 0 : 1;
+            CloseHandle(racer);
+        }
+        std::ifstream file(log, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (text.find("earlier") != std::string::npos) {
+            std::fprintf(stderr, "log_writer: round %d: the log of the earlier cycle was not emptied\n", round);
+            ++faults;
+        }
+        const int before = faults;
+        for (const char tag : tags) {
+            for (int line = 0; line < count; ++line) {
+                std::string expected = raceLine(tag, line);
+                expected.insert(expected.size() - 1, "\r");
+                if (text.find(expected) == std::string::npos) {
+                    std::fprintf(stderr, "log_writer: round %d: line %d of %c lost\n", round, line, tag);
+                    ++faults;
+                }
+            }
+        }
+        if (faults != before) {
+            std::fprintf(stderr, "log_writer: the log (%zu bytes):", text.size());
+            for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+                std::fprintf(stderr, " %zu:%.5s", at, text.c_str() + at);
+            }
+            std::fprintf(stderr, "\n");
+        }
+    }
+    DeleteFileA(marker.c_str());
+    if (faults == 0) {
+        std::printf("log_writer: %d rounds of two processes starting one log at once, every line kept\n", rounds);
+    }
+    return faults == 0 ? 0 : 1;
+}
+
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: log_writer write NAME TAG COUNT OTHER lead|follow | check NAME TAGS COUNT | end NAME\n");
+                 "usage: log_writer write NAME TAG COUNT OTHER lead|follow | check NAME TAGS COUNT | end NAME | "
+                 "race NAME ROUNDS COUNT\n");
     return 2;
 }
 
@@ -162,6 +298,12 @@ int main(int argc, char** argv)
         }
         if (mode == "check" && argc == 5 && count > 0) {
             return check(argv[2], argv[3], count);
+        }
+        if (mode == "race" && argc == 5 && count > 0 && std::atoi(argv[3]) > 0) {
+            return raceRounds(argv[2], std::atoi(argv[3]), count);
+        }
+        if (mode == "racer" && argc == 6 && std::strlen(argv[3]) == 1 && count > 0) {
+            return race(argv[2], argv[3][0], count, argv[5]);
         }
     } catch (const EKestException& error) {
         std::fprintf(stderr, "log_writer: %s: %s\n", mode.c_str(), error.getFirstHistoryEntry().getComment().c_str());

@@ -4,14 +4,12 @@
 // unsigned, the others int), so that what compiles cleanly here compiles cleanly for Windows.
 // They are implemented over an in-process model of the platform, which Simulation.h steers:
 // SimInstaller.cpp has the installer's functions (msi.dll), SimSystem.cpp the KERNEL32 and USER32
-// ones, QelStreams.cpp qelStreamPath and qelOpenAppendStream, and Simulation.cpp the model's state
-// and its steering.
+// ones, SimFiles.cpp KERNEL32's file handles, QelStreams.cpp qelStreamPath, and Simulation.cpp the
+// model's state and its steering.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
-#include <memory>
-#include <ostream>
 #include <string>
 
 #define WINAPI
@@ -57,18 +55,30 @@ inline constexpr long ERROR_INVALID_HANDLE = 6;
 inline constexpr long ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr long ERROR_INVALID_DATA = 13;
 inline constexpr long ERROR_OUTOFMEMORY = 14;
+inline constexpr long ERROR_SHARING_VIOLATION = 32;
+inline constexpr long ERROR_HANDLE_DISK_FULL = 39;
+inline constexpr long ERROR_FILE_EXISTS = 80;
 inline constexpr long ERROR_INVALID_PARAMETER = 87;
+inline constexpr long ERROR_DISK_FULL = 112;
 inline constexpr long ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr long ERROR_INVALID_NAME = 123;
+inline constexpr long ERROR_ALREADY_EXISTS = 183;
 inline constexpr long ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr long ERROR_MORE_DATA = 234;
+inline constexpr long ERROR_NO_MORE_ITEMS = 259;
 inline constexpr long ERROR_DIRECTORY = 267;
 inline constexpr long ERROR_MR_MID_NOT_FOUND = 317;
 inline constexpr long ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 inline constexpr long ERROR_INSTALL_USEREXIT = 1602;
 inline constexpr long ERROR_INSTALL_FAILURE = 1603;
-inline constexpr long ERROR_FUNCTION_FAILED = 1627;
+inline constexpr long ERROR_INSTALL_SUSPEND = 1604;
+inline constexpr long ERROR_UNKNOWN_FEATURE = 1606;
+inline constexpr long ERROR_UNKNOWN_COMPONENT = 1607;
 inline constexpr long ERROR_INVALID_HANDLE_STATE = 1609;
+inline constexpr long ERROR_BAD_QUERY_SYNTAX = 1615;
+inline constexpr long ERROR_INVALID_FIELD = 1616;
+inline constexpr long ERROR_FUNCTION_NOT_CALLED = 1626;
+inline constexpr long ERROR_FUNCTION_FAILED = 1627;
 inline constexpr long ERROR_INVALID_DATATYPE = 1804;
 
 // GetDriveTypeA.
@@ -119,6 +129,23 @@ inline constexpr int DLL_THREAD_DETACH = 3;
 
 // Files.
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+inline constexpr unsigned long GENERIC_READ = 0x80000000ul;
+inline constexpr long GENERIC_WRITE = 0x40000000;
+inline constexpr int FILE_APPEND_DATA = 0x0004;
+inline constexpr int FILE_SHARE_READ = 0x00000001;
+inline constexpr int FILE_SHARE_WRITE = 0x00000002;
+inline constexpr int FILE_SHARE_DELETE = 0x00000004;
+inline constexpr int CREATE_NEW = 1;
+inline constexpr int CREATE_ALWAYS = 2;
+inline constexpr int OPEN_EXISTING = 3;
+inline constexpr int OPEN_ALWAYS = 4;
+inline constexpr int TRUNCATE_EXISTING = 5;
+inline constexpr int FILE_ATTRIBUTE_NORMAL = 0x00000080;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -150,7 +177,75 @@ enum INSTALLMESSAGE : int {
     INSTALLMESSAGE_INFO = 0x04000000,
     INSTALLMESSAGE_ACTIONSTART = 0x08000000,
     INSTALLMESSAGE_ACTIONDATA = 0x09000000,
+    INSTALLMESSAGE_PROGRESS = 0x0A000000,
     INSTALLMESSAGE_COMMONDATA = 0x0B000000,
+};
+
+enum INSTALLSTATE : int {
+    INSTALLSTATE_NOTUSED = -7,
+    INSTALLSTATE_BADCONFIG = -6,
+    INSTALLSTATE_INCOMPLETE = -5,
+    INSTALLSTATE_SOURCEABSENT = -4,
+    INSTALLSTATE_MOREDATA = -3,
+    INSTALLSTATE_INVALIDARG = -2,
+    INSTALLSTATE_UNKNOWN = -1,
+    INSTALLSTATE_BROKEN = 0,
+    INSTALLSTATE_ADVERTISED = 1,
+    INSTALLSTATE_REMOVED = 1,
+    INSTALLSTATE_ABSENT = 2,
+    INSTALLSTATE_LOCAL = 3,
+    INSTALLSTATE_SOURCE = 4,
+    INSTALLSTATE_DEFAULT = 5,
+};
+
+enum MSIRUNMODE : int {
+    MSIRUNMODE_ADMIN = 0,
+    MSIRUNMODE_ADVERTISE = 1,
+    MSIRUNMODE_MAINTENANCE = 2,
+    MSIRUNMODE_ROLLBACKENABLED = 3,
+    MSIRUNMODE_LOGENABLED = 4,
+    MSIRUNMODE_OPERATIONS = 5,
+    MSIRUNMODE_REBOOTATEND = 6,
+    MSIRUNMODE_REBOOTNOW = 7,
+    MSIRUNMODE_CABINET = 8,
+    MSIRUNMODE_SOURCESHORTNAMES = 9,
+    MSIRUNMODE_TARGETSHORTNAMES = 10,
+    MSIRUNMODE_RESERVED11 = 11,
+    MSIRUNMODE_WINDOWS9X = 12,
+    MSIRUNMODE_ZAWENABLED = 13,
+    MSIRUNMODE_RESERVED14 = 14,
+    MSIRUNMODE_RESERVED15 = 15,
+    MSIRUNMODE_SCHEDULED = 16,
+    MSIRUNMODE_ROLLBACK = 17,
+    MSIRUNMODE_COMMIT = 18,
+};
+
+enum MSICONDITION : int {
+    MSICONDITION_FALSE = 0,
+    MSICONDITION_TRUE = 1,
+    MSICONDITION_NONE = 2,
+    MSICONDITION_ERROR = 3,
+};
+
+enum MSIMODIFY : int {
+    MSIMODIFY_SEEK = -1,
+    MSIMODIFY_REFRESH = 0,
+    MSIMODIFY_INSERT = 1,
+    MSIMODIFY_UPDATE = 2,
+    MSIMODIFY_ASSIGN = 3,
+    MSIMODIFY_REPLACE = 4,
+    MSIMODIFY_MERGE = 5,
+    MSIMODIFY_DELETE = 6,
+    MSIMODIFY_INSERT_TEMPORARY = 7,
+    MSIMODIFY_VALIDATE = 8,
+    MSIMODIFY_VALIDATE_NEW = 9,
+    MSIMODIFY_VALIDATE_FIELD = 10,
+    MSIMODIFY_VALIDATE_DELETE = 11,
+};
+
+enum MSICOLINFO : int {
+    MSICOLINFO_NAMES = 0,
+    MSICOLINFO_TYPES = 1,
 };
 
 // msi.dll / msiquery.h
@@ -172,6 +267,22 @@ BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field);
 UINT WINAPI MsiRecordClearData(MSIHANDLE record);
 MSIHANDLE WINAPI MsiGetLastErrorRecord();
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record);
+UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR resultBuf, LPDWORD resultBufSize);
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR condition);
+BOOL WINAPI MsiGetMode(MSIHANDLE install, MSIRUNMODE runMode);
+LANGID WINAPI MsiGetLanguage(MSIHANDLE install);
+UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE* installed, INSTALLSTATE* action);
+UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state);
+UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed, INSTALLSTATE* action);
+UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state);
+UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action);
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install);
+UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE database, LPCSTR query, MSIHANDLE* view);
+UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record);
+UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
+UINT WINAPI MsiViewClose(MSIHANDLE view);
+UINT WINAPI MsiViewModify(MSIHANDLE view, MSIMODIFY modifyMode, MSIHANDLE record);
+UINT WINAPI MsiViewGetColumnInfo(MSIHANDLE view, MSICOLINFO columnInfo, MSIHANDLE* record);
 
 // KERNEL32
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
@@ -180,6 +291,11 @@ DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);
 BOOL WINAPI FindClose(HANDLE findFile);
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+BOOL WINAPI CloseHandle(HANDLE object);
+void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
@@ -191,11 +307,9 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 // calls name by `windowsPath`: here the host path, the model's backslashes turned into slashes.
 std::string qelStreamPath(const char* windowsPath);
 
-// A new output stream in text mode on the file `path` (created when missing) that writes at its
-// end, also while other processes append to the same file: nothing written is lost, though a
-// long text may reach the file in pieces between other writers' texts; nullptr when the file
-// cannot be opened. Deleting the stream closes the file.
-std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);
+// What a line end ("\n") of the library's text files becomes on disk: here it stays as it is, as
+// the host's own files keep it.
+inline constexpr char qelTextFileLineEnd[] = "\n";
 
 // USER32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -27,6 +27,12 @@
 //   the journal        callLog() and calls("GetDriveTypeA"): the platform calls made, in order.
 //   handles            openHandles, handleInfo, badCloses: what is left open or closed twice;
 //                      leftovers(): everything code must not leave behind, in one check.
+//   the package        addTable / addRow: tables that views read (rows() reads them back, the
+//                      temporary rows an action added included); setFeature / setComponent,
+//                      setMode, setLanguage.
+//   installations      addCustomAction, then runInstallation: immediate actions, then the
+//                      script of the deferred, rollback and commit actions they scheduled.
+//                      progress() sums the progress messages sent.
 #pragma once
 
 #include "QelPlatform.h"
@@ -37,6 +43,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -50,7 +57,7 @@ void reset();
 
 // ---- Handle table -----------------------------------------------------------------------------
 
-enum class HandleKind { session, record };
+enum class HandleKind { session, record, database, view };
 
 struct HandleInfo {
     HandleKind kind;
@@ -130,6 +137,184 @@ const std::vector<Message>& messages();
 // ACTIONDATA messages); a message box shown by a full interface answers its button (IDOK, ...).
 void setProcessMessageResult(int result);
 
+// The progress bar as the progress messages taken so far move it (INSTALLMESSAGE_PROGRESS, field 1
+// telling the kind): a reset (0) sets the total to field 2 and what is done to 0; an add (3) adds
+// field 2 to the total; a report (2) adds field 2 to what is done; an action's information (1)
+// with field 3 = 1 makes every later ACTIONDATA message of that action add field 2 to what is done
+// (until the next ACTIONSTART or action information). A progress record of any other form counts
+// in `malformed` and moves nothing.
+struct Progress {
+    long long total = 0;
+    long long done = 0;
+    int resets = 0;
+    int adds = 0;
+    int reports = 0;
+    int malformed = 0;
+};
+Progress progress();
+
+// ---- The package's database -------------------------------------------------------------------
+//
+// The session's database, as MsiGetActiveDatabase hands it to an immediate action: the tables a
+// test authors, which views read. The model understands this much of the installer's query
+// language:
+//   SELECT `Column`, Column, ... | * FROM `Table`
+//       [WHERE Column = 'text' | integer | ? [AND ...]] [ORDER BY Column, ...]
+// Keywords in any case, names bare or in backquotes, texts in single quotes. Any other query (the
+// installer's other forms included: OR, comparisons other than =, IS NULL, DISTINCT, joins,
+// INSERT, UPDATE, DELETE, CREATE) is refused with ERROR_BAD_QUERY_SYNTAX, as are an unknown table
+// or column (as the installer answers them). A text column compared with an integer, or an
+// integer column with a text that is no integer, matches no row; '' and a null parameter match
+// nulls. ORDER BY puts nulls first, integers in order, and texts in the order the package first
+// stored them, as the installer does (not alphabetically); without it the rows come in the
+// order they were added. A parameter marker needs a parameter record: MsiViewExecute without one
+// answers ERROR_FUNCTION_FAILED (a field beyond the record's count reads as null).
+//
+// A view's protocol: MsiViewFetch before MsiViewExecute, or after MsiViewClose, answers
+// ERROR_FUNCTION_FAILED; after the last row ERROR_NO_MORE_ITEMS (and a null record), again for
+// every later fetch; MsiViewExecute again starts over. Each fetched record is a new handle.
+// MsiViewModify takes MSIMODIFY_INSERT_TEMPORARY: the record's first fields (as many as the view
+// has columns; more are ignored, fewer answer ERROR_FUNCTION_FAILED) fill the view's columns,
+// the others stay null; a view without every key column, a null key, a null in a column that
+// refuses nulls, or a text for an integer column that is no integer answers ERROR_INVALID_DATA;
+// a key already there ERROR_FUNCTION_FAILED. The session's database is read-only (an action may
+// add temporary rows, nothing else): the modes that write (INSERT, UPDATE, ASSIGN, REPLACE,
+// MERGE, DELETE) answer ERROR_FUNCTION_FAILED, and so do the ones the model does not model
+// (SEEK, REFRESH, the VALIDATE modes). A view outlives the database handle it came from.
+
+struct Column {
+    std::string name;
+    // As the installer's column definitions spell it: s (text), l (localizable text) or
+    // i (integer), in capitals when the column allows nulls, then the text's length (0: any) or
+    // the integer's bytes (2 or 4): "s72", "S0", "L255", "i2", "I4".
+    std::string type;
+};
+
+// A new table of the session's database; its first `keys` columns are the primary key. Throws
+// for a table already there, a bad column type or no columns.
+void addTable(MSIHANDLE session, const std::string& table, const std::vector<Column>& columns, std::size_t keys = 1);
+// A row of a table: one field per column, in order (Null{} for a null; an integer column takes
+// an int or a text that is one, a text column a text or an int). Throws for what the table
+// refuses: another field count, a null key or a null the column refuses, a key already there.
+void addRow(MSIHANDLE session, const std::string& table, const std::vector<Field>& row);
+// The table's rows now, temporary ones included, in the order they were added.
+std::vector<std::vector<Field>> rows(MSIHANDLE session, const std::string& table);
+
+// ---- Features, components, run modes, language -------------------------------------------------
+
+// A feature as costing left it: installed state, action state, and the components it holds (each
+// made, with the same states, when the session lacks it). MsiSetFeatureState takes
+// INSTALLSTATE_ABSENT, LOCAL, SOURCE and ADVERTISED (others answer ERROR_FUNCTION_FAILED) and
+// gives each of the feature's components the same action state, but none (UNKNOWN) to a
+// component to be removed that is absent already. MsiSetComponentState takes ABSENT, LOCAL and
+// SOURCE and changes that component alone. Conditions read the states: &Feature and $Component
+// the action state, !Feature and ?Component the installed state.
+void setFeature(MSIHANDLE session, const std::string& feature, INSTALLSTATE installed, INSTALLSTATE action,
+                const std::vector<std::string>& components = {});
+void setComponent(MSIHANDLE session, const std::string& component, INSTALLSTATE installed, INSTALLSTATE action);
+struct States {
+    INSTALLSTATE installed;
+    INSTALLSTATE action;
+    bool operator==(const States&) const = default;
+};
+// Throw for a feature or component the session lacks.
+States featureStates(MSIHANDLE session, const std::string& feature);
+States componentStates(MSIHANDLE session, const std::string& component);
+
+// What MsiGetMode answers in an installation session for the modes 0 to 15 (after reset only
+// MSIRUNMODE_ROLLBACKENABLED is on). SCHEDULED, ROLLBACK and COMMIT are the script's: true in
+// the actions the script runs; they throw here.
+void setMode(MSIHANDLE session, MSIRUNMODE mode, bool on);
+// The product's language, as the ProductLanguage property: what MsiGetLanguage answers (0 when
+// the property is not a number, as when no installation is running).
+void setLanguage(MSIHANDLE session, LANGID language);
+
+// ---- Custom actions and installations -----------------------------------------------------------
+//
+// The CustomAction table (Action, Type, Source, Target) of the session, and the code of its DLL
+// actions. MsiDoAction runs an action of it as the installer does:
+// - an immediate DLL action (type 1 and the bits below, without customActionInScript) runs at
+//   once with the caller's handle; MsiDoAction answers 0 when it answered 0 or
+//   ERROR_NO_MORE_ITEMS, ERROR_INSTALL_USEREXIT when it did, ERROR_INSTALL_FAILURE for any other
+//   answer (always 0 with customActionContinue);
+// - type 51 sets the property Source to Target, formatted;
+// - an action with customActionInScript (deferred; with customActionRollback a rollback action,
+//   with customActionCommit a commit action) is written into the script with the value the
+//   property of its own name has now (its CustomActionData) and MsiDoAction answers 0;
+// - an unknown action answers ERROR_FUNCTION_NOT_CALLED, an action the model cannot run (no
+//   code, another type) ERROR_INSTALL_FAILURE.
+// A scheduled action runs with a handle of its own, closed after it returned, that reaches only
+// what the documentation lets such an action reach: MsiGetProperty reads CustomActionData,
+// ProductCode (not in a commit action) and UserSID, and "" for any other property; MsiFormatRecord
+// resolves CustomActionData and ProductCode; MsiGetMode answers SCHEDULED, ROLLBACK or COMMIT and
+// false for any other mode; MsiGetLanguage the product's language (0 in a commit action);
+// MsiProcessMessage, the records. Every other call of the session answers as for a handle that is
+// no installation session (MsiGetActiveDatabase 0, ERROR_INVALID_HANDLE, MSICONDITION_ERROR).
+
+using ActionFunction = UINT(WINAPI*)(MSIHANDLE install);
+
+// The bits of a custom action's type the model knows.
+inline constexpr int customActionDll = 1;
+inline constexpr int customActionSetProperty = 51;
+inline constexpr int customActionContinue = 64;    // its answer is ignored
+inline constexpr int customActionRollback = 256;   // with customActionInScript
+inline constexpr int customActionCommit = 512;     // with customActionInScript
+inline constexpr int customActionInScript = 1024;  // deferred
+inline constexpr int customActionNoImpersonate = 2048;
+
+// A DLL action (Type = `type`, which holds customActionDll) whose code is `function`.
+void addCustomAction(MSIHANDLE session, const std::string& action, int type, ActionFunction function);
+// Any row of the CustomAction table, such as a type 51 action: Source the property, Target the
+// formatted value.
+void addCustomAction(MSIHANDLE session, const std::string& action, int type, const std::string& source,
+                     const std::string& target);
+
+enum class Script { immediate, deferred, rollback, commit };
+
+// The script as MsiDoAction wrote it so far, in order.
+struct Scheduled {
+    std::string action;
+    Script script;
+    std::string data;  // its CustomActionData
+    bool operator==(const Scheduled&) const = default;
+};
+std::vector<Scheduled> script(MSIHANDLE session);
+
+// One action an installation ran, and its answer.
+struct ActionRun {
+    std::string action;
+    Script script;
+    UINT result;
+    std::string data;  // the CustomActionData it ran with ("" for an immediate action)
+    bool operator==(const ActionRun&) const = default;
+};
+
+struct Installation {
+    UINT result;  // 0, ERROR_INSTALL_USEREXIT or ERROR_INSTALL_FAILURE
+    std::vector<ActionRun> runs;
+};
+
+// An installation of the session: the immediate actions in order, each named in the CustomAction
+// table (its function runs with the session's handle), or given by its function (named
+// "Action1", "Action2", ... in the runs); then, if they all succeeded, the script they wrote
+// (MsiDoAction), from its start. Deferred actions run in order; a rollback or commit action is
+// kept. When a deferred action fails, the rollback actions written before it run, the last one
+// first, and the installation fails (ERROR_INSTALL_USEREXIT when the action answered that,
+// else ERROR_INSTALL_FAILURE); the commit actions do not run. When every deferred action
+// succeeded, the commit actions run in order (a failed one fails the installation; nothing is
+// rolled back then). A failed immediate action ends the installation before the script, which
+// runs nothing; one answering ERROR_NO_MORE_ITEMS skips the immediate actions after it. Answers
+// of actions with customActionContinue, and of rollback actions, are recorded and ignored.
+// The script is empty afterwards.
+struct Step {
+    Step(const char* action) : action(action) {}
+    Step(std::string action) : action(std::move(action)) {}
+    Step(ActionFunction function) : function(function) {}
+    std::string action;
+    ActionFunction function = nullptr;
+};
+Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immediate);
+
 // ---- Calls and faults -------------------------------------------------------------------------
 
 // Every platform call in order, by the function's name ("MsiGetTargetPathA", "GetDriveTypeA", ...),
@@ -189,6 +374,14 @@ std::string tempPath();
 // Search handles from FindFirstFileA that FindClose has not yet closed.
 std::size_t openFindHandles();
 
+// File handles from CreateFileA that CloseHandle has not yet closed. CreateFileA works on real
+// files under the temporary folder, like the functions above; a file opened with share mode 0
+// cannot be opened again, by this process or another, until it is closed (any other share mode
+// shares everything), and CREATE_NEW lets exactly one of several processes create a file.
+// WriteFile writes the bytes as given, at the end of the file for a handle opened with
+// FILE_APPEND_DATA alone; a full device answers ERROR_DISK_FULL. Sleep sleeps.
+std::size_t openFileHandles();
+
 // The system message table of FormatMessageA; Windows' own texts for the common codes are there
 // after reset(). An empty text removes the entry.
 void setSystemMessage(DWORD id, const std::string& text);
@@ -210,8 +403,14 @@ struct Leftovers {
     // Record handles still open, but for those that are the installer's doing: the error record
     // MsiGetLastErrorRecord has not handed out yet, and a record whose close failCall refused.
     std::size_t records = 0;
+    // Database handles of MsiGetActiveDatabase and view handles of MsiDatabaseOpenViewA still open,
+    // but for those whose close failCall refused.
+    std::size_t databases = 0;
+    std::size_t views = 0;
     // Search handles of FindFirstFileA still open, but for those whose FindClose failCall refused.
     std::size_t searches = 0;
+    // File handles of CreateFileA still open, but for those whose CloseHandle failCall refused.
+    std::size_t files = 0;
     // FormatMessageA buffers not yet passed to LocalFree (liveLocalAllocations()).
     std::size_t systemBuffers = 0;
     // LocalFree calls with memory that was not live (badLocalFrees()).

@@ -6,8 +6,6 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include <memory>
-#include <ostream>
 #include <string>
 
 // The path under which the build's file streams (std::ofstream) open a file that the system's
@@ -17,8 +15,6 @@ inline std::string qelStreamPath(const char* windowsPath)
     return windowsPath;
 }
 
-// A new output stream in text mode on the file `path` (created when missing) that writes at its
-// end, also while other processes append to the same file: nothing written is lost, though a
-// long text may reach the file in pieces between other writers' texts; nullptr when the file
-// cannot be opened. Deleting the stream closes the file.
-std::unique_ptr<std::ostream> qelOpenAppendStream(const char* path);
+// What a line end ("\n") of the library's text files becomes on disk: carriage return and line
+// feed, as the C runtime's text mode writes it.
+inline constexpr char qelTextFileLineEnd[] = "\r\n";

@@ -3,10 +3,19 @@
 #include "backend/Backend.h"
 
 #include "Simulation.h"
+#include "shared/ScriptActions.h"
 
 namespace {
 
 MSIHANDLE openSession = 0;
+
+void setProductProperties(MSIHANDLE session)
+{
+    sim::setProperty(session, "ProductLine", "Demo Product");
+    sim::setProperty(session, "ProductCode", "{5B1C9E3A-0D47-4F2B-8A61-7E3D2C9B4A15}");
+    sim::setProperty(session, "UserSID", "S-1-5-21-0-0-0-1000");
+    sim::setLanguage(session, 1033);
+}
 
 }  // namespace
 
@@ -26,8 +35,8 @@ unsigned long Backend::endTest()
     // installer's, as on Windows). Closing a handle twice is no leftover here: the contract cases
     // try it on purpose.
     const sim::Leftovers left = sim::leftovers();
-    return static_cast<unsigned long>(sim::openHandles(sim::HandleKind::session) + left.records + left.searches +
-                                      left.systemBuffers);
+    return static_cast<unsigned long>(sim::openHandles(sim::HandleKind::session) + left.records + left.databases +
+                                      left.views + left.searches + left.files + left.systemBuffers);
 }
 
 MSIHANDLE Backend::session()
@@ -36,12 +45,47 @@ MSIHANDLE Backend::session()
         openSession = sim::openSession();
         // Opened by the test process, not handed to a custom action: lengths are not doubled.
         sim::setDoubledMoreDataLength(false);
-        sim::setProperty(openSession, "ProductLine", "Demo Product");
+        setProductProperties(openSession);
         sim::setDirectory(openSession, "TARGETDIR", "C:\\", packageFolder());
         sim::setDirectory(openSession, "ProgramFilesFolder", "C:\\Program Files (x86)\\", packageFolder(), "TARGETDIR");
         sim::setDirectory(openSession, "INSTALLDIR", installDirTarget(), packageFolder(), "ProgramFilesFolder");
+        sim::setFeature(openSession, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, {"Folder"});
+        sim::addTable(openSession, "QelSetting",
+                      {{"Name", "s72"}, {"Value", "S0"}, {"Number", "I2"}, {"Sequence", "i2"}});
+        for (const auto& row : settingRows()) {
+            sim::addRow(openSession, "QelSetting", {row[0], row[1], row[2], row[3]});
+        }
+        sim::addCustomAction(openSession, "SetByAction", sim::customActionSetProperty, "SETBYACTION", "[ProductLine]!");
+        sim::addCustomAction(openSession, "DeferredWithoutCode", sim::customActionDll | sim::customActionInScript,
+                             "NoSuchBinary", "entry");
     }
     return openSession;
+}
+
+Backend::Installation Backend::install(const std::string& plan)
+{
+    const MSIHANDLE session = sim::openSession();
+    setProductProperties(session);
+    sim::setProperty(session, "QEL_PLAN", plan);
+    constexpr int scheduled = sim::customActionDll | sim::customActionInScript | sim::customActionNoImpersonate;
+    sim::addCustomAction(session, "QelSchedule", sim::customActionDll, &qelScheduleScript);
+    sim::addCustomAction(session, "QelDeferred", scheduled, &qelReportScript);
+    sim::addCustomAction(session, "QelRollback", scheduled | sim::customActionRollback, &qelReportScript);
+    sim::addCustomAction(session, "QelCommit", scheduled | sim::customActionCommit, &qelReportScript);
+    sim::addCustomAction(session, "QelFail", scheduled, &qelFailScript);
+    const std::size_t before = sim::messages().size();
+    const sim::Installation installation = sim::runInstallation(session, {"QelSchedule"});
+    MsiCloseHandle(session);
+
+    Installation result{installation.result, {}};
+    const auto& messages = sim::messages();
+    for (auto message = messages.begin() + static_cast<long>(before); message != messages.end(); ++message) {
+        const std::string* text = std::get_if<std::string>(&message->fields[0]);
+        if (message->type == INSTALLMESSAGE_INFO && text && text->rfind("qel: ", 0) == 0) {
+            result.reports.push_back(text->substr(5));
+        }
+    }
+    return result;
 }
 
 std::string Backend::installDirTarget()

@@ -12,10 +12,26 @@ endforeach()
 set(here ${CMAKE_CURRENT_SOURCE_DIR}/backend/windows)
 set(package ${CMAKE_CURRENT_BINARY_DIR}/QelTest.msi)
 add_custom_command(OUTPUT ${package}
-    COMMAND ${here}/make-package.sh ${here}/QelTest.wxs ${package}
-    DEPENDS ${here}/make-package.sh ${here}/QelTest.wxs
+    COMMAND ${here}/make-package.sh ${here}/QelTest.wxs ${package} ${here}/QelTest.sql
+    DEPENDS ${here}/make-package.sh ${here}/QelTest.wxs ${here}/QelTest.sql
     COMMENT "Authoring the test package QelTest.msi")
-add_custom_target(qel_test_package ALL DEPENDS ${package})
+
+# The installations of the shared cases of the installation script: their custom actions, in a
+# DLL of their own, and their package, beside the test package.
+add_library(qel_script_actions SHARED shared/ScriptActions.cpp backend/windows/ScriptActions.def)
+set_target_properties(qel_script_actions PROPERTIES PREFIX "")
+target_include_directories(qel_script_actions PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(qel_script_actions PRIVATE qel_platform)
+target_link_options(qel_script_actions PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at
+    -Wl,--enable-stdcall-fixup)
+set(scriptPackage ${CMAKE_CURRENT_BINARY_DIR}/QelScript.msi)
+add_custom_command(OUTPUT ${scriptPackage}
+    COMMAND ${here}/make-package.sh ${here}/QelScript.wxs ${scriptPackage} ${here}/QelScript.sql
+        ScriptActions=$<TARGET_FILE:qel_script_actions>
+    DEPENDS ${here}/make-package.sh ${here}/QelScript.wxs ${here}/QelScript.sql $<TARGET_FILE:qel_script_actions>
+    COMMENT "Authoring the script package QelScript.msi")
+add_custom_target(qel_test_package ALL DEPENDS ${package} ${scriptPackage})
+add_dependencies(qel_test_package qel_script_actions)
 
 add_executable(test_wine ${QEL_SHARED_TESTS} backend/windows/Backend.cpp)
 target_include_directories(test_wine PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,0 +1,628 @@
+// msi.dll of the host platform model: what a session answers about itself: formatted text,
+// conditions, run modes, the language, feature and component states.
+#include "SimModel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <optional>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+// ---- Formatted text ----------------------------------------------------------------------------
+
+// A property as formatted text resolves it: in a scheduled action only its data and the product
+// code.
+std::string formattedProperty(const Session& session, const std::string& name)
+{
+    if (session.context != Script::immediate && name != "CustomActionData" && name != "ProductCode") {
+        return "";
+    }
+    auto it = session.properties.find(name);
+    return it == session.properties.end() ? std::string() : it->second;
+}
+
+bool allDigits(const std::string& text)
+{
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+class Formatter {
+public:
+    Formatter(const Session* session, const Record& record) : session(session), record(record) {}
+
+    // What a reference found: whether there was one, and whether one resolved to nothing.
+    struct Found {
+        bool any = false;
+        bool empty = false;
+    };
+
+    // Expands `text`. A field's text is expanded in turn, its field references left as they
+    // stand (`inField`).
+    std::string expand(const std::string& text, Found& found, bool inField = false) const
+    {
+        std::string out;
+        for (std::size_t i = 0; i < text.size();) {
+            const char c = text[i];
+            if (c == '[') {
+                i = reference(text, i, out, found, inField);
+            } else if (c == '{') {
+                // A block with references vanishes when one of them resolves to nothing; one
+                // without stays as written.
+                const std::size_t close = text.find('}', i + 1);
+                if (close == std::string::npos) {
+                    out += text.substr(i);
+                    break;
+                }
+                Found inBlock;
+                const std::string block = expand(text.substr(i + 1, close - i - 1), inBlock, inField);
+                if (!inBlock.any) {
+                    out += text.substr(i, close + 1 - i);
+                } else if (!inBlock.empty) {
+                    out += block;
+                }
+                found.any = found.any || inBlock.any;
+                i = close + 1;
+            } else {
+                out += c;
+                ++i;
+            }
+        }
+        return out;
+    }
+
+private:
+    // Expands the reference that starts at text[at] == '[' into `out`; answers where the text
+    // goes on.
+    std::size_t reference(const std::string& text, std::size_t at, std::string& out, Found& found, bool inField) const
+    {
+        // [\c]: the character c itself; [\] nothing.
+        if (at + 1 < text.size() && text[at + 1] == '\\') {
+            if (at + 3 < text.size() && text[at + 3] == ']') {
+                out += text[at + 2];
+                return at + 4;
+            }
+            if (at + 2 < text.size() && text[at + 2] == ']') {
+                return at + 3;
+            }
+        }
+        const std::size_t close = text.find(']', at + 1);
+        const std::size_t inner = text.find('[', at + 1);
+        if (close == std::string::npos || (inner != std::string::npos && inner < close)) {
+            out += '[';  // not a reference: the text goes on after the bracket
+            return at + 1;
+        }
+        const std::string name = text.substr(at + 1, close - at - 1);
+        const std::size_t end = close + 1;
+        std::string value;
+        if (name == "~") {
+            out += '\0';
+            return end;
+        }
+        if (allDigits(name)) {
+            const unsigned long field = std::stoul(name);
+            if (inField) {
+                out += text.substr(at, end - at);
+                return end;
+            }
+            if (field == 0) {
+                out += fieldText(record.fields[0]);  // the format itself, as it stands (probed)
+                return end;
+            }
+            if (field <= record.count()) {
+                Found inner;
+                value = expand(fieldText(record.fields[field]), inner, true);
+            }
+        } else if (!name.empty() && std::strchr("#!$%", name[0])) {
+            // Files, components and the environment are not modelled: they resolve to nothing.
+        } else if (!session) {
+            out += text.substr(at, end - at);  // without a session properties stay as they stand
+            return end;
+        } else {
+            value = formattedProperty(*session, name);
+        }
+        found.any = true;
+        found.empty = found.empty || value.empty();
+        out += value;
+        return end;
+    }
+
+    const Session* session;
+    const Record& record;
+};
+
+// ---- Conditions --------------------------------------------------------------------------------
+
+struct ConditionError {};
+
+// A value of a condition: what it compares as and what it is alone.
+struct Value {
+    std::optional<int> number;  // an integer literal, a state, or a property that holds an integer
+    std::string text;           // a property's or a literal's text
+    bool truth;
+};
+
+class ConditionParser {
+public:
+    ConditionParser(const Session& session, const char* text) : session(session), at(text) {}
+
+    bool parse()
+    {
+        const bool result = implication();
+        skipSpace();
+        if (*at != '\0') {
+            throw ConditionError{};
+        }
+        return result;
+    }
+
+private:
+    // Lowest to highest precedence: IMP, EQV, XOR, OR, AND, NOT.
+    bool implication()
+    {
+        bool left = equivalence();
+        while (keyword("IMP")) {
+            const bool right = equivalence();
+            left = !left || right;
+        }
+        return left;
+    }
+    bool equivalence()
+    {
+        bool left = exclusive();
+        while (keyword("EQV")) {
+            left = left == exclusive();
+        }
+        return left;
+    }
+    bool exclusive()
+    {
+        bool left = disjunction();
+        while (keyword("XOR")) {
+            left = left != disjunction();
+        }
+        return left;
+    }
+    bool disjunction()
+    {
+        bool left = conjunction();
+        while (keyword("OR")) {
+            const bool right = conjunction();
+            left = left || right;
+        }
+        return left;
+    }
+    bool conjunction()
+    {
+        bool left = negation();
+        while (keyword("AND")) {
+            const bool right = negation();
+            left = left && right;
+        }
+        return left;
+    }
+    bool negation()
+    {
+        if (keyword("NOT")) {
+            return !negation();
+        }
+        skipSpace();
+        if (*at == '(') {
+            ++at;
+            const bool inner = implication();
+            skipSpace();
+            if (*at != ')') {
+                throw ConditionError{};
+            }
+            ++at;
+            return inner;
+        }
+        const Value left = value();
+        skipSpace();
+        const std::optional<std::string> op = comparison();
+        if (!op) {
+            return left.truth;
+        }
+        return compare(left, *op, value());
+    }
+
+    std::optional<std::string> comparison()
+    {
+        static const char* const operators[] = {"<>", "<=", ">=", "><", "<<", ">>", "=", "<", ">"};
+        const char* start = at;
+        std::string op;
+        if (*at == '~') {
+            op = "~";
+            ++at;
+        }
+        for (const char* candidate : operators) {
+            const std::size_t length = std::strlen(candidate);
+            if (std::strncmp(at, candidate, length) == 0) {
+                at += length;
+                return op + candidate;
+            }
+        }
+        at = start;
+        if (!op.empty()) {
+            throw ConditionError{};
+        }
+        return std::nullopt;
+    }
+
+    static bool compare(const Value& left, const std::string& op, const Value& right)
+    {
+        const bool noCase = op[0] == '~';
+        const std::string o = noCase ? op.substr(1) : op;
+        std::optional<int> a = left.number;
+        std::optional<int> b = right.number;
+        // A text meets an integer as an integer when it is one.
+        if (a && !b) {
+            b = toNumber(right.text);
+        } else if (b && !a) {
+            a = toNumber(left.text);
+        }
+        if (left.number || right.number) {
+            if (!a || !b) {
+                return o == "<>";
+            }
+            if (o == "><") {
+                return (*a & *b) != 0;
+            }
+            if (o == "<<") {
+                return ((*a >> 16) & 0xFFFF) == *b;
+            }
+            if (o == ">>") {
+                return (*a & 0xFFFF) == *b;
+            }
+            return ordered(o, *a < *b ? -1 : (*a > *b ? 1 : 0));
+        }
+        std::string x = left.text;
+        std::string y = right.text;
+        if (noCase) {
+            for (std::string* s : {&x, &y}) {
+                for (char& c : *s) {
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                }
+            }
+        }
+        if (o == "><") {
+            return x.find(y) != std::string::npos;
+        }
+        if (o == "<<") {
+            return x.compare(0, y.size(), y) == 0 && x.size() >= y.size();
+        }
+        if (o == ">>") {
+            return x.size() >= y.size() && x.compare(x.size() - y.size(), y.size(), y) == 0;
+        }
+        const int order = x.compare(y);
+        return ordered(o, order < 0 ? -1 : (order > 0 ? 1 : 0));
+    }
+
+    static bool ordered(const std::string& op, int order)
+    {
+        if (op == "=") {
+            return order == 0;
+        }
+        if (op == "<>") {
+            return order != 0;
+        }
+        if (op == "<") {
+            return order < 0;
+        }
+        if (op == ">") {
+            return order > 0;
+        }
+        if (op == "<=") {
+            return order <= 0;
+        }
+        return order >= 0;  // ">="
+    }
+
+    static std::optional<int> toNumber(const std::string& text)
+    {
+        const int value = parseInteger(text);
+        return value == nullInteger ? std::nullopt : std::optional<int>(value);
+    }
+
+    Value value()
+    {
+        skipSpace();
+        const char c = *at;
+        if (c == '"') {
+            const char* close = std::strchr(at + 1, '"');
+            if (!close) {
+                throw ConditionError{};
+            }
+            std::string text(at + 1, close);
+            at = close + 1;
+            const bool truth = !text.empty();
+            return {std::nullopt, std::move(text), truth};
+        }
+        if (std::isdigit(static_cast<unsigned char>(c)) ||
+            (c == '-' && std::isdigit(static_cast<unsigned char>(at[1])))) {
+            const char* start = at++;
+            while (std::isdigit(static_cast<unsigned char>(*at))) {
+                ++at;
+            }
+            const std::optional<int> number = toNumber(std::string(start, at));
+            if (!number || isNameCharacter(*at)) {
+                throw ConditionError{};
+            }
+            return {number, std::string(start, at), *number != 0};
+        }
+        if (c == '&' || c == '!' || c == '$' || c == '?' || c == '%') {
+            ++at;
+            const std::string name = word();
+            if (name.empty()) {
+                throw ConditionError{};
+            }
+            return symbolValue(c, name);
+        }
+        const std::string name = word();
+        if (name.empty() || isOperatorWord(name)) {
+            throw ConditionError{};
+        }
+        std::string text = readableProperty(session, name);
+        const std::optional<int> number = toNumber(text);
+        const bool truth = !text.empty();
+        return {number, std::move(text), truth};
+    }
+
+    Value symbolValue(char symbol, const std::string& name) const
+    {
+        std::optional<InstallStates> states;
+        if (symbol == '&' || symbol == '!') {
+            if (auto it = session.features.find(name); it != session.features.end()) {
+                states = it->second.states;
+            }
+        } else if (symbol == '$' || symbol == '?') {
+            if (auto it = session.components.find(name); it != session.components.end()) {
+                states = it->second;
+            }
+        }
+        if (!states) {
+            return {std::nullopt, "", false};  // no such feature or component; no environment
+        }
+        const int state = (symbol == '&' || symbol == '$') ? states->action : states->installed;
+        return {state, std::to_string(state), state != 0};
+    }
+
+    static bool isNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.'; }
+
+    static bool isOperatorWord(const std::string& word)
+    {
+        for (const char* keyword : {"NOT", "AND", "OR", "XOR", "EQV", "IMP"}) {
+            if (equalsNoCase(word, keyword)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static bool equalsNoCase(const std::string& word, const char* keyword)
+    {
+        return word.size() == std::strlen(keyword) && std::equal(word.begin(), word.end(), keyword, [](char a, char b) {
+                   return std::toupper(static_cast<unsigned char>(a)) == b;
+               });
+    }
+
+    std::string word()
+    {
+        skipSpace();
+        const char* start = at;
+        if (std::isalpha(static_cast<unsigned char>(*at)) || *at == '_') {
+            while (isNameCharacter(*at)) {
+                ++at;
+            }
+        }
+        return std::string(start, at);
+    }
+
+    bool keyword(const char* which)
+    {
+        skipSpace();
+        const char* start = at;
+        const std::string found = word();
+        if (equalsNoCase(found, which)) {
+            return true;
+        }
+        at = start;
+        return false;
+    }
+
+    void skipSpace()
+    {
+        while (*at == ' ' || *at == '\t') {
+            ++at;
+        }
+    }
+
+    const Session& session;
+    const char* at;
+};
+
+// ---- States ------------------------------------------------------------------------------------
+
+// The states of a feature or component of an installation session, or the installer's answer
+// when there are none: ERROR_INVALID_HANDLE, ERROR_UNKNOWN_FEATURE or ERROR_UNKNOWN_COMPONENT.
+UINT statesOf(MSIHANDLE install, LPCSTR name, bool feature, Session*& session, InstallStates*& states)
+{
+    session = installSessionOf(install);
+    if (!session) {
+        return ERROR_INVALID_HANDLE;
+    }
+    const UINT unknown = feature ? ERROR_UNKNOWN_FEATURE : ERROR_UNKNOWN_COMPONENT;
+    if (!name) {
+        return unknown;
+    }
+    if (feature) {
+        auto it = session->features.find(name);
+        states = it == session->features.end() ? nullptr : &it->second.states;
+    } else {
+        auto it = session->components.find(name);
+        states = it == session->components.end() ? nullptr : &it->second;
+    }
+    return states ? ERROR_SUCCESS : unknown;
+}
+
+UINT getStates(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE* installed, INSTALLSTATE* action,
+               bool feature)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Session* session = nullptr;
+        InstallStates* states = nullptr;
+        if (const UINT error = statesOf(install, name, feature, session, states)) {
+            return error;
+        }
+        if (installed) {
+            *installed = states->installed;
+        }
+        if (action) {
+            *action = states->action;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+// A request for a feature (ABSENT, LOCAL, SOURCE or ADVERTISED), which its components follow, or
+// for a component (ABSENT, LOCAL or SOURCE).
+UINT setState(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE state, bool feature)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Session* session = nullptr;
+        InstallStates* states = nullptr;
+        if (const UINT error = statesOf(install, name, feature, session, states)) {
+            return error;
+        }
+        if (state != INSTALLSTATE_ABSENT && state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_SOURCE &&
+            (!feature || state != INSTALLSTATE_ADVERTISED)) {
+            return ERROR_FUNCTION_FAILED;
+        }
+        states->action = state;
+        if (feature) {
+            // A component to remove that is absent already has nothing to do.
+            for (const std::string& component : session->features.at(name).components) {
+                InstallStates& its = session->components[component];
+                its.action =
+                    state == INSTALLSTATE_ABSENT && its.installed == INSTALLSTATE_ABSENT ? INSTALLSTATE_UNKNOWN : state;
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+}  // namespace
+
+namespace sim::detail {
+
+std::string formatText(const Session* session, const Record& record)
+{
+    const std::string format = fieldText(record.fields[0]);
+    if (format.empty()) {
+        // Without a format: every field, "1: value 2: value ".
+        std::string listed;
+        for (UINT field = 1; field <= record.count(); ++field) {
+            listed += std::to_string(field) + ": " + fieldText(record.fields[field]) + " ";
+        }
+        return listed;
+    }
+    Formatter::Found found;
+    return Formatter(session, record).expand(format, found);
+}
+
+MSICONDITION evaluateCondition(const Session& session, const std::string& condition)
+{
+    if (condition.find_first_not_of(" \t") == std::string::npos) {
+        return MSICONDITION_NONE;
+    }
+    try {
+        return ConditionParser(session, condition.c_str()).parse() ? MSICONDITION_TRUE : MSICONDITION_FALSE;
+    } catch (const ConditionError&) {
+        return MSICONDITION_ERROR;
+    }
+}
+
+}  // namespace sim::detail
+
+UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR resultBuf, LPDWORD resultBufSize)
+{
+    return modelled<UINT>("MsiFormatRecordA", [&]() -> UINT {
+        const Session* session = anySessionOf(install);
+        const Record* rec = openRecordOf(record);
+        if ((install != 0 && !session) || !rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        return copyText(formatText(session, *rec), resultBuf, resultBufSize, model().doubledMoreDataLength);
+    });
+}
+
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR condition)
+{
+    return modelled<MSICONDITION>("MsiEvaluateConditionA", [&]() -> MSICONDITION {
+        const Session* session = installSessionOf(install);
+        if (!session) {
+            return MSICONDITION_ERROR;
+        }
+        return condition ? evaluateCondition(*session, condition) : MSICONDITION_NONE;
+    });
+}
+
+BOOL WINAPI MsiGetMode(MSIHANDLE install, MSIRUNMODE runMode)
+{
+    return modelled<BOOL>("MsiGetMode", [&]() -> BOOL {
+        const Session* session = anySessionOf(install);
+        if (!session) {
+            return FALSE;
+        }
+        switch (runMode) {
+        case MSIRUNMODE_SCHEDULED:
+            return session->context == Script::deferred ? TRUE : FALSE;
+        case MSIRUNMODE_ROLLBACK:
+            return session->context == Script::rollback ? TRUE : FALSE;
+        case MSIRUNMODE_COMMIT:
+            return session->context == Script::commit ? TRUE : FALSE;
+        default:
+            return session->context == Script::immediate && session->modes.count(runMode) != 0 ? TRUE : FALSE;
+        }
+    });
+}
+
+LANGID WINAPI MsiGetLanguage(MSIHANDLE install)
+{
+    return modelled<LANGID>("MsiGetLanguage", [&]() -> LANGID {
+        const Session* session = anySessionOf(install);
+        if (!session) {
+            return static_cast<LANGID>(ERROR_INVALID_HANDLE);
+        }
+        if (session->context != Script::immediate) {
+            return session->context == Script::commit ? 0 : session->language;
+        }
+        auto it = session->properties.find("ProductLanguage");
+        const int language = it == session->properties.end() ? nullInteger : parseInteger(it->second);
+        return language >= 0 && language <= 0xFFFF ? static_cast<LANGID>(language) : 0;
+    });
+}
+
+UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE* installed, INSTALLSTATE* action)
+{
+    return getStates("MsiGetFeatureStateA", install, feature, installed, action, true);
+}
+
+UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed, INSTALLSTATE* action)
+{
+    return getStates("MsiGetComponentStateA", install, component, installed, action, false);
+}
+
+UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state)
+{
+    return setState("MsiSetFeatureStateA", install, feature, state, true);
+}
+
+UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state)
+{
+    return setState("MsiSetComponentStateA", install, component, state, false);
+}

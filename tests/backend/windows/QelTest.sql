@@ -1,0 +1,7 @@
+CREATE TABLE `QelSetting` (`Name` CHAR(72) NOT NULL, `Value` CHAR(0), `Number` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `Name`)
+INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('alpha', 'one', 1, 30)
+INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('beta', 'two', 2, 10)
+INSERT INTO `QelSetting` (`Name`, `Sequence`) VALUES ('gamma', 20)
+INSERT INTO `QelSetting` (`Name`, `Value`, `Number`, `Sequence`) VALUES ('delta', '[INSTALLDIR]x', 2, 40)
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetByAction', 51, 'SETBYACTION', '[ProductLine]!')
+INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('DeferredWithoutCode', 1025, 'NoSuchBinary', 'entry')

@@ -1,0 +1,154 @@
+// The file calls the message processor's log and persistence file rest on (CreateFileA, WriteFile,
+// CloseHandle, Sleep), checked against the host's model and against the real system alike.
+#include "backend/SharedTest.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+using FileContractTest = SharedTest;
+
+enum class Before { nothing, file, folder };
+
+std::string contents(const std::string& name)
+{
+    std::ifstream file(SharedTest::tempStreamPath(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// What was there before, as the processor meets it: nothing, a file holding "old", a folder.
+void prepare(Before before, const std::string& name)
+{
+    if (before == Before::file) {
+        std::ofstream(SharedTest::tempStreamPath(name), std::ios::binary) << "old";
+    } else if (before == Before::folder) {
+        std::filesystem::create_directory(SharedTest::tempStreamPath(name));
+    }
+}
+
+}  // namespace
+
+TEST_F(FileContractTest, CreationDispositionsOpenCreateAndEmptyAsDocumented)
+{
+    constexpr DWORD unchecked = 0xFFFFFFFF;
+    struct Case {
+        const char* what;
+        Before before;
+        DWORD disposition;
+        DWORD access;
+        bool opens;
+        DWORD lastError;    // after the call; unchecked where Windows documents none
+        const char* after;  // the file's bytes afterwards (nullptr: not a file)
+    };
+    const Case cases[] = {
+        {"CREATE_NEW makes a file", Before::nothing, CREATE_NEW, GENERIC_WRITE, true, unchecked, ""},
+        {"CREATE_NEW finds a file", Before::file, CREATE_NEW, GENERIC_WRITE, false, ERROR_FILE_EXISTS, "old"},
+        {"CREATE_NEW finds a folder", Before::folder, CREATE_NEW, GENERIC_WRITE, false, ERROR_FILE_EXISTS, nullptr},
+        {"CREATE_ALWAYS empties a file", Before::file, CREATE_ALWAYS, GENERIC_WRITE, true, ERROR_ALREADY_EXISTS, ""},
+        {"CREATE_ALWAYS makes a file", Before::nothing, CREATE_ALWAYS, GENERIC_WRITE, true, 0, ""},
+        {"CREATE_ALWAYS finds a folder", Before::folder, CREATE_ALWAYS, GENERIC_WRITE, false, ERROR_ACCESS_DENIED,
+         nullptr},
+        {"OPEN_ALWAYS keeps a file", Before::file, OPEN_ALWAYS, FILE_APPEND_DATA, true, ERROR_ALREADY_EXISTS, "old"},
+        {"OPEN_ALWAYS makes a file", Before::nothing, OPEN_ALWAYS, FILE_APPEND_DATA, true, 0, ""},
+        {"OPEN_EXISTING finds nothing", Before::nothing, OPEN_EXISTING, GENERIC_READ, false, ERROR_FILE_NOT_FOUND,
+         nullptr},
+        {"OPEN_EXISTING finds a folder", Before::folder, OPEN_EXISTING, GENERIC_READ, false, ERROR_ACCESS_DENIED,
+         nullptr},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        const std::string name = "case" + std::to_string(index++);
+        prepare(c.before, name);
+        SetLastError(0x1234);
+        const HANDLE file = CreateFileA(tempFile(name).c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        c.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens) << c.what;
+        if (c.lastError != unchecked) {
+            EXPECT_EQ(error, c.lastError) << c.what;
+        }
+        if (file != INVALID_HANDLE_VALUE) {
+            EXPECT_TRUE(CloseHandle(file)) << c.what;
+        }
+        if (c.after) {
+            EXPECT_EQ(contents(name), c.after) << c.what;
+        }
+    }
+
+    // A folder that is not there.
+    EXPECT_EQ(CreateFileA(tempFile("missing\\x").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+// The persistence file's protocol: held unshared, a file cannot be opened again, however shared the
+// second open is, until it is closed; nor can a file that is open be opened unshared.
+TEST_F(FileContractTest, AFileHeldUnsharedCannotBeOpenedAgainUntilClosed)
+{
+    const std::string path = tempFile("setup.mpp");
+    constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    auto openShared = [&] {
+        return CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    };
+    const HANDLE held =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(openShared(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS) << "existing comes before sharing";
+
+    EXPECT_TRUE(CloseHandle(held));
+    Sleep(1);
+    const HANDLE shared = openShared();
+    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(CloseHandle(shared));
+
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(shared));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// The log's protocol: handles with the right to append and not to write put every write at the end
+// of the file as it is then, bytes as given (no line end is translated).
+TEST_F(FileContractTest, AppendingHandlesWriteAtTheEndWhateverTheOthersWrote)
+{
+    const std::string path = tempFile("setup.log");
+    auto openAppending = [&] {
+        return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    const HANDLE first = openAppending();
+    const HANDLE second = openAppending();
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    for (const auto& [file, text] : {std::pair{first, "one\n"}, std::pair{second, "two\r\n"}, std::pair{first, "3"}}) {
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file, text, static_cast<DWORD>(std::string(text).size()), &written, nullptr));
+        EXPECT_EQ(written, std::string(text).size());
+    }
+    EXPECT_TRUE(CloseHandle(first));
+    EXPECT_TRUE(CloseHandle(second));
+    EXPECT_EQ(contents("setup.log"), "one\ntwo\r\n3");
+
+    // A handle without the right to write writes nothing.
+    const HANDLE reading = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+    DWORD written = 99;
+    EXPECT_FALSE(WriteFile(reading, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(written, 0u);
+    EXPECT_TRUE(CloseHandle(reading));
+    EXPECT_EQ(contents("setup.log"), "one\ntwo\r\n3");
+}

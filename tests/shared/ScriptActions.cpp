@@ -1,0 +1,87 @@
+#include "shared/ScriptActions.h"
+
+#include <sstream>
+#include <string>
+
+namespace {
+
+void report(MSIHANDLE install, const std::string& text)
+{
+    const MSIHANDLE record = MsiCreateRecord(0);
+    MsiRecordSetStringA(record, 0, ("qel: " + text).c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
+}
+
+std::string property(MSIHANDLE install, const char* name)
+{
+    char value[256] = "";
+    DWORD size = sizeof value;
+    return MsiGetPropertyA(install, name, value, &size) == ERROR_SUCCESS ? std::string(value, size) : "<failed>";
+}
+
+std::string mode(MSIHANDLE install)
+{
+    if (MsiGetMode(install, MSIRUNMODE_SCHEDULED)) {
+        return "S";
+    }
+    if (MsiGetMode(install, MSIRUNMODE_ROLLBACK)) {
+        return "R";
+    }
+    return MsiGetMode(install, MSIRUNMODE_COMMIT) ? "C" : "-";
+}
+
+std::string ran(MSIHANDLE install)
+{
+    const std::string data = property(install, "CustomActionData");
+    report(install, "ran " + data + " " + mode(install));
+    return data;
+}
+
+}  // namespace
+
+extern "C" UINT WINAPI qelScheduleScript(MSIHANDLE install)
+{
+    std::istringstream plan(property(install, "QEL_PLAN"));
+    for (std::string word; plan >> word;) {
+        if (word == "X") {
+            return ERROR_INSTALL_FAILURE;
+        }
+        if (word == "U") {
+            return ERROR_INSTALL_USEREXIT;
+        }
+        const char* action = word[0] == 'D'   ? "QelDeferred"
+                             : word[0] == 'R' ? "QelRollback"
+                             : word[0] == 'C' ? "QelCommit"
+                                              : "QelFail";
+        const std::string data = word.substr(word.find(':') + 1);
+        MsiSetPropertyA(install, action, data.c_str());
+        report(install, "scheduled " + data + " " + std::to_string(MsiDoActionA(install, action)));
+    }
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI qelReportScript(MSIHANDLE install)
+{
+    const std::string data = ran(install);
+    const MSIHANDLE database = MsiGetActiveDatabase(install);
+    report(install, "saw " + data + " database " + (database != 0 ? "1" : "0"));
+    MsiCloseHandle(database);
+    for (const char* name : {"ProductCode", "UserSID"}) {
+        report(install, "saw " + data + " " + name + (property(install, name).empty() ? " empty" : " set"));
+    }
+    report(install, "saw " + data + " ProductLine " + property(install, "ProductLine"));
+    const MSIHANDLE progress = MsiCreateRecord(2);
+    MsiRecordSetInteger(progress, 1, 2);
+    MsiRecordSetInteger(progress, 2, 10);
+    report(install, "saw " + data + " progress " +
+                        std::to_string(MsiProcessMessage(install, INSTALLMESSAGE_PROGRESS, progress)));
+    MsiCloseHandle(progress);
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT WINAPI qelFailScript(MSIHANDLE install)
+{
+    ran(install);
+    return ERROR_INSTALL_FAILURE;
+}

@@ -1,0 +1,125 @@
+// Installations with deferred, rollback and commit actions (shared/ScriptActions.h): what runs,
+// in which order and mode, with which data, and what a deferred action can reach.
+#include "backend/SharedTest.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ScriptTest = SharedTest;
+using Words = std::vector<std::string>;
+
+Words words(const std::string& text)
+{
+    std::istringstream in(text);
+    Words all;
+    for (std::string word; in >> word;) {
+        all.push_back(word);
+    }
+    return all;
+}
+
+// The data of the actions that ran in a mode ("S", "R", "C", or "-": at once, not from the
+// script), in order.
+Words ranIn(const Backend::Installation& installation, const std::string& mode)
+{
+    Words data;
+    for (const std::string& report : installation.reports) {
+        const Words parts = words(report);
+        if (parts.size() == 3 && parts[0] == "ran" && parts[2] == mode) {
+            data.push_back(parts[1]);
+        } else if (parts.size() == 2 && parts[0] == "ran" && parts[1] == mode) {
+            data.push_back("");  // ran without data
+        }
+    }
+    return data;
+}
+
+// What QelDeferred with this data saw: the value of "saw DATA NAME VALUE".
+std::string saw(const Backend::Installation& installation, const std::string& data, const std::string& name)
+{
+    const std::string prefix = "saw " + data + " " + name + " ";
+    for (const std::string& report : installation.reports) {
+        if (report.rfind(prefix, 0) == 0) {
+            return report.substr(prefix.size());
+        }
+    }
+    return "<not reported>";
+}
+
+Words scheduledAnswers(const Backend::Installation& installation)
+{
+    Words answers;
+    for (const std::string& report : installation.reports) {
+        const Words parts = words(report);
+        if (parts.size() == 3 && parts[0] == "scheduled") {
+            answers.push_back(parts[2]);
+        }
+    }
+    return answers;
+}
+
+}  // namespace
+
+TEST_F(ScriptTest, TheScriptRunsAfterTheImmediateActionsAndRollsBackWhatFailed)
+{
+    struct Case {
+        const char* plan;
+        unsigned long result;
+        Words deferred;  // ran in the script as deferred actions, in order
+        Words rollback;  // ran as rollback actions, in order
+        Words commit;    // ran as commit actions, in order
+    };
+    const Case cases[] = {
+        // Deferred actions in order, each with the data it was scheduled with; a rollback action
+        // is kept for a failure that does not come; commit actions run at the end.
+        {"R:r1 D:d1 C:c1 D:d2", ERROR_SUCCESS, {"d1", "d2"}, {}, {"c1"}},
+        // A failed deferred action rolls back what was scheduled before it, the last first; what
+        // came after it and the commit actions never run.
+        {"R:r1 D:d1 C:c1 R:r2 F:f1 R:r3 D:d3", ERROR_INSTALL_FAILURE, {"d1", "f1"}, {"r2", "r1"}, {}},
+        // A failed immediate action ends the installation before the script.
+        {"R:r1 D:d1 X", ERROR_INSTALL_FAILURE, {}, {}, {}},
+        {"D:d1 C:c1 U", ERROR_INSTALL_USEREXIT, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.plan);
+        const Backend::Installation installation = Backend::install(c.plan);
+        EXPECT_EQ(installation.result, c.result);
+        // Scheduling answers success, for every kind of action.
+        for (const std::string& answer : scheduledAnswers(installation)) {
+            EXPECT_EQ(answer, "0");
+        }
+        EXPECT_EQ(ranIn(installation, "S"), c.deferred);
+        expectDocumented(ranIn(installation, "-"), Words{}, documented::scriptHoldsRollbackAndCommitActions);
+        // (A platform that departs shows it only where there was something to run.)
+        if (!c.commit.empty()) {
+            expectDocumented(ranIn(installation, "C"), c.commit, documented::scriptHoldsRollbackAndCommitActions);
+        } else {
+            EXPECT_EQ(ranIn(installation, "C"), Words{});
+        }
+        if (!c.rollback.empty()) {
+            expectDocumented(ranIn(installation, "R"), c.rollback, documented::failedScriptRunsItsRollbackActions);
+        } else {
+            EXPECT_EQ(ranIn(installation, "R"), Words{});
+        }
+    }
+}
+
+TEST_F(ScriptTest, ADeferredActionReachesItsDataAndLittleElse)
+{
+    const Backend::Installation installation = Backend::install("D:first D:second");
+    ASSERT_EQ(installation.result, static_cast<unsigned long>(ERROR_SUCCESS));
+    EXPECT_EQ(ranIn(installation, "S"), (Words{"first", "second"}));
+    for (const char* data : {"first", "second"}) {
+        SCOPED_TRACE(data);
+        EXPECT_EQ(saw(installation, data, "ProductCode"), "set");
+        EXPECT_EQ(saw(installation, data, "UserSID"), "set");
+        EXPECT_EQ(saw(installation, data, "progress"), "0");
+        expectDocumented(saw(installation, data, "ProductLine"), std::string(""),
+                         documented::deferredActionReadsItsDataOnly);
+        expectDocumented(saw(installation, data, "database"), std::string("0"),
+                         documented::deferredActionHasNoDatabase);
+    }
+}

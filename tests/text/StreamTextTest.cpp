@@ -1,0 +1,139 @@
+// The library's writes to a caller's stream, against std::ostream::write and std::flush on a twin
+// stream: the same bytes reach the buffer, the same buffers are flushed (the stream's own flush
+// may flush a unit-buffered stream twice), the same exceptions leave.
+#include "text/StreamText.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// A stream buffer that takes `room` bytes at most, may throw when written or flushed, and counts
+// its flushes.
+class TestBuffer : public std::streambuf {
+public:
+    std::string taken;
+    std::size_t room = 1000;
+    bool throwsOnWrite = false;
+    bool refusesFlush = false;
+    bool throwsOnFlush = false;
+    int flushes = 0;
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        if (throwsOnWrite) {
+            throw std::runtime_error("buffer failed");
+        }
+        const std::size_t free = taken.size() < room ? room - taken.size() : 0;
+        const std::size_t n = std::min(static_cast<std::size_t>(count), free);
+        taken.append(std::string_view(text, n));
+        return static_cast<std::streamsize>(n);
+    }
+    int_type overflow(int_type c) override
+    {
+        const char character = traits_type::to_char_type(c);
+        return xsputn(&character, 1) == 1 ? c : traits_type::eof();
+    }
+    int sync() override
+    {
+        ++flushes;
+        if (throwsOnFlush) {
+            throw std::runtime_error("flush failed");
+        }
+        return refusesFlush ? -1 : 0;
+    }
+};
+
+// A stream over a test buffer, and another that it may be tied to.
+struct Twin {
+    TestBuffer buffer;
+    TestBuffer tiedBuffer;
+    std::ostream tied{&tiedBuffer};
+    std::ostream stream{&buffer};
+};
+
+struct Outcome {
+    std::string taken;
+    bool flushed;
+    bool tiedFlushed;
+    bool threw;
+
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome outcomeOf(Twin& twin, const std::function<void(std::ostream&)>& operation)
+{
+    bool threw = false;
+    try {
+        operation(twin.stream);
+    } catch (const std::runtime_error&) {
+        threw = true;
+    }
+    return {twin.buffer.taken, twin.buffer.flushes > 0, twin.tiedBuffer.flushes > 0, threw};
+}
+
+}  // namespace
+
+TEST(StreamTextTest, WritesAndFlushesAsTheStreamsOwnMembersDo)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Twin&)> setUp;
+        bool takesAll;  // what writeToStream answers
+    };
+    const Case cases[] = {
+        {"a good stream", [](Twin&) {}, true},
+        {"a stream in a failed state", [](Twin& t) { t.stream.setstate(std::ios::failbit); }, false},
+        {"a buffer with room for less", [](Twin& t) { t.buffer.room = 3; }, false},
+        {"a buffer that throws", [](Twin& t) { t.buffer.throwsOnWrite = true; }, false},
+        {"a buffer that throws, badbit in the mask",
+         [](Twin& t) {
+             t.buffer.throwsOnWrite = true;
+             t.stream.exceptions(std::ios::badbit);
+         },
+         false},
+        {"a stream tied to another", [](Twin& t) { t.stream.tie(&t.tied); }, true},
+        {"a unit-buffered stream", [](Twin& t) { t.stream.setf(std::ios::unitbuf); }, true},
+        {"a unit-buffered stream that cannot flush",
+         [](Twin& t) {
+             t.stream.setf(std::ios::unitbuf);
+             t.buffer.refusesFlush = true;
+         },
+         false},
+        {"a buffer whose flush throws, badbit in the mask",
+         [](Twin& t) {
+             t.buffer.throwsOnFlush = true;
+             t.stream.exceptions(std::ios::badbit);
+         },
+         true},
+    };
+    const std::string text = "text\n";
+    for (const Case& c : cases) {
+        Twin library;
+        Twin reference;
+        c.setUp(library);
+        c.setUp(reference);
+        std::optional<bool> answer;
+        const Outcome written = outcomeOf(library, [&](std::ostream& s) { answer = qel::writeToStream(s, text); });
+        const Outcome expected = outcomeOf(
+            reference, [&](std::ostream& s) { s.write(text.data(), static_cast<std::streamsize>(text.size())); });
+        EXPECT_EQ(written, expected) << c.what;
+        EXPECT_EQ(answer.value_or(false), c.takesAll) << c.what;
+        EXPECT_EQ(answer.has_value(), !expected.threw) << c.what;
+        EXPECT_EQ(library.stream.rdstate(), library.stream.rdstate() & std::ios::failbit)
+            << c.what << ": the state is left as it was";
+
+        Twin flushedLibrary;
+        Twin flushedReference;
+        c.setUp(flushedLibrary);
+        c.setUp(flushedReference);
+        const Outcome flushed = outcomeOf(flushedLibrary, [](std::ostream& s) { qel::flushStream(s); });
+        EXPECT_EQ(flushed, outcomeOf(flushedReference, [](std::ostream& s) { s << std::flush; })) << c.what;
+    }
+}
