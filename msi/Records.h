@@ -18,6 +18,8 @@ inline void setField(KestMsiRecord& record, unsigned int field, const KestCStrin
 {
     record.setStringField(field, value);
 }
+// A record holds no fractions: format the number into a text first.
+void setField(KestMsiRecord& record, unsigned int field, double value) = delete;
 }  // namespace detail
 
 // A new record whose fields 1, 2, ... hold the values in order (numbers as integers, texts as

@@ -44,6 +44,16 @@ bool wholeNumber(const KestCString& text, int& number)
     return true;
 }
 
+// The whole number the property `name` holds as `text`; raises for a text that holds none.
+int numberOf(const PersistingRule& rule, const KestCString& name, const KestCString& text)
+{
+    int number = 0;
+    if (!wholeNumber(text, number)) {
+        raiseInvalidParameter(rule, KestCString("Property \"" + name + "\" holds no whole number").c_str());
+    }
+    return number;
+}
+
 KestCString pathOf(const PersistingRule& rule, const KestMsiHandle& session, const KestCString& directory,
                    PathQuery query, const char* call)
 {
@@ -90,19 +100,16 @@ KestCString property(const KestMsiHandle& session, const KestCString& name)
 int intProperty(const KestMsiHandle& session, const KestCString& name)
 {
     static constexpr PersistingRule rule("qel::intProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] {
-        int number = 0;
-        if (!wholeNumber(property(session, name), number)) {
-            raiseInvalidParameter(rule, KestCString("Property \"" + name + "\" holds no whole number").c_str());
-        }
-        return number;
-    });
+    return persist(rule, [&] { return numberOf(rule, name, property(session, name)); });
 }
 
 int intProperty(const KestMsiHandle& session, const KestCString& name, int whenUnset)
 {
     static constexpr PersistingRule rule("qel::intProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return property(session, name).empty() ? whenUnset : intProperty(session, name); });
+    return persist(rule, [&] {
+        const KestCString text = property(session, name);
+        return text.empty() ? whenUnset : numberOf(rule, name, text);
+    });
 }
 
 void setProperty(const KestMsiHandle& session, const KestCString& name, const KestCString& value)
