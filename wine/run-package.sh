@@ -332,9 +332,13 @@ actions() {
                     rest = substr(rest, length(action) + 16)
                     if (rest ~ /^-?[0-9]+\.$/) value = substr(rest, 1, length(rest) - 1)
                 }
-                if (inside) { inside = 0; next }
+                # An action the action ran itself (MsiDoAction) ends inside its part: only its own
+                # end ends that part.
+                if (inside && starts(rest, action ". ")) { inside = 0; next }
             }
             !inside { next }
+            # The lines of an action it ran itself: "Action TIME: NAME. ...", "Action start ...", ...
+            starts($0, "Action ") { next }
             !started && !named($0, action) && !named($0, entry) { next }
             { started = 1 }
             $0 == "" { blanks++; next }
