@@ -3,6 +3,7 @@
 // every raise site of the calls, whose history entry names the call, what it was for, and the line
 // of its raise.
 #include "SimTest.h"
+#include "SourceLine.h"
 #include "Thrown.h"
 #include "actions/ActionFrame.h"
 #include "msi/Database.h"
@@ -12,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -183,21 +182,6 @@ TEST_F(AuthorCallsTest, DeferredActionsReadTheDataTheirImmediateActionScheduledT
 }
 
 // ---- Every raise site --------------------------------------------------------------------------
-
-// Line `line` (from 1) of the library source named by a history entry's file name, or "".
-std::string sourceLine(const std::string& fileName, int line)
-{
-    for (const char* folder : {"msi", "text"}) {
-        std::ifstream source(std::filesystem::path(QEL_SOURCE_DIR) / folder / (fileName + ".cpp"));
-        std::string text;
-        for (int at = 1; source && std::getline(source, text); ++at) {
-            if (at == line) {
-                return text;
-            }
-        }
-    }
-    return "";
-}
 
 TEST_F(AuthorCallsTest, EveryRefusedCallNamesWhatItWasForAtItsRaiseLine)
 {
