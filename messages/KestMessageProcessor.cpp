@@ -91,7 +91,14 @@ void awaitCycleStart(const KestCString& persistencePath)
 
 }  // namespace
 
-KestMessageProcessor::~KestMessageProcessor() = default;
+KestMessageProcessor::~KestMessageProcessor()
+{
+    // A stream put in logStream while ownsStream says the processor owns its stream is the
+    // processor's to delete, as one it opened itself would be (its file closes with it).
+    if (ownsStream) {
+        logStream.deleteAssigned();
+    }
+}
 
 void KestMessageProcessor::initialize(const KestCString& name)
 {

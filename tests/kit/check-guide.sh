@@ -43,7 +43,8 @@ qel="$work/guide/qel"
 mkdir -p "$qel" "$work/wine"
 ln -sfn "$work/kits/host" "$qel/host"
 ln -sfn "$work/kits/windows" "$qel/windows"
-ln -sfn "$work/wine" "$qel/wine"
+# The Wine work folder is the example's, named by its own path: the runner takes no link for one.
+rm -f "$qel/wine"
 
 # Prints the blocks of the guide whose opening line carries KEY=VALUE, each preceded by a line
 # "@@ <VALUE>"; for KEY file, every file block.
@@ -88,7 +89,7 @@ extract() {
 # the guide shows for the step.
 run() {
     local script output status=0
-    script="$(blocks run "$step" | grep -v '^@@ ' | sed "s#~/qel/#$qel/#g")"
+    script="$(blocks run "$step" | grep -v '^@@ ' | sed -e "s#~/qel/wine#$work/wine#g" -e "s#~/qel/#$qel/#g")"
     [[ -n "$script" ]] || fail "the guide gives no commands for the step $step"
     output="$(cd "$folder" && bash -euo pipefail -c "$script" 2>&1)" || status=$?
     printf '%s\n' "$output"
