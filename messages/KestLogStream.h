@@ -9,7 +9,7 @@
 // code that reads it: only a DLL whose own code does so carries the stream code.
 #pragma once
 
-#include "messages/KestLogFileStream.h"
+#include "../messages/KestLogFileStream.h"
 
 #include <cstddef>
 #include <memory>

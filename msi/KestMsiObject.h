@@ -1,7 +1,7 @@
 // Base of the installer object wrappers: holds one installer handle group and describes itself.
 #pragma once
 
-#include "msi/KestMsiHandle.h"
+#include "../msi/KestMsiHandle.h"
 
 #include <ostream>
 #include <string_view>

@@ -33,8 +33,8 @@
 // Run a sweep from a plain TEST, not from a SessionTest case: it resets the model for every case.
 #pragma once
 
-#include "Simulation.h"
-#include "testing/FailingAllocation.h"
+#include "../testing/FailingAllocation.h"
+#include "QelCustInst/Simulation.h"
 
 #include <cstddef>
 #include <cstdint>
