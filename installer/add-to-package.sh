@@ -90,6 +90,7 @@ if ((replace)); then
     fi
 fi
 [[ -z "$after_action" || "$after_action" =~ ^[A-Za-z_][A-Za-z0-9_.]*$ ]] || usage_error "--after $after_action is not an action name"
+[[ "$after_action" != qelAreWeRunningFromCD ]] || usage_error "--after names the action that it places: name the action it should follow"
 [[ "$wait_limit" =~ ^[0-9]{1,6}$ ]] || usage_error "--wait $wait_limit is not a number of seconds"
 wait_limit=$((10#$wait_limit))
 package="$(realpath -m -- "$package")"
