@@ -31,7 +31,8 @@
 #                finds it locked is refused. DIR must be your own: not a link, in no folder another
 #                user could change. A product an earlier run left installed there is named as such.
 #                Without --work the prefix is in a temporary folder (under TMPDIR) removed at the
-#                end, or by a later run when this one was killed.
+#                end, or by a later run when this one was killed. Either path must be plain ASCII
+#                without " % & | < > ^ ( ) ; , =, which Wine's cmd would misread.
 #   --log        keep the verbose log of the installation as FILE (written afresh: a file or link
 #                there is replaced)
 #   NAME=VALUE   public properties for the installation, after the package
@@ -88,7 +89,9 @@ fi
 [[ -n "$drive" ]] || refuse "no drive type given: --drive cdrom|fixed|removable|network"
 [[ -n "${letter[$drive]:-}" ]] || refuse "unknown drive type '$drive': give cdrom, fixed, removable or network"
 [[ "$ui" =~ ^q[nbrf][+-]?$ ]] || refuse "unknown user interface '$ui': give qn, qb, qr or qf"
-[[ "$expect" =~ ^[0-9]+$ ]] || refuse "--expect '$expect' is not an exit code"
+[[ "$expect" =~ ^-?[0-9]{1,10}$ ]] || refuse "--expect '$expect' is not an exit code"
+# As a number: 0003 is 3.
+if [[ "$expect" == -* ]]; then expect=$((-10#${expect#-})); else expect=$((10#$expect)); fi
 for name in "${properties[@]}"; do
     [[ "$name" =~ $name_pattern$ ]] || refuse "--property '$name' is not a property name"
 done
@@ -159,12 +162,28 @@ leave() {
     if [[ -n "$temporary" ]]; then rm -rf -- "$temporary"; fi
 }
 # Wine's cmd reads the run's script, which names files in the work folder, in the prefix's code
-# page rather than in UTF-8: the work folder's path must be plain ASCII.
-ascii() { ! LC_ALL=C grep -q '[^ -~]' <<<"$1"; }
+# page rather than in UTF-8, and takes some characters of a path in its command line or script as
+# its own (% expands, the others end or split the command): the work folder's path, with the links
+# above it resolved, must be plain ASCII without them.
+cmd_special='"%&|<>^();,='
+cmd_unsafe() { # cmd_unsafe PATH: why Wine's cmd cannot name files under PATH, nothing when it can
+    local path where=""
+    for path in "$1" "$(realpath -m -- "$1")"; do
+        [[ "$path" == "$1" ]] || where=" (it leads to $path)"
+        if LC_ALL=C grep -q '[^ -~]' <<<"$path"; then
+            echo "is not a plain ASCII path$where"
+            return
+        fi
+        if [[ "$path" == *["$cmd_special"]* ]]; then
+            echo "holds one of $(sed 's/./& /g; s/ $//' <<<"$cmd_special")$where"
+            return
+        fi
+    done
+}
 temporaries="${TMPDIR:-/tmp}"
 if [[ -z "$work" ]]; then
-    ascii "$temporaries" ||
-        refuse "the temporary folder $temporaries is not a plain ASCII path, as Wine's cmd needs: set TMPDIR or give --work DIR"
+    why="$(cmd_unsafe "$temporaries")"
+    [[ -z "$why" ]] || refuse "the temporary folder $temporaries $why, which Wine's cmd would misread: set TMPDIR or give --work DIR"
     why="$(qw_untrusted "$temporaries")"
     [[ -z "$why" ]] || refuse "the temporary folder $temporaries cannot be used: $why; set TMPDIR or give --work DIR"
     # The prefixes of runs that were killed (1 GB and more each).
@@ -176,8 +195,8 @@ if [[ -z "$work" ]]; then
     done
     temporary="$(mktemp -d "$temporaries/qel-run-package.XXXXXX")"
     work="$temporary"
-elif ! ascii "$work"; then
-    refuse "--work $work is not a plain ASCII path, as Wine's cmd needs"
+elif why="$(cmd_unsafe "$work")" && [[ -n "$why" ]]; then
+    refuse "--work $work $why, which Wine's cmd would misread"
 elif [[ -L "${work%/}" ]]; then
     refuse "--work $work is a link: give the folder itself"
 elif [[ -d "$work" ]]; then
@@ -232,7 +251,8 @@ run_batch() {
         fail "the $what did not end within $seconds s; its programs were ended"
     fi
     if own_file "$run/$what.exit"; then answer="$(tr -d '\r\n ' <"$run/$what.exit")"; fi
-    [[ "$answer" =~ ^[0-9]+$ ]] || { sed 's/\r$//' "$run/$what.out" >&2; fail "the $what did not run in $WINEPREFIX"; }
+    # A program that crashed answers a negative code (-1073741819 for an access violation).
+    [[ "$answer" =~ ^-?[0-9]+$ ]] || { sed 's/\r$//' "$run/$what.out" >&2; fail "the $what did not run in $WINEPREFIX"; }
 }
 
 quoted=()
