@@ -249,7 +249,11 @@ if [[ ! -w "$package" || -z "$(find "$package" -maxdepth 0 -perm /222)" ]]; then
     fail "$package is read-only"
 fi
 folder="$(dirname "$package")"
-lock="$folder/.$me.$(basename "$package").lock"
+lock="$folder/.$me.${package##*/}.lock"
+# A name too long to take the lock's prefix and suffix takes a number in its place.
+if (($(printf '%s' "${lock##*/}" | wc -c) > 255)); then
+    lock="$folder/.$me.$(printf '%s' "${package##*/}" | cksum | cut -d ' ' -f 1).lock"
+fi
 
 # The package as it is: device, inode, size and modification time. A run replaces only the file
 # it copied.

@@ -215,7 +215,7 @@ holder="" pidfile="$work/shared/run.pid" log="$work/shared/case.log"
 tidy() {
     if [[ -n "$holder" ]]; then kill "$holder" 2>/dev/null || true; wait "$holder" 2>/dev/null || true; holder=""; fi
     if mountpoint -q "$work/disk" 2>/dev/null; then umount "$work/disk"; fi
-    rm -rf "$work/second-name.msi" "$work/newbuild.msi" "$work/link-target" "$work"/.add-to-package.* "$work/shared"/* "$work/shared"/.add-to-package.*
+    rm -rf "$work/second-name.msi" "$work"/xxxxxxxx*.msi "$work/newbuild.msi" "$work/link-target" "$work"/.add-to-package.* "$work/shared"/* "$work/shared"/.add-to-package.*
 }
 trap tidy EXIT
 
@@ -261,6 +261,7 @@ released() { run_script="$work/release/add-to-package.sh"; }
 alone() { run_script="$work/alone/add-to-package.sh"; }
 quoted_release() { run_script="$work/quoted/add-to-package.sh"; }
 hard_linked() { ln "$1" "$work/second-name.msi"; }
+long_name() { pkg="$work/$(printf 'x%.0s' {1..240}).msi" && mv "$1" "$pkg"; }
 # The root storage's class of another kind of installer file (at 0x50 of the first directory entry).
 with_class() { # with_class PKG BYTE
     local sector directory
@@ -488,6 +489,7 @@ cases=(
     "an empty run folder a minute old is removed|plain|old_empty_folder||0|now holds|added 1001"
     "root, and nobody replacing the run's folder beside the package|plain|hijacked||0|now holds|hijack_kept_out 1001"
     "--after the action it places|plain|none|--after;qelAreWeRunningFromCD|2|--after names the action that it places|"
+    "a name too long for its lock's name|plain|long_name||0|now holds|added 1001"
 )
 for entry in "${cases[@]}"; do
     IFS='|' read -r name base prepare args rc_expected message success <<<"$entry"
