@@ -3,10 +3,10 @@
 # include file and the sequence), one table of cases: what it adds and where, what it leaves
 # alone, and each refusal (a clear message, a non-zero exit, the package byte for byte as it was,
 # no tool or shell error output, nothing left beside the package). Cases run it as a build farm
-# does: with another writer replacing the package, signals, full disks (a small tmpfs; skipped,
-# and said so, where no tmpfs can be mounted), locks of other runs and other users (nobody), and
-# leftovers of killed runs; the msibuild on PATH lets a case act while a run works (and counts the
-# rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
+# does: with another writer replacing or removing the package, signals, full disks (a small tmpfs;
+# skipped, and said so, where no tmpfs can be mounted), locks of other runs and other users
+# (nobody), another user replacing the run's folder, and the folders of killed and of starting
+# runs; the msibuild and cksum on PATH let a case act while a run works (and count the rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
 # (-I, -D), and checks the DLL size and the signature check the README states.
 # With --wine, instead: the package author's path under Wine, with the release's files in a
 # folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
