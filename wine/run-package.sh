@@ -50,7 +50,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=wine/qel-wine.sh
 source "$here/qel-wine.sh"
 QW_NAME="$me"
-usage() { qw_usage "$0"; }
 refuse() { echo "$me: $*" >&2; exit 2; }
 fail() { echo "$me: $*" >&2; exit 1; }
 own_file() { [[ -f "$1" && ! -L "$1" && -O "$1" ]]; } # a file of this run's, not one put in its place
@@ -60,16 +59,20 @@ properties=()
 program_args=()
 while (($#)); do
     case "$1" in
-        --drive) drive="${2-}"; shift 2 || usage ;;
-        --property) properties+=("${2-}"); shift 2 || usage ;;
-        --ui) ui="${2-}"; shift 2 || usage ;;
-        --program) program="${2-}"; shift 2 || usage ;;
-        --program-arg) program_args+=("${2-}"); shift 2 || usage ;;
+        --drive | --property | --ui | --program | --program-arg | --expect | --work | --log)
+            (($# >= 2)) || refuse "$1 needs a value (see --help)" ;;
+    esac
+    case "$1" in
+        --drive) drive="$2"; shift 2 ;;
+        --property) properties+=("$2"); shift 2 ;;
+        --ui) ui="$2"; shift 2 ;;
+        --program) program="$2"; shift 2 ;;
+        --program-arg) program_args+=("$2"); shift 2 ;;
         --uninstall) uninstall=1; shift ;;
-        --expect) expect="${2-}"; shift 2 || usage ;;
-        --work) work="${2-}"; shift 2 || usage ;;
-        --log) keep_log="${2-}"; shift 2 || usage ;;
-        -h | --help) usage ;;
+        --expect) expect="$2"; shift 2 ;;
+        --work) work="$2"; shift 2 ;;
+        --log) keep_log="$2"; shift 2 ;;
+        -h | --help) qw_help ;;
         --) shift; break ;;
         -*) refuse "unknown option '$1' (see --help)" ;;
         *) break ;;

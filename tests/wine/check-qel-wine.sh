@@ -233,6 +233,9 @@ check "runner: a product installed before the run is named as such" 1 "installed
     "runner --drive cdrom --work w \$work/product.msi; FAKE_CODE=1603 runner --drive cdrom --work w \$work/product.msi"
 check "runner: an exit code this run did not write is not trusted" 1 "the installation did not run" \
     "FAKE_AFTER='chown nobody \"\$1\"' runner --drive cdrom \$work/product.msi"
+check "runner: --help that was asked for prints the usage and exits 0" 0 "--drive cdrom|fixed|removable|network" \
+    "runner --help 2>/dev/null"
+check "runner: an option without its value is named" 2 "run-package: --work needs a value" "runner --drive cdrom --work"
 check "runner: a program that crashed answers a negative code" 1 "exit code: -1073741819" \
     "FAKE_CODE=-1073741819 runner --drive cdrom \$work/product.msi"
 check "runner: --expect is a number (0003 is 3)" 0 "exit code: 3" "FAKE_CODE=3 runner --drive cdrom --expect 0003 \$work/product.msi"
