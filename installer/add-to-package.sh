@@ -556,6 +556,8 @@ while :; do
     if [[ -e "$lock" ]]; then
         [[ -f "$lock" ]] || fail "$lock is not a regular file, so it cannot be a lock file: remove it"
         if ln -P -T -- "$lock" ../lock 2>/dev/null; then
+            # What was linked is what was checked: a link put at the path meanwhile is never opened.
+            [[ -f ../lock && ! -L ../lock ]] || continue
             exec 9<../lock
         elif ! { exec 9<"$lock"; } 2>/dev/null; then
             # Its holder removed it meanwhile.
