@@ -1,8 +1,8 @@
 // The frame every exported action runs in.
 #pragma once
 
-#include "QelPlatform.h"
-#include "msi/KestMsiHandle.h"
+#include "../msi/KestMsiHandle.h"
+#include "QelCustInst/QelPlatform.h"
 
 namespace qel {
 

@@ -1,6 +1,6 @@
 # The kit for authors of custom actions: `cmake --install` of this build puts under the prefix
 #
-#   include/QelCustInst/{actions,errors,messages,msi,text}/*.h   the framework's headers
+#   include/QelCustInst/{actions,errors,messages,msi,text}/*.h   the framework's public headers
 #   include/QelCustInst/*.h                                      this build's platform header(s)
 #   lib/ (lib/x64/ for 64-bit Windows)                           the framework and platform libraries
 #   lib/cmake/QelCustInst/ (lib/cmake/QelCustInst-x64/)          the CMake package QelCustInst
@@ -11,6 +11,11 @@
 # libraries and packages lie apart, and find_package takes the one the toolchain builds for. An
 # author's project writes find_package(QelCustInst CONFIG REQUIRED) and links QelCustInst::framework.
 # Everything here is of the component "kit", which the release ZIP leaves out.
+#
+# The headers go by the list below, nothing else: what the library uses only inside itself (the
+# installer's text protocol, the deferred outcome of a call, the model's state, the DLL's own
+# exports) stays out. Their one include root is include/: authors write
+# #include "QelCustInst/msi/KestMsiRecord.h", and the headers reach each other by relative paths.
 include(CMakePackageConfigHelpers)
 
 # What this build makes, as the kit names it: QEL_KIT_PLATFORM windows or host; for Windows,
@@ -40,14 +45,49 @@ else()
     set(QEL_KIT_NAME "host kit for ${CMAKE_SYSTEM_NAME}")
 endif()
 
-target_include_directories(qel_platform INTERFACE $<INSTALL_INTERFACE:include/QelCustInst>)
-
-foreach(area actions errors messages msi text)
-    # The DLL's own export declarations are no part of the kit.
-    install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${area}/ DESTINATION include/QelCustInst/${area} COMPONENT kit
-            FILES_MATCHING PATTERN "*.h" PATTERN "QelCustInst.h" EXCLUDE)
+set(QEL_PUBLIC_HEADERS
+    actions/ActionFrame.h
+    errors/EKestException.h
+    errors/EKestExceptionInfo.h
+    errors/EKestExceptionInterface.h
+    errors/EKestInvalidParameter.h
+    errors/EKestMsiError.h
+    errors/EKestWinError.h
+    errors/PersistingRule.h
+    errors/Raise.h
+    messages/KestLogFile.h
+    messages/KestLogFileStream.h
+    messages/KestLogStream.h
+    messages/KestMessageProcessor.h
+    messages/KestMsiMessageProcessor.h
+    msi/Database.h
+    msi/Deferred.h
+    msi/KestMsiBoolProperty.h
+    msi/KestMsiDatabase.h
+    msi/KestMsiDirectory.h
+    msi/KestMsiHandle.h
+    msi/KestMsiObject.h
+    msi/KestMsiProperty.h
+    msi/KestMsiRecord.h
+    msi/KestMsiView.h
+    msi/Progress.h
+    msi/Records.h
+    msi/Session.h
+    text/DeferredData.h
+    text/KestCString.h
+    text/LiteralFormat.h
+)
+foreach(header ${QEL_PUBLIC_HEADERS})
+    get_filename_component(area ${header} DIRECTORY)
+    install(FILES ${header} DESTINATION include/QelCustInst/${area} COMPONENT kit)
 endforeach()
-install(DIRECTORY ${QEL_PLATFORM_HEADERS} DESTINATION include/QelCustInst COMPONENT kit FILES_MATCHING PATTERN "*.h")
+install(FILES ${QEL_PLATFORM_HEADERS} DESTINATION include/QelCustInst COMPONENT kit)
+
+# One include root. Code written when the kit also put include/QelCustInst on the path
+# (#include "msi/KestMsiRecord.h", "QelPlatform.h") still compiles: that folder is searched after
+# every other, system folders included (-idirafter), so an author's own msi/ or errors/ wins.
+target_include_directories(qel_framework INTERFACE $<INSTALL_INTERFACE:include>)
+target_compile_options(qel_framework INTERFACE $<INSTALL_INTERFACE:-idirafter$<INSTALL_PREFIX>/include/QelCustInst>)
 install(TARGETS qel_framework qel_platform EXPORT QelCustInstTargets ARCHIVE DESTINATION ${QEL_KIT_LIB_DIR} COMPONENT kit)
 install(EXPORT QelCustInstTargets NAMESPACE QelCustInst:: DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
 

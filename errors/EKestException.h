@@ -2,7 +2,7 @@
 // methods it passed on its way out.
 #pragma once
 
-#include "errors/EKestExceptionInterface.h"
+#include "../errors/EKestExceptionInterface.h"
 
 class EKestException : public EKestExceptionInterface {
 public:

@@ -1,7 +1,7 @@
 // One entry of an exception's history: where it was raised, or a method it passed on its way out.
 #pragma once
 
-#include "text/KestCString.h"
+#include "../text/KestCString.h"
 
 class EKestExceptionInfo {
 public:

@@ -1,8 +1,8 @@
 // What every exception of the library offers: a code, a message, a caption and a history.
 #pragma once
 
-#include "errors/EKestExceptionInfo.h"
-#include "text/KestCString.h"
+#include "../errors/EKestExceptionInfo.h"
+#include "../text/KestCString.h"
 
 #include <vector>
 

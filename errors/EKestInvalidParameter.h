@@ -1,7 +1,7 @@
 // Raised when a caller passes a value outside the accepted set.
 #pragma once
 
-#include "errors/EKestException.h"
+#include "../errors/EKestException.h"
 
 class EKestInvalidParameter : public EKestException {
 public:

@@ -2,8 +2,8 @@
 // last-error record, shared by all copies and closed by the last one.
 #pragma once
 
-#include "errors/EKestWinError.h"
-#include "msi/KestMsiHandle.h"
+#include "../errors/EKestWinError.h"
+#include "../msi/KestMsiHandle.h"
 
 class EKestMsiError : public EKestWinError {
 public:

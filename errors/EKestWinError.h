@@ -1,7 +1,7 @@
 // A failed Windows call: the code GetLastError gave and the system's own text for it.
 #pragma once
 
-#include "errors/EKestException.h"
+#include "../errors/EKestException.h"
 
 class EKestWinError : public EKestException {
 public:

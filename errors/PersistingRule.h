@@ -18,9 +18,9 @@
 // and raises its own failures in one line each (errors/Raise.h).
 #pragma once
 
-#include "errors/EKestException.h"
-#include "errors/EKestInvalidParameter.h"
-#include "errors/EKestWinError.h"
+#include "../errors/EKestException.h"
+#include "../errors/EKestInvalidParameter.h"
+#include "../errors/EKestWinError.h"
 
 #include <source_location>
 #include <stdexcept>

@@ -16,8 +16,13 @@ KestCString RaiseComment::toText() const
     }
     const char* name = text == nullptr ? "" : text;
     KestCString comment;
-    comment.reserve(std::strlen(failedCallPrefix) + std::strlen(name) + std::strlen(failedCallSuffix));
-    comment.append(failedCallPrefix).append(name).append(failedCallSuffix);
+    if (subject == nullptr) {
+        comment.reserve(std::strlen(failedCallPrefix) + std::strlen(name) + std::strlen(failedCallSuffix));
+        comment.append(failedCallPrefix).append(name).append(failedCallSuffix);
+        return comment;
+    }
+    comment.reserve(std::strlen(failedCallPrefix) + std::strlen(name) + std::strlen(subject) + 4);
+    comment.append(failedCallPrefix).append(name).append("(\"").append(subject).append("\")");
     return comment;
 }
 

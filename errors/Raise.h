@@ -11,7 +11,8 @@
 // The exception starts its history with one entry: the rule's context and file name, the line of
 // the raise call itself and the comment. failedCall("X") is the comment "Function Failed: X()",
 // the library's wording for a refused call; name the function as the documentation does, without
-// its A or W ending. Any other comment is passed as its text.
+// its A or W ending. failedCall("X", subject) names what the call was for as well:
+// "Function Failed: MsiGetProperty("UILevel")". Any other comment is passed as its text.
 //
 // A method without handlers raises all the same, with a rule that has none (it is then only read
 // for its context and file name):
@@ -21,7 +22,7 @@
 // std::bad_alloc leaves instead, as from any other throw of a library exception.
 #pragma once
 
-#include "errors/PersistingRule.h"
+#include "../errors/PersistingRule.h"
 
 #include <source_location>
 
@@ -35,16 +36,29 @@ public:
 
 private:
     friend constexpr RaiseComment failedCall(const char* name);
-    constexpr RaiseComment(const char* name, bool failedCall) : text(name), failedCall(failedCall) {}
+    friend constexpr RaiseComment failedCall(const char* name, const char* subject);
+    constexpr RaiseComment(const char* name, const char* subject, bool failedCall)
+        : text(name), subject(subject), failedCall(failedCall)
+    {
+    }
 
     const char* text;
+    const char* subject = nullptr;
     bool failedCall = false;
 };
 
 // The comment "Function Failed: <name>()" for the call `name` that failed.
 constexpr RaiseComment failedCall(const char* name)
 {
-    return RaiseComment(name, true);
+    return RaiseComment(name, nullptr, true);
+}
+
+// The comment "Function Failed: <name>("<subject>")" for the call `name` that failed on `subject`:
+// the property, directory, action, query or condition it was made for, so that the report says
+// which. The subject is read when the exception is made, during the raise call.
+constexpr RaiseComment failedCall(const char* name, const char* subject)
+{
+    return RaiseComment(name, subject, true);
 }
 
 namespace persisting::detail {

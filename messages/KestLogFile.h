@@ -4,7 +4,7 @@
 // other writers' texts.
 #pragma once
 
-#include "QelPlatform.h"
+#include "QelCustInst/QelPlatform.h"
 
 #include <cstddef>
 #include <memory>

@@ -4,7 +4,7 @@
 // state as those of any file stream do.
 #pragma once
 
-#include "messages/KestLogFile.h"
+#include "../messages/KestLogFile.h"
 
 #include <ostream>
 #include <streambuf>

@@ -3,6 +3,8 @@
 #include "text/KestCString.h"
 #include "text/StreamText.h"
 
+#include <utility>
+
 KestLogStream::~KestLogStream()
 {
     release();
@@ -36,17 +38,19 @@ void KestLogStream::release() noexcept
     file.reset();  // writes out what is buffered
     borrowed = nullptr;
     text = nullptr;
-    streamFailed = false;
+}
+
+void KestLogStream::deleteAssigned() noexcept
+{
+    // Only a delete through the stream's own virtual destructor: naming std::ofstream here would
+    // bring the stream library into every DLL.
+    delete std::exchange(borrowed, nullptr);
 }
 
 void KestLogStream::write(std::string_view written)
 {
     if (borrowed) {
-        // A stream that failed once takes nothing more, also when its failure was thrown.
-        if (!streamFailed) {
-            streamFailed = true;
-            streamFailed = !qel::writeToStream(*borrowed, written);
-        }
+        qel::writeToStream(*borrowed, written);  // a stream in a failed state takes nothing
     } else if (text) {
         text->append(written);
     } else if (file) {

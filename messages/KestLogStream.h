@@ -9,7 +9,7 @@
 // code that reads it: only a DLL whose own code does so carries the stream code.
 #pragma once
 
-#include "messages/KestLogFileStream.h"
+#include "../messages/KestLogFileStream.h"
 
 #include <cstddef>
 #include <memory>
@@ -45,7 +45,6 @@ public:
     KestLogStream& operator=(std::ostream* stream)
     {
         borrowed = stream;
-        streamFailed = false;
         return *this;
     }
 
@@ -62,9 +61,12 @@ private:
     void useFile(std::unique_ptr<KestLogFile> ownFile);
     // Closes the processor's own file (and the stream over it), forgets a caller's stream or text.
     void release() noexcept;
+    // Deletes the stream put here by assignment, if any, and forgets it.
+    void deleteAssigned() noexcept;
 
-    // Writes the text where the log goes: unbuffered to a caller's stream (a stream that fails
-    // takes nothing more, and one whose exception mask holds badbit throws as it would), buffered
+    // Writes the text where the log goes: unbuffered to a caller's stream, as its write() would
+    // (a stream in a failed state takes nothing; a failure sets its state, and throws as its
+    // exception mask says), buffered
     // to the processor's file (a failed write drops the rest), or appended to a text (which may
     // throw std::bad_alloc).
     void write(std::string_view text);
@@ -73,7 +75,6 @@ private:
 
     std::ostream* borrowed = nullptr;
     KestCString* text = nullptr;
-    bool streamFailed = false;
     std::unique_ptr<KestLogFile> file;
     mutable std::ostream* fileStream = nullptr;
     mutable void (*destroyFileStream)(std::ostream*) noexcept = nullptr;

@@ -18,6 +18,8 @@ constexpr DWORD tempPathSize = 2048;
 // the persistence file, this many milliseconds apart.
 constexpr int startWaitLooks = 1000;
 constexpr DWORD startWaitPause = 5;
+// Tries at starting a cycle while other processes end theirs between this one's two looks.
+constexpr int cycleStartAttempts = 3;
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -91,7 +93,14 @@ void awaitCycleStart(const KestCString& persistencePath)
 
 }  // namespace
 
-KestMessageProcessor::~KestMessageProcessor() = default;
+KestMessageProcessor::~KestMessageProcessor()
+{
+    // A stream put in logStream while ownsStream says the processor owns its stream is the
+    // processor's to delete, as one it opened itself would be (its file closes with it).
+    if (ownsStream) {
+        logStream.deleteAssigned();
+    }
+}
 
 void KestMessageProcessor::initialize(const KestCString& name)
 {
@@ -107,23 +116,29 @@ void KestMessageProcessor::initialize(const KestCString& name)
         // Every processor of a cycle, the first one too, writes at the end of the log as it is on
         // disk then, so that none overwrites what another one wrote meanwhile.
         std::unique_ptr<KestLogFile> opened;
-        if (const FileHandle marker = createExclusively(persistencePath)) {
-            // The first of a cycle empties the log while it holds the marker, before any other
-            // processor of the cycle may write to it.
-            if (empty(logPath)) {
+        for (int attempt = 1; !opened; ++attempt) {
+            const FileHandle marker = createExclusively(persistencePath);
+            const DWORD refusal = marker ? ERROR_SUCCESS : GetLastError();
+            if (marker) {
+                // The first of a cycle empties the log while it holds the marker, before any
+                // other processor of the cycle may write to it.
+                if (empty(logPath)) {
+                    opened = KestLogFile::openForAppending(logPath.c_str());
+                }
+                if (!opened) {
+                    raiseException(rule, "Unable to create new log file");
+                }
+            } else if (fileExists(persistencePath)) {
+                awaitCycleStart(persistencePath);
                 opened = KestLogFile::openForAppending(logPath.c_str());
+                if (!opened) {
+                    raiseException(rule, "Unable to open the log file to append information");
+                }
+            } else if (refusal != ERROR_FILE_EXISTS || attempt == cycleStartAttempts) {
+                raiseException(rule, "Unable to create persitentcy file");
             }
-            if (!opened) {
-                raiseException(rule, "Unable to create new log file");
-            }
-        } else if (fileExists(persistencePath)) {
-            awaitCycleStart(persistencePath);
-            opened = KestLogFile::openForAppending(logPath.c_str());
-            if (!opened) {
-                raiseException(rule, "Unable to open the log file to append information");
-            }
-        } else {
-            raiseException(rule, "Unable to create persitentcy file");
+            // Else the marker was there and is gone: its cycle ended between the two looks, and
+            // this processor tries again to start the next.
         }
 
         // Everything succeeded: only now does the processor change.

@@ -9,10 +9,10 @@
 // initialize() starts a new log again.
 #pragma once
 
-#include "QelPlatform.h"
-#include "errors/EKestException.h"
-#include "messages/KestLogStream.h"
-#include "text/KestCString.h"
+#include "../errors/EKestException.h"
+#include "../messages/KestLogStream.h"
+#include "../text/KestCString.h"
+#include "QelCustInst/QelPlatform.h"
 
 #include <cstdarg>
 #include <cstddef>

@@ -2,11 +2,11 @@
 // them itself: each message travels as an installer record through MsiProcessMessage.
 #pragma once
 
-#include "QelPlatform.h"
-#include "errors/EKestMsiError.h"
-#include "messages/KestMessageProcessor.h"
-#include "msi/KestMsiHandle.h"
-#include "msi/KestMsiRecord.h"
+#include "../errors/EKestMsiError.h"
+#include "../messages/KestMessageProcessor.h"
+#include "../msi/KestMsiHandle.h"
+#include "../msi/KestMsiRecord.h"
+#include "QelCustInst/QelPlatform.h"
 
 class KestMsiMessageProcessor : public KestMessageProcessor {
 public:

@@ -2,8 +2,8 @@
 // fields): ask with an empty buffer to learn the length, then fetch with a buffer a little larger.
 #pragma once
 
-#include "QelPlatform.h"
-#include "text/KestCString.h"
+#include "../text/KestCString.h"
+#include "QelCustInst/QelPlatform.h"
 
 #include <cstring>
 #include <vector>

@@ -1,7 +1,7 @@
 // A property holding a yes/no value, stored in the installer as "1" or "0".
 #pragma once
 
-#include "msi/KestMsiProperty.h"
+#include "../msi/KestMsiProperty.h"
 
 #include <cstdint>
 

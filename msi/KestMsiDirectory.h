@@ -1,7 +1,7 @@
 // One directory of the installation's directory structure, with its target and source path.
 #pragma once
 
-#include "msi/KestMsiProperty.h"
+#include "../msi/KestMsiProperty.h"
 
 class KestMsiDirectory : public KestMsiProperty {
 public:

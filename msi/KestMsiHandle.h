@@ -3,7 +3,7 @@
 // like the session handle the installer passes to a custom action).
 #pragma once
 
-#include "QelPlatform.h"
+#include "QelCustInst/QelPlatform.h"
 
 class KestMsiHandle {
 public:

@@ -61,19 +61,25 @@ void KestMsiObject::dump(std::ostream& stream) const
     dumpLine(stream, "ObjectHandle  = ", std::to_string(getHandle().getMsiHandle()));
 }
 
+// Each part as the stream's own chain of inserters, `stream << label << value << '\n' << std::flush`,
+// writes it: once one has failed, the others write nothing and add failbit.
 void KestMsiObject::dumpLine(std::ostream& stream, const char* label, std::string_view value)
 {
-    if (qel::writeToStream(stream, label) && qel::writeToStream(stream, value) && qel::writeToStream(stream, "\n")) {
-        qel::flushStream(stream);
-    }
+    qel::writeToStream(stream, label);
+    qel::writeToStream(stream, value);
+    qel::writeToStream(stream, "\n");
+    qel::flushStream(stream);
 }
 
 void KestMsiObject::dumpLine(std::ostream& stream, const char* label, const char* value)
 {
-    // A null text is no text at all: the line ends before it, as the stream would end it.
+    // A null text is no text: the stream goes bad where it would stand, as its inserter leaves it.
+    qel::writeToStream(stream, label);
     if (value) {
-        dumpLine(stream, label, std::string_view(value));
+        qel::writeToStream(stream, value);
     } else {
-        qel::writeToStream(stream, label);
+        qel::setBad(stream);
     }
+    qel::writeToStream(stream, "\n");
+    qel::flushStream(stream);
 }

@@ -1,7 +1,7 @@
 // Base of the installer object wrappers: holds one installer handle group and describes itself.
 #pragma once
 
-#include "msi/KestMsiHandle.h"
+#include "../msi/KestMsiHandle.h"
 
 #include <ostream>
 #include <string_view>
@@ -24,7 +24,8 @@ public:
 protected:
     // Writes one labelled line of a dump, "<label><value>\n", and flushes it, through the stream's
     // buffer: nothing of the stream's formatting settings applies. The value is text; numbers go
-    // in as decimal text (std::to_string). A line that the stream does not take whole ends there.
+    // in as decimal text (std::to_string). The stream's state and exceptions are those of its own
+    // inserters: a part it does not take whole sets badbit, and a failed stream takes nothing more.
     static void dumpLine(std::ostream& stream, const char* label, std::string_view value);
     static void dumpLine(std::ostream& stream, const char* label, const char* value);
     // Any other value, inserted with the stream's own operator<<, which brings the stream

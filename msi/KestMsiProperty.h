@@ -1,8 +1,8 @@
 // One named property of the running installation.
 #pragma once
 
-#include "msi/KestMsiObject.h"
-#include "text/KestCString.h"
+#include "../msi/KestMsiObject.h"
+#include "../text/KestCString.h"
 
 class KestMsiProperty : public KestMsiObject {
 public:

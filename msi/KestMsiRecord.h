@@ -3,8 +3,8 @@
 // The record owns its installer record; the last copy of its handle group closes it.
 #pragma once
 
-#include "msi/KestMsiObject.h"
-#include "text/KestCString.h"
+#include "../msi/KestMsiObject.h"
+#include "../text/KestCString.h"
 
 #include <vector>
 

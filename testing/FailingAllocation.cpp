@@ -158,6 +158,7 @@ void operator delete(void* memory) noexcept
 
 void operator delete(void* memory, const std::nothrow_t&) noexcept
 {
+    forget(memory);
     std::free(memory);
 }
 

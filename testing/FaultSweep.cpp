@@ -115,8 +115,9 @@ Outcome runCase(const FaultSweep::SetUp& setUp, const FaultSweep::Scenario& scen
     } catch (...) {
         outcome.problems.push_back("the case itself failed with an exception of no standard class");
     }
+    // A scenario that reset the model has a shorter journal than the world's setUp left.
     const std::vector<std::string>& journal = sim::callLog();
-    outcome.journal.assign(journal.begin() + static_cast<long>(setUpCalls), journal.end());
+    outcome.journal.assign(journal.begin() + static_cast<long>(std::min(setUpCalls, journal.size())), journal.end());
     checkLeftovers(session, leaked, outcome.problems);
     return outcome;
 }
@@ -154,21 +155,33 @@ bool isFrameReport(const sim::Message& message)
            });
 }
 
-// Whether an action that answered 1603 ended on the frame's report: the frame sends it last, once
-// the steps have ended, so the last MsiProcessMessage call since the action began must have taken
-// it. A line of the action's own sent earlier is no report. A last call the case refused took
-// nothing and the journal keeps no arguments: its message is unknown, so it counts as the report.
-bool endedOnTheFramesReport(std::size_t messagesBefore, std::size_t callsBefore, const std::vector<Fault>& faults)
+// Whether the action's last offer of a message met a refusal: the last of its calls that make,
+// fill or send a message record is one the case refused. The frame offers its report twice at
+// most, so a report lost to two refusals ends so; and the journal keeps no arguments, so what a
+// refused offer carried is not known.
+bool lastOfferRefused(std::size_t journalBefore, const std::vector<Fault>& faults)
 {
-    const std::size_t made = sim::calls("MsiProcessMessage") - callsBefore;
-    if (made == 0) {
-        return false;
+    const std::vector<std::string>& journal = sim::callLog();
+    const auto first = journal.begin() + static_cast<long>(std::min(journalBefore, journal.size()));
+    for (auto call = journal.end(); call != first; --call) {
+        const std::string& function = *(call - 1);
+        if (function != "MsiCreateRecord" && function != "MsiRecordSetStringA" && function != "MsiProcessMessage") {
+            continue;
+        }
+        const auto nth = static_cast<int>(std::count(first, call, function));
+        return std::any_of(faults.begin(), faults.end(),
+                           [&](const Fault& fault) { return fault.function == function && fault.nth == nth; });
     }
-    const bool lastRefused = std::any_of(faults.begin(), faults.end(), [&](const Fault& fault) {
-        return fault.function == "MsiProcessMessage" && static_cast<std::size_t>(fault.nth) == made;
-    });
+    return false;
+}
+
+// Whether an action that answered 1603 ended on the frame's report: the frame sends it last, once
+// the steps have ended, so the last message the installer took since the action began must be it,
+// unless the last offer was refused. A line of the action's own sent earlier is no report.
+bool endedOnTheFramesReport(std::size_t messagesBefore, std::size_t journalBefore, const std::vector<Fault>& faults)
+{
     const std::vector<sim::Message>& sent = sim::messages();
-    return lastRefused || (sent.size() > messagesBefore && isFrameReport(sent.back()));
+    return lastOfferRefused(journalBefore, faults) || (sent.size() > messagesBefore && isFrameReport(sent.back()));
 }
 
 }  // namespace
@@ -347,7 +360,7 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
     auto scenario = [&](FaultSweep::Run& run) {
         // The faults were armed right before the scenario began, so they count from here as well.
         const std::size_t messagesBefore = sim::messages().size();
-        const std::size_t callsBefore = sim::calls("MsiProcessMessage");
+        const std::size_t journalBefore = sim::callLog().size();
         UINT answer = ERROR_SUCCESS;
         bool crossed = false;
         run.watched([&] {
@@ -367,7 +380,7 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
         if (!accepted) {
             run.problems.push_back("the action answered " + std::to_string(answer));
         }
-        if (answer == ERROR_INSTALL_FAILURE && !endedOnTheFramesReport(messagesBefore, callsBefore, run.faults)) {
+        if (answer == ERROR_INSTALL_FAILURE && !endedOnTheFramesReport(messagesBefore, journalBefore, run.faults)) {
             run.problems.push_back(
                 "the action answered 1603 without a report to the installer (the action frame's report, sent last)");
         }

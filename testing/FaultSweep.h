@@ -33,8 +33,8 @@
 // Run a sweep from a plain TEST, not from a SessionTest case: it resets the model for every case.
 #pragma once
 
-#include "Simulation.h"
-#include "testing/FailingAllocation.h"
+#include "../testing/FailingAllocation.h"
+#include "QelCustInst/Simulation.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -157,8 +157,9 @@ struct ActionWorld {
 // exception out of the action; the answer 0, 1603 or one of alsoAccepted; with 1603, the action
 // frame's report as the last message the action sent to the installer (an INSTALLMESSAGE_INFO
 // message whose record has the template "[1]" in field 0 and "<action's name>: <report>" in field
-// 1, as qel::runAction sends it), or a last MsiProcessMessage call that the case refused (what it
-// carried is not known); and the world's check.
+// 1, as qel::runAction sends it), or a last offer of a message that the case refused (the last
+// MsiCreateRecord, MsiRecordSetStringA or MsiProcessMessage call of the action: what it carried is
+// not known); and the world's check.
 SweepReport sweepAction(Action action, const ActionWorld& world);
 
 // What a world's check looks at after a case: "" when it holds, else what was found instead.

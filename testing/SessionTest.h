@@ -26,7 +26,7 @@
 // after GoogleTest's "Unknown C++ exception thrown in the test body".
 #pragma once
 
-#include "Simulation.h"
+#include "QelCustInst/Simulation.h"
 
 #include <gtest/gtest.h>
 

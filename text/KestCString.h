@@ -2,7 +2,7 @@
 // which may be a double-byte code page, with members that count, search and cut by characters.
 #pragma once
 
-#include "QelPlatform.h"
+#include "QelCustInst/QelPlatform.h"
 
 #include <cstdarg>
 #include <cstddef>

@@ -20,39 +20,93 @@ public:
     static int flush(std::streambuf& buffer) { return (buffer.*&BufferOperations::sync)(); }
 };
 
-// A buffer that threw: a stream whose exception mask holds badbit lets the exception go on, any
-// other stream swallows it.
-bool thrownBy(const std::ostream& stream)
+// A stream's state, changed as setstate() changes it but without basic_ios::clear(): that member
+// lives in the C++ library's object of the whole basic_ios class, whose locale code (some 650 KB)
+// would come with it. libstdc++ keeps the state in a protected member of ios_base, reached here as
+// BufferOperations reaches the buffer; with another library, setstate() itself.
+template <class Base>
+class StateOf : public Base {
+public:
+    StateOf() = delete;
+
+    static constexpr bool reachable = requires { &StateOf::_M_streambuf_state; };
+
+    // Adds the bits without throwing.
+    static void add(Base& stream, std::ios_base::iostate bits)
+    {
+        if constexpr (reachable) {
+            stream.*& StateOf::_M_streambuf_state |= bits;
+        } else {
+            const std::ios_base::iostate mask = stream.exceptions();
+            stream.exceptions(std::ios_base::goodbit);
+            stream.setstate(bits);
+            stream.exceptions(mask);  // throws for the state it finds; the callers let it
+        }
+    }
+};
+
+// setstate(): the bits, then std::ios_base::failure when the exception mask holds a bit of the
+// state.
+void setState(std::ostream& stream, std::ios_base::iostate bits)
 {
+    StateOf<std::ios_base>::add(stream, bits);
+    if ((stream.rdstate() & stream.exceptions()) != 0) {
+        throw std::ios_base::failure("basic_ios::clear");
+    }
+}
+
+// The buffer threw: the stream takes badbit, and a stream whose exception mask holds badbit lets
+// the buffer's exception go on, where any other stream swallows it. Called only from a handler.
+void thrownBy(std::ostream& stream)
+{
+    try {
+        StateOf<std::ios_base>::add(stream, std::ios_base::badbit);
+    } catch (const std::ios_base::failure&) {
+    }
     if ((stream.exceptions() & std::ios_base::badbit) != 0) {
         throw;
     }
-    return false;
 }
 
-bool synced(const std::ostream& stream, std::streambuf& buffer)
+// Flushes the stream's buffer, as std::ostream::flush() does once its sentry let it: a refusal
+// sets badbit.
+void sync(std::ostream& stream, std::streambuf& buffer)
 {
     int result = 0;
     try {
         result = BufferOperations::flush(buffer);
     } catch (...) {
-        return thrownBy(stream);
+        thrownBy(stream);
+        return;
     }
-    return result != -1;
+    if (result == -1) {
+        setState(stream, std::ios_base::badbit);
+    }
 }
 
-// What a stream does before it writes: nothing unless it is in a good state with a buffer; the
-// stream it is tied to flushed first.
+// What a stream's sentry does before a write: the stream it is tied to flushed first (its buffer),
+// then nothing unless the stream is in a good state, and a bad stream takes failbit too.
 std::streambuf* readyToWrite(std::ostream& stream)
 {
-    std::streambuf* const buffer = stream.rdbuf();
-    if (!stream.good() || !buffer) {
+    if (std::ostream* tied = stream.tie(); tied && stream.good() && tied->good() && tied->rdbuf()) {
+        sync(*tied, *tied->rdbuf());
+    }
+    if (!stream.good()) {
+        if (stream.bad()) {
+            setState(stream, std::ios_base::failbit);
+        }
         return nullptr;
     }
-    if (std::ostream* tied = stream.tie(); tied && tied->good() && tied->rdbuf()) {
-        synced(*tied, *tied->rdbuf());
+    return stream.rdbuf();
+}
+
+// What the sentry does once the write is over: a unit-buffered stream's buffer is flushed.
+bool finished(std::ostream& stream, std::streambuf& buffer)
+{
+    if ((stream.flags() & std::ios_base::unitbuf) != 0) {
+        sync(stream, buffer);
     }
-    return buffer;
+    return !stream.bad();
 }
 
 }  // namespace
@@ -64,19 +118,31 @@ bool writeToStream(std::ostream& stream, std::string_view text)
         return false;
     }
     const auto count = static_cast<std::streamsize>(text.size());
-    std::streamsize taken = 0;
+    std::streamsize taken = count;
     try {
         taken = BufferOperations::put(*buffer, text.data(), count);
     } catch (...) {
-        return thrownBy(stream);
+        thrownBy(stream);
     }
-    return taken == count && ((stream.flags() & std::ios_base::unitbuf) == 0 || synced(stream, *buffer));
+    if (taken != count) {
+        setState(stream, std::ios_base::badbit);
+    }
+    return finished(stream, *buffer);
 }
 
 bool flushStream(std::ostream& stream)
 {
     std::streambuf* const buffer = readyToWrite(stream);
-    return buffer && synced(stream, *buffer);
+    if (!buffer) {
+        return false;
+    }
+    sync(stream, *buffer);
+    return finished(stream, *buffer);
+}
+
+void setBad(std::ostream& stream)
+{
+    setState(stream, std::ios_base::badbit);
 }
 
 }  // namespace qel

@@ -6,14 +6,18 @@
 # action logged ("info:").
 #
 # Usage:
-#   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--ui qn|qb|qr|qf]
-#                  [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE] [--work DIR] [--log FILE]
-#                  PACKAGE.msi [NAME=VALUE]...
+#   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--file PATH]...
+#                  [--ui qn|qb|qr|qf] [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE]
+#                  [--work DIR] [--log FILE] PACKAGE.msi [NAME=VALUE]...
 #
 #   --drive      the type of drive the package is installed from: cdrom (D:), fixed (C:),
 #                removable (E:) or network (F:); the package lies at the drive's root
 #                (C:\qel\ on the fixed drive)
 #   --property   print this property's final value (repeatable)
+#   --file       print the lines of this file of the prefix (a Windows path, C:\Product\app.ini)
+#                after the installation, "file: PATH" and one "file| LINE" each, or "file: PATH
+#                (none)" where there is none; with --uninstall also after the removal, as
+#                "file after uninstall: PATH ..." (repeatable)
 #   --ui         the installer's user interface, as msiexec's /q option (default qn: none). Wine
 #                runs without a display here, so the installer cannot show its own dialogs: a
 #                warning sent at qr or qf is refused (MsiProcessMessage answers -1). To answer
@@ -56,15 +60,17 @@ own_file() { [[ -f "$1" && ! -L "$1" && -O "$1" ]]; } # a file of this run's, no
 
 drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log=""
 properties=()
+files=()
 program_args=()
 while (($#)); do
     case "$1" in
-        --drive | --property | --ui | --program | --program-arg | --expect | --work | --log)
+        --drive | --property | --file | --ui | --program | --program-arg | --expect | --work | --log)
             (($# >= 2)) || refuse "$1 needs a value (see --help)" ;;
     esac
     case "$1" in
         --drive) drive="$2"; shift 2 ;;
         --property) properties+=("$2"); shift 2 ;;
+        --file) files+=("$2"); shift 2 ;;
         --ui) ui="$2"; shift 2 ;;
         --program) program="$2"; shift 2 ;;
         --program-arg) program_args+=("$2"); shift 2 ;;
@@ -97,6 +103,10 @@ fi
 if [[ "$expect" == -* ]]; then expect=$((-10#${expect#-})); else expect=$((10#$expect)); fi
 for name in "${properties[@]}"; do
     [[ "$name" =~ $name_pattern$ ]] || refuse "--property '$name' is not a property name"
+done
+for file in "${files[@]}"; do
+    [[ "$file" =~ ^[A-Za-z]:\\ && "$file" != *'\..'* ]] ||
+        refuse "--file '$file' is not a Windows path from a drive's root (C:\\Folder\\file.txt) without '..'"
 done
 # The settings travel through a batch file: nothing there may end a line or be expanded by cmd.
 unsafe=$'*["%&|<>^\r\n]*'
@@ -345,9 +355,13 @@ actions() {
                     rest = substr(rest, length(action) + 16)
                     if (rest ~ /^-?[0-9]+\.$/) value = substr(rest, 1, length(rest) - 1)
                 }
-                if (inside) { inside = 0; next }
+                # An action the action ran itself (MsiDoAction) ends inside its part: only its own
+                # end ends that part.
+                if (inside && starts(rest, action ". ")) { inside = 0; next }
             }
             !inside { next }
+            # The lines of an action it ran itself: "Action TIME: NAME. ...", "Action start ...", ...
+            starts($0, "Action ") { next }
             !started && !named($0, action) && !named($0, entry) { next }
             { started = 1 }
             $0 == "" { blanks++; next }
@@ -371,9 +385,29 @@ actions() {
 }
 actions install ""
 
+# show_files LABEL: the files asked for, read where the prefix keeps that drive's root; a link or
+# a file of another user's is not read.
+show_files() {
+    local file letter path host
+    for file in "${files[@]}"; do
+        letter="${file:0:1}" path="${file:2}"
+        host="$WINEPREFIX/dosdevices/${letter,,}:${path//\\//}"
+        if own_file "$host"; then
+            echo "$1: $file"
+            sed 's/\r$//; s/^/file| /' "$host"
+        elif [[ -e "$host" || -L "$host" ]]; then
+            echo "$1: $file (not a plain file of this run's)"
+        else
+            echo "$1: $file (none)"
+        fi
+    done
+}
+show_files file
+
 if ((uninstall)) && [[ "$code" == 0 ]]; then
     run_batch removal 300 "msiexec /x \"$msi_win\" /qn /l*v \"$run_win\\uninstall.log\""
     echo "uninstall exit status: $answer"
+    show_files "file after uninstall"
     if [[ "$answer" != 0 ]]; then
         log_text uninstall
         actions uninstall "uninstall "

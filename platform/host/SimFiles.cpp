@@ -7,6 +7,8 @@
 // handle is closed (ERROR_SHARING_VIOLATION), nor can a file that is open at all be opened without
 // sharing. The model knows only these two sharing modes: any share mode other than 0 shares
 // everything. Host locks (flock) carry them, so they hold between the model's processes too.
+// Besides, DeleteFileA refuses a file that a handle of this process holds open without
+// FILE_SHARE_DELETE (ERROR_SHARING_VIOLATION), as Windows refuses it.
 #include "SimModel.h"
 
 #include <cerrno>
@@ -77,6 +79,22 @@ sim::detail::OpenFile::~OpenFile()
     }
 }
 
+bool sim::detail::heldAgainstDeletion(const fs::path& file)
+{
+    struct stat named {};
+    if (::stat(file.c_str(), &named) != 0) {
+        return false;
+    }
+    for (const auto& [handle, open] : model().openFiles) {
+        struct stat held {};
+        if (!open.sharesDelete && ::fstat(open.descriptor, &held) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES /*security*/,
                           DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/)
 {
@@ -121,7 +139,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         if (descriptor < 0) {
             return failFile(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         }
-        OpenFile opened(descriptor, writes);
+        OpenFile opened(descriptor, writes, (shareMode & FILE_SHARE_DELETE) != 0);
         if (::flock(descriptor, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             return failFile(ERROR_SHARING_VIOLATION);
         }

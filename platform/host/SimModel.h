@@ -123,14 +123,25 @@ struct HandleEntry {
 
 // A file the model's CreateFileA opened: the host's descriptor, which closes with it.
 struct OpenFile {
-    explicit OpenFile(int descriptor, bool writes) : descriptor(descriptor), writes(writes) {}
-    OpenFile(OpenFile&& other) noexcept : descriptor(std::exchange(other.descriptor, -1)), writes(other.writes) {}
+    OpenFile(int descriptor, bool writes, bool sharesDelete)
+        : descriptor(descriptor), writes(writes), sharesDelete(sharesDelete)
+    {
+    }
+    OpenFile(OpenFile&& other) noexcept
+        : descriptor(std::exchange(other.descriptor, -1)), writes(other.writes), sharesDelete(other.sharesDelete)
+    {
+    }
     OpenFile& operator=(OpenFile&&) = delete;
     ~OpenFile();
 
     int descriptor;
-    bool writes;  // opened with the right to write or append
+    bool writes;        // opened with the right to write or append
+    bool sharesDelete;  // opened with FILE_SHARE_DELETE: DeleteFileA may delete the file meanwhile
 };
+
+// Whether a file handle of this process holds the file open without FILE_SHARE_DELETE, so that
+// DeleteFileA cannot delete it.
+bool heldAgainstDeletion(const std::filesystem::path& file);
 
 struct Fault {
     std::string function;

@@ -187,9 +187,10 @@ Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immedia
     // runs as the caller's.
     std::optional<ModelCallScope> inModel(std::in_place);
     Installation installation{ERROR_SUCCESS, {}};
-    auto record = [&](std::string action, Script script, UINT result, std::string data) {
+    // The texts are copied inside the model's scope, not as the arguments are made outside it.
+    auto record = [&](const std::string& action, Script script, UINT result, const std::string& data) {
         inModel.emplace();
-        installation.runs.push_back({std::move(action), script, result, std::move(data)});
+        installation.runs.push_back({action, script, result, data});
     };
     knownSession(session).script.clear();
     int position = 0;

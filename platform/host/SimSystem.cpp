@@ -327,6 +327,9 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
         if (isFolder(*file)) {
             return fail(ERROR_ACCESS_DENIED);
         }
+        if (heldAgainstDeletion(*file)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
         std::error_code error;
         if (!fs::remove(*file, error)) {
             return fail(ERROR_ACCESS_DENIED);

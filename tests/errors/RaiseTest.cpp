@@ -3,6 +3,7 @@
 // of its own raise call.
 #include "errors/Raise.h"
 #include "SimTest.h"
+#include "SourceLine.h"
 #include "Thrown.h"
 #include "errors/EKestMsiError.h"
 #include "messages/KestMsiMessageProcessor.h"
@@ -10,8 +11,6 @@
 #include "msi/KestMsiDirectory.h"
 #include "msi/KestMsiRecord.h"
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -65,6 +64,12 @@ const Kind kinds[] = {
          raiseMsiError(sampleRule, failedCall("MsiGetProperty"), ERROR_INVALID_HANDLE);
      },
      typeid(EKestMsiError), ERROR_INVALID_HANDLE, "Function Failed: MsiGetProperty()", "EKestException"},
+    {"MsiErrorForACallOnASubject",
+     [] {
+         raiseLine = __LINE__ + 1;
+         raiseMsiError(sampleRule, failedCall("MsiGetProperty", "UILevel"), ERROR_INVALID_HANDLE);
+     },
+     typeid(EKestMsiError), ERROR_INVALID_HANDLE, "Function Failed: MsiGetProperty(\"UILevel\")", "EKestException"},
     {"MsiErrorWithAText",
      [] {
          raiseLine = __LINE__ + 1;
@@ -129,21 +134,6 @@ const Site sites[] = {
      }},
     {"\"DeleteFile\"", [] { KestMessageProcessor().uninitialize(); }},
 };
-
-// Line `line` (from 1) of the library source named by a history entry's file name, or "".
-std::string sourceLine(const std::string& fileName, int line)
-{
-    for (const char* folder : {"msi", "messages", "errors"}) {
-        std::ifstream source(std::filesystem::path(QEL_SOURCE_DIR) / folder / (fileName + ".cpp"));
-        std::string text;
-        for (int at = 1; source && std::getline(source, text); ++at) {
-            if (at == line) {
-                return text;
-            }
-        }
-    }
-    return "";
-}
 
 }  // namespace
 

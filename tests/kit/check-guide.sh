@@ -16,7 +16,8 @@
 # the block (a part of) my-action/PATH, blocks of one file joined in order; run=STEP makes it a
 # command of that step, run in order in one shell from the folder that holds my-action, with ~/qel/
 # standing for the kits and the Wine work folder; each line of a block with expect=STEP must be a
-# line of what the step's commands printed.
+# line of what the step's commands printed. A block with from=PATH quotes the repository's file PATH
+# (an example's): the host step checks that its lines stand in that file, in the same order.
 set -euo pipefail
 
 usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0" >&2; exit 2; }
@@ -42,7 +43,8 @@ qel="$work/guide/qel"
 mkdir -p "$qel" "$work/wine"
 ln -sfn "$work/kits/host" "$qel/host"
 ln -sfn "$work/kits/windows" "$qel/windows"
-ln -sfn "$work/wine" "$qel/wine"
+# The Wine work folder is the example's, named by its own path: the runner takes no link for one.
+rm -f "$qel/wine"
 
 # Prints the blocks of the guide whose opening line carries KEY=VALUE, each preceded by a line
 # "@@ <VALUE>"; for KEY file, every file block.
@@ -87,7 +89,7 @@ extract() {
 # the guide shows for the step.
 run() {
     local script output status=0
-    script="$(blocks run "$step" | grep -v '^@@ ' | sed "s#~/qel/#$qel/#g")"
+    script="$(blocks run "$step" | grep -v '^@@ ' | sed -e "s#~/qel/wine#$work/wine#g" -e "s#~/qel/#$qel/#g")"
     [[ -n "$script" ]] || fail "the guide gives no commands for the step $step"
     output="$(cd "$folder" && bash -euo pipefail -c "$script" 2>&1)" || status=$?
     printf '%s\n' "$output"
@@ -99,8 +101,35 @@ run() {
     ((${#missing[@]} == 0)) || fail "the guide shows lines its commands did not print:$(printf '\n  %s' "${missing[@]}")"
 }
 
+# The blocks that quote a file of the repository: each a run of that file's lines, in order.
+quotes() {
+    local path="" line faults=() quoted=()
+    check_quote() {
+        [[ -n "$path" ]] || return 0
+        [[ "$path" =~ ^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$ && "/$path/" != */../* && -f "$source_dir/$path" ]] ||
+            { faults+=("from=$path: no such file in the repository"); return 0; }
+        # The quoted lines, joined as the file's are, must be a run of the file's lines.
+        local unit=$'\x1f' text quote
+        text="$unit$(tr '\n' '\037' <"$source_dir/$path")$unit"
+        quote="$unit$(printf "%s$unit" "${quoted[@]}")"
+        [[ "$text" == *"$quote"* ]] || faults+=("from=$path: ${quoted[0]}")
+    }
+    while IFS= read -r line; do
+        if [[ "$line" == "@@ "* ]]; then
+            check_quote
+            path="${line#@@ }" quoted=()
+            continue
+        fi
+        quoted+=("$line")
+    done < <(blocks from)
+    check_quote
+    ((${#faults[@]} == 0)) || fail "the guide quotes lines its examples no longer hold:$(printf '\n  %s' "${faults[@]}")"
+    say "$(blocks from | grep -c '^@@ ') quotes of the examples stand in their files"
+}
+
 case "$step" in
     host)
+        quotes
         extract
         run
         # The sweep ran in every world with its leak check and a world check, and went past the

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Uses the kits as an author would: installs them, then builds and runs the example project
-# (examples/warn-original-disk) from the installed files alone, so that a header left out of the
-# install or a target that only works inside this tree fails here.
+# Uses the kits as an author would: installs them, then builds and runs the example projects
+# (examples/warn-original-disk, examples/write-settings) from the installed files alone, so that a
+# header left out of the install or a target that only works inside this tree fails here.
 #
 #   check-kits.sh install WINDOWS_BUILD WINDOWS_X64_BUILD HOST_BUILD WORK
 #                                    the Windows kits for i686 and x64 both into WORK/kits/windows
 #                                    (the x64 one when its build is there), the host kit into
-#                                    WORK/kits/host
-#   check-kits.sh host WORK          the example's host tests (the fixture and the fault sweep)
+#                                    WORK/kits/host; each kit holds its public headers only, each
+#                                    compiling alone from the one include root
+#   check-kits.sh host WORK          both examples' host tests (the fixture and the fault sweep)
 #   check-kits.sh windows WORK [x64] the example's DLL, the external-UI program and the package,
 #                                    for 32-bit Windows or (x64) for 64-bit Windows
 #   check-kits.sh wine WORK [x64]    that package under Wine: /qn from a CD-ROM and a fixed drive,
 #                                    and with a user interface whose user answers Cancel, then OK
+#   check-kits.sh settings-windows WORK   the second example's DLL and package (32-bit)
+#   check-kits.sh settings-wine WORK      that package under Wine: installed and removed, and an
+#                                    installation that fails after the settings were written
 #
 # Each step after install needs the steps before it (windows before wine). Exit status 77 (skipped,
 # for ctest) when a build it needs is missing.
@@ -23,6 +27,7 @@ step="$1"
 shift
 source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 example="$source_dir/examples/warn-original-disk"
+settings_example="$source_dir/examples/write-settings"
 jobs="$(nproc)"
 say() { echo "check-kits $step: $*"; }
 fail() { echo "check-kits $step: $*" >&2; exit 1; }
@@ -60,16 +65,53 @@ case "$step" in
         for kit in windows host; do
             say "$kit kit: $(find "$work/kits/$kit" -type f | wc -l) files in $work/kits/$kit"
         done
+
+        # The kits' headers: the public ones only, each compiling on its own with nothing but the
+        # one include root on the path (the Windows kit's with its compiler, the host kit's own
+        # headers with the host's). Code that names them bare finds them after everything else.
+        faults=()
+        for internal in msi/InstallerText.h text/DeferredOutcome.h SimModel.h actions/QelCustInst.h; do
+            for kit in windows host; do
+                [[ ! -e "$work/kits/$kit/include/QelCustInst/$internal" ]] || faults+=("the $kit kit installs $internal")
+            done
+        done
+        compile_alone() { # compile_alone KIT COMPILER HEADER: the header's fault, if any
+            printf '#include "%s"\n' "$3" |
+                "$2" -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I "$work/kits/$1/include" -x c++ - 2>&1 |
+                head -n 3 | sed "s|^|$1 kit, $3: |"
+        }
+        export -f compile_alone
+        export work
+        header_faults="$(
+            cd "$work/kits/windows/include" && find QelCustInst -name '*.h' | sort |
+                xargs -P "$jobs" -I{} bash -c 'compile_alone windows i686-w64-mingw32-g++-win32 {}'
+            cd "$work/kits/host/include" && find QelCustInst -name '*.h' | sort |
+                grep -E '^QelCustInst/([^/]*|testing/.*)$' | xargs -P "$jobs" -I{} bash -c 'compile_alone host g++ {}'
+        )"
+        [[ -z "$header_faults" ]] || faults+=("$header_faults")
+        bare="$(printf '#include "msi/KestMsiRecord.h"\n#include "QelPlatform.h"\n' |
+            g++ -std=c++20 -fsyntax-only -I "$work/kits/host/include" -idirafter "$work/kits/host/include/QelCustInst" \
+                -x c++ - 2>&1 | head -n 3)"
+        [[ -z "$bare" ]] || faults+=("a bare include through -idirafter: $bare")
+        # shellcheck disable=SC2016 # the text as the exported targets file holds it
+        grep -qF -- '-idirafter${_IMPORT_PREFIX}/include/QelCustInst' "$work/kits/host/lib/cmake/QelCustInst/QelCustInstTargets.cmake" ||
+            faults+=("QelCustInst::framework does not search include/QelCustInst after everything else")
+        ((${#faults[@]} == 0)) || fail "$(printf '\n  - %s' "${faults[@]}")"
+        say "every header of the kits compiles alone from include/"
         ;;
 
     host)
         work="$(realpath -m "$1")"
-        [[ -f "$example/CMakeLists.txt" ]] || { echo "check-kits: no example project in $example" >&2; exit 77; }
-        build="$work/example-host"
-        rm -rf "$build"
-        cmake -S "$example" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
-        cmake --build "$build" -j"$jobs" >/dev/null
-        ctest --test-dir "$build" -j"$jobs" --output-on-failure
+        for project in "$example" "$settings_example"; do
+            [[ -f "$project/CMakeLists.txt" ]] || { echo "check-kits: no example project in $project" >&2; exit 77; }
+        done
+        for project in "$example" "$settings_example"; do
+            build="$work/example-host-${project##*/}"
+            rm -rf "$build"
+            cmake -S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+            cmake --build "$build" -j"$jobs" >/dev/null
+            ctest --test-dir "$build" -j"$jobs" --output-on-failure
+        done
         ;;
 
     windows)
@@ -189,6 +231,92 @@ case "$step" in
             fi
         done
         ((failures == 0)) || fail "$failures of ${#runs[@]} runs failed"
+        ;;
+
+    settings-windows)
+        work="$(realpath -m "$1")"
+        kit="$work/kits/windows"
+        [[ -f "$settings_example/CMakeLists.txt" ]] || { echo "check-kits: no example project in $settings_example" >&2; exit 77; }
+        build="$work/example-windows-settings"
+        rm -rf "$build"
+        cmake -S "$settings_example" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/QelCustInst/mingw-i686.cmake" \
+            -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+        cmake --build "$build" -j"$jobs" >/dev/null
+        dll="$build/WriteSettings.dll"
+        [[ -f "$dll" ]] || fail "the second example's build made no WriteSettings.dll"
+        # Its four actions by name at their ordinals, and its package.
+        dump="$(i686-w64-mingw32-objdump -p "$dll")"
+        ordinal=0
+        for export in qelScheduleSettings qelWriteSettings qelRemoveSettings qelScheduleRemoval; do
+            grep -qE "^[[:space:]]*\[ *$ordinal\] (\+base\[ *$((ordinal + 1))\] +[0-9a-f]+ +)?$export\$" <<<"$dump" ||
+                fail "$export is not exported by name at ordinal $((ordinal + 1))"
+            ordinal=$((ordinal + 1))
+        done
+        package="$work/package-settings"
+        rm -rf "$package"
+        bash "$settings_example/wine/make-package.sh" "$dll" "$package" >/dev/null
+        say "WriteSettings.dll: $(stat -c %s "$dll") bytes; package: $package/WriteSettings.msi"
+        ;;
+
+    settings-wine)
+        work="$(realpath -m "$1")"
+        kit="$work/kits/windows"
+        msi="$work/package-settings/WriteSettings.msi"
+        [[ -f "$msi" ]] || { echo "check-kits: run the settings-windows step first" >&2; exit 77; }
+        command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
+        runner="$kit/share/QelCustInst/wine/run-package.sh"
+        folder='C:\QelSettings'
+        file="$folder\\settings.ini"
+        failures=0
+        # check NAME LINES FILE -- RUNNER-ARGUMENTS...: one run of the runner, whose exit status must
+        # be 0 and whose output must hold every line of the array LINES; the lines of the --file
+        # asked for must be, exactly and in order, those of the array FILE (unless FILE is "-").
+        check() {
+            local name="$1" status=0 output line
+            local -n wanted_lines="$2"
+            local file_name="$3"
+            shift 4
+            output="$(bash "$runner" --work "$work/wine" "$@" 2>&1)" || status=$?
+            local problems=()
+            ((status == 0)) || problems+=("run-package exit status $status")
+            for line in "${wanted_lines[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
+            if [[ "$file_name" != - ]]; then
+                local -n wanted_file="$file_name"
+                [[ "$(sed -n 's/^file| //p' <<<"$output")" == "$(printf '%s\n' "${wanted_file[@]}")" ]] ||
+                    problems+=("the file does not hold exactly: $(printf '%s; ' "${wanted_file[@]}")")
+            fi
+            if ((${#problems[@]})); then
+                failures=$((failures + 1))
+                echo "FAIL $name:"
+                printf '  - %s\n' "${problems[@]}"
+                printf '  | %s\n' "${output//$'\n'/$'\n'  | }"
+            else
+                echo "ok   $name"
+            fi
+        }
+        # In a folder of the installation's choosing: exactly the table's rows whose condition holds
+        # and whose feature is installed, their values formatted; removed with the product.
+        # shellcheck disable=SC2034 # read by check, through their names
+        written=("Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")
+        # shellcheck disable=SC2034
+        want=("exit code: 0" "installed: yes" "file: $file" "uninstall exit status: 0" "file after uninstall: $file (none)"
+            "info: qelScheduleSettings: 4 settings to write to $file")
+        check "settings: installed, then removed" want written -- --drive fixed --file "$file" --uninstall \
+            "$msi" "INSTALLDIR=$folder\\"
+        # QEL_DEBUG makes the condition of one more row hold; QEL_FAIL_LATE fails the installation
+        # after the file was written (a second writing, handed a text that is no deferred data), and
+        # the rollback action removes the file: its line in the log says so (the runner shows the
+        # lines of an action's last run, and Wine logs the rollback action's scheduling last).
+        # shellcheck disable=SC2034
+        want=("exit code: 1603" "installed: no" "file: $file (none)" "info: qelScheduleSettings: 5 settings to write to $file"
+            "report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function.")
+        check "settings: a later action fails, the rollback removes them" want - -- --drive fixed --file "$file" \
+            --expect 1603 --log "$work/settings-failed.log" "$msi" "INSTALLDIR=$folder\\" QEL_DEBUG=1 QEL_FAIL_LATE=1
+        if ! tr -d '\0\r' <"$work/settings-failed.log" | grep -qxF "qelRemoveSettings: removed $file"; then
+            failures=$((failures + 1))
+            echo "FAIL settings: the rollback action never removed $file (no line in $work/settings-failed.log)"
+        fi
+        ((failures == 0)) || fail "$failures runs failed"
         ;;
 
     *) usage ;;

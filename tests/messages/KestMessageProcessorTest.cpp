@@ -136,6 +136,24 @@ TEST_F(MessageProcessorTest, ANewCycleOnTheSameLogIsNotOverwrittenByTheOldStream
     EXPECT_EQ(contents("setup.log"), "new\n");
 }
 
+// A cycle that ends between a processor's two looks at the marker (its create refused because the
+// marker is there, then the marker gone when it looks for it) leaves the processor to start the
+// next cycle, not to fail.
+TEST_F(MessageProcessorTest, ACycleEndingBetweenTheTwoLooksIsFollowedByANewOne)
+{
+    write("setup.log", "the ending cycle's text\n");
+    write("setup.mpp", "");
+    sim::beforeCall("FindFirstFileA", 1, [] { std::filesystem::remove(path("setup.mpp")); });
+    {
+        Processor processor;
+        processor.initialize("setup.log");
+        EXPECT_TRUE(processor.isLogging());
+        processor.logMessage("next\n");
+    }
+    EXPECT_EQ(contents("setup.log"), "next\n");
+    EXPECT_TRUE(exists("setup.mpp"));
+}
+
 TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)
 {
     struct Case {
@@ -253,6 +271,58 @@ TEST_F(MessageProcessorTest, ACallersStreamIsWrittenAndLeftToTheCaller)
     EXPECT_TRUE(std::filesystem::is_empty(sim::tempPath()));
 }
 
+// A caller's stream takes the log as its write() would take it: a buffer that refuses leaves the
+// stream bad, for the caller to see, and throws only as the stream's exception mask says (through
+// the persisting rule, as the library's own exception); once the caller has cleared the state,
+// the stream takes the log again.
+TEST_F(MessageProcessorTest, ACallersStreamFailsAsItsOwnWriteWouldFailIt)
+{
+    class Refusing : public std::stringbuf {
+    public:
+        bool refuses = false;
+
+    protected:
+        std::streamsize xsputn(const char* text, std::streamsize count) override
+        {
+            return refuses ? 0 : std::stringbuf::xsputn(text, count);
+        }
+        int sync() override { return refuses ? -1 : 0; }
+    };
+    struct Case {
+        const char* what;
+        std::ios::iostate mask;
+        bool unitBuffered;
+        bool raises;
+    };
+    const Case cases[] = {
+        {"a refused write", std::ios::goodbit, false, false},
+        {"a refused flush of a unit-buffered stream", std::ios::goodbit, true, false},
+        {"a refused write, badbit in the mask", std::ios::badbit, false, true},
+        {"a refused flush, badbit in the mask", std::ios::badbit, true, true},
+    };
+    for (const Case& c : cases) {
+        Refusing buffer;
+        std::ostream caller(&buffer);
+        caller.exceptions(c.mask);
+        if (c.unitBuffered) {
+            caller.setf(std::ios::unitbuf);
+            buffer.sputn("x", 1);  // the write goes through; only its flush is refused
+        }
+        Processor processor;
+        processor.initialize(caller);
+        buffer.refuses = true;
+        const auto thrown = thrownBy([&] { EXPECT_TRUE(processor.logMessage("lost\n")) << c.what; });
+        EXPECT_EQ(thrown.has_value(), c.raises) << c.what;
+        EXPECT_TRUE(caller.bad()) << c.what << ": the caller sees the failure";
+
+        buffer.refuses = false;
+        caller.clear();
+        processor.logMessage("taken\n");
+        EXPECT_NE(buffer.str().find("taken\n"), std::string::npos) << c.what << ": a cleared stream takes the log";
+        EXPECT_TRUE(caller.good()) << c.what;
+    }
+}
+
 TEST_F(MessageProcessorTest, InitializingAgainClosesTheOwnedStreamAtOnce)
 {
     std::ostringstream caller;
@@ -309,6 +379,37 @@ TEST_F(MessageProcessorTest, TheLogStreamReadsAsTheStreamTheLogGoesTo)
     }
     EXPECT_EQ(contents("setup.log"), "first\nnoted 42\nsecond\nthird\n");
     EXPECT_EQ(caller.str(), "to the caller\n");
+}
+
+// A derived class may give the processor a stream of its own making to own, as the processor owns
+// one it opened: the destructor deletes it. One only lent to it (ownsStream false) stays the lender's.
+TEST_F(MessageProcessorTest, AStreamGivenToOwnIsDeletedWithTheProcessor)
+{
+    struct Watched : std::ostringstream {
+        explicit Watched(bool& deleted) : deleted(deleted) {}
+        ~Watched() override { deleted = true; }
+        bool& deleted;
+    };
+    class Deriving : public KestMessageProcessor {
+    public:
+        void take(std::ostream* stream, bool owned)
+        {
+            logStream = stream;
+            ownsStream = owned;
+        }
+    };
+    for (const bool owned : {true, false}) {
+        bool deleted = false;
+        auto* stream = new Watched(deleted);
+        {
+            Deriving processor;
+            processor.take(stream, owned);
+        }
+        EXPECT_EQ(deleted, owned);
+        if (!owned) {
+            delete stream;
+        }
+    }
 }
 
 // ---- Failed initialize ------------------------------------------------------------------------

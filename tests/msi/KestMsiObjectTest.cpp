@@ -152,3 +152,51 @@ TEST_F(ObjectTest, DumpsLeaveTheStreamsSettingsAloneAndSkipAFailedStream)
     object.dump(failed);
     EXPECT_EQ(failed.str(), "");
 }
+
+// A dump leaves the caller's stream as its own chain of inserters would leave it, so that the
+// caller can tell a dump that was lost: a flush refused after the first line (a full disk) or a
+// null text makes the stream bad, and it takes nothing more; with badbit in its exception mask it
+// throws std::ios_base::failure.
+TEST_F(ObjectTest, ADumpThatFailsLeavesTheStreamBad)
+{
+    class FlushRefused : public std::stringbuf {
+    protected:
+        int sync() override { return -1; }
+    };
+    class NullName : public KestMsiObject {
+    public:
+        void dump(std::ostream& stream) const override
+        {
+            dumpLine(stream, "Name = ", static_cast<const char*>(nullptr));
+        }
+    };
+    const KestMsiObject plain;
+    const NullName nullName;
+    struct Case {
+        const char* what;
+        const KestMsiObject& object;
+        bool refusesFlush;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"a flush refused", plain, true, "ObjectType    = class KestMsiObject\n"},
+        {"a null text", nullName, false, "Name = "},
+    };
+    for (const Case& c : cases) {
+        for (const bool throws : {false, true}) {
+            FlushRefused refusing;
+            std::stringbuf accepting;
+            std::ostream stream(c.refusesFlush ? static_cast<std::streambuf*>(&refusing) : &accepting);
+            stream.exceptions(throws ? std::ios::badbit : std::ios::goodbit);
+            bool failure = false;
+            try {
+                c.object.dump(stream);
+            } catch (const std::ios::failure&) {
+                failure = true;
+            }
+            EXPECT_EQ(failure, throws) << c.what;
+            EXPECT_TRUE(stream.bad()) << c.what;
+            EXPECT_EQ((c.refusesFlush ? refusing : accepting).str(), c.written) << c.what;
+        }
+    }
+}

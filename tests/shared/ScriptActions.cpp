@@ -20,15 +20,17 @@ std::string property(MSIHANDLE install, const char* name)
     return MsiGetPropertyA(install, name, value, &size) == ERROR_SUCCESS ? std::string(value, size) : "<failed>";
 }
 
+// Rollback and commit first: an installer may also answer MSIRUNMODE_SCHEDULED in an action of
+// those scripts.
 std::string mode(MSIHANDLE install)
 {
-    if (MsiGetMode(install, MSIRUNMODE_SCHEDULED)) {
-        return "S";
-    }
     if (MsiGetMode(install, MSIRUNMODE_ROLLBACK)) {
         return "R";
     }
-    return MsiGetMode(install, MSIRUNMODE_COMMIT) ? "C" : "-";
+    if (MsiGetMode(install, MSIRUNMODE_COMMIT)) {
+        return "C";
+    }
+    return MsiGetMode(install, MSIRUNMODE_SCHEDULED) ? "S" : "-";
 }
 
 std::string ran(MSIHANDLE install)

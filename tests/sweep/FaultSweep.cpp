@@ -6,10 +6,13 @@
 // exceptions out of the processor, and a failed initialize changing nothing.
 #include "testing/FaultSweep.h"
 #include "Simulation.h"
+#include "actions/ActionFrame.h"
 #include "actions/QelCustInst.h"
 #include "errors/EKestMsiError.h"
 #include "messages/KestMsiMessageProcessor.h"
+#include "msi/Database.h"
 #include "msi/KestMsiRecord.h"
+#include "msi/Session.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +51,8 @@ std::string hostTempFolder()
 struct World {
     const char* name;
     std::function<void(MSIHANDLE session)> setUp;
-    bool onlyFiles = false;  // differs from the others only in the temporary folder
+    bool onlyFiles = false;   // differs from the others only in the temporary folder
+    bool onlySource = false;  // differs from the others only in the drive of the source
 };
 
 void onDrive(MSIHANDLE session, const char* source, UINT type)
@@ -66,7 +70,7 @@ const std::vector<World>& worlds()
 {
     static const std::vector<World> all{
         {"CdRom", onCd},
-        {"FixedSource", [](MSIHANDLE session) { onDrive(session, "C:\\Setup\\", DRIVE_FIXED); }},
+        {"FixedSource", [](MSIHANDLE session) { onDrive(session, "C:\\Setup\\", DRIVE_FIXED); }, false, true},
         {"PendingErrorRecord",
          [](MSIHANDLE session) {
              onCd(session);
@@ -295,6 +299,57 @@ void messageProcessorSteps(kit::FaultSweep::Run& run)
     run.memory.stop();
 }
 
+// An author's action making the one-line calls that the examples' sweeps do not: a temporary row,
+// a query with a parameter, a component's state, a source path, a message of text, the language.
+// Its work: what it found and the language, in two properties.
+UINT WINAPI authorCalls(MSIHANDLE session)
+{
+    return qel::runAction(session, "authorCalls", [](KestMsiHandle& handle) -> UINT {
+        qel::insertTemporary(handle, "SELECT `Name`, `Value` FROM `Setting`", qel::record("Added", "[ProductName]"));
+        KestCString found;
+        for (const KestMsiRecord& row :
+             qel::rows(handle, "SELECT `Value` FROM `Setting` WHERE `Name` = ?", qel::record("Added"))) {
+            found = qel::format(handle, row.stringField(1));
+        }
+        if (qel::componentState(handle, "Folder").isBeingInstalled()) {
+            found += " " + qel::sourcePath(handle, "INSTALLDIR");
+        }
+        if (qel::message(handle, INSTALLMESSAGE_WARNING, found, MB_OKCANCEL) == IDCANCEL) {
+            return ERROR_INSTALL_USEREXIT;
+        }
+        qel::setProperty(handle, "AUTHOR_FOUND", found);
+        qel::setProperty(handle, "AUTHOR_LANGUAGE", qel::language(handle));
+        return ERROR_SUCCESS;
+    });
+}
+
+kit::SweepReport authorCallsIn(const World& world)
+{
+    const kit::ActionWorld actionWorld{
+        std::string("AuthorCalls in ") + world.name,
+        [&](MSIHANDLE session) {
+            world.setUp(session);
+            sim::setProperty(session, "ProductName", "Demo");
+            sim::setLanguage(session, 1033);
+            sim::setFeature(session, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, {"Folder"});
+            sim::addTable(session, "Setting", {{"Name", "s72"}, {"Value", "S255"}});
+            sim::addRow(session, "Setting", {std::string("Port"), std::string("8080")});
+        },
+        [](const kit::FaultSweep::Run& run, UINT answer) -> std::string {
+            if (answer != ERROR_SUCCESS) {
+                return "";
+            }
+            // A fetch may answer that there are no more rows, and MsiGetLanguage may tell none.
+            const std::string found = sim::property(run.session, "AUTHOR_FOUND");
+            const std::string source = " " + sim::sourcePath(run.session, "INSTALLDIR");
+            const bool foundAll = found == "Demo" + source || (run.refuses("MsiViewFetch") && found == source);
+            const bool language =
+                sim::property(run.session, "AUTHOR_LANGUAGE") == "1033" || run.refuses("MsiGetLanguage");
+            return foundAll && language ? "" : "answered 0 without doing its work";
+        }};
+    return kit::sweepAction(&authorCalls, actionWorld);
+}
+
 // The processor reports nothing of its own, so no second refusal is swept after the first.
 kit::SweepReport messageProcessor(const World& world)
 {
@@ -306,13 +361,15 @@ kit::SweepReport messageProcessor(const World& world)
 struct Scenario {
     const char* name;
     kit::SweepReport (*sweep)(const World&);
-    bool usesFiles;  // runs in the worlds that differ only in the temporary folder, too
+    bool usesFiles;           // runs in the worlds that differ only in the temporary folder, too
+    bool ofTheSource = true;  // runs in the worlds that differ only in the drive of the source
 };
 
 const Scenario scenarios[] = {
     {"RunningFromCd", runningFromCd, false},
     {"PromptForOriginalDisk", promptForOriginalDisk, false},
     {"MessageProcessor", messageProcessor, true},
+    {"AuthorCalls", authorCallsIn, false, false},
 };
 
 // ---- The sweep -----------------------------------------------------------------------------------
@@ -340,7 +397,7 @@ std::vector<Sweep> everyScenarioInEveryWorld()
     std::vector<Sweep> all;
     for (const Scenario& scenario : scenarios) {
         for (const World& world : worlds()) {
-            if (scenario.usesFiles || !world.onlyFiles) {
+            if ((scenario.usesFiles || !world.onlyFiles) && (scenario.ofTheSource || !world.onlySource)) {
                 all.push_back(Sweep{&scenario, &world});
             }
         }

@@ -131,6 +131,18 @@ UINT searchesAndReadsASystemText(MSIHANDLE session)
         });
 }
 
+// Sound: fails by design when INPUT is not set, as an action with a missing precondition fails,
+// the frame reporting why.
+UINT failsWithoutItsInput(MSIHANDLE session)
+{
+    return qel::runAction(
+        session, "failsWithoutItsInput", +[](KestMsiHandle& installation) {
+            if (property(installation.getMsiHandle(), "INPUT").empty()) {
+                raiseMsiError(rule, "INPUT is not set", ERROR_FUNCTION_FAILED);
+            }
+        });
+}
+
 UINT leavesARecordOpen(MSIHANDLE session)
 {
     MsiCreateRecord(1);
@@ -381,6 +393,7 @@ const Planted planted[] = {
     {"two records held at once", holdsTwoRecordsAtOnce, nullptr, nullptr},
     {"a search and a system text, released", searchesAndReadsASystemText, nullptr, nullptr},
     {"a file looked for", looksForTheFile, nullptr, nullptr, fileThere},
+    {"a failure by design, reported", failsWithoutItsInput, nullptr, nullptr},
     {"a record left open", leavesARecordOpen, "record handle", "record handle"},
     {"a search left open", leavesASearchOpen, "search handle", "search handle left open"},
     {"a database left open", leavesADatabaseOpen, "database handle", "database handle left open"},
@@ -490,6 +503,17 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
     }
 }
 
+// A scenario that starts the model over (as a fixture's resetModel() would) is a scenario's
+// mistake the sweep names, not one it stumbles over.
+TEST(FaultSweepKit, AScenarioThatResetsTheModelIsNamedNotStumbledOver)
+{
+    const kit::FaultSweep sweep(
+        "Resetting", [](MSIHANDLE session) { MsiSetPropertyA(session, "INPUT", "1"); },
+        [](kit::FaultSweep::Run&) { sim::reset(); });
+    const kit::SweepReport report = sweep.run();
+    EXPECT_TRUE(mentions(report.problems, "the session was closed")) << report.problems.size();
+}
+
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
 // The leak belongs to the cases that made it: those fail, and no other case or world is blamed.
 TEST(FaultSweepKit, ALeakIsBlamedOnTheCasesThatMadeIt)
@@ -536,6 +560,19 @@ TEST(FaultSweepKit, NothrowAllocationsAreCountedFailedAndFreedByDelete)
     EXPECT_NE(first, nullptr);
     EXPECT_EQ(second, nullptr) << "the second allocation fails, without an exception";
     ::operator delete(first);
+    {
+        // A constructor that throws out of a nothrow new has its block freed by the nothrow delete.
+        struct Throwing {
+            Throwing() { throw 1; }
+        };
+        kit::FailingAllocation watched(0);
+        try {
+            delete new (std::nothrow) Throwing;
+        } catch (int) {
+        }
+        watched.stop();
+        EXPECT_EQ(watched.stillAllocated(), 0u) << "a block the nothrow delete freed is still counted";
+    }
     kit::FailingAllocation counting(0);
     std::stable_sort(numbers.begin(), numbers.end());
     counting.stop();

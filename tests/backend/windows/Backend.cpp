@@ -202,7 +202,8 @@ bool Backend::departs(const Documented& behaviour)
         &documented::secondFindCloseFails,
         &documented::fetchAfterCloseFails,
         &documented::sessionDatabaseTakesTemporaryRowsOnly,
-        &documented::scriptHoldsRollbackAndCommitActions,
+        // Wine runs every rollback action of the script when an installation fails, those written
+        // after the failed action too, and also when an immediate action failed before the script.
         &documented::failedScriptRunsItsRollbackActions,
         &documented::deferredActionHasNoDatabase,
         &documented::deferredActionReadsItsDataOnly,

@@ -377,7 +377,8 @@ std::size_t openFindHandles();
 // File handles from CreateFileA that CloseHandle has not yet closed. CreateFileA works on real
 // files under the temporary folder, like the functions above; a file opened with share mode 0
 // cannot be opened again, by this process or another, until it is closed (any other share mode
-// shares everything), and CREATE_NEW lets exactly one of several processes create a file.
+// shares everything), and CREATE_NEW lets exactly one of several processes create a file;
+// DeleteFileA refuses a file that a handle holds open without FILE_SHARE_DELETE.
 // WriteFile writes the bytes as given, at the end of the file for a handle opened with
 // FILE_APPEND_DATA alone; a full device answers ERROR_DISK_FULL. Sleep sleeps.
 std::size_t openFileHandles();

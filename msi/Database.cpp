@@ -1,0 +1,42 @@
+#include "msi/Database.h"
+
+#include "errors/Raise.h"
+
+using namespace persisting;
+
+namespace qel {
+namespace {
+constexpr const char* fileName = "Database";
+}  // namespace
+
+KestMsiView rows(const KestMsiHandle& session, const KestCString& query)
+{
+    static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    return persist(rule, [&] {
+        KestMsiView view = KestMsiDatabase(session).openView(query);
+        view.execute();
+        return view;
+    });
+}
+
+KestMsiView rows(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& parameters)
+{
+    static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    return persist(rule, [&] {
+        KestMsiView view = KestMsiDatabase(session).openView(query);
+        view.execute(parameters);
+        return view;
+    });
+}
+
+void insertTemporary(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& row)
+{
+    static constexpr PersistingRule rule("qel::insertTemporary", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    persist(rule, [&] {
+        KestMsiView view = KestMsiDatabase(session).openView(query);
+        view.execute();
+        view.insertTemporary(row);
+    });
+}
+
+}  // namespace qel

@@ -1,0 +1,82 @@
+// A query over the installer database and its result: executed, optionally with a record of the
+// values its ? stand for, then fetched row by row. A view belongs to one owner (it moves, it is not
+// copied) and closes itself: its result set when it goes or is executed again, its handle when it
+// goes, on every path out.
+//
+//     KestMsiView view = KestMsiDatabase(session).openView("SELECT `Name`, `Value` FROM `Setting`");
+//     view.execute();
+//     for (const KestMsiRecord& row : view) {
+//         use(row.stringField(1), row.stringField(2));
+//     }
+//
+// (qel::rows, msi/Database.h, does the first two lines in one.)
+#pragma once
+
+#include "../msi/KestMsiObject.h"
+#include "../msi/KestMsiRecord.h"
+#include "../text/KestCString.h"
+
+#include <cstddef>
+#include <iterator>
+#include <optional>
+
+class KestMsiDatabase;
+
+class KestMsiView : public KestMsiObject {
+public:
+    // Opens the query over the database (MsiDatabaseOpenView). The query is the installer's SQL:
+    // SELECT `Column`, ... FROM `Table` WHERE `Column` = ? AND ... ORDER BY `Column`.
+    KestMsiView(const KestMsiDatabase& database, const KestCString& query);
+    KestMsiView(KestMsiView&& other) noexcept;
+    KestMsiView(const KestMsiView&) = delete;
+    KestMsiView& operator=(const KestMsiView&) = delete;
+    KestMsiView& operator=(KestMsiView&&) = delete;
+    ~KestMsiView() override;
+
+    // Runs the query; its ? take the fields of `parameters`, in order. A view executed before is
+    // closed first.
+    void execute();
+    void execute(const KestMsiRecord& parameters);
+    // The next row of the result; none once every row was fetched.
+    std::optional<KestMsiRecord> fetch();
+    // Changes the database through the view (MsiViewModify) with a record of the view's columns.
+    void modify(MSIMODIFY mode, const KestMsiRecord& record);
+    // Adds a row that lives as long as the installation and is never written to the package.
+    void insertTemporary(const KestMsiRecord& record);
+    // Releases the result, so that the view may be executed again.
+    void close();
+
+    KestCString getQuery() const { return query; }
+
+    // The rows of an executed view, in a range-for: each fetched as the loop reaches it.
+    class iterator {
+    public:
+        using value_type = KestMsiRecord;
+        using difference_type = std::ptrdiff_t;
+
+        iterator() = default;
+        const KestMsiRecord& operator*() const { return *row; }
+        const KestMsiRecord* operator->() const { return &*row; }
+        iterator& operator++();
+        void operator++(int) { ++*this; }
+        bool operator==(std::default_sentinel_t) const { return !row.has_value(); }
+
+    private:
+        friend class KestMsiView;
+        explicit iterator(KestMsiView& view);
+
+        KestMsiView* view = nullptr;
+        std::optional<KestMsiRecord> row;
+    };
+
+    // Fetches the first row.
+    iterator begin() { return iterator(*this); }
+    std::default_sentinel_t end() const { return {}; }
+
+private:
+    // Executes with the parameter record's handle (0: none).
+    void executeWith(MSIHANDLE parameters);
+
+    KestCString query;
+    bool executed = false;
+};

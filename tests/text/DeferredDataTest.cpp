@@ -1,0 +1,111 @@
+// The deferred data's text: each set of entries encodes to the text its readers expect and decodes
+// back to the same entries; a text of any other form fails with the place, never the content.
+#include "text/DeferredData.h"
+
+#include "Thrown.h"
+#include "errors/EKestInvalidParameter.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+namespace qel {
+void PrintTo(const DeferredData::Entry& entry, std::ostream* out)
+{
+    *out << '"' << entry.name << "\" = \"" << entry.value << '"';
+}
+}  // namespace qel
+
+namespace {
+
+using Entries = std::vector<qel::DeferredData::Entry>;
+
+qel::DeferredData dataOf(const Entries& entries)
+{
+    qel::DeferredData data;
+    for (const auto& entry : entries) {
+        data.add(entry.name, entry.value);
+    }
+    return data;
+}
+
+TEST(DeferredDataTest, EveryNameAndValueRoundTripsThroughTheText)
+{
+    struct Case {
+        const char* name;
+        Entries entries;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"nothing", {}, ""},
+        {"a path", {{"file", "C:\\Program Files\\App\\settings.ini"}}, "file=C:\\Program Files\\App\\settings.ini"},
+        {"the separators in a name and a value", {{"a;b", "c=d"}}, "a%3Bb=c%3Dd"},
+        {"the escape itself", {{"ratio", "100%"}, {"%3B", "%"}}, "ratio=100%25;%253B=%25"},
+        {"an empty name and value", {{"", ""}}, "="},
+        {"an empty value between others", {{"a", ""}, {"b", "x"}, {"c", ""}}, "a=;b=x;c="},
+        {"a list: one name several times", {{"s", "1"}, {"s", "2"}, {"s", "1"}}, "s=1;s=2;s=1"},
+        {"a NUL byte", {{"n", std::string("a\0b", 3)}}, "n=a%00b"},
+        {"code page 1252", {{"caf\xE9", "na\xEFve \xA7 \xFF"}}, "caf\xE9=na\xEFve \xA7 \xFF"},
+        // Shift-JIS: 0x95 0x5C (a character whose second byte is the backslash) next to a '='.
+        {"code page 932", {{"\x95\x5C", "\x95\x5C=\x83\x41;"}}, "\x95\x5C=\x95\x5C%3D\x83\x41%3B"},
+        {"only separators", {{"=;%", ";;"}}, "%3D%3B%25=%3B%3B"},
+    };
+    for (const Case& c : cases) {
+        const qel::DeferredData data = dataOf(c.entries);
+        EXPECT_EQ(static_cast<const std::string&>(data.encode()), c.text) << c.name;
+        EXPECT_EQ(qel::DeferredData::decode(c.text).entries(), c.entries) << c.name;
+    }
+}
+
+TEST(DeferredDataTest, EscapesDecodeInEitherCase)
+{
+    EXPECT_EQ(qel::DeferredData::decode("a%3bb=%3D%3d%41").entries(), (Entries{{"a;b", "==A"}}));
+}
+
+TEST(DeferredDataTest, AnyOtherTextFailsWithTheByteItFailsAtAndNotItsContent)
+{
+    struct Case {
+        const char* text;
+        const char* comment;
+    };
+    const Case cases[] = {
+        {"secret", "The deferred data is malformed at byte 7: an entry without '='"},
+        {";secret=1", "The deferred data is malformed at byte 1: an entry without '='"},
+        {"a=secret;", "The deferred data is malformed at byte 10: an entry without '='"},
+        {"a=secret;;b=1", "The deferred data is malformed at byte 10: an entry without '='"},
+        {"a=secret=x", "The deferred data is malformed at byte 9: a second '=' in an entry"},
+        {"a=secret%4", "The deferred data is malformed at byte 9: a '%' without two hexadecimal digits"},
+        {"a=secret%", "The deferred data is malformed at byte 9: a '%' without two hexadecimal digits"},
+        {"a=%G0secret", "The deferred data is malformed at byte 3: a '%' without two hexadecimal digits"},
+        {"a=%0Gsecret", "The deferred data is malformed at byte 3: a '%' without two hexadecimal digits"},
+    };
+    for (const Case& c : cases) {
+        const auto thrown = thrownBy([&] { qel::DeferredData::decode(c.text); });
+        ASSERT_TRUE(thrown) << c.text;
+        EXPECT_EQ(thrown->type, std::type_index(typeid(EKestInvalidParameter))) << c.text;
+        EXPECT_EQ(thrown->contexts(), std::vector<std::string>{"qel::DeferredData::decode"}) << c.text;
+        EXPECT_EQ(thrown->comments(), std::vector<std::string>{c.comment}) << c.text;
+    }
+}
+
+TEST(DeferredDataTest, ValuesAreFoundByName)
+{
+    const qel::DeferredData data = dataOf({{"file", "a.ini"}, {"setting", "x=1"}, {"setting", "y=2"}, {"empty", ""}});
+
+    EXPECT_EQ(static_cast<const std::string&>(data.value("file")), "a.ini");
+    EXPECT_EQ(static_cast<const std::string&>(data.value("setting")), "x=1");
+    EXPECT_EQ(data.values("setting"), (std::vector<KestCString>{"x=1", "y=2"}));
+    EXPECT_TRUE(data.has("empty"));
+    EXPECT_FALSE(data.has("missing"));
+    EXPECT_TRUE(data.values("missing").empty());
+
+    const auto thrown = thrownBy([&] { data.value("missing"); });
+    ASSERT_TRUE(thrown);
+    EXPECT_EQ(thrown->type, std::type_index(typeid(EKestInvalidParameter)));
+    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"The deferred data holds no value named \"missing\""});
+}
+
+}  // namespace
