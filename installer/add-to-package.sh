@@ -39,13 +39,15 @@ fail() { echo "$me: $*" >&2; exit 1; }
 warn() { echo "$me: warning: $*" >&2; }
 
 # A signal stops the run at the next step (a tool that runs finishes first), leaving the package as
-# it was; once the copy is being put in the package's place, the run completes instead. The message
-# goes to the standard error the run began with, kept as fd 3: the signal may come while a tool's
-# messages are silenced.
+# it was; in a step that must not be cut short (between defer and resume) it waits for the step's
+# end, and once the copy is being put in the package's place, the run completes instead. The
+# message goes to the standard error the run began with, kept as fd 3: the signal may come while a
+# tool's messages are silenced.
 exec 3>&2
-package="" tmp="" lock_held=0 committing=0 interrupted="" waiting=""
+package="" tmp="" inside=0 lock_held=0 deferring=0 interrupted="" waiting=""
 on_signal() {
-    if ((committing)); then interrupted="$1"; return; fi
+    # A handler's bare return would answer the status of the command it interrupted.
+    if ((deferring)); then interrupted="$1"; return 0; fi
     [[ -z "$waiting" ]] || kill "$waiting" 2>/dev/null || true
     echo "$me: stopped by SIG$1${package:+: $package is left as it was}" >&3
     exit $((128 + $2))
@@ -53,6 +55,11 @@ on_signal() {
 trap 'on_signal HUP 1' HUP
 trap 'on_signal INT 2' INT
 trap 'on_signal TERM 15' TERM
+defer() { deferring=1; }
+resume() {
+    deferring=0
+    [[ -z "$interrupted" ]] || on_signal "$interrupted" "$(kill -l "$interrupted")"
+}
 
 prompt="" prompt_given=0 dll="" after_action="" replace=0 wait_limit=600
 while (($#)); do
@@ -83,6 +90,7 @@ if ((replace)); then
     fi
 fi
 [[ -z "$after_action" || "$after_action" =~ ^[A-Za-z_][A-Za-z0-9_.]*$ ]] || usage_error "--after $after_action is not an action name"
+[[ "$after_action" != qelAreWeRunningFromCD ]] || usage_error "--after names the action that it places: name the action it should follow"
 [[ "$wait_limit" =~ ^[0-9]{1,6}$ ]] || usage_error "--wait $wait_limit is not a number of seconds"
 wait_limit=$((10#$wait_limit))
 package="$(realpath -m -- "$package")"
@@ -241,11 +249,17 @@ if [[ ! -w "$package" || -z "$(find "$package" -maxdepth 0 -perm /222)" ]]; then
     fail "$package is read-only"
 fi
 folder="$(dirname "$package")"
-lock="$folder/.$me.$(basename "$package").lock"
+lock="$folder/.$me.${package##*/}.lock"
+# A name too long to take the lock's prefix and suffix takes a number in its place.
+if (($(printf '%s' "${lock##*/}" | wc -c) > 255)); then
+    lock="$folder/.$me.$(printf '%s' "${package##*/}" | cksum | cut -d ' ' -f 1).lock"
+fi
 
 # The package as it is: device, inode, size and modification time. A run replaces only the file
 # it copied.
 identity() { stat -c '%d:%i:%s:%y' -- "$package" 2>/dev/null || echo gone; }
+# The digest of FILE's content, "unreadable" when it cannot be read.
+digest() { { cksum <"$1"; } 2>/dev/null || echo unreadable; }
 read_identity="$(identity)"
 
 unreadable_reason="$package is not a readable installer database"
@@ -451,8 +465,9 @@ if ((EUID != 0)); then
     fi
 fi
 [[ -w "$folder" ]] || fail "cannot write in $folder"
-free_space() { df -B1 --output=avail -- "$folder" 2>/dev/null | tail -n 1 | tr -d ' '; }
-file_system() { df --output=target -- "$folder" 2>/dev/null | tail -n 1; }
+free_space() { { df -B1 --output=avail -- "$folder" 2>/dev/null || :; } | tail -n 1 | tr -d ' '; }
+free_inodes() { { df --output=iavail,itotal -- "$folder" 2>/dev/null || :; } | tail -n 1 | awk '$2 > 0 { print $1 }'; }
+file_system() { { df --output=target -- "$folder" 2>/dev/null || :; } | tail -n 1; }
 # At the most: the copy, msibuild's new file beside it, the Binary table's streams and the DLL twice.
 package_size="$(stat -c %s -- "$package")"
 binary_size=0
@@ -471,36 +486,60 @@ available="$(free_space)"
 write_failed() { # write_failed REASON
     local available used=0
     available="$(free_space)"
-    [[ -z "$tmp" ]] || used="$(du -sb -- "$tmp" 2>/dev/null | cut -f 1)"
+    ((!inside)) || used="$({ du -sb -- .. 2>/dev/null || :; } | cut -f 1)"
     [[ "$available" =~ ^[0-9]+$ && "$used" =~ ^[0-9]+$ ]] || no_space
     ((available >= 65536 && available >= need - used)) || no_space
+    [[ "$(free_inodes)" != 0 ]] || fail "no room for another file on $(file_system) (no free inodes): $package is left as it was"
     fail "$1"
 }
 
 cleanup() {
-    cd /
+    # A signal no longer stops the run here: what it did stands, and what it made goes.
+    trap '' HUP INT TERM
     # The lock file goes while it is still held, and only when it is still the one this run holds.
     if ((lock_held)) && [[ "$(stat -c '%d:%i' -- "$lock" 2>/dev/null)" == "$(stat -L -c '%d:%i' /dev/fd/9 2>/dev/null)" ]]; then
         rm -f -- "$lock" 2>/dev/null || true
     fi
-    [[ -z "$tmp" ]] || rm -rf -- "$tmp"
+    # The run's folder is emptied from inside, whatever its path names by now; the folder itself
+    # goes when the path still names it.
+    if ((inside)) && cd -P .. 2>/dev/null && [[ "$(stat -c '%d:%i' .)" == "$(stat -L -c '%d:%i' /dev/fd/8 2>/dev/null)" ]]; then
+        find . -mindepth 1 -delete 2>/dev/null || true
+        cd /
+        [[ "$(stat -c '%d:%i' -- "$tmp" 2>/dev/null)" != "$(stat -L -c '%d:%i' /dev/fd/8 2>/dev/null)" ]] || rmdir -- "$tmp" 2>/dev/null || true
+    fi
 }
 trap cleanup EXIT
 
-# The run's folder beside the package, locked while the run lives: a later run removes the folders
-# of runs that are no longer alive (killed, or cut off by a power failure), with the copies in them.
+# The run's folder beside the package, entered and locked while the run lives. The run works in it
+# by relative names from the folder it made, which only its user can write: another user who can
+# write beside the package may rename it or put another folder at its path, but never make the run
+# write through a link of theirs. A later run removes the folders of runs that are no longer alive
+# (killed, or cut off by a power failure), with the copies in them; a folder that is empty and less
+# than a minute old may be a run's that has not locked it yet. (cd -P: a relative cd, never one
+# by the path the shell remembers.)
 for _ in 1 2 3; do
+    # A signal waits until the folder is the run's, or gone.
+    defer
     tmp="$(mktemp -d "$folder/.$me.XXXXXX" 2>/dev/null)" || write_failed "cannot write in $folder"
-    { exec 8<"$tmp"; } 2>/dev/null || write_failed "cannot keep a folder of this run in $folder"
-    # A run that removes leftovers holds the lock while it removes one.
-    if flock -n 8 && [[ "$(stat -c '%d:%i' -- "$tmp" 2>/dev/null)" == "$(stat -L -c '%d:%i' /dev/fd/8)" ]]; then break; fi
+    if cd -- "$tmp" 2>/dev/null && { exec 8<.; } 2>/dev/null && flock -w 10 8 &&
+        [[ "$(stat -c '%d:%i' -- "$tmp" 2>/dev/null)" == "$(stat -c '%d:%i' .)" && -O . && -z "$(ls -A)" ]] &&
+        mkdir import 2>/dev/null && cd -P import; then
+        inside=1
+        resume
+        break
+    fi
+    cd /proc 2>/dev/null || cd /
     exec 8<&-
+    rmdir -- "$tmp" 2>/dev/null || true
     tmp=""
+    resume
 done
-[[ -n "$tmp" ]] || fail "cannot keep a folder of this run in $folder"
+[[ -n "$tmp" ]] || write_failed "cannot keep a folder of this run in $folder"
 for left in "$folder/.$me."??????; do
     [[ "$left" != "$tmp" && -d "$left" && ! -L "$left" ]] || continue
-    flock -n "$left" rm -rf -- "$left" 2>/dev/null || true
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    flock -n "$left" sh -c '[ -n "$(ls -A "$1")" ] || [ -z "$(find "$1" -maxdepth 0 -mmin -1)" ] || exit 0
+        rm -rf -- "$1"' - "$left" 2>/dev/null || true
 done
 
 # Runs on one package take turns through the lock file beside it. The lock path is never followed:
@@ -513,21 +552,34 @@ give_up() { fail "another run on $package has held $lock for $wait_limit seconds
 deadline=$((SECONDS + wait_limit))
 while :; do
     [[ ! -L "$lock" ]] || fail "$lock is a symbolic link, not a lock file: a lock path is never followed; remove it"
-    rm -f -- "$tmp/lock"
+    rm -f -- ../lock
     if [[ -e "$lock" ]]; then
         [[ -f "$lock" ]] || fail "$lock is not a regular file, so it cannot be a lock file: remove it"
-        if ln -P -T -- "$lock" "$tmp/lock" 2>/dev/null; then
-            exec 9<"$tmp/lock"
+        if ln -P -T -- "$lock" ../lock 2>/dev/null; then
+            # What was linked is what was checked: a link put at the path meanwhile is never opened.
+            [[ -f ../lock && ! -L ../lock ]] || continue
+            exec 9<../lock
         elif ! { exec 9<"$lock"; } 2>/dev/null; then
             # Its holder removed it meanwhile.
             [[ -e "$lock" || -L "$lock" ]] || continue
             fail "cannot read the lock file $lock (of $(stat -c %U -- "$lock" 2>/dev/null || echo 'another user')), so runs cannot take turns on $package: make it readable, or remove it"
         fi
     else
-        { : >"$tmp/lock" && chmod 644 "$tmp/lock"; } 2>/dev/null || write_failed "cannot write in $folder"
-        # A link cannot be made over anything at the path, the link of another run included.
-        ln -T -- "$tmp/lock" "$lock" 2>/dev/null || { [[ -e "$lock" || -L "$lock" ]] || write_failed "cannot write in $folder"; continue; }
-        exec 9<"$tmp/lock"
+        { : >../lock && chmod 644 ../lock; } 2>/dev/null || write_failed "cannot write in $folder"
+        # Locked before it is put at the path, so that it is never there unheld by the run that
+        # made it; a link cannot be made over anything at the path, the link of another run included.
+        exec 9<../lock
+        flock -n 9 || fail "cannot lock a file of this run in $folder"
+        defer
+        if ln -T -- ../lock "$lock" 2>/dev/null; then
+            lock_held=1
+            resume
+            break
+        fi
+        resume
+        exec 9<&-
+        [[ -e "$lock" || -L "$lock" ]] || write_failed "cannot write in $folder"
+        continue
     fi
     if same_file_at_lock; then
         left_s=$((deadline - SECONDS))
@@ -544,10 +596,10 @@ while :; do
 done
 
 # The copy, and the package as it was copied: the same file afterwards, and the digest of its content.
-work="$tmp/package.msi"
+work=../package.msi
 copied_identity="$(identity)"
 cp -- "$package" "$work" 2>/dev/null || write_failed "cannot copy $package to $folder"
-copied_digest="$(cksum <"$work")"
+copied_digest="$(digest "$work")"
 [[ "$(identity)" == "$copied_identity" ]] ||
     fail "$package changed while it was copied (another program wrote it): nothing was replaced; run again"
 # Another run, or another program, changed the package since it was read: decide again, from the copy.
@@ -559,10 +611,8 @@ fi
 old_revision="$(revision_of "$work")"
 
 # --- The changes, in one msibuild run on the copy. ---
-# msibuild imports tables from files named relative to the current folder, the Binary table with
-# its streams in a folder named after it.
-mkdir "$tmp/import" 2>/dev/null || write_failed "cannot write in $tmp"
-cd "$tmp/import"
+# msibuild imports tables from files named relative to the current folder (the run's folder's
+# import/), the Binary table with its streams in a folder named after it.
 changes=()
 sql() { changes+=(-q "$1"); }
 if ((binary == 2)); then
@@ -651,21 +701,20 @@ fi
 
 # --- Put the copy in the package's place with the package's owner, group and mode, if the
 # package is still the file that was copied. ---
+unchanged() { [[ "$(identity)" == "$copied_identity" && "$(digest "$package")" == "$copied_digest" ]]; }
+changed() { fail "$package changed during the run (another program wrote, moved or removed it): it is left as that program left it, and nothing was replaced; run again to patch it"; }
+unchanged || changed
 chown --reference="$package" "$work" 2>/dev/null ||
     fail "cannot give the patched copy the owner and group of $package: run as its owner or as root"
 chmod --reference="$package" "$work" 2>/dev/null || fail "cannot give the patched copy the mode of $package"
-names="$(stat -c %h -- "$package")"
-committing=1
-[[ -z "$interrupted" ]] || { committing=0; on_signal "$interrupted" "$(kill -l "$interrupted")"; }
-if [[ "$(identity)" != "$copied_identity" || "$(cksum <"$package")" != "$copied_digest" ]]; then
-    committing=0
-    fail "$package changed during the run (another program wrote it): it is left as that program left it, and nothing was replaced; run again to patch it"
-fi
+names="$({ stat -c %h -- "$package" 2>/dev/null || :; })"
+defer
+unchanged || changed
 if ((names > 1)); then
     warn "$package has $((names - 1)) other name(s) (hard links): they keep the package as it was, and only $package gets the patched one"
 fi
-mv -f -- "$work" "$package" 2>/dev/null || { committing=0; write_failed "cannot put the patched copy in the place of $package"; }
-committing=0
+mv -fT -- "$work" "$package" 2>/dev/null || write_failed "cannot put the patched copy in the place of $package"
+# The package is patched: a signal from here on waits for the run to report it.
 if ((replace)); then
     echo "$me: $package now holds QelCustInst.dll ($dll_size bytes) in place of the one it had"
 else

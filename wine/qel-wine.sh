@@ -35,6 +35,9 @@
 #       Prints the running script's comment lines from the line after "# Usage:" to the first line
 #       that is not a comment, without the "# ", to standard error; exits 2.
 #
+#   qw_help
+#       The same, for help that was asked for: to standard output; exits 0.
+#
 #   qw_need NAME TOOL...
 #       Fails, naming NAME, unless every TOOL is a command.
 #
@@ -121,9 +124,16 @@ qw_fail() { # qw_fail MESSAGE [STATUS]
     exit "${2:-1}"
 }
 
+qw_usage_text() { awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "$0"; }
+
 qw_usage() {
-    awk '/^# Usage:/ { on = 1; next } on && !/^#/ { exit } on { sub(/^# ?/, ""); print }' "$0" >&2
+    qw_usage_text >&2
     exit 2
+}
+
+qw_help() {
+    qw_usage_text
+    exit 0
 }
 
 qw_need() {

@@ -35,7 +35,8 @@
 #                finds it locked is refused. DIR must be your own: not a link, in no folder another
 #                user could change. A product an earlier run left installed there is named as such.
 #                Without --work the prefix is in a temporary folder (under TMPDIR) removed at the
-#                end, or by a later run when this one was killed.
+#                end, or by a later run when this one was killed. Either path must be plain ASCII
+#                without " % & | < > ^ ( ) ; , =, which Wine's cmd would misread.
 #   --log        keep the verbose log of the installation as FILE (written afresh: a file or link
 #                there is replaced)
 #   NAME=VALUE   public properties for the installation, after the package
@@ -53,7 +54,6 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=wine/qel-wine.sh
 source "$here/qel-wine.sh"
 QW_NAME="$me"
-usage() { qw_usage "$0"; }
 refuse() { echo "$me: $*" >&2; exit 2; }
 fail() { echo "$me: $*" >&2; exit 1; }
 own_file() { [[ -f "$1" && ! -L "$1" && -O "$1" ]]; } # a file of this run's, not one put in its place
@@ -64,17 +64,21 @@ files=()
 program_args=()
 while (($#)); do
     case "$1" in
-        --drive) drive="${2-}"; shift 2 || usage ;;
-        --property) properties+=("${2-}"); shift 2 || usage ;;
-        --file) files+=("${2-}"); shift 2 || usage ;;
-        --ui) ui="${2-}"; shift 2 || usage ;;
-        --program) program="${2-}"; shift 2 || usage ;;
-        --program-arg) program_args+=("${2-}"); shift 2 || usage ;;
+        --drive | --property | --file | --ui | --program | --program-arg | --expect | --work | --log)
+            (($# >= 2)) || refuse "$1 needs a value (see --help)" ;;
+    esac
+    case "$1" in
+        --drive) drive="$2"; shift 2 ;;
+        --property) properties+=("$2"); shift 2 ;;
+        --file) files+=("$2"); shift 2 ;;
+        --ui) ui="$2"; shift 2 ;;
+        --program) program="$2"; shift 2 ;;
+        --program-arg) program_args+=("$2"); shift 2 ;;
         --uninstall) uninstall=1; shift ;;
-        --expect) expect="${2-}"; shift 2 || usage ;;
-        --work) work="${2-}"; shift 2 || usage ;;
-        --log) keep_log="${2-}"; shift 2 || usage ;;
-        -h | --help) usage ;;
+        --expect) expect="$2"; shift 2 ;;
+        --work) work="$2"; shift 2 ;;
+        --log) keep_log="$2"; shift 2 ;;
+        -h | --help) qw_help ;;
         --) shift; break ;;
         -*) refuse "unknown option '$1' (see --help)" ;;
         *) break ;;
@@ -94,7 +98,9 @@ fi
 [[ -n "$drive" ]] || refuse "no drive type given: --drive cdrom|fixed|removable|network"
 [[ -n "${letter[$drive]:-}" ]] || refuse "unknown drive type '$drive': give cdrom, fixed, removable or network"
 [[ "$ui" =~ ^q[nbrf][+-]?$ ]] || refuse "unknown user interface '$ui': give qn, qb, qr or qf"
-[[ "$expect" =~ ^[0-9]+$ ]] || refuse "--expect '$expect' is not an exit code"
+[[ "$expect" =~ ^-?[0-9]{1,10}$ ]] || refuse "--expect '$expect' is not an exit code"
+# As a number: 0003 is 3.
+if [[ "$expect" == -* ]]; then expect=$((-10#${expect#-})); else expect=$((10#$expect)); fi
 for name in "${properties[@]}"; do
     [[ "$name" =~ $name_pattern$ ]] || refuse "--property '$name' is not a property name"
 done
@@ -169,12 +175,28 @@ leave() {
     if [[ -n "$temporary" ]]; then rm -rf -- "$temporary"; fi
 }
 # Wine's cmd reads the run's script, which names files in the work folder, in the prefix's code
-# page rather than in UTF-8: the work folder's path must be plain ASCII.
-ascii() { ! LC_ALL=C grep -q '[^ -~]' <<<"$1"; }
+# page rather than in UTF-8, and takes some characters of a path in its command line or script as
+# its own (% expands, the others end or split the command): the work folder's path, with the links
+# above it resolved, must be plain ASCII without them.
+cmd_special='"%&|<>^();,='
+cmd_unsafe() { # cmd_unsafe PATH: why Wine's cmd cannot name files under PATH, nothing when it can
+    local path where=""
+    for path in "$1" "$(realpath -m -- "$1")"; do
+        [[ "$path" == "$1" ]] || where=" (it leads to $path)"
+        if LC_ALL=C grep -q '[^ -~]' <<<"$path"; then
+            echo "is not a plain ASCII path$where"
+            return
+        fi
+        if [[ "$path" == *["$cmd_special"]* ]]; then
+            echo "holds one of $(sed 's/./& /g; s/ $//' <<<"$cmd_special")$where"
+            return
+        fi
+    done
+}
 temporaries="${TMPDIR:-/tmp}"
 if [[ -z "$work" ]]; then
-    ascii "$temporaries" ||
-        refuse "the temporary folder $temporaries is not a plain ASCII path, as Wine's cmd needs: set TMPDIR or give --work DIR"
+    why="$(cmd_unsafe "$temporaries")"
+    [[ -z "$why" ]] || refuse "the temporary folder $temporaries $why, which Wine's cmd would misread: set TMPDIR or give --work DIR"
     why="$(qw_untrusted "$temporaries")"
     [[ -z "$why" ]] || refuse "the temporary folder $temporaries cannot be used: $why; set TMPDIR or give --work DIR"
     # The prefixes of runs that were killed (1 GB and more each).
@@ -186,8 +208,8 @@ if [[ -z "$work" ]]; then
     done
     temporary="$(mktemp -d "$temporaries/qel-run-package.XXXXXX")"
     work="$temporary"
-elif ! ascii "$work"; then
-    refuse "--work $work is not a plain ASCII path, as Wine's cmd needs"
+elif why="$(cmd_unsafe "$work")" && [[ -n "$why" ]]; then
+    refuse "--work $work $why, which Wine's cmd would misread"
 elif [[ -L "${work%/}" ]]; then
     refuse "--work $work is a link: give the folder itself"
 elif [[ -d "$work" ]]; then
@@ -242,7 +264,8 @@ run_batch() {
         fail "the $what did not end within $seconds s; its programs were ended"
     fi
     if own_file "$run/$what.exit"; then answer="$(tr -d '\r\n ' <"$run/$what.exit")"; fi
-    [[ "$answer" =~ ^[0-9]+$ ]] || { sed 's/\r$//' "$run/$what.out" >&2; fail "the $what did not run in $WINEPREFIX"; }
+    # A program that crashed answers a negative code (-1073741819 for an access violation).
+    [[ "$answer" =~ ^-?[0-9]+$ ]] || { sed 's/\r$//' "$run/$what.out" >&2; fail "the $what did not run in $WINEPREFIX"; }
 }
 
 quoted=()

@@ -14,16 +14,27 @@
 #     could change (run as root: folders another user made), and DLL actions whose entry point is
 #     not exported by their DLL in the Binary table.
 #
-#   check-refusals.sh WINDOWS_KIT HOST_KIT WORK      (the prefixes the kits were installed in)
+#   check-refusals.sh WINDOWS_KIT HOST_KIT WORKDIR   (the prefixes the kits were installed in)
+#
+# Works in WORKDIR/refusal-checks (made anew); what else WORKDIR holds stays.
 set -euo pipefail
 
-(($# == 3)) || { echo "usage: check-refusals.sh WINDOWS_KIT HOST_KIT WORK" >&2; exit 2; }
+(($# == 3)) || { echo "usage: check-refusals.sh WINDOWS_KIT HOST_KIT WORKDIR" >&2; exit 2; }
 kit="$(realpath -m "$1")"
 host_kit="$(realpath -m "$2")"
-work="$(realpath -m "$3")"
+workdir="$(realpath -m "$3")"
+work="$workdir/refusal-checks"
 [[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || { echo "check-refusals: no Windows kit in $kit" >&2; exit 1; }
-rm -rf "$work"
+# What else WORKDIR holds stays: a file of its own shows it.
+mkdir -p "$workdir"
+: >"$workdir/.kept-by-check-refusals"
+# Only a folder this check made is removed.
+if [[ -e "$work" ]]; then
+    [[ -f "$work/.made-by-check-refusals" ]] || { echo "check-refusals: $work is not a folder of this check; move it away" >&2; exit 1; }
+    rm -rf "$work"
+fi
 mkdir -p "$work"
+: >"$work/.made-by-check-refusals"
 failures=0
 verdict() { # NAME OK DETAIL
     if (($2)); then echo "ok   $1"; else echo "FAIL $1: $3"; failures=$((failures + 1)); fi
@@ -258,6 +269,8 @@ for folder in target open shared/theirs; do
     [[ ! -d "$work/$folder" || -z "$(ls -A "$work/$folder")" ]] || verdict "run-package: nothing is made in $folder" 0 "$(ls -A "$work/$folder")"
 done
 [[ ! -e "$work/logs/kept.log" ]] || verdict "run-package: nothing is written through a --log link" 0 "$work/logs/kept.log"
+
+[[ -f "$workdir/.kept-by-check-refusals" ]] || verdict "WORKDIR's other files are kept" 0 "$workdir was emptied"
 
 ((failures == 0)) || { echo "check-refusals: $failures failed" >&2; exit 1; }
 echo "check-refusals: all refused as they should be"

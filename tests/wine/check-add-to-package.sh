@@ -3,10 +3,10 @@
 # include file and the sequence), one table of cases: what it adds and where, what it leaves
 # alone, and each refusal (a clear message, a non-zero exit, the package byte for byte as it was,
 # no tool or shell error output, nothing left beside the package). Cases run it as a build farm
-# does: with another writer replacing the package, signals, full disks (a small tmpfs; skipped,
-# and said so, where no tmpfs can be mounted), locks of other runs and other users (nobody), and
-# leftovers of killed runs; the msibuild on PATH lets a case act while a run works (and counts the
-# rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
+# does: with another writer replacing or removing the package, signals, full disks (a small tmpfs;
+# skipped, and said so, where no tmpfs can be mounted), locks of other runs and other users
+# (nobody), another user replacing the run's folder, and the folders of killed and of starting
+# runs; the msibuild and cksum on PATH let a case act while a run works (and count the rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
 # (-I, -D), and checks the DLL size and the signature check the README states.
 # With --wine, instead: the package author's path under Wine, with the release's files in a
 # folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
@@ -94,18 +94,25 @@ cp "$add" "$dll" "$installer/Error.idt" "$work/release/"
 cp "$add" "$work/alone/"
 cp "$add" "$dll" "$work/quoted/"
 printf "Error\tMessage\r\ni2\tL0\r\nError\tError\r\n26002\tInsert the author's disk\r\n" >"$work/quoted/Error.idt"
-# msibuild as a build farm may see it: it counts its runs (CASE_LOG) and first does what a case
-# does meanwhile (CASE_HOOK, once; a hook that fails stops it there, as a killed tool).
+# msibuild and cksum as a build farm may see them: they count their runs (msibuild's in CASE_LOG,
+# each one's in CASE_LOG.calls) and, at the run CASE_HOOK_AT names ("TOOL N", default the first
+# msibuild), first do what a case does meanwhile (CASE_HOOK, once; a hook that fails stops the
+# tool there, as a killed tool).
 mkdir -p "$work/slow"
-{
-    echo '#!/bin/sh'
-    # shellcheck disable=SC2016 # the wrapper expands them
-    echo '[ -z "${CASE_LOG:-}" ] || echo msibuild >>"$CASE_LOG"'
-    # shellcheck disable=SC2016 # the wrapper expands them
-    echo 'if [ -n "${CASE_HOOK:-}" ] && mkdir "$CASE_LOG.hook" 2>/dev/null; then sh -c "$CASE_HOOK" || exit 1; fi'
-    echo "exec $(command -v msibuild) \"\$@\""
-} >"$work/slow/msibuild"
-chmod +x "$work/slow/msibuild"
+for tool in msibuild cksum; do
+    {
+        echo '#!/bin/sh'
+        echo "tool=$tool"
+        # shellcheck disable=SC2016 # the wrapper expands them
+        echo 'if [ -n "${CASE_LOG:-}" ]; then [ $tool != msibuild ] || echo msibuild >>"$CASE_LOG"; echo $tool >>"$CASE_LOG.calls"; fi'
+        # shellcheck disable=SC2016 # the wrapper expands them
+        echo 'if [ -n "${CASE_HOOK:-}" ] && [ "${CASE_HOOK_AT:-msibuild 1}" = "$tool $(grep -cx $tool "$CASE_LOG.calls")" ] &&'
+        # shellcheck disable=SC2016 # the wrapper expands them
+        echo '    mkdir "$CASE_LOG.hook" 2>/dev/null; then sh -c "$CASE_HOOK" || exit 1; fi'
+        echo "exec $(command -v "$tool") \"\$@\""
+    } >"$work/slow/$tool"
+    chmod +x "$work/slow/$tool"
+done
 # Where another user (nobody) runs: a folder anyone may write in.
 mkdir -p "$work/shared"
 chmod 777 "$work/shared"
@@ -208,7 +215,7 @@ holder="" pidfile="$work/shared/run.pid" log="$work/shared/case.log"
 tidy() {
     if [[ -n "$holder" ]]; then kill "$holder" 2>/dev/null || true; wait "$holder" 2>/dev/null || true; holder=""; fi
     if mountpoint -q "$work/disk" 2>/dev/null; then umount "$work/disk"; fi
-    rm -rf "$work/second-name.msi" "$work/newbuild.msi" "$work/link-target" "$work"/.add-to-package.* "$work/shared"/* "$work/shared"/.add-to-package.*
+    rm -rf "$work/second-name.msi" "$work"/xxxxxxxx*.msi "$work/newbuild.msi" "$work/link-target" "$work"/.add-to-package.* "$work/shared"/* "$work/shared"/.add-to-package.*
 }
 trap tidy EXIT
 
@@ -254,6 +261,7 @@ released() { run_script="$work/release/add-to-package.sh"; }
 alone() { run_script="$work/alone/add-to-package.sh"; }
 quoted_release() { run_script="$work/quoted/add-to-package.sh"; }
 hard_linked() { ln "$1" "$work/second-name.msi"; }
+long_name() { pkg="$work/$(printf 'x%.0s' {1..240}).msi" && mv "$1" "$pkg"; }
 # The root storage's class of another kind of installer file (at 0x50 of the first directory entry).
 with_class() { # with_class PKG BYTE
     local sector directory
@@ -269,6 +277,13 @@ newer_build() {
     hook="cp $work/newbuild.msi $1.new && mv -f $1.new $1" expect="$work/newbuild.msi"
 }
 interrupted() { hook="kill -INT \$(cat $pidfile)"; }
+# SIGTERM while the run checks, before and as it replaces the package, that it is unchanged.
+terminated_checking() { hook="kill -TERM \$(cat $pidfile)" hook_at="cksum 2"; }
+terminated_replacing() { hook="kill -TERM \$(cat $pidfile)" hook_at="cksum 3"; }
+removed() { hook="rm -f $1" expect="$work/none.msi"; }
+# A folder another run has just made and not locked yet (an older, empty one is a killed run's).
+fresh_folder() { mkdir "$work/.add-to-package.FRESH1"; kept=.add-to-package.FRESH1; }
+old_empty_folder() { mkdir "$work/.add-to-package.EMPTY1" && touch -d '2 minutes ago' "$work/.add-to-package.EMPTY1"; }
 # A run killed (SIGKILL) as it began to rewrite its copy leaves its folder and its lock file.
 killed_run() {
     local left
@@ -301,16 +316,39 @@ as_nobody() {
 stale_lock_of_root() { as_nobody "$1" && : >"$(lock_of "$pkg")" && chmod 644 "$(lock_of "$pkg")"; }
 other_user_holding() { as_nobody "$1" && held_lock "$pkg" 2; }
 not_owner() { as_nobody "$1" && chown 0:0 "$pkg" && chmod 666 "$pkg"; }
-# The package on a tmpfs with ROOM bytes beside it.
-on_disk() { # on_disk PKG ROOM
+# Root patches in a folder anyone may write in (no sticky bit) while nobody holds the lock; they
+# rename the run's folder and put one of theirs in its place, with links to root's file victim
+# under the names the run uses, then let the lock go.
+hijacked() {
+    ((EUID == 0)) || { skip_reason="not root: cannot run as another user"; return 77; }
+    mv "$1" "$work/shared/package.msi"
+    pkg="$work/shared/package.msi" kept='.add-to-package.??????'
+    echo "root's own" >"$work/victim" && chmod 600 "$work/victim"
+    # shellcheck disable=SC2016 # expanded by nobody's shell
+    runuser -u nobody -- bash -c 'cd "$1" && : >"$2" && exec 7<"$2" && flock 7 && touch ready || exit 1
+        for _ in {1..200}; do
+            for run in .add-to-package.??????; do
+                [[ -d "$run" ]] || continue
+                mv "$run" moved-away && mkdir -m 777 "$run" "$run/import" || exit 1
+                for name in package.msi lock import/Binary.idt import/_SummaryInformation.idt; do ln -s "$3" "$run/$name"; done
+                exit 0
+            done
+            sleep 0.05
+        done' - "$work/shared" "$(lock_of "$pkg")" "$work/victim" &
+    holder=$!
+    while [[ ! -e "$work/shared/ready" ]]; do kill -0 "$holder" 2>/dev/null || return 1; sleep 0.05; done
+}
+# The package on a tmpfs with ROOM bytes beside it (and INODES files and folders at the most).
+on_disk() { # on_disk PKG ROOM [INODES]
     ((EUID == 0)) || { skip_reason="not root: cannot mount a tmpfs"; return 77; }
     mkdir -p "$work/disk"
-    mount -t tmpfs -o size=$((($(stat -c %s "$1") + 4095) / 4096 * 4096 + $2)) tmpfs "$work/disk" 2>/dev/null ||
+    mount -t tmpfs -o size=$((($(stat -c %s "$1") + 4095) / 4096 * 4096 + $2))${3:+,nr_inodes=$3} tmpfs "$work/disk" 2>/dev/null ||
         { skip_reason="cannot mount a tmpfs"; return 77; }
     mv "$1" "$work/disk/package.msi"
     pkg="$work/disk/package.msi"
 }
 full_disk() { on_disk "$1" 16384; }
+no_inodes() { on_disk "$1" 4194304 2; }
 full_disk_patched() { patched "$1" && on_disk "$1" 8192; }
 # Room for the run, until a writer fills the disk while it works.
 filling_disk() {
@@ -346,6 +384,12 @@ in_cp932() { added "$@" && LC_ALL=C grep -qF "$(iconv -f UTF-8 -t CP932 <<<"$pro
 other_binary_kept() { added "$@" && cmp -s <(msiinfo extract "$1" Binary.Other) "$bases/other/Binary/Other.ibd"; }
 second_name_kept() { added "$@" && cmp -s "$work/second-name.msi" "$2"; }
 untouched() { [[ "$(stat -c '%i %y' "$1")" == "$before_stat" ]] && cmp -s "$1" "$2" && no_rewrite; }
+fresh_kept() { added "$@" && [[ -d "$work/.add-to-package.FRESH1" ]]; }
+# Root's file as it was, the package patched, and the run's own folder, renamed, left empty.
+hijack_kept_out() {
+    [[ "$(cat "$work/victim")" == "root's own" ]] && added "$@" &&
+        [[ -d "$work/shared/moved-away" && -z "$(ls -A "$work/shared/moved-away")" ]]
+}
 no_suggestion() { [[ "$out" != *--replace-dll* ]]; }
 no_link_target() { [[ ! -e "$work/link-target" ]]; }
 dll_replaced() { # the later DLL in place, a new package code, every other table and stream as it was
@@ -426,7 +470,7 @@ cases=(
     "an unknown option|plain|none|--pompt;x|2|add-to-package: unknown option --pompt|"
     "--replace-dll with --prompt|plain|none|--replace-dll;--prompt;x|2|no --prompt or --after with it|"
     # A build farm: other writers, signals, locks, other users, full disks.
-    "a newer build written during the run stays|plain|newer_build||1|changed during the run (another program wrote it): it is left as that program left it|"
+    "a newer build written during the run stays|plain|newer_build||1|changed during the run (another program wrote, moved or removed it): it is left as that program left it|"
     "SIGINT to the run alone, while msibuild runs|plain|interrupted||130|stopped by SIGINT|"
     "a killed run's copy and lock file are removed|plain|killed_run||0|now holds|added 1001"
     "a lock path that is a symbolic link|plain|lock_link||1|is a symbolic link, not a lock file|no_link_target"
@@ -437,6 +481,15 @@ cases=(
     "no room for the copy|plain|full_disk||1|no space left on $work/disk (needs|no_rewrite"
     "the disk fills during the run|plain|filling_disk||1|no space left on $work/disk (needs|"
     "already patched, on a full disk|plain|full_disk_patched||0|nothing to add|untouched"
+    "no inode left for the run's folder|plain|no_inodes||1|no room for another file on $work/disk (no free inodes)|no_rewrite"
+    "SIGTERM as the run checks the package, before replacing it|plain|terminated_checking||143|stopped by SIGTERM: $work/package.msi is left as it was|"
+    "SIGTERM as the run replaces the package: it completes|plain|terminated_replacing||0|now holds|added 1001"
+    "the package removed during the run|plain|removed||1|changed during the run (another program wrote, moved or removed it)|"
+    "a new run's folder, not locked yet, is left alone|plain|fresh_folder||0|now holds|fresh_kept 1001"
+    "an empty run folder a minute old is removed|plain|old_empty_folder||0|now holds|added 1001"
+    "root, and nobody replacing the run's folder beside the package|plain|hijacked||0|now holds|hijack_kept_out 1001"
+    "--after the action it places|plain|none|--after;qelAreWeRunningFromCD|2|--after names the action that it places|"
+    "a name too long for its lock's name|plain|long_name||0|now holds|added 1001"
 )
 for entry in "${cases[@]}"; do
     IFS='|' read -r name base prepare args rc_expected message success <<<"$entry"
@@ -444,13 +497,14 @@ for entry in "${cases[@]}"; do
     pkg="$work/package.msi"
     rm -f "$pkg" "$work/before.msi"
     cp "$bases/$base.msi" "$pkg"
-    run_path="$work/slow:$PATH" run_script="$add" run_as="" hook="" expect="" kept="" skip_reason=""
+    run_path="$work/slow:$PATH" run_script="$add" run_as="" hook="" hook_at="" expect="" kept="" skip_reason=""
     for file in "$pidfile" "$log"; do : >"$file" && chmod 666 "$file"; done
     prepared=0
     "$prepare" "$pkg" || prepared=$?
     if ((prepared == 77)); then echo "skip $name ($skip_reason)"; continue; fi
     ((prepared == 0)) || { check "$name (its preparation failed)" false; continue; }
     : >"$log"
+    rm -f "$log.calls"
     [[ ! -e "$pkg" ]] || cp -p "$pkg" "$work/before.msi"
     expect="${expect:-$work/before.msi}"
     before_stat="$(stat -c '%i %y' "$pkg" 2>/dev/null || true)"
@@ -465,7 +519,7 @@ for entry in "${cases[@]}"; do
     [[ -z "$run_as" ]] || as=(runuser -u "$run_as" --)
     rc=0
     # shellcheck disable=SC2016 # the inner shell expands them
-    out="$(cd "$work" && timeout 60 "${as[@]}" env PATH="$run_path" CASE_LOG="$log" CASE_HOOK="$hook" \
+    out="$(cd "$work" && timeout 60 "${as[@]}" env PATH="$run_path" CASE_LOG="$log" CASE_HOOK="$hook" CASE_HOOK_AT="$hook_at" \
         bash -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$run_script" "${extra[@]}" 2>&1)" || rc=$?
     problems=()
     ((rc == rc_expected)) || problems+=("exit $rc")

@@ -233,6 +233,16 @@ check "runner: a product installed before the run is named as such" 1 "installed
     "runner --drive cdrom --work w \$work/product.msi; FAKE_CODE=1603 runner --drive cdrom --work w \$work/product.msi"
 check "runner: an exit code this run did not write is not trusted" 1 "the installation did not run" \
     "FAKE_AFTER='chown nobody \"\$1\"' runner --drive cdrom \$work/product.msi"
+check "runner: --help that was asked for prints the usage and exits 0" 0 "--drive cdrom|fixed|removable|network" \
+    "runner --help 2>/dev/null"
+check "runner: an option without its value is named" 2 "run-package: --work needs a value" "runner --drive cdrom --work"
+check "runner: a program that crashed answers a negative code" 1 "exit code: -1073741819" \
+    "FAKE_CODE=-1073741819 runner --drive cdrom \$work/product.msi"
+check "runner: --expect is a number (0003 is 3)" 0 "exit code: 3" "FAKE_CODE=3 runner --drive cdrom --expect 0003 \$work/product.msi"
+check "runner: a work folder whose path Wine's cmd would misread (%) is refused" 2 "holds one of \" % & | < > ^ ( ) ; , =" \
+    "rc=0; runner --drive cdrom --work 'w%OS%' \$work/product.msi || rc=\$?; [[ ! -e 'w%OS%' ]]; exit \$rc"
+check "runner: a temporary folder leading through a link to such a path (&) is refused" 2 "/a&b), which Wine's cmd would misread" \
+    "mkdir 'a&b'; ln -s \"\$PWD/a&b\" tmp; TMPDIR=\$PWD/tmp runner --drive cdrom \$work/product.msi"
 check_root "runner: a link another user puts at --log during the run is replaced, not written through" 0 "replaced" \
     "FAKE_LOG=\$work/probe.log FAKE_HOOK=\"runuser -u nobody -- ln -s \$PWD/victim \$PWD/shared/install.log\" runner --drive cdrom --log shared/install.log \$work/product.msi
      untouched; [[ ! -L shared/install.log && -O shared/install.log ]]; cmp \$work/probe.log shared/install.log; echo replaced"

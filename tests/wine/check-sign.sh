@@ -68,17 +68,65 @@ cp "$dll" "$work/der.dll"
 "$sign" "$work/der.dll" "$work/signer.pem" "$work/signer.der" >/dev/null
 check "signed with a DER key, it verifies too" verifies "$work/der.dll"
 
-# --- Another user where root signs. The stand-in runs ATTACK (bash, as root, with the tool's
-# arguments, TOOL, its name, and SIGNER, the process that called it) and then the real tool. Folders: "open" is writable by everyone without the sticky
-# bit, "theirs" belongs to nobody, "own" is root's own. ---
+# The stand-ins for openssl and osslsigncode run ATTACK (bash, with the tool's arguments, TOOL, its
+# name, and SIGNER, the process that called it) and then the real tool.
+bin="$work/bin"
+mkdir -p "$bin"
+for tool in openssl osslsigncode; do
+    # shellcheck disable=SC2016 # the stand-in's own text
+    printf '#!/usr/bin/env bash\nSIGNER=$PPID TOOL=${0##*/} bash -c "${ATTACK:-}" attack "$@" || true\nexec %q "$@"\n' "$(command -v "$tool")" >"$bin/$tool"
+    chmod 755 "$bin/$tool"
+done
+disk="$work/disk"
+trap 'if mountpoint -q "$disk" 2>/dev/null; then umount "$disk"; fi' EXIT
+
+# --- Signals to sign.sh alone (SIGINT as a terminal's Ctrl-C would, not ignored), full disks (a
+# small tmpfs, as root) and a relative TMPDIR: the DLL as it was, or signed when the run says so,
+# and nothing left beside it or in TMPDIR. ---
+# name | what the stand-ins do first | the tmpfs (dll:SIZE holds the DLL, tmp:SIZE is TMPDIR) | exit | message
+stops=(
+    "SIGINT while osslsigncode signs|if [[ \$TOOL == osslsigncode ]]; then kill -INT \$SIGNER; fi||130|stopped by SIGINT: "
+    "SIGTERM while osslsigncode signs|if [[ \$TOOL == osslsigncode ]]; then kill -TERM \$SIGNER; fi||143|stopped by SIGTERM: "
+    "no room in TMPDIR||tmp:96k|1|no space left in $disk for the signing"
+    "no room beside the DLL||dll:400k|1|no space left in $disk for the signed copy"
+    "a relative TMPDIR|||0|signed "
+)
+n=0
+for entry in "${stops[@]}"; do
+    IFS='|' read -r name attack room want message <<<"$entry"
+    n=$((n + 1))
+    case="$work/stop$n"
+    mkdir -p "$case/tmp"
+    folder="$case" temporary="$case/tmp"
+    if [[ -n "$room" ]]; then
+        ((EUID == 0)) || { echo "skip signing: $name (needs root for a tmpfs)"; continue; }
+        mkdir -p "$disk"
+        mount -t tmpfs -o "size=${room#*:}" tmpfs "$disk"
+        if [[ "$room" == dll:* ]]; then folder="$disk"; else temporary="$disk"; fi
+    fi
+    [[ "$name" != *relative* ]] || temporary=tmp
+    cp "$dll" "$folder/QelCustInst.dll"
+    rc=0
+    output="$(cd "$case" && ATTACK="$attack" TMPDIR="$temporary" PATH="$bin:$PATH" env --default-signal=INT \
+        "$sign" "$folder/QelCustInst.dll" "$work/signer.pem" "$work/signer.key" 2>&1)" || rc=$?
+    problems=()
+    ((rc == want)) || problems+=("exit $rc")
+    [[ "$output" == *"$message"* ]] || problems+=("no '$message'")
+    [[ "$output" != *"cp: "* && "$output" != *"error:"* && "$output" != *": line "* ]] || problems+=("tool or shell error output")
+    if ((want == 0)); then
+        verifies "$folder/QelCustInst.dll" >/dev/null || problems+=("the DLL does not verify")
+    else
+        cmp -s "$folder/QelCustInst.dll" "$dll" || problems+=("the DLL changed")
+    fi
+    [[ -z "$(find "$folder" -maxdepth 1 -name '.sign.*')" ]] || problems+=("left beside the DLL: $(ls -A "$folder")")
+    (cd "$case" && [[ -z "$(ls -A "$temporary")" ]]) || problems+=("left in TMPDIR: $(cd "$case" && ls -A "$temporary")")
+    check "signing: $name${problems[*]:+: ${problems[*]}; $output}" test ${#problems[@]} = 0
+    if mountpoint -q "$disk"; then umount "$disk"; fi
+done
+
+# --- Another user where root signs, the stand-ins acting for them. Folders: "open" is writable by
+# everyone without the sticky bit, "theirs" belongs to nobody, "own" is root's own. ---
 if ((EUID == 0)); then
-    bin="$work/bin"
-    mkdir -p "$bin"
-    for tool in openssl osslsigncode; do
-        # shellcheck disable=SC2016 # the stand-in's own text
-        printf '#!/usr/bin/env bash\nSIGNER=$PPID TOOL=${0##*/} bash -c "${ATTACK:-}" attack "$@" || true\nexec %q "$@"\n' "$(command -v "$tool")" >"$bin/$tool"
-        chmod 755 "$bin/$tool"
-    done
     # The other user, at every step: each folder of root's in FOLDERS is renamed and replaced by one
     # of theirs holding links, under the names sign.sh used, to root's file `victim`; whatever they
     # can read there is copied to their loot.
