@@ -5,8 +5,8 @@
 # makes the release ZIP, checks the DLLs' tables, version, signing and add-to-package.sh, runs the
 # unit tests on both host builds (the plain one also under valgrind's memcheck, the sanitized one
 # also through the fault sweep), the shared unit tests under Wine against the real installer (its
-# 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with the
-# example project built for both Windows architectures and run from them), prints what the DLL and
+# 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with both
+# example projects built for both Windows architectures and run from them), prints what the DLL and
 # the example's DLL weigh (failing over 320 KiB), then builds the optimised benchmarks (printing the
 # hot spots' ratios) and the fuzz targets, running each of those for a bounded time.
 set -euo pipefail

@@ -13,8 +13,11 @@
 #                                    for 32-bit Windows or (x64) for 64-bit Windows
 #   check-kits.sh wine WORK [x64]    that package under Wine: /qn from a CD-ROM and a fixed drive,
 #                                    and with a user interface whose user answers Cancel, then OK
-#   check-kits.sh settings-windows WORK   the second example's DLL and package (32-bit)
-#   check-kits.sh settings-wine WORK      that package under Wine: installed and removed, and an
+#   check-kits.sh settings-windows WORK [x64]
+#                                    the second example's DLL and package, for 32-bit or 64-bit
+#                                    Windows
+#   check-kits.sh settings-wine WORK [x64]
+#                                    that package under Wine: installed and removed, and an
 #                                    installation that fails after the settings were written
 #
 # Each step after install needs the steps before it (windows before wine). Exit status 77 (skipped,
@@ -31,6 +34,123 @@ settings_example="$source_dir/examples/write-settings"
 jobs="$(nproc)"
 say() { echo "check-kits $step: $*"; }
 fail() { echo "check-kits $step: $*" >&2; exit 1; }
+
+# windows_kit WORK ARCHITECTURE: the Windows kit in WORK and what differs between its two
+# architectures (i686, x64): the kit's package and toolchain, the tools that read a DLL, its PE
+# format, our own DLL, a package's template and platform, the suffix of this script's folders.
+windows_kit() {
+    work="$(realpath -m "$1")"
+    architecture="$2"
+    kit="$work/kits/windows"
+    case "$architecture" in
+        i686)
+            package_dir=QelCustInst toolchain=mingw-i686.cmake triple=i686-w64-mingw32 format=PE32 magic='\(PE32\)'
+            our_dll=QelCustInst.dll template="Intel;1033" platform=x86 suffix=""
+            ;;
+        x64)
+            package_dir=QelCustInst-x64 toolchain=mingw-x86_64.cmake triple=x86_64-w64-mingw32 format=PE32+
+            magic='\(PE32\+\)'
+            our_dll=QelCustInst-x64.dll template="x64;1033" platform=x64 suffix=-x64
+            ;;
+        *) usage ;;
+    esac
+    runner="$kit/share/QelCustInst/wine/run-package.sh"
+}
+
+# build_example PROJECT BUILD: the example project built against the Windows kit of $architecture,
+# which find_package must take from the one prefix that holds both.
+build_example() {
+    [[ -f "$1/CMakeLists.txt" ]] || { echo "check-kits: no example project in $1" >&2; exit 77; }
+    [[ -d "$kit/lib/cmake/$package_dir" ]] || { echo "check-kits: no $architecture kit in $kit" >&2; exit 77; }
+    rm -rf "$2"
+    local configured found
+    configured="$(cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/$package_dir/$toolchain" \
+        -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel)"
+    found="$(grep -o 'QelCustInst [0-9.]*: the .*' <<<"$configured" || true)"
+    [[ "$found" == *"(${architecture}) in $kit" ]] || fail "find_package did not take the $architecture kit: ${found:-no line}"
+    cmake --build "$2" -j"$jobs" >/dev/null
+}
+
+# check_dll PROJECT DLL EXPORT...: the DLL as the installer sees it: a $format image, the exports by
+# name at ordinals 1, 2, ... in the order given, system DLLs only, and the project's version.
+check_dll() {
+    local project="$1" dll="$2" name="${2##*/}"
+    shift 2
+    [[ -f "$dll" ]] || fail "the example's build made no $name"
+    local dump faults=() ordinal=1 entry import version resource line
+    dump="$("$triple-objdump" -p "$dll")"
+    grep -qE "^Magic[[:space:]]+[0-9a-f]+[[:space:]]+$magic\$" <<<"$dump" || faults+=("not a $format image")
+    for entry in "$@"; do
+        grep -qE "^[[:space:]]*\[ *$((ordinal - 1))\] (\+base\[ *$ordinal\] +[0-9a-f]+ +)?$entry\$" <<<"$dump" ||
+            faults+=("$entry is not exported by name at ordinal $ordinal")
+        ordinal=$((ordinal + 1))
+    done
+    grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || faults+=("the ordinal base is not 1")
+    while read -r import; do
+        case "${import,,}" in
+            kernel32.dll | user32.dll | msi.dll | msvcrt.dll | advapi32.dll) ;;
+            *) faults+=("imports $import, not a Windows system DLL") ;;
+        esac
+    done < <(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$dump")
+    version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$project/CMakeLists.txt" | head -n 1)"
+    resource="$("$triple-windres" -i "$dll" -O rc | sed 's/^[[:space:]]*//')"
+    for line in "VALUE \"FileVersion\", \"$version\"" "VALUE \"OriginalFilename\", \"$name\""; do
+        grep -qxF "$line" <<<"$resource" || faults+=("no '$line' in its version resource")
+    done
+    ((${#faults[@]} == 0)) || fail "$name ($architecture):$(printf '\n  - %s' "${faults[@]}")"
+    say "$name ($architecture): $(stat -c %s "$dll") bytes, exports $* from ordinal 1, version $version"
+}
+
+# check_package MSI: the package's template is the one of $architecture, and its components are
+# 64-bit (attribute 256) exactly when it is: a component of the other kind installs into the other
+# Program Files folder and registry view.
+check_package() {
+    local written wrong
+    written="$(msiinfo suminfo "$1" | sed -n 's/^Template: //p')"
+    [[ "$written" == "$template" ]] || fail "the package's template is '$written', not '$template'"
+    wrong="$(msiinfo export "$1" Component | awk -F '\t' -v want="$([[ "$platform" == x64 ]] && echo 1 || echo 0)" \
+        'NR > 3 && int($4 / 256) % 2 != want { printf " %s", $1 }')"
+    [[ -z "$wrong" ]] || fail "components of the other platform than $platform in the package:$wrong"
+    say "package: $1 ($template)"
+}
+
+# wine_ready MSI...: exit 77 unless the windows step made the files given and Wine is there.
+wine_ready() {
+    local file
+    for file in "$@"; do
+        [[ -f "$file" ]] || { echo "check-kits: run the windows step ($architecture) first: no $file" >&2; exit 77; }
+    done
+    command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
+}
+
+# check NAME LINES FILE -- RUNNER-ARGUMENTS...: one run of the runner in the one work folder (and
+# prefix) of every package's runs, whose exit status must be 0 and whose output must hold every line
+# of the array LINES; the lines of the --file asked for must be, exactly and in order, those of the
+# array FILE (unless FILE is "-"). Counts a failing run in failures.
+failures=0
+check() {
+    local name="$1 ($architecture)" status=0 output line
+    local -n wanted_lines="$2"
+    local file_name="$3"
+    shift 4
+    output="$(bash "$runner" --work "$work/wine" "$@" 2>&1)" || status=$?
+    local problems=()
+    ((status == 0)) || problems+=("run-package exit status $status")
+    for line in "${wanted_lines[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
+    if [[ "$file_name" != - ]]; then
+        local -n wanted_file="$file_name"
+        [[ "$(sed -n 's/^file| //p' <<<"$output")" == "$(printf '%s\n' "${wanted_file[@]}")" ]] ||
+            problems+=("the file does not hold exactly: $(printf '%s; ' "${wanted_file[@]}")")
+    fi
+    if ((${#problems[@]})); then
+        failures=$((failures + 1))
+        echo "FAIL $name:"
+        printf '  - %s\n' "${problems[@]}"
+        printf '  | %s\n' "${output//$'\n'/$'\n'  | }"
+    else
+        echo "ok   $name"
+    fi
+}
 
 case "$step" in
     install)
@@ -115,58 +235,11 @@ case "$step" in
         ;;
 
     windows)
-        work="$(realpath -m "$1")"
-        architecture="${2:-i686}"
-        kit="$work/kits/windows"
-        [[ -f "$example/CMakeLists.txt" ]] || { echo "check-kits: no example project in $example" >&2; exit 77; }
-        # What differs between the two: the kit's package and toolchain, the tools that read the
-        # DLL, its PE format, our own DLL and the package's template.
-        case "$architecture" in
-            i686)
-                package_dir=QelCustInst toolchain=mingw-i686.cmake triple=i686-w64-mingw32 format=PE32 magic='\(PE32\)'
-                our_dll=QelCustInst.dll template="Intel;1033" suffix="" wixl_args=()
-                ;;
-            x64)
-                package_dir=QelCustInst-x64 toolchain=mingw-x86_64.cmake triple=x86_64-w64-mingw32 format=PE32+
-                magic='\(PE32\+\)'
-                our_dll=QelCustInst-x64.dll template="x64;1033" suffix=-x64
-                wixl_args=(-a x64 -D Platform=x64 -D QelCustInstDll=QelCustInst-x64.dll)
-                ;;
-            *) usage ;;
-        esac
-        [[ -d "$kit/lib/cmake/$package_dir" ]] || { echo "check-kits: no $architecture kit in $kit" >&2; exit 77; }
+        windows_kit "$1" "${2:-i686}"
         build="$work/example-windows$suffix"
-        rm -rf "$build"
-        # Both Windows kits lie in the one prefix: find_package must take the toolchain's.
-        configured="$(cmake -S "$example" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/$package_dir/$toolchain" \
-            -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel)"
-        found="$(grep -o 'QelCustInst [0-9.]*: the .*' <<<"$configured" || true)"
-        [[ "$found" == *"(${architecture}) in $kit" ]] || fail "find_package did not take the $architecture kit: ${found:-no line}"
-        cmake --build "$build" -j"$jobs" >/dev/null
+        build_example "$example" "$build"
         dll="$build/WarnOriginalDisk.dll"
-        [[ -f "$dll" ]] || fail "the example's build made no WarnOriginalDisk.dll"
-
-        # The DLL as the installer sees it: its architecture, its one export by name at its
-        # ordinal, system DLLs only, and the example project's version.
-        dump="$("$triple-objdump" -p "$dll")"
-        faults=()
-        grep -qE "^Magic[[:space:]]+[0-9a-f]+[[:space:]]+$magic\$" <<<"$dump" || faults+=("not a $format image")
-        grep -qE '^[[:space:]]*\[ *0\] (\+base\[ *1\] +[0-9a-f]+ +)?qelWarnForOriginalDisk$' <<<"$dump" ||
-            faults+=("qelWarnForOriginalDisk is not exported by name at ordinal 1")
-        grep -qE '^Ordinal Base[[:space:]]+1$' <<<"$dump" || faults+=("the ordinal base is not 1")
-        while read -r import; do
-            case "${import,,}" in
-                kernel32.dll | user32.dll | msi.dll | msvcrt.dll | advapi32.dll) ;;
-                *) faults+=("imports $import, not a Windows system DLL") ;;
-            esac
-        done < <(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$dump")
-        version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$example/CMakeLists.txt" | head -n 1)"
-        resource="$("$triple-windres" -i "$dll" -O rc | sed 's/^[[:space:]]*//')"
-        for line in "VALUE \"FileVersion\", \"$version\"" 'VALUE "OriginalFilename", "WarnOriginalDisk.dll"'; do
-            grep -qxF "$line" <<<"$resource" || faults+=("no '$line' in its version resource")
-        done
-        ((${#faults[@]} == 0)) || fail "$(printf '\n  - %s' "${faults[@]}")"
-        say "WarnOriginalDisk.dll ($architecture): $(stat -c %s "$dll") bytes, qelWarnForOriginalDisk at 1, version $version"
+        check_dll "$example" "$dll" qelWarnForOriginalDisk
 
         # The program that installs with a user interface of its own.
         "$triple-g++-win32" -std=c++20 -O2 -Wall -Wextra -Werror -static \
@@ -177,31 +250,25 @@ case "$step" in
         rm -rf "$package"
         mkdir -p "$package"
         cp "$example/wine/WarnOriginalDisk.wxs" "$example/wine/readme.txt" "$dll" "$kit/$our_dll" "$package/"
+        wixl_args=(-D "QelCustInstDll=$our_dll")
+        [[ "$platform" == x86 ]] || wixl_args+=(-a "$platform" -D "Platform=$platform")
         (cd "$package" && wixl "${wixl_args[@]}" -I "$kit" -o WarnOriginalDisk.msi WarnOriginalDisk.wxs)
         msibuild "$package/WarnOriginalDisk.msi" -i "$kit/Error.idt"
-        written="$(msiinfo suminfo "$package/WarnOriginalDisk.msi" | sed -n 's/^Template: //p')"
-        [[ "$written" == "$template" ]] || fail "the package's template is '$written', not '$template'"
-        say "package: $package/WarnOriginalDisk.msi ($template)"
+        check_package "$package/WarnOriginalDisk.msi"
         ;;
 
     wine)
-        work="$(realpath -m "$1")"
-        architecture="${2:-i686}"
-        kit="$work/kits/windows"
-        # The 32-bit package installs into the 32-bit Program Files folder, the x64 one into the
-        # 64-bit one; the runner installs both in the same 64-bit prefix.
-        case "$architecture" in
-            i686) suffix="" folder="C:\\Program Files (x86)\\WarnOriginalDisk\\" ;;
-            x64) suffix=-x64 folder="C:\\Program Files\\WarnOriginalDisk\\" ;;
-            *) usage ;;
-        esac
+        windows_kit "$1" "${2:-i686}"
         msi="$work/package$suffix/WarnOriginalDisk.msi"
         program="$work/example-windows$suffix/external-ui.exe"
-        [[ -f "$msi" && -f "$program" ]] || { echo "check-kits: run the windows step ($architecture) first" >&2; exit 77; }
-        command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
-        runner="$kit/share/QelCustInst/wine/run-package.sh"
-        # One work folder (and prefix) for the runs of both packages, one run at a time; each
-        # leaves nothing installed behind it.
+        wine_ready "$msi" "$program"
+        # The 32-bit package installs into the 32-bit Program Files folder, the x64 one into the
+        # 64-bit one; the runner installs both in the same 64-bit prefix, each run leaving nothing
+        # installed behind it.
+        case "$platform" in
+            x86) folder="C:\\Program Files (x86)\\WarnOriginalDisk\\" ;;
+            x64) folder="C:\\Program Files\\WarnOriginalDisk\\" ;;
+        esac
         # name | the runner's arguments (;-separated) | lines its output must hold (;-separated)
         runs=(
             "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1;property: INSTALLDIR = $folder"
@@ -209,93 +276,38 @@ case "$step" in
             "CD-ROM, full UI, Cancel|--drive;cdrom;--program;$program;--program-arg;cancel;--program-arg;full;--expect;1602;--uninstall|exit code: 1602;installed: no;warnings answered: 1;property: UILevel = 5"
             "CD-ROM, full UI, OK|--drive;cdrom;--program;$program;--program-arg;ok;--program-arg;full;--uninstall|exit code: 0;installed: yes;warnings answered: 1;uninstall exit status: 0"
         )
-        failures=0
         for entry in "${runs[@]}"; do
             IFS='|' read -r name arguments expected <<<"$entry"
             IFS=';' read -r -a args <<<"$arguments"
+            # shellcheck disable=SC2034 # read by check, through its name
             IFS=';' read -r -a lines <<<"$expected"
-            status=0
-            output="$(bash "$runner" --work "$work/wine" --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR \
-                "${args[@]}" "$msi" 2>&1)" ||
-                status=$?
-            problems=()
-            ((status == 0)) || problems+=("run-package exit status $status")
-            for line in "${lines[@]}"; do grep -qxF "$line" <<<"$output" || problems+=("no line '$line'"); done
-            if ((${#problems[@]})); then
-                failures=$((failures + 1))
-                echo "FAIL $name ($architecture):"
-                printf '  - %s\n' "${problems[@]}"
-                printf '  | %s\n' "${output//$'\n'/$'\n'  | }"
-            else
-                echo "ok   $name ($architecture)"
-            fi
+            check "$name" lines - -- --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR "${args[@]}" "$msi"
         done
         ((failures == 0)) || fail "$failures of ${#runs[@]} runs failed"
         ;;
 
     settings-windows)
-        work="$(realpath -m "$1")"
-        kit="$work/kits/windows"
-        [[ -f "$settings_example/CMakeLists.txt" ]] || { echo "check-kits: no example project in $settings_example" >&2; exit 77; }
-        build="$work/example-windows-settings"
-        rm -rf "$build"
-        cmake -S "$settings_example" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$kit/lib/cmake/QelCustInst/mingw-i686.cmake" \
-            -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-        cmake --build "$build" -j"$jobs" >/dev/null
+        windows_kit "$1" "${2:-i686}"
+        build="$work/example-windows-settings$suffix"
+        build_example "$settings_example" "$build"
         dll="$build/WriteSettings.dll"
-        [[ -f "$dll" ]] || fail "the second example's build made no WriteSettings.dll"
-        # Its four actions by name at their ordinals, and its package.
-        dump="$(i686-w64-mingw32-objdump -p "$dll")"
-        ordinal=0
-        for export in qelScheduleSettings qelWriteSettings qelRemoveSettings qelScheduleRemoval; do
-            grep -qE "^[[:space:]]*\[ *$ordinal\] (\+base\[ *$((ordinal + 1))\] +[0-9a-f]+ +)?$export\$" <<<"$dump" ||
-                fail "$export is not exported by name at ordinal $((ordinal + 1))"
-            ordinal=$((ordinal + 1))
-        done
-        package="$work/package-settings"
+        check_dll "$settings_example" "$dll" qelScheduleSettings qelWriteSettings qelRemoveSettings qelScheduleRemoval
+        package="$work/package-settings$suffix"
         rm -rf "$package"
-        bash "$settings_example/wine/make-package.sh" "$dll" "$package" >/dev/null
-        say "WriteSettings.dll: $(stat -c %s "$dll") bytes; package: $package/WriteSettings.msi"
+        bash "$settings_example/wine/make-package.sh" "$dll" "$package" "$platform" >/dev/null
+        check_package "$package/WriteSettings.msi"
         ;;
 
     settings-wine)
-        work="$(realpath -m "$1")"
-        kit="$work/kits/windows"
-        msi="$work/package-settings/WriteSettings.msi"
-        [[ -f "$msi" ]] || { echo "check-kits: run the settings-windows step first" >&2; exit 77; }
-        command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
-        runner="$kit/share/QelCustInst/wine/run-package.sh"
+        windows_kit "$1" "${2:-i686}"
+        msi="$work/package-settings$suffix/WriteSettings.msi"
+        wine_ready "$msi"
+        # A folder of the command line's choosing, the same for both packages: each run leaves it
+        # empty, and the removal finds it through the registry view of its package's platform.
         folder='C:\QelSettings'
         file="$folder\\settings.ini"
-        failures=0
-        # check NAME LINES FILE -- RUNNER-ARGUMENTS...: one run of the runner, whose exit status must
-        # be 0 and whose output must hold every line of the array LINES; the lines of the --file
-        # asked for must be, exactly and in order, those of the array FILE (unless FILE is "-").
-        check() {
-            local name="$1" status=0 output line
-            local -n wanted_lines="$2"
-            local file_name="$3"
-            shift 4
-            output="$(bash "$runner" --work "$work/wine" "$@" 2>&1)" || status=$?
-            local problems=()
-            ((status == 0)) || problems+=("run-package exit status $status")
-            for line in "${wanted_lines[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
-            if [[ "$file_name" != - ]]; then
-                local -n wanted_file="$file_name"
-                [[ "$(sed -n 's/^file| //p' <<<"$output")" == "$(printf '%s\n' "${wanted_file[@]}")" ]] ||
-                    problems+=("the file does not hold exactly: $(printf '%s; ' "${wanted_file[@]}")")
-            fi
-            if ((${#problems[@]})); then
-                failures=$((failures + 1))
-                echo "FAIL $name:"
-                printf '  - %s\n' "${problems[@]}"
-                printf '  | %s\n' "${output//$'\n'/$'\n'  | }"
-            else
-                echo "ok   $name"
-            fi
-        }
-        # In a folder of the installation's choosing: exactly the table's rows whose condition holds
-        # and whose feature is installed, their values formatted; removed with the product.
+        # In that folder: exactly the table's rows whose condition holds and whose feature is
+        # installed, their values formatted; removed with the product.
         # shellcheck disable=SC2034 # read by check, through their names
         written=("Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")
         # shellcheck disable=SC2034
@@ -310,11 +322,12 @@ case "$step" in
         # shellcheck disable=SC2034
         want=("exit code: 1603" "installed: no" "file: $file (none)" "info: qelScheduleSettings: 5 settings to write to $file"
             "report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function.")
+        log="$work/settings-failed$suffix.log"
         check "settings: a later action fails, the rollback removes them" want - -- --drive fixed --file "$file" \
-            --expect 1603 --log "$work/settings-failed.log" "$msi" "INSTALLDIR=$folder\\" QEL_DEBUG=1 QEL_FAIL_LATE=1
-        if ! tr -d '\0\r' <"$work/settings-failed.log" | grep -qxF "qelRemoveSettings: removed $file"; then
+            --expect 1603 --log "$log" "$msi" "INSTALLDIR=$folder\\" QEL_DEBUG=1 QEL_FAIL_LATE=1
+        if ! tr -d '\0\r' <"$log" | grep -qxF "qelRemoveSettings: removed $file"; then
             failures=$((failures + 1))
-            echo "FAIL settings: the rollback action never removed $file (no line in $work/settings-failed.log)"
+            echo "FAIL settings: the rollback action never removed $file ($architecture; no line in $log)"
         fi
         ((failures == 0)) || fail "$failures runs failed"
         ;;
