@@ -33,7 +33,14 @@ echo "== tests: host (unit tests, memcheck, the DLL's tables, installations unde
 ctest --preset host -j"$jobs"
 
 echo "== size: the DLL and the kit example's DLL, against the same actions in plain C"
-bash scripts/dll-size.sh
+# In a TMPDIR whose name a shell would take for a command and two words: the script must take it
+# as a name, so the command never runs.
+sizetmp="$(mktemp -d)"
+mkdir "$sizetmp/a b \$(touch ran-from-TMPDIR)"
+TMPDIR="$sizetmp/a b \$(touch ran-from-TMPDIR)" bash scripts/dll-size.sh
+[[ -z "$(find . -name ran-from-TMPDIR -print -quit)" ]] || { echo "dll-size.sh ran a command from TMPDIR" >&2; exit 1; }
+[[ -z "$(ls -A "$sizetmp/a b \$(touch ran-from-TMPDIR)")" ]] || { echo "dll-size.sh left files in TMPDIR" >&2; exit 1; }
+rm -rf "$sizetmp"
 
 echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
 ctest --preset windows-tests -j"$jobs"

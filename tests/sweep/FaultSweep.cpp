@@ -300,8 +300,9 @@ void messageProcessorSteps(kit::FaultSweep::Run& run)
 }
 
 // An author's action making the one-line calls that the examples' sweeps do not: a temporary row,
-// a query with a parameter, a component's state, a source path, a message of text, the language.
-// Its work: what it found and the language, in two properties.
+// a query with a parameter, a component's state, a source path, a message of text, the language,
+// and the three that change the installation: a feature's and a component's request and a
+// directory's target. Its work: what it found and the language, in two properties, and the changes.
 UINT WINAPI authorCalls(MSIHANDLE session)
 {
     return qel::runAction(session, "authorCalls", [](KestMsiHandle& handle) -> UINT {
@@ -317,6 +318,9 @@ UINT WINAPI authorCalls(MSIHANDLE session)
         if (qel::message(handle, INSTALLMESSAGE_WARNING, found, MB_OKCANCEL) == IDCANCEL) {
             return ERROR_INSTALL_USEREXIT;
         }
+        qel::setFeatureState(handle, "Main", INSTALLSTATE_SOURCE);
+        qel::setComponentState(handle, "Folder", INSTALLSTATE_LOCAL);
+        qel::setTargetPath(handle, "INSTALLDIR", qel::targetPath(handle, "INSTALLDIR") + "Sub");
         qel::setProperty(handle, "AUTHOR_FOUND", found);
         qel::setProperty(handle, "AUTHOR_LANGUAGE", qel::language(handle));
         return ERROR_SUCCESS;
@@ -345,7 +349,11 @@ kit::SweepReport authorCallsIn(const World& world)
             const bool foundAll = found == "Demo" + source || (run.refuses("MsiViewFetch") && found == source);
             const bool language =
                 sim::property(run.session, "AUTHOR_LANGUAGE") == "1033" || run.refuses("MsiGetLanguage");
-            return foundAll && language ? "" : "answered 0 without doing its work";
+            // The feature's request gave its component SOURCE, and the component's own took it back.
+            const bool changed = sim::featureStates(run.session, "Main").action == INSTALLSTATE_SOURCE &&
+                                 sim::componentStates(run.session, "Folder").action == INSTALLSTATE_LOCAL &&
+                                 sim::targetPath(run.session, "INSTALLDIR") == "C:\\Program Files\\Demo\\Sub\\";
+            return foundAll && language && changed ? "" : "answered 0 without doing its work";
         }};
     return kit::sweepAction(&authorCalls, actionWorld);
 }
