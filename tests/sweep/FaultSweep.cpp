@@ -17,16 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <new>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <variant>

@@ -76,15 +76,6 @@ std::string tempFile(const char* name)
     return std::string(folder, length) + name;
 }
 
-// Sends an informational line of the action's own.
-void sendLine(MSIHANDLE session, const char* text)
-{
-    const Record line;
-    MsiRecordSetStringA(line.handle, 0, "[1]");
-    MsiRecordSetStringA(line.handle, 1, text);
-    MsiProcessMessage(session, INSTALLMESSAGE_INFO, line.handle);
-}
-
 // Sound: sets OUTPUT, after making a record and closing it again.
 UINT sound(MSIHANDLE session)
 {
@@ -218,12 +209,22 @@ UINT warnsThenFailsWithoutAReport(MSIHANDLE session)
 UINT sendsALineThenSwallowsAFailure(MSIHANDLE session)
 {
     try {
-        sendLine(session, "Setting OUTPUT");
+        const Record line;
+        MsiRecordSetStringA(line.handle, 0, "[1]");
+        MsiRecordSetStringA(line.handle, 1, "Setting OUTPUT");
+        MsiProcessMessage(session, INSTALLMESSAGE_INFO, line.handle);
         setProperty(session, "OUTPUT", "done");
         return ERROR_SUCCESS;
     } catch (...) {
         return ERROR_INSTALL_FAILURE;
     }
+}
+
+// Starts the model over, as a fixture's resetModel() would: a mistake to name, not to stumble over.
+UINT resetsTheModel(MSIHANDLE)
+{
+    sim::reset();
+    return ERROR_SUCCESS;
 }
 
 UINT answersAnUnknownCode(MSIHANDLE session)
@@ -314,6 +315,13 @@ const kit::ActionWorld reportedBefore{"ReportedBefore",
                                       },
                                       world.check};
 
+// The installer holds an error record of its own: no leftover of the action's.
+const kit::ActionWorld pendingErrorRecord{"PendingErrorRecord",
+                                          [](MSIHANDLE) {
+                                              sim::setPendingErrorRecord({std::string("[1]"), 2228});
+                                          },
+                                          world.check};
+
 // The package has a table of its own.
 const kit::ActionWorld withATable{"WithATable",
                                   [](MSIHANDLE session) {
@@ -369,15 +377,6 @@ std::vector<::testing::TestPartResult> fixtureFailures(Body&& body)
     return failures;
 }
 
-std::vector<std::string> messagesOf(const std::vector<::testing::TestPartResult>& failures)
-{
-    std::vector<std::string> messages;
-    for (const auto& failure : failures) {
-        messages.push_back(failure.message());
-    }
-    return messages;
-}
-
 // ---- The planted faults, each tried on the fixture and the sweep ----------------------------------
 
 struct Planted {
@@ -391,6 +390,7 @@ struct Planted {
 const Planted planted[] = {
     {"sound", sound, nullptr, nullptr},
     {"two records held at once", holdsTwoRecordsAtOnce, nullptr, nullptr},
+    {"the installer's pending error record", sound, nullptr, nullptr, pendingErrorRecord},
     {"a search and a system text, released", searchesAndReadsASystemText, nullptr, nullptr},
     {"a file looked for", looksForTheFile, nullptr, nullptr, fileThere},
     {"a failure by design, reported", failsWithoutItsInput, nullptr, nullptr},
@@ -400,6 +400,7 @@ const Planted planted[] = {
     {"a view left open", leavesAViewOpen, "view handle", "view handle left open", withATable},
     {"a system text never freed", leavesASystemTextUnfreed, "system message buffer", "system message buffer"},
     {"the session closed", closesTheSession, "the session was closed", "the session was closed"},
+    {"the model reset", resetsTheModel, "the session was closed", "the session was closed"},
     {"a record closed twice", closesARecordTwice, "closed twice", "closed twice"},
     {"an exception out of the action", throwsAcrossTheBoundary, nullptr, "an exception left the action"},
     {"1603 without a report", failsWithoutAReport, nullptr, "1603 without"},
@@ -435,7 +436,10 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
             sound(fixture.handle());
         };
         for (const auto& failures : {fixtureFailures(once), fixtureFailures(firstRow)}) {
-            const std::vector<std::string> messages = messagesOf(failures);
+            std::vector<std::string> messages;
+            for (const auto& failure : failures) {
+                messages.push_back(failure.message());
+            }
             if (p.fixtureFinds == nullptr) {
                 EXPECT_TRUE(messages.empty()) << "the fixture blamed it: " << messages.front();
             } else {
@@ -501,17 +505,6 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
         EXPECT_EQ(report.calls, 2u) << name;
         EXPECT_EQ(report.cases, 5u) << name;
     }
-}
-
-// A scenario that starts the model over (as a fixture's resetModel() would) is a scenario's
-// mistake the sweep names, not one it stumbles over.
-TEST(FaultSweepKit, AScenarioThatResetsTheModelIsNamedNotStumbledOver)
-{
-    const kit::FaultSweep sweep(
-        "Resetting", [](MSIHANDLE session) { MsiSetPropertyA(session, "INPUT", "1"); },
-        [](kit::FaultSweep::Run&) { sim::reset(); });
-    const kit::SweepReport report = sweep.run();
-    EXPECT_TRUE(mentions(report.problems, "the session was closed")) << report.problems.size();
 }
 
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
@@ -638,16 +631,6 @@ TEST(SessionTestKit, ALibraryExceptionOutOfACaseShowsItsReport)
     EXPECT_NE(pclose(run), 0) << output;
     EXPECT_NE(output.find("HISTORY"), std::string::npos) << output;
     EXPECT_NE(output.find("C: the body's own failure"), std::string::npos) << output;
-}
-
-TEST(SessionTestKit, TheInstallersPendingErrorRecordIsNoLeftover)
-{
-    const auto failures = fixtureFailures([](Fixture& fixture) {
-        EXPECT_NE(fixture.handle(), 0u);
-        EXPECT_TRUE(sim::handleInfo(fixture.handle())->open);
-        sim::setPendingErrorRecord({std::string("[1]"), 2228});
-    });
-    EXPECT_TRUE(failures.empty()) << failures.front().message();
 }
 
 }  // namespace
