@@ -19,11 +19,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <new>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -43,82 +43,60 @@ std::string hostTempFolder()
     return folder;
 }
 
-struct World {
-    const char* name;
-    std::function<void(MSIHANDLE session)> setUp;
-    bool onlyFiles = false;   // differs from the others only in the temporary folder
-    bool onlySource = false;  // differs from the others only in the drive of the source
-};
-
 void onDrive(MSIHANDLE session, const char* source, UINT type)
 {
     sim::setDirectory(session, "INSTALLDIR", "C:\\Program Files\\Demo\\", source);
     sim::setDrive(std::string(source, 3), type);
 }
 
-void onCd(MSIHANDLE session)
-{
-    onDrive(session, "D:\\Setup\\", DRIVE_CDROM);
-}
+struct World {
+    const char* name;
+    void (*change)(MSIHANDLE session);  // what sets it apart from a package on a CD-ROM drive
+    bool onlyFiles = false;             // differs from the others only in the temporary folder
+    bool onlySource = false;            // differs from the others only in the drive of the source
 
-const std::vector<World>& worlds()
-{
-    static const std::vector<World> all{
-        {"CdRom", onCd},
-        {"FixedSource", [](MSIHANDLE session) { onDrive(session, "C:\\Setup\\", DRIVE_FIXED); }, false, true},
-        {"PendingErrorRecord",
-         [](MSIHANDLE session) {
-             onCd(session);
-             sim::setPendingErrorRecord({std::string("[1] failed"), 2228, std::string("the installer's own")});
-         }},
-        {"TempFolderMissing",
-         [](MSIHANDLE session) {
-             onCd(session);
-             const std::string gone = hostTempFolder() + "/gone";
-             sim::setTempPath(gone);
-             fs::remove(gone);
-         },
-         true},
-        {"TempFolderIsAFile",
-         [](MSIHANDLE session) {
-             onCd(session);
-             const std::string file = hostTempFolder() + "/file";
-             sim::setTempPath(file);
-             fs::remove(file);
-             std::ofstream(file) << "not a folder";
-         },
-         true},
-        {"LogIsAFolder",
-         [](MSIHANDLE session) {
-             onCd(session);
-             fs::create_directory(hostTempFolder() + "/setup.log");
-         },
-         true},
-        {"PersistenceFileIsAFolder",
-         [](MSIHANDLE session) {
-             onCd(session);
-             fs::create_directory(hostTempFolder() + "/setup.mpp");
-         },
-         true},
-        {"LogOnAFullDevice",
-         [](MSIHANDLE session) {
-             onCd(session);
-             fs::create_symlink("/dev/full", hostTempFolder() + "/setup.log");
-         },
-         true},
-        {"TempPathLongerThan2048",
-         [](MSIHANDLE session) {
-             onCd(session);
-             std::string folder = hostTempFolder();
-             while (folder.size() <= 2100) {
-                 folder += "/" + std::string(200, 'd');
-             }
-             sim::setTempPath(folder);
-         },
-         true},
-    };
-    return all;
-}
+    void setUp(MSIHANDLE session) const
+    {
+        onDrive(session, "D:\\Setup\\", DRIVE_CDROM);
+        change(session);
+    }
+};
+
+const World worlds[] = {
+    {"CdRom", [](MSIHANDLE) {}},
+    {"FixedSource", [](MSIHANDLE session) { onDrive(session, "C:\\Setup\\", DRIVE_FIXED); }, false, true},
+    {"PendingErrorRecord",
+     [](MSIHANDLE) {
+         sim::setPendingErrorRecord({std::string("[1] failed"), 2228, std::string("the installer's own")});
+     }},
+    {"TempFolderMissing",
+     [](MSIHANDLE) {
+         const std::string gone = hostTempFolder() + "/gone";
+         sim::setTempPath(gone);
+         fs::remove(gone);
+     },
+     true},
+    {"TempFolderIsAFile",
+     [](MSIHANDLE) {
+         const std::string file = hostTempFolder() + "/file";
+         sim::setTempPath(file);
+         fs::remove(file);
+         std::ofstream(file) << "not a folder";
+     },
+     true},
+    {"LogIsAFolder", [](MSIHANDLE) { fs::create_directory(hostTempFolder() + "/setup.log"); }, true},
+    {"PersistenceFileIsAFolder", [](MSIHANDLE) { fs::create_directory(hostTempFolder() + "/setup.mpp"); }, true},
+    {"LogOnAFullDevice", [](MSIHANDLE) { fs::create_symlink("/dev/full", hostTempFolder() + "/setup.log"); }, true},
+    {"TempPathLongerThan2048",
+     [](MSIHANDLE) {
+         std::string folder = hostTempFolder();
+         while (folder.size() <= 2100) {
+             folder += "/" + std::string(200, 'd');
+         }
+         sim::setTempPath(folder);
+     },
+     true},
+};
 
 // ---- Scenarios -----------------------------------------------------------------------------------
 
@@ -175,43 +153,29 @@ std::string judgeAction(const kit::FaultSweep::Run& run, const char* action, UIN
     return "";
 }
 
-kit::SweepReport runningFromCd(const World& world)
+// Both actions start from PROMPT_FOR_CD1 untouched.
+void untouchedProperty(MSIHANDLE session)
 {
-    const kit::ActionWorld actionWorld{
-        std::string("RunningFromCd in ") + world.name,
-        [&](MSIHANDLE session) {
-            world.setUp(session);
-            sim::setProperty(session, "PROMPT_FOR_CD1", untouched);
-        },
-        [](const kit::FaultSweep::Run& run, UINT answer) {
-            const std::string expected = sim::sourcePath(run.session, "INSTALLDIR")[0] == 'C' ? "0" : "1";
-            // Windows refusing to say what the drive is may make a CD-ROM read as another drive,
-            // never the reverse.
-            const std::string written = sim::property(run.session, "PROMPT_FOR_CD1");
-            return judgeAction(run, "qelAreWeRunningFromCD", answer,
-                               written == expected || (run.refusesSystemCall() && written == "0"));
-        }};
-    return kit::sweepAction(&qelAreWeRunningFromCD, actionWorld);
+    sim::setProperty(session, "PROMPT_FOR_CD1", untouched);
 }
 
-kit::SweepReport promptForOriginalDisk(const World& world)
+std::string runningFromCdJudged(const kit::FaultSweep::Run& run, UINT answer)
 {
-    const kit::ActionWorld actionWorld{std::string("PromptForOriginalDisk in ") + world.name,
-                                       [&](MSIHANDLE session) {
-                                           world.setUp(session);
-                                           sim::setProperty(session, "PROMPT_FOR_CD1", untouched);
-                                       },
-                                       [](const kit::FaultSweep::Run& run, UINT answer) {
-                                           // Done: the message went out, or the record could not be made and nothing
-                                           // was sent.
-                                           const auto& sent = sim::messages();
-                                           const bool effectDone =
-                                               sent.empty() ||
-                                               (sent.size() == 1 && sent[0].type == INSTALLMESSAGE_INFO &&
-                                                sent[0].fields.size() == 2 && sent[0].fields[1] == sim::Field(26002));
-                                           return judgeAction(run, "qelPromptForOriginalDisk", answer, effectDone);
-                                       }};
-    return kit::sweepAction(&qelPromptForOriginalDisk, actionWorld);
+    const std::string expected = sim::sourcePath(run.session, "INSTALLDIR")[0] == 'C' ? "0" : "1";
+    // Windows refusing to say what the drive is may make a CD-ROM read as another drive, never the
+    // reverse.
+    const std::string written = sim::property(run.session, "PROMPT_FOR_CD1");
+    return judgeAction(run, "qelAreWeRunningFromCD", answer,
+                       written == expected || (run.refusesSystemCall() && written == "0"));
+}
+
+// Done: the message went out, or the record could not be made and nothing was sent.
+std::string promptForOriginalDiskJudged(const kit::FaultSweep::Run& run, UINT answer)
+{
+    const auto& sent = sim::messages();
+    const bool effectDone = sent.empty() || (sent.size() == 1 && sent[0].type == INSTALLMESSAGE_INFO &&
+                                             sent[0].fields.size() == 2 && sent[0].fields[1] == sim::Field(26002));
+    return judgeAction(run, "qelPromptForOriginalDisk", answer, effectDone);
 }
 
 // A processor whose state the sweep can compare before and after a failed initialize.
@@ -322,70 +286,70 @@ UINT WINAPI authorCalls(MSIHANDLE session)
     });
 }
 
-kit::SweepReport authorCallsIn(const World& world)
+void authorCallsPackage(MSIHANDLE session)
 {
-    const kit::ActionWorld actionWorld{
-        std::string("AuthorCalls in ") + world.name,
-        [&](MSIHANDLE session) {
-            world.setUp(session);
-            sim::setProperty(session, "ProductName", "Demo");
-            sim::setLanguage(session, 1033);
-            sim::setFeature(session, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, {"Folder"});
-            sim::addTable(session, "Setting", {{"Name", "s72"}, {"Value", "S255"}});
-            sim::addRow(session, "Setting", {std::string("Port"), std::string("8080")});
-        },
-        [](const kit::FaultSweep::Run& run, UINT answer) -> std::string {
-            if (answer != ERROR_SUCCESS) {
-                return "";
-            }
-            // A fetch may answer that there are no more rows, and MsiGetLanguage may tell none.
-            const std::string found = sim::property(run.session, "AUTHOR_FOUND");
-            const std::string source = " " + sim::sourcePath(run.session, "INSTALLDIR");
-            const bool foundAll = found == "Demo" + source || (run.refuses("MsiViewFetch") && found == source);
-            const bool language =
-                sim::property(run.session, "AUTHOR_LANGUAGE") == "1033" || run.refuses("MsiGetLanguage");
-            // The feature's request gave its component SOURCE, and the component's own took it back.
-            const bool changed = sim::featureStates(run.session, "Main").action == INSTALLSTATE_SOURCE &&
-                                 sim::componentStates(run.session, "Folder").action == INSTALLSTATE_LOCAL &&
-                                 sim::targetPath(run.session, "INSTALLDIR") == "C:\\Program Files\\Demo\\Sub\\";
-            return foundAll && language && changed ? "" : "answered 0 without doing its work";
-        }};
-    return kit::sweepAction(&authorCalls, actionWorld);
+    sim::setProperty(session, "ProductName", "Demo");
+    sim::setLanguage(session, 1033);
+    sim::setFeature(session, "Main", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, {"Folder"});
+    sim::addTable(session, "Setting", {{"Name", "s72"}, {"Value", "S255"}});
+    sim::addRow(session, "Setting", {std::string("Port"), std::string("8080")});
 }
 
-// The processor reports nothing of its own, so no second refusal is swept after the first.
-kit::SweepReport messageProcessor(const World& world)
+std::string authorCallsJudged(const kit::FaultSweep::Run& run, UINT answer)
 {
-    return kit::FaultSweep(std::string("MessageProcessor in ") + world.name, world.setUp, messageProcessorSteps)
-        .sweepingAfterEachRefusal(false)
-        .run();
+    if (answer != ERROR_SUCCESS) {
+        return "";
+    }
+    // A fetch may answer that there are no more rows, and MsiGetLanguage may tell none.
+    const std::string found = sim::property(run.session, "AUTHOR_FOUND");
+    const std::string source = " " + sim::sourcePath(run.session, "INSTALLDIR");
+    const bool foundAll = found == "Demo" + source || (run.refuses("MsiViewFetch") && found == source);
+    const bool language = sim::property(run.session, "AUTHOR_LANGUAGE") == "1033" || run.refuses("MsiGetLanguage");
+    // The feature's request gave its component SOURCE, and the component's own took it back.
+    const bool changed = sim::featureStates(run.session, "Main").action == INSTALLSTATE_SOURCE &&
+                         sim::componentStates(run.session, "Folder").action == INSTALLSTATE_LOCAL &&
+                         sim::targetPath(run.session, "INSTALLDIR") == "C:\\Program Files\\Demo\\Sub\\";
+    return foundAll && language && changed ? "" : "answered 0 without doing its work";
 }
 
 struct Scenario {
     const char* name;
-    kit::SweepReport (*sweep)(const World&);
+    kit::Action action;  // none: the message processor's steps
+    void (*prepare)(MSIHANDLE session);
+    kit::WorldCheck check;
     bool usesFiles;           // runs in the worlds that differ only in the temporary folder, too
     bool ofTheSource = true;  // runs in the worlds that differ only in the drive of the source
+
+    kit::SweepReport sweep(const World& world) const
+    {
+        const std::string title = std::string(name) + " in " + world.name;
+        if (action == nullptr) {
+            // The processor reports nothing of its own, so no second refusal is swept after the first.
+            return kit::FaultSweep(
+                       title, [&](MSIHANDLE session) { world.setUp(session); }, messageProcessorSteps)
+                .sweepingAfterEachRefusal(false)
+                .run();
+        }
+        return kit::sweepAction(action, {title,
+                                         [&](MSIHANDLE session) {
+                                             world.setUp(session);
+                                             prepare(session);
+                                         },
+                                         check});
+    }
 };
 
 const Scenario scenarios[] = {
-    {"RunningFromCd", runningFromCd, false},
-    {"PromptForOriginalDisk", promptForOriginalDisk, false},
-    {"MessageProcessor", messageProcessor, true},
-    {"AuthorCalls", authorCallsIn, false, false},
+    {"RunningFromCd", qelAreWeRunningFromCD, untouchedProperty, runningFromCdJudged, false},
+    {"PromptForOriginalDisk", qelPromptForOriginalDisk, untouchedProperty, promptForOriginalDiskJudged, false},
+    {"MessageProcessor", nullptr, nullptr, {}, true},
+    {"AuthorCalls", authorCalls, authorCallsPackage, authorCallsJudged, false, false},
 };
 
 // ---- The sweep -----------------------------------------------------------------------------------
 
-struct Sweep {
-    const Scenario* scenario;
-    const World* world;
-};
-
-void PrintTo(const Sweep& sweep, std::ostream* out)
-{
-    *out << sweep.scenario->name << " in " << sweep.world->name;
-}
+// A scenario and a world; the case's name says which.
+using Sweep = std::pair<const Scenario*, const World*>;
 
 class FaultSweep : public ::testing::TestWithParam<Sweep> {};
 
@@ -399,9 +363,9 @@ std::vector<Sweep> everyScenarioInEveryWorld()
 {
     std::vector<Sweep> all;
     for (const Scenario& scenario : scenarios) {
-        for (const World& world : worlds()) {
+        for (const World& world : worlds) {
             if ((scenario.usesFiles || !world.onlyFiles) && (scenario.ofTheSource || !world.onlySource)) {
-                all.push_back(Sweep{&scenario, &world});
+                all.emplace_back(&scenario, &world);
             }
         }
     }
@@ -409,7 +373,7 @@ std::vector<Sweep> everyScenarioInEveryWorld()
 }
 
 INSTANTIATE_TEST_SUITE_P(, FaultSweep, ::testing::ValuesIn(everyScenarioInEveryWorld()), [](const auto& info) {
-    return std::string(info.param.scenario->name) + "_" + info.param.world->name;
+    return std::string(info.param.first->name) + "_" + info.param.second->name;
 });
 
 }  // namespace
