@@ -13,43 +13,6 @@
 
 namespace {
 
-// A stream buffer that takes `room` bytes at most, may throw when written or flushed, and counts
-// its flushes.
-class TestBuffer : public std::streambuf {
-public:
-    std::string taken;
-    std::size_t room = 1000;
-    bool throwsOnWrite = false;
-    bool refusesFlush = false;
-    bool throwsOnFlush = false;
-    int flushes = 0;
-
-protected:
-    std::streamsize xsputn(const char* text, std::streamsize count) override
-    {
-        if (throwsOnWrite) {
-            throw std::runtime_error("buffer failed");
-        }
-        const std::size_t free = taken.size() < room ? room - taken.size() : 0;
-        const std::size_t n = std::min(static_cast<std::size_t>(count), free);
-        taken.append(std::string_view(text, n));
-        return static_cast<std::streamsize>(n);
-    }
-    int_type overflow(int_type c) override
-    {
-        const char character = traits_type::to_char_type(c);
-        return xsputn(&character, 1) == 1 ? c : traits_type::eof();
-    }
-    int sync() override
-    {
-        ++flushes;
-        if (throwsOnFlush) {
-            throw std::runtime_error("flush failed");
-        }
-        return refusesFlush ? -1 : 0;
-    }
-};
-
 // How a case sets up the stream and its buffers.
 struct Shape {
     std::size_t room = 1000;
@@ -63,15 +26,45 @@ struct Shape {
     bool tiedRefusesFlush = false;
 };
 
+// A stream buffer that takes `room` bytes at most, may throw when written or flushed, and counts
+// its flushes.
+class TestBuffer : public std::streambuf {
+public:
+    explicit TestBuffer(const Shape& shape) : shape(shape) {}
+    const Shape shape;
+    std::string taken;
+    int flushes = 0;
+
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        if (shape.throwsOnWrite) {
+            throw std::runtime_error("buffer failed");
+        }
+        const std::size_t free = taken.size() < shape.room ? shape.room - taken.size() : 0;
+        const std::size_t n = std::min(static_cast<std::size_t>(count), free);
+        taken.append(std::string_view(text, n));
+        return static_cast<std::streamsize>(n);
+    }
+    int_type overflow(int_type c) override
+    {
+        const char character = traits_type::to_char_type(c);
+        return xsputn(&character, 1) == 1 ? c : traits_type::eof();
+    }
+    int sync() override
+    {
+        ++flushes;
+        if (shape.throwsOnFlush) {
+            throw std::runtime_error("flush failed");
+        }
+        return shape.refusesFlush ? -1 : 0;
+    }
+};
+
 // A stream over a test buffer, and another that it may be tied to.
 struct Twin {
-    explicit Twin(const Shape& shape)
+    explicit Twin(const Shape& shape) : buffer(shape), tiedBuffer(Shape{.refusesFlush = shape.tiedRefusesFlush})
     {
-        buffer.room = shape.room;
-        buffer.throwsOnWrite = shape.throwsOnWrite;
-        buffer.refusesFlush = shape.refusesFlush;
-        buffer.throwsOnFlush = shape.throwsOnFlush;
-        tiedBuffer.refusesFlush = shape.tiedRefusesFlush;
         stream.setstate(shape.state);
         stream.exceptions(shape.mask);
         if (shape.unitBuffered) {
