@@ -199,11 +199,10 @@ TEST_F(MessageProcessorTest, ProcessesStartingACycleAtOnceKeepEveryLine)
 {
     // Under valgrind (the memcheck run says so) each round takes seconds: a few check the memory.
     const int rounds = std::getenv("QEL_UNDER_VALGRIND") ? 3 : 40;
-    constexpr int processes = 3;
-    constexpr int lines = 5;
+    constexpr int processes = 3, lines = 5;
     auto text = [](int process, int line) {
-        const std::string head = "<" + std::to_string(process) + "." + std::to_string(line) + ">";
-        return head + std::string(line == 0 ? 1500 : 20, static_cast<char>('a' + process)) + "\n";
+        return "<" + std::to_string(process) + "." + std::to_string(line) + ">" +
+               std::string(line == 0 ? 1500 : 20, static_cast<char>('a' + process)) + "\n";
     };
     for (int round = 0; round < rounds; ++round) {
         write("setup.log", "left from an earlier cycle\n");
@@ -217,8 +216,7 @@ TEST_F(MessageProcessorTest, ProcessesStartingACycleAtOnceKeepEveryLine)
             if (child == 0) {
                 ::close(gate[1]);
                 char go = 0;
-                const bool released = ::read(gate[0], &go, 1) == 0;  // the parent closed the gate
-                int status = released ? 0 : 2;
+                int status = ::read(gate[0], &go, 1) == 0 ? 0 : 2;  // 0 once the parent closed the gate
                 try {
                     Processor processor;
                     processor.initialize("setup.log");

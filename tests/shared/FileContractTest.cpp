@@ -157,28 +157,20 @@ TEST_F(FileContractTest, AppendingHandlesWriteAtTheEndWhateverTheOthersWrote)
 // it go once the last handle is closed.
 TEST_F(FileContractTest, AFileHeldOpenIsDeletedOnlyWhereItsHandlesShareDeletion)
 {
-    struct Case {
-        const char* what;
-        DWORD share;
-        bool deletes;
-    };
-    const Case cases[] = {
-        {"shared for reading and writing, as the log is", FILE_SHARE_READ | FILE_SHARE_WRITE, false},
-        {"shared for deletion too", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
-    };
-    int index = 0;
-    for (const Case& c : cases) {
-        const std::string name = "held" + std::to_string(index++);
+    // Shared for reading and writing, as the log is; then for deletion too.
+    for (const bool deletes : {false, true}) {
+        const std::string name = "held" + std::to_string(deletes);
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (deletes ? FILE_SHARE_DELETE : 0);
         prepare(Before::file, name);
-        const HANDLE held = CreateFileA(tempFile(name).c_str(), FILE_APPEND_DATA, c.share, nullptr, OPEN_EXISTING,
+        const HANDLE held = CreateFileA(tempFile(name).c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE) << c.what;
+        ASSERT_NE(held, INVALID_HANDLE_VALUE) << name;
         SetLastError(0);
-        EXPECT_EQ(DeleteFileA(tempFile(name).c_str()) != FALSE, c.deletes) << c.what;
-        if (!c.deletes) {
-            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION) << c.what;
+        EXPECT_EQ(DeleteFileA(tempFile(name).c_str()) != FALSE, deletes) << name;
+        if (!deletes) {
+            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
         }
-        EXPECT_TRUE(CloseHandle(held)) << c.what;
-        EXPECT_EQ(std::filesystem::exists(tempStreamPath(name)), !c.deletes) << c.what;
+        EXPECT_TRUE(CloseHandle(held)) << name;
+        EXPECT_EQ(std::filesystem::exists(tempStreamPath(name)), !deletes) << name;
     }
 }

@@ -13,24 +13,35 @@
 
 namespace {
 
-// A stream buffer that takes `room` bytes at most, may throw when written or flushed, and counts
-// its flushes.
-class TestBuffer : public std::streambuf {
-public:
-    std::string taken;
+// How a case sets up the stream and its buffers.
+struct Shape {
     std::size_t room = 1000;
     bool throwsOnWrite = false;
     bool refusesFlush = false;
     bool throwsOnFlush = false;
+    std::ios::iostate state = std::ios::goodbit;
+    std::ios::iostate mask = std::ios::goodbit;
+    bool unitBuffered = false;
+    bool tied = false;
+    bool tiedRefusesFlush = false;
+};
+
+// A stream buffer that takes `room` bytes at most, may throw when written or flushed, and counts
+// its flushes.
+class TestBuffer : public std::streambuf {
+public:
+    explicit TestBuffer(const Shape& shape) : shape(shape) {}
+    const Shape shape;
+    std::string taken;
     int flushes = 0;
 
 protected:
     std::streamsize xsputn(const char* text, std::streamsize count) override
     {
-        if (throwsOnWrite) {
+        if (shape.throwsOnWrite) {
             throw std::runtime_error("buffer failed");
         }
-        const std::size_t free = taken.size() < room ? room - taken.size() : 0;
+        const std::size_t free = taken.size() < shape.room ? shape.room - taken.size() : 0;
         const std::size_t n = std::min(static_cast<std::size_t>(count), free);
         taken.append(std::string_view(text, n));
         return static_cast<std::streamsize>(n);
@@ -43,15 +54,26 @@ protected:
     int sync() override
     {
         ++flushes;
-        if (throwsOnFlush) {
+        if (shape.throwsOnFlush) {
             throw std::runtime_error("flush failed");
         }
-        return refusesFlush ? -1 : 0;
+        return shape.refusesFlush ? -1 : 0;
     }
 };
 
 // A stream over a test buffer, and another that it may be tied to.
 struct Twin {
+    explicit Twin(const Shape& shape) : buffer(shape), tiedBuffer(Shape{.refusesFlush = shape.tiedRefusesFlush})
+    {
+        stream.setstate(shape.state);
+        stream.exceptions(shape.mask);
+        if (shape.unitBuffered) {
+            stream.setf(std::ios::unitbuf);
+        }
+        if (shape.tied) {
+            stream.tie(&tied);
+        }
+    }
     TestBuffer buffer;
     TestBuffer tiedBuffer;
     std::ostream tied{&tiedBuffer};
@@ -95,72 +117,32 @@ TEST(StreamTextTest, WritesAndFlushesAsTheStreamsOwnMembersDo)
 {
     struct Case {
         const char* what;
-        std::function<void(Twin&)> setUp;
+        Shape shape;
         bool takesAll;  // what writeToStream answers
     };
+    constexpr auto bad = std::ios::badbit;
+    constexpr auto fail = std::ios::failbit;
     const Case cases[] = {
-        {"a good stream", [](Twin&) {}, true},
-        {"a stream in a failed state", [](Twin& t) { t.stream.setstate(std::ios::failbit); }, false},
-        {"a buffer with room for less", [](Twin& t) { t.buffer.room = 3; }, false},
-        {"a buffer that throws", [](Twin& t) { t.buffer.throwsOnWrite = true; }, false},
-        {"a buffer that throws, badbit in the mask",
-         [](Twin& t) {
-             t.buffer.throwsOnWrite = true;
-             t.stream.exceptions(std::ios::badbit);
-         },
-         false},
-        {"a stream tied to another", [](Twin& t) { t.stream.tie(&t.tied); }, true},
-        {"a unit-buffered stream", [](Twin& t) { t.stream.setf(std::ios::unitbuf); }, true},
-        {"a unit-buffered stream that cannot flush",
-         [](Twin& t) {
-             t.stream.setf(std::ios::unitbuf);
-             t.buffer.refusesFlush = true;
-         },
-         false},
-        {"a buffer whose flush throws, badbit in the mask",
-         [](Twin& t) {
-             t.buffer.throwsOnFlush = true;
-             t.stream.exceptions(std::ios::badbit);
-         },
-         true},
-        {"a bad stream", [](Twin& t) { t.stream.setstate(std::ios::badbit); }, false},
-        {"a bad stream, failbit in the mask",
-         [](Twin& t) {
-             t.stream.setstate(std::ios::badbit);
-             t.stream.exceptions(std::ios::failbit);
-         },
-         false},
-        {"a buffer with room for less, badbit in the mask",
-         [](Twin& t) {
-             t.buffer.room = 3;
-             t.stream.exceptions(std::ios::badbit);
-         },
-         false},
-        {"a buffer with room for less, unit-buffered",
-         [](Twin& t) {
-             t.buffer.room = 3;
-             t.stream.setf(std::ios::unitbuf);
-         },
-         false},
-        {"a buffer that throws, unit-buffered",
-         [](Twin& t) {
-             t.buffer.throwsOnWrite = true;
-             t.stream.setf(std::ios::unitbuf);
-         },
-         false},
-        {"a stream tied to one that cannot flush",
-         [](Twin& t) {
-             t.stream.tie(&t.tied);
-             t.tiedBuffer.refusesFlush = true;
-         },
-         true},
+        {"a good stream", {}, true},
+        {"a stream in a failed state", {.state = fail}, false},
+        {"a buffer with room for less", {.room = 3}, false},
+        {"a buffer that throws", {.throwsOnWrite = true}, false},
+        {"a buffer that throws, badbit in the mask", {.throwsOnWrite = true, .mask = bad}, false},
+        {"a stream tied to another", {.tied = true}, true},
+        {"a unit-buffered stream", {.unitBuffered = true}, true},
+        {"a unit-buffered stream that cannot flush", {.refusesFlush = true, .unitBuffered = true}, false},
+        {"a buffer whose flush throws, badbit in the mask", {.throwsOnFlush = true, .mask = bad}, true},
+        {"a bad stream", {.state = bad}, false},
+        {"a bad stream, failbit in the mask", {.state = bad, .mask = fail}, false},
+        {"a buffer with room for less, badbit in the mask", {.room = 3, .mask = bad}, false},
+        {"a buffer with room for less, unit-buffered", {.room = 3, .unitBuffered = true}, false},
+        {"a buffer that throws, unit-buffered", {.throwsOnWrite = true, .unitBuffered = true}, false},
+        {"a stream tied to one that cannot flush", {.tied = true, .tiedRefusesFlush = true}, true},
     };
     const std::string text = "text\n";
     for (const Case& c : cases) {
-        Twin library;
-        Twin reference;
-        c.setUp(library);
-        c.setUp(reference);
+        Twin library(c.shape);
+        Twin reference(c.shape);
         std::optional<bool> answer;
         const Outcome written = outcomeOf(library, [&](std::ostream& s) { answer = qel::writeToStream(s, text); });
         const Outcome expected = outcomeOf(
@@ -169,10 +151,8 @@ TEST(StreamTextTest, WritesAndFlushesAsTheStreamsOwnMembersDo)
         EXPECT_EQ(answer.value_or(false), c.takesAll) << c.what;
         EXPECT_EQ(answer.has_value(), expected.thrown.empty()) << c.what;
 
-        Twin flushedLibrary;
-        Twin flushedReference;
-        c.setUp(flushedLibrary);
-        c.setUp(flushedReference);
+        Twin flushedLibrary(c.shape);
+        Twin flushedReference(c.shape);
         const Outcome flushed = outcomeOf(flushedLibrary, [](std::ostream& s) { qel::flushStream(s); });
         EXPECT_EQ(flushed, outcomeOf(flushedReference, [](std::ostream& s) { s << std::flush; })) << c.what;
     }
