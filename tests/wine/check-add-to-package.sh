@@ -1,19 +1,14 @@
 #!/usr/bin/env bash
 # Checks add-to-package.sh on packages authored without QelCustInst (the demo package minus the
-# include file and the sequence), one table of cases: what it adds and where, what it leaves
-# alone, and each refusal (a clear message, a non-zero exit, the package byte for byte as it was,
-# no tool or shell error output, nothing left beside the package). Cases run it as a build farm
-# does: with another writer replacing or removing the package, signals, full disks (a small tmpfs;
-# skipped, and said so, where no tmpfs can be mounted), locks of other runs and other users
-# (nobody), another user replacing the run's folder, and the folders of killed and of starting
-# runs; the msibuild and cksum on PATH let a case act while a run works (and count the rewrites). Also builds a package with QelCustInst.wxi from another folder as the README says
-# (-I, -D), and checks the DLL size and the signature check the README states.
-# With --wine, instead: the package author's path under Wine, with the release's files in a
-# folder of their own: packages patched with a prompt in a Western (1252) and a Japanese (932)
-# code page, one patched with --after, one whose DLL is replaced by SIGNED; each installed with
-# install-demo.sh (whose work folder, prefix included, is WINEWORK) from the drives that show them, and
-# the README's example report compared with the one wine_install left in WINEWORK.
-# Everything it makes is in a folder of its own in WORKDIR, check-add-to-package.
+# include file and the sequence), one table of cases: what it adds and where, what it leaves alone,
+# and each refusal (a clear message, the package byte for byte as it was, no tool or shell error
+# output, nothing left beside it), also as a build farm runs it: other writers, signals, full disks
+# (a small tmpfs, as root), locks of other runs and users (nobody), another user replacing the
+# run's folder, the folders of killed and of starting runs. Also the README's wixl commands, DLL
+# size and signature check. With --wine, instead: packages patched from the release's files (a
+# Western and a Japanese prompt, --after, a DLL replaced by SIGNED) installed with install-demo.sh
+# (work folder WINEWORK) from the drives that show them, and the README's example report compared
+# with the one wine_install left in WINEWORK. It works in WORKDIR/check-add-to-package.
 #
 #   check-add-to-package.sh DLL WORKDIR
 #   check-add-to-package.sh --wine WINEWORK SIGNED DLL WORKDIR
@@ -82,7 +77,6 @@ cp "$(dirname "$dll")/mark_uncompressed.exe" "$work/dlls/program.exe" 2>/dev/nul
 LC_ALL=C sed '1,/^PE/s/PE\x00\x00\x4c\x01/PE\x00\x00\x64\x86/' "$dll" >"$work/dlls/x64.dll"
 LC_ALL=C sed 's/qelPromptForOriginalDisk/qelPromptForOriginalDisc/g' "$dll" >"$work/dlls/other-exports.dll"
 head -c 4096 "$dll" >"$work/dlls/truncated.dll"
-# Cut inside the headers: the DOS header, the file header, the optional header, the section table.
 for size in 72 150 200 400; do head -c "$size" "$dll" >"$work/dlls/cut-$size.dll"; done
 # msiinfo as a damaged package makes it: killed by a segmentation fault.
 mkdir -p "$work/crashing"
@@ -101,15 +95,14 @@ printf "Error\tMessage\r\ni2\tL0\r\nError\tError\r\n26002\tInsert the author's d
 mkdir -p "$work/slow"
 for tool in msibuild cksum; do
     {
-        echo '#!/bin/sh'
-        echo "tool=$tool"
-        # shellcheck disable=SC2016 # the wrapper expands them
-        echo 'if [ -n "${CASE_LOG:-}" ]; then [ $tool != msibuild ] || echo msibuild >>"$CASE_LOG"; echo $tool >>"$CASE_LOG.calls"; fi'
-        # shellcheck disable=SC2016 # the wrapper expands them
-        echo 'if [ -n "${CASE_HOOK:-}" ] && [ "${CASE_HOOK_AT:-msibuild 1}" = "$tool $(grep -cx $tool "$CASE_LOG.calls")" ] &&'
-        # shellcheck disable=SC2016 # the wrapper expands them
-        echo '    mkdir "$CASE_LOG.hook" 2>/dev/null; then sh -c "$CASE_HOOK" || exit 1; fi'
-        echo "exec $(command -v "$tool") \"\$@\""
+        cat <<'EOF'
+#!/bin/sh
+tool=${0##*/}
+if [ -n "${CASE_LOG:-}" ]; then [ $tool != msibuild ] || echo msibuild >>"$CASE_LOG"; echo $tool >>"$CASE_LOG.calls"; fi
+if [ -n "${CASE_HOOK:-}" ] && [ "${CASE_HOOK_AT:-msibuild 1}" = "$tool $(grep -cx $tool "$CASE_LOG.calls")" ] &&
+    mkdir "$CASE_LOG.hook" 2>/dev/null; then sh -c "$CASE_HOOK" || exit 1; fi
+EOF
+        printf 'exec %q "$@"\n' "$(command -v "$tool")"
     } >"$work/slow/$tool"
     chmod +x "$work/slow/$tool"
 done
@@ -222,27 +215,20 @@ trap tidy EXIT
 # --- Preparations of the package (PKG) before a case runs. They may move it (pkg) and set how the
 # script runs (run_path, run_script, run_as, hook: what the msibuild on PATH does first), what a
 # refused run leaves (expect: the file the package must equal), and what a run may leave beside it
-# (kept). 77: the case cannot run here, for the reason in skip_reason. ---
+# (kept). 77: the case cannot run here, for the reason in skip_reason. A row gives a preparation
+# with the arguments that follow PKG. ---
 none() { :; }
 missing() { rm -f "$1"; }
-not_msi() { echo "not a database" >"$1"; }
 damaged() { head -c 512 /dev/zero | tr '\0' '\377' | dd of="$1" bs=512 seek=12 conv=notrunc 2>/dev/null; }
 crashing_msiinfo() { run_path="$work/crashing:$PATH"; }
 read_only() { chmod 444 "$1"; }
 owned_by_nobody() { if ((EUID == 0)); then chown 65534:65534 "$1"; fi; chmod 664 "$1"; }
 patched() { "$add" "$1" --dll "$dll" >/dev/null; }
 patched_with() { patched "$1" && msibuild "$1" -a Binary.QelCustInst "$work/dlls/$2.dll"; }
-patched_with_stub() { patched_with "$1" stub; }
-patched_with_later() { patched_with "$1" later; }
 action_row() { # action_row PKG ACTION TYPE SOURCE
     sql "$1" "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$2', $3, '$4', '$2')"
 }
-other_source() { action_row "$1" qelPromptForOriginalDisk 1 Other; }
-type_257() { action_row "$1" qelAreWeRunningFromCD 257 QelCustInst; }
-type_65() { action_row "$1" qelAreWeRunningFromCD 65 QelCustInst; }
-deferred() { action_row "$1" qelAreWeRunningFromCD 1025 QelCustInst; }
-rollback() { action_row "$1" qelAreWeRunningFromCD 1281 QelCustInst; }
-commit() { action_row "$1" qelAreWeRunningFromCD 1537 QelCustInst; }
+ours() { action_row "$1" qelAreWeRunningFromCD "$2" QelCustInst; } # ours PKG TYPE
 other_error() { sql "$1" "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (26002, 'Another text')"; }
 no_cost_finalize() { sql "$1" "DELETE FROM \`InstallExecuteSequence\` WHERE \`Action\` = 'CostFinalize'"; }
 scheduled() { # scheduled PKG ACTION SEQUENCE: in both sequences
@@ -268,8 +254,6 @@ with_class() { # with_class PKG BYTE
     sector=$((1 << $(od -An -tu2 -j 30 -N 2 "$1"))) directory=$(($(od -An -tu4 -j 48 -N 4 "$1")))
     printf '%b' "\\x$2" | dd of="$1" bs=1 seek=$(((directory + 1) * sector + 80)) conv=notrunc 2>/dev/null
 }
-as_transform() { with_class "$1" 82; }
-as_patch() { with_class "$1" 86; }
 # While the run works on its copy: a build replaces the package; a signal reaches the run alone.
 newer_build() {
     cp "$bases/plain.msi" "$work/newbuild.msi"
@@ -306,13 +290,12 @@ held_lock() { # held_lock PKG SECONDS
     while flock -n "$lock" true; do sleep 0.05; done
 }
 held_too_long() { held_lock "$1" 30; kept=.add-to-package.package.msi.lock; }
-# The package nobody's, in a folder nobody may write in, patched by nobody.
-as_nobody() {
+# The package in the folder anyone may write in, where another user acts (as root only).
+in_shared() {
     ((EUID == 0)) || { skip_reason="not root: cannot run as another user"; return 77; }
-    mv "$1" "$work/shared/package.msi"
-    pkg="$work/shared/package.msi" run_as=nobody
-    chown 65534:65534 "$pkg"
+    mv "$1" "$work/shared/package.msi" && pkg="$work/shared/package.msi"
 }
+as_nobody() { in_shared "$1" && run_as=nobody && chown 65534:65534 "$pkg"; } # nobody's, patched by nobody
 stale_lock_of_root() { as_nobody "$1" && : >"$(lock_of "$pkg")" && chmod 644 "$(lock_of "$pkg")"; }
 other_user_holding() { as_nobody "$1" && held_lock "$pkg" 2; }
 not_owner() { as_nobody "$1" && chown 0:0 "$pkg" && chmod 666 "$pkg"; }
@@ -320,9 +303,8 @@ not_owner() { as_nobody "$1" && chown 0:0 "$pkg" && chmod 666 "$pkg"; }
 # rename the run's folder and put one of theirs in its place, with links to root's file victim
 # under the names the run uses, then let the lock go.
 hijacked() {
-    ((EUID == 0)) || { skip_reason="not root: cannot run as another user"; return 77; }
-    mv "$1" "$work/shared/package.msi"
-    pkg="$work/shared/package.msi" kept='.add-to-package.??????'
+    in_shared "$1" || return
+    kept='.add-to-package.??????'
     echo "root's own" >"$work/victim" && chmod 600 "$work/victim"
     # shellcheck disable=SC2016 # expanded by nobody's shell
     runuser -u nobody -- bash -c 'cd "$1" && : >"$2" && exec 7<"$2" && flock 7 && touch ready || exit 1
@@ -347,8 +329,6 @@ on_disk() { # on_disk PKG ROOM [INODES]
     mv "$1" "$work/disk/package.msi"
     pkg="$work/disk/package.msi"
 }
-full_disk() { on_disk "$1" 16384; }
-no_inodes() { on_disk "$1" 4194304 2; }
 full_disk_patched() { patched "$1" && on_disk "$1" 8192; }
 # Room for the run, until a writer fills the disk while it works.
 filling_disk() {
@@ -412,8 +392,7 @@ cases=(
     "another Binary row keeps its data|other|none||0|now holds|other_binary_kept 1001"
     "a Western prompt in a neutral package|plain|none|--prompt;Insérez le disque d’origine.|0|code page is 0 (neutral)|added 1001"
     "a Japanese prompt in a 932 package|cp932|none|--prompt;元のディスクを入れてください。|0|now holds|in_cp932 1001"
-    "type 257 (first sequence) is QelCustInst's|plain|type_257||0|now holds|added 1001"
-    "type 65 (continue on error) is QelCustInst's|plain|type_65||0|now holds|added 1001"
+    "type 321 (first sequence, continue on error) is QelCustInst's|plain|ours 321||0|now holds|added 1001"
     "an action passed over is named|plain|reader_after_cost||0|warning: in InstallExecuteSequence, qelAreWeRunningFromCD goes to 1002, so QelReader (1001)|added 1002"
     "--after a later action|plain|late_action|--after;QelLate|0|now holds|added 1201"
     "--after moves the action of a patched package|plain|late_patched|--after;QelLate|0|moved from 1001 to 1201|added 1201"
@@ -424,35 +403,30 @@ cases=(
     "--replace-dll puts a later build in place|other|patched|--replace-dll;--dll;$work/dlls/later.dll|0|in place of the one|dll_replaced"
     "the release's files copied anywhere|plain|released|NODLL|0|now holds|added 1001"
     "a package with a second name (hard link)|plain|hard_linked||0|other name(s) (hard links): they keep the package as it was|second_name_kept 1001"
-    "a prompt outside the code page|plain|none|--prompt;日本語|1|code page is 0 (neutral, written in 1252), which cannot hold the --prompt text: its first character that it cannot hold is '日'|"
-    "a prompt partly outside the code page|plain|none|--prompt;Disc 日本語 ok|1|first character that it cannot hold is '日'|"
+    "a prompt partly outside the code page|plain|none|--prompt;Disc 日本語 ok|1|code page is 0 (neutral, written in 1252), which cannot hold the --prompt text: its first character that it cannot hold is '日'|"
     "a Western prompt in a 932 package|cp932|none|--prompt;Insérez|1|code page is 932, which cannot hold the --prompt text: its first character that it cannot hold is 'é'|"
     "no INSTALLDIR|appdir|none||1|has no directory INSTALLDIR: qelAreWeRunningFromCD reads the source path of INSTALLDIR|"
     "a merge module|module|none||1|is a merge module (.msm), not an installation package: only an installation package (.msi) can be patched|"
-    "a transform|plain|as_transform||1|is a transform (.mst), not an installation package|"
-    "a patch|plain|as_patch||1|is a patch (.msp), not an installation package|"
+    "a transform|plain|with_class 82||1|is a transform (.mst), not an installation package|"
+    "a patch|plain|with_class 86||1|is a patch (.msp), not an installation package|"
     "a stub starting with MZ|plain|none|--dll;$work/dlls/stub.dll|1|is not a 32-bit DLL exporting qelAreWeRunningFromCD and qelPromptForOriginalDisk|"
     "a program|plain|none|--dll;$work/dlls/program.exe|1|a program, not a DLL|"
     "a 64-bit DLL|plain|none|--dll;$work/dlls/x64.dll|1|not for 32-bit x86|"
     "a DLL without the exports|plain|none|--dll;$work/dlls/other-exports.dll|1|does not export qelPromptForOriginalDisk|"
     "a truncated DLL|plain|none|--dll;$work/dlls/truncated.dll|1|is not a 32-bit DLL exporting qelAreWeRunningFromCD and qelPromptForOriginalDisk: it is truncated or damaged: it ends inside its export table|"
-    "a DLL cut after 72 bytes|plain|none|--dll;$work/dlls/cut-72.dll|1|it is truncated or damaged: it ends inside its headers|"
-    "a DLL cut after 150 bytes|plain|none|--dll;$work/dlls/cut-150.dll|1|it is truncated or damaged: it ends inside its headers|"
-    "a DLL cut after 200 bytes|plain|none|--dll;$work/dlls/cut-200.dll|1|it is truncated or damaged: it ends inside its headers|"
-    "a DLL cut after 400 bytes|plain|none|--dll;$work/dlls/cut-400.dll|1|it is truncated or damaged: it ends inside its headers|"
     "a missing DLL|plain|none|--dll;$work/none.dll|1|cannot read the DLL|"
-    "a deferred row|plain|deferred||1|type 1025, a deferred action: it would not be able to set PROMPT_FOR_CD1|"
-    "a rollback row|plain|rollback||1|a rollback action|"
-    "a commit row|plain|commit||1|a commit action|"
-    "a row of another binary|plain|other_source||1|already has a CustomAction row qelPromptForOriginalDisk that is not QelCustInst's|"
+    "a deferred row|plain|ours 1025||1|type 1025, a deferred action: it would not be able to set PROMPT_FOR_CD1|"
+    "a rollback row|plain|ours 1281||1|a rollback action|"
+    "a commit row|plain|ours 1537||1|a commit action|"
+    "a row of another binary|plain|action_row qelPromptForOriginalDisk 1 Other||1|already has a CustomAction row qelPromptForOriginalDisk that is not QelCustInst's|"
     "--after an action that is not there|plain|none|--after;QelNone|1|has no action QelNone in InstallExecuteSequence|"
     "--after an action before CostFinalize|plain|none|--after;FileCost|1|FileCost comes before CostFinalize|"
     "--after, and the action placed under a condition|plain|late_patched_conditioned|--after;QelLate|1|at 1001 under a condition of its own (NOT Installed): it is not moved|"
     "--replace-dll on a package not patched|plain|none|--replace-dll|1|holds no QelCustInst binary to replace|"
     "--replace-dll with a stub|plain|patched|--replace-dll;--dll;$work/dlls/stub.dll|1|is not a 32-bit DLL|"
-    "--replace-dll over a binary that is not this DLL|plain|patched_with_stub|--replace-dll|1|holds a QelCustInst binary that is not a build of this DLL|"
-    "another QelCustInst binary|plain|patched_with_stub||1|already holds a QelCustInst binary that is not a build of this DLL (it is truncated or damaged|no_suggestion"
-    "another build of this DLL|plain|patched_with_later||1|already holds another build of QelCustInst.dll (--replace-dll puts this one in its place)|"
+    "--replace-dll over a binary that is not this DLL|plain|patched_with stub|--replace-dll|1|holds a QelCustInst binary that is not a build of this DLL|"
+    "another QelCustInst binary|plain|patched_with stub||1|already holds a QelCustInst binary that is not a build of this DLL (it is truncated or damaged|no_suggestion"
+    "another build of this DLL|plain|patched_with later||1|already holds another build of QelCustInst.dll (--replace-dll puts this one in its place)|"
     "another row 26002 with --prompt|plain|other_error|--prompt;Insert disk 1|1|already has an Error row 26002|"
     "no CostFinalize|plain|no_cost_finalize||1|has no CostFinalize in InstallExecuteSequence|"
     "a quote in the prompt|plain|none|--prompt;Insert the author's disk|1|the --prompt text holds a '|"
@@ -461,7 +435,6 @@ cases=(
     "an empty prompt|plain|none|--prompt;''|1|is empty|"
     "a missing package|plain|missing||1|does not exist|"
     "a read-only package|plain|read_only||1|is read-only|"
-    "not an installer database|plain|not_msi||1|is not a readable installer database|"
     "a damaged package|plain|damaged||1|is not a readable installer database|"
     "a tool that crashes|plain|crashing_msiinfo||1|is not a readable installer database|"
     "the script copied alone, no --dll|plain|alone|NODLL|1|no QelCustInst.dll beside this script|"
@@ -478,10 +451,10 @@ cases=(
     "nobody, and a stale lock file of root's|plain|stale_lock_of_root||0|now holds|added 1001"
     "nobody waits for root's run|plain|other_user_holding||0|now holds|added 1001"
     "nobody, and a package of root's|plain|not_owner||1|cannot give the patched copy the owner and group of $work/shared/package.msi (root:root)|no_rewrite"
-    "no room for the copy|plain|full_disk||1|no space left on $work/disk (needs|no_rewrite"
+    "no room for the copy|plain|on_disk 16384||1|no space left on $work/disk (needs|no_rewrite"
     "the disk fills during the run|plain|filling_disk||1|no space left on $work/disk (needs|"
     "already patched, on a full disk|plain|full_disk_patched||0|nothing to add|untouched"
-    "no inode left for the run's folder|plain|no_inodes||1|no room for another file on $work/disk (no free inodes)|no_rewrite"
+    "no inode left for the run's folder|plain|on_disk 4194304 2||1|no room for another file on $work/disk (no free inodes)|no_rewrite"
     "SIGTERM as the run checks the package, before replacing it|plain|terminated_checking||143|stopped by SIGTERM: $work/package.msi is left as it was|"
     "SIGTERM as the run replaces the package: it completes|plain|terminated_replacing||0|now holds|added 1001"
     "the package removed during the run|plain|removed||1|changed during the run (another program wrote, moved or removed it)|"
@@ -491,6 +464,10 @@ cases=(
     "--after the action it places|plain|none|--after;qelAreWeRunningFromCD|2|--after names the action that it places|"
     "a name too long for its lock's name|plain|long_name||0|now holds|added 1001"
 )
+# Cut inside the headers: the DOS header, the file header, the optional header, the section table.
+for size in 72 150 200 400; do
+    cases+=("a DLL cut after $size bytes|plain|none|--dll;$work/dlls/cut-$size.dll|1|it is truncated or damaged: it ends inside its headers|")
+done
 for entry in "${cases[@]}"; do
     IFS='|' read -r name base prepare args rc_expected message success <<<"$entry"
     tidy
@@ -500,7 +477,8 @@ for entry in "${cases[@]}"; do
     run_path="$work/slow:$PATH" run_script="$add" run_as="" hook="" hook_at="" expect="" kept="" skip_reason=""
     for file in "$pidfile" "$log"; do : >"$file" && chmod 666 "$file"; done
     prepared=0
-    "$prepare" "$pkg" || prepared=$?
+    read -r -a prepare <<<"$prepare"
+    "${prepare[0]}" "$pkg" "${prepare[@]:1}" || prepared=$?
     if ((prepared == 77)); then echo "skip $name ($skip_reason)"; continue; fi
     ((prepared == 0)) || { check "$name (its preparation failed)" false; continue; }
     : >"$log"
