@@ -236,16 +236,13 @@ scheduled() { # scheduled PKG ACTION SEQUENCE: in both sequences
         sql "$1" "INSERT INTO \`$table\` (\`Action\`, \`Sequence\`) VALUES ('$2', $3)"
     done
 }
-reader_after_cost() { action_row "$1" QelReader 1 Other && scheduled "$1" QelReader 1001; }
-late_action() { action_row "$1" QelLate 1 Other && scheduled "$1" QelLate 1200; }
-late_patched() { late_action "$1" && patched "$1"; }
+other_action() { action_row "$1" "$2" 1 Other && scheduled "$1" "$2" "$3"; } # other_action PKG ACTION SEQUENCE
+late_patched() { other_action "$1" QelLate 1200 && patched "$1"; }
 late_patched_conditioned() {
     late_patched "$1" &&
         sql "$1" "UPDATE \`InstallExecuteSequence\` SET \`Condition\` = 'NOT Installed' WHERE \`Action\` = 'qelAreWeRunningFromCD'"
 }
-released() { run_script="$work/release/add-to-package.sh"; }
-alone() { run_script="$work/alone/add-to-package.sh"; }
-quoted_release() { run_script="$work/quoted/add-to-package.sh"; }
+script_in() { run_script="$work/$2/add-to-package.sh"; } # script_in PKG FOLDER: a copy of the script run
 hard_linked() { ln "$1" "$work/second-name.msi"; }
 long_name() { pkg="$work/$(printf 'x%.0s' {1..240}).msi" && mv "$1" "$pkg"; }
 # The root storage's class of another kind of installer file (at 0x50 of the first directory entry).
@@ -260,10 +257,7 @@ newer_build() {
     sql "$work/newbuild.msi" "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('NEWER_BUILD', '1')"
     hook="cp $work/newbuild.msi $1.new && mv -f $1.new $1" expect="$work/newbuild.msi"
 }
-interrupted() { hook="kill -INT \$(cat $pidfile)"; }
-# SIGTERM while the run checks, before and as it replaces the package, that it is unchanged.
-terminated_checking() { hook="kill -TERM \$(cat $pidfile)" hook_at="cksum 2"; }
-terminated_replacing() { hook="kill -TERM \$(cat $pidfile)" hook_at="cksum 3"; }
+signal_at() { hook="kill -$2 \$(cat $pidfile)" hook_at="${3:+$3 $4}"; } # signal_at PKG SIGNAL [TOOL N]
 removed() { hook="rm -f $1" expect="$work/none.msi"; }
 # A folder another run has just made and not locked yet (an older, empty one is a killed run's).
 fresh_folder() { mkdir "$work/.add-to-package.FRESH1"; kept=.add-to-package.FRESH1; }
@@ -393,15 +387,15 @@ cases=(
     "a Western prompt in a neutral package|plain|none|--prompt;Insérez le disque d’origine.|0|code page is 0 (neutral)|added 1001"
     "a Japanese prompt in a 932 package|cp932|none|--prompt;元のディスクを入れてください。|0|now holds|in_cp932 1001"
     "type 321 (first sequence, continue on error) is QelCustInst's|plain|ours 321||0|now holds|added 1001"
-    "an action passed over is named|plain|reader_after_cost||0|warning: in InstallExecuteSequence, qelAreWeRunningFromCD goes to 1002, so QelReader (1001)|added 1002"
-    "--after a later action|plain|late_action|--after;QelLate|0|now holds|added 1201"
+    "an action passed over is named|plain|other_action QelReader 1001||0|warning: in InstallExecuteSequence, qelAreWeRunningFromCD goes to 1002, so QelReader (1001)|added 1002"
+    "--after a later action|plain|other_action QelLate 1200|--after;QelLate|0|now holds|added 1201"
     "--after moves the action of a patched package|plain|late_patched|--after;QelLate|0|moved from 1001 to 1201|added 1201"
     "-- before the package|plain|none|--;@|0|now holds|added 1001"
     "a second run leaves the file alone|plain|patched||0|nothing to add|untouched"
     "--help|plain|none|--help|0|--replace-dll  put the DLL|untouched"
     "--replace-dll with the DLL already in place|other|patched|--replace-dll|0|already holds this QelCustInst.dll ($(stat -c %s "$dll") bytes): nothing replaced|untouched"
     "--replace-dll puts a later build in place|other|patched|--replace-dll;--dll;$work/dlls/later.dll|0|in place of the one|dll_replaced"
-    "the release's files copied anywhere|plain|released|NODLL|0|now holds|added 1001"
+    "the release's files copied anywhere|plain|script_in release|NODLL|0|now holds|added 1001"
     "a package with a second name (hard link)|plain|hard_linked||0|other name(s) (hard links): they keep the package as it was|second_name_kept 1001"
     "a prompt partly outside the code page|plain|none|--prompt;Disc 日本語 ok|1|code page is 0 (neutral, written in 1252), which cannot hold the --prompt text: its first character that it cannot hold is '日'|"
     "a Western prompt in a 932 package|cp932|none|--prompt;Insérez|1|code page is 932, which cannot hold the --prompt text: its first character that it cannot hold is 'é'|"
@@ -430,21 +424,21 @@ cases=(
     "another row 26002 with --prompt|plain|other_error|--prompt;Insert disk 1|1|already has an Error row 26002|"
     "no CostFinalize|plain|no_cost_finalize||1|has no CostFinalize in InstallExecuteSequence|"
     "a quote in the prompt|plain|none|--prompt;Insert the author's disk|1|the --prompt text holds a '|"
-    "a quote in Error.idt|plain|quoted_release|NODLL|1|the text of row 26002 in $work/quoted/Error.idt holds a '|"
+    "a quote in Error.idt|plain|script_in quoted|NODLL|1|the text of row 26002 in $work/quoted/Error.idt holds a '|"
     "a tab in the prompt|plain|none|--prompt;Insert	disk|1|holds a tab|"
     "an empty prompt|plain|none|--prompt;''|1|is empty|"
     "a missing package|plain|missing||1|does not exist|"
     "a read-only package|plain|read_only||1|is read-only|"
     "a damaged package|plain|damaged||1|is not a readable installer database|"
     "a tool that crashes|plain|crashing_msiinfo||1|is not a readable installer database|"
-    "the script copied alone, no --dll|plain|alone|NODLL|1|no QelCustInst.dll beside this script|"
-    "the script copied alone, no --prompt|plain|alone||1|no Error.idt beside this script|"
+    "the script copied alone, no --dll|plain|script_in alone|NODLL|1|no QelCustInst.dll beside this script|"
+    "the script copied alone, no --prompt|plain|script_in alone||1|no Error.idt beside this script|"
     "--dll without a value|plain|none|--dll|2|add-to-package: --dll needs a value|"
     "an unknown option|plain|none|--pompt;x|2|add-to-package: unknown option --pompt|"
     "--replace-dll with --prompt|plain|none|--replace-dll;--prompt;x|2|no --prompt or --after with it|"
     # A build farm: other writers, signals, locks, other users, full disks.
     "a newer build written during the run stays|plain|newer_build||1|changed during the run (another program wrote, moved or removed it): it is left as that program left it|"
-    "SIGINT to the run alone, while msibuild runs|plain|interrupted||130|stopped by SIGINT|"
+    "SIGINT to the run alone, while msibuild runs|plain|signal_at INT||130|stopped by SIGINT|"
     "a killed run's copy and lock file are removed|plain|killed_run||0|now holds|added 1001"
     "a lock path that is a symbolic link|plain|lock_link||1|is a symbolic link, not a lock file|no_link_target"
     "a lock held longer than --wait|plain|held_too_long|--wait;1|1|has held $work/.add-to-package.package.msi.lock for 1 seconds: gave up|no_rewrite"
@@ -455,8 +449,8 @@ cases=(
     "the disk fills during the run|plain|filling_disk||1|no space left on $work/disk (needs|"
     "already patched, on a full disk|plain|full_disk_patched||0|nothing to add|untouched"
     "no inode left for the run's folder|plain|on_disk 4194304 2||1|no room for another file on $work/disk (no free inodes)|no_rewrite"
-    "SIGTERM as the run checks the package, before replacing it|plain|terminated_checking||143|stopped by SIGTERM: $work/package.msi is left as it was|"
-    "SIGTERM as the run replaces the package: it completes|plain|terminated_replacing||0|now holds|added 1001"
+    "SIGTERM as the run checks the package, before replacing it|plain|signal_at TERM cksum 2||143|stopped by SIGTERM: $work/package.msi is left as it was|"
+    "SIGTERM as the run replaces the package: it completes|plain|signal_at TERM cksum 3||0|now holds|added 1001"
     "the package removed during the run|plain|removed||1|changed during the run (another program wrote, moved or removed it)|"
     "a new run's folder, not locked yet, is left alone|plain|fresh_folder||0|now holds|fresh_kept 1001"
     "an empty run folder a minute old is removed|plain|old_empty_folder||0|now holds|added 1001"
@@ -481,8 +475,7 @@ for entry in "${cases[@]}"; do
     "${prepare[0]}" "$pkg" "${prepare[@]:1}" || prepared=$?
     if ((prepared == 77)); then echo "skip $name ($skip_reason)"; continue; fi
     ((prepared == 0)) || { check "$name (its preparation failed)" false; continue; }
-    : >"$log"
-    rm -f "$log.calls"
+    : >"$log" && rm -f "$log.calls"
     [[ ! -e "$pkg" ]] || cp -p "$pkg" "$work/before.msi"
     expect="${expect:-$work/before.msi}"
     before_stat="$(stat -c '%i %y' "$pkg" 2>/dev/null || true)"
@@ -507,10 +500,9 @@ for entry in "${cases[@]}"; do
         problems+=("shell or tool error output")
     left="$(find "$(dirname "$pkg")" -maxdepth 1 -name '.add-to-package.*' ! -name "${kept:-/}")"
     [[ -z "$left" ]] || problems+=("files left beside the package")
-    if [[ -n "$success" ]] && ((rc == rc_expected)); then
-        # shellcheck disable=SC2086 # the check's words: function and arguments
-        set -- $success
-        "$1" "$pkg" "$expect" "${@:2}" || problems+=("$1 failed")
+    read -r -a success <<<"$success"
+    if ((${#success[@]} > 0 && rc == rc_expected)); then
+        "${success[0]}" "$pkg" "$expect" "${success[@]:1}" || problems+=("${success[0]} failed")
     fi
     if ((rc == 0)); then
         [[ "$(stat -c '%u:%g %a' "$pkg")" == "$before_owner" ]] || problems+=("owner or mode changed")

@@ -1,21 +1,17 @@
-// A small program on the framework for checking, under Wine, that processes sharing one log keep
-// every byte of each other's text. Run as:
+// Checks, under Wine, that processes sharing one log keep every byte of each other's text:
 //
 //   log_writer write NAME TAG COUNT OTHER lead|follow
-//       a processor of the log NAME in the temporary folder writes COUNT texts of TAG letters,
-//       taking turns with the process of the tag OTHER: the lead starts the log cycle, the
-//       follower joins it; then the two write in turn, and in the end each closes its log in turn
+//       writes COUNT texts of TAG letters to the log NAME (in the temporary folder) in turns with
+//       the process of the tag OTHER; the lead starts the log cycle, the follower joins it
 //   log_writer check NAME TAGS COUNT   the log holds every text of every TAG, each "\n" as CR LF
 //   log_writer end NAME                the cycle ends
 //   log_writer race NAME ROUNDS COUNT
-//       ROUNDS times, on a log left from an earlier cycle: two processes of this program start the
-//       cycle at the same instant, each writing COUNT lines (the first long enough to reach the
-//       file at once); the log must hold every line of both and nothing of the earlier cycle
+//       ROUNDS times, on a log left from an earlier cycle, two processes start the cycle at the same
+//       instant and write COUNT lines each; the log must hold every line and nothing earlier
 //
-// Texts alternate between short ones and ones longer than any stream buffer, each a run of its
-// letter ending in "\n". Turns are named events, so that both processes hold the log open at once
-// while their writes never overlap. Exits 0 when all is well, 1 otherwise (the reason on stderr),
-// 2 for bad arguments.
+// Texts alternate between short ones and ones longer than any stream buffer. Turns are named
+// events: both processes hold the log open at once, their writes never overlap. Exits 0 when all
+// is well, 1 otherwise (the reason on stderr), 2 for bad arguments.
 #include "messages/KestMessageProcessor.h"
 
 #include <algorithm>
