@@ -175,7 +175,6 @@ check "runs: a runs folder that is a link is never cleared through" 0 "intact" \
      mkdir w; ln -s \$PWD/o/runs w/runs; rc=0; (qw_enter a w; qw_run_folder) || rc=\$?; kill \$other
      ((rc == 1)); [[ -d o/runs/run.live ]]; echo intact"
 check "exit: the run's own status passes the exit trap" 3 "" "qw_enter a w; exit 3"
-check "exit: a failed command's status passes the exit trap" 1 "" "qw_enter a w; false; echo not reached"
 check "enter: without a work folder" 2 "needs a name and a work folder" "qw_enter a"
 check "enter: a missing tool" 1 "no-such-tool is missing" "qw_enter a w no-such-tool"
 check "enter: a work folder others can write" 1 "can be written by every user" "mkdir -m 777 w; chmod 777 w; qw_enter a w"

@@ -3,7 +3,7 @@
 # checks the signature with `osslsigncode verify` (trusting that certificate, so that the chain
 # verifies too), and checks refusals, signals and full disks and, run as root, another user
 # (nobody) renaming and replacing what sign.sh makes at each step (stand-ins for openssl and
-# osslsigncode on PATH act for them before the real tool runs).
+# osslsigncode on PATH act for them before the real tool runs), and the README's words on the check.
 # Works in WORKDIR/sign-checks (made anew); leaves the signed copy in WORKDIR/QelCustInst.dll for
 # the run under Wine.
 #
@@ -13,7 +13,8 @@ set -euo pipefail
 (($# == 2)) || { echo "usage: check-sign.sh DLL WORKDIR" >&2; exit 2; }
 dll="$(realpath -m "$1")"
 out="$(realpath -m "$2")"
-sign="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/sign.sh"
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+sign="$repo/scripts/sign.sh"
 # 77: skipped, for ctest; the test command always builds the DLL first.
 [[ -f "$dll" ]] || { echo "check-sign: $dll not found; build it with: cmake --preset windows && cmake --build --preset windows" >&2; exit 77; }
 for tool in openssl osslsigncode; do
@@ -149,6 +150,8 @@ for entry in "${stops[@]}"; do
     if mountpoint -q "$disk"; then umount "$disk"; fi
 done
 
+last="$(osslsigncode verify -in "$signed" -CAfile "$work/signer.pem" 2>&1 | tail -n 1)" || true
+check "README: osslsigncode verify ends with \`$last\`" grep -qF "ends with \`$last\`" "$repo/README.md"
 ((failures == 0)) || exit 1
 cp "$signed" "$out/.QelCustInst.dll.new"
 mv -f "$out/.QelCustInst.dll.new" "$out/QelCustInst.dll"
