@@ -229,7 +229,7 @@ check "runner: --help that was asked for prints the usage and exits 0" 0 "--driv
 check "runner: an option without its value is named" 2 "run-package: --work needs a value" "runner --drive cdrom --work"
 check "runner: a program that crashed answers a negative code" 1 "exit code: -1073741819" \
     "FAKE_CODE=-1073741819 runner --drive cdrom \$work/product.msi"
-check "runner: --expect is a number (0003 is 3)" 0 "exit code: 3" "FAKE_CODE=3 runner --drive cdrom --expect 0003 \$work/product.msi"
+check "runner: --expect is a decimal number (0010 is 10)" 0 "exit code: 10" "FAKE_CODE=10 runner --drive cdrom --expect 0010 \$work/product.msi"
 check "runner: a work folder whose path Wine's cmd would misread (%) is refused" 2 "holds one of \" % & | < > ^ ( ) ; , =" \
     "rc=0; runner --drive cdrom --work 'w%OS%' \$work/product.msi || rc=\$?; [[ ! -e 'w%OS%' ]]; exit \$rc"
 check "runner: a temporary folder leading through a link to such a path (&) is refused" 2 "/a&b), which Wine's cmd would misread" \

@@ -3,8 +3,8 @@
 //   log_writer write NAME TAG COUNT OTHER lead|follow
 //       writes COUNT texts of TAG letters to the log NAME (in the temporary folder) in turns with
 //       the process of the tag OTHER; the lead starts the log cycle, the follower joins it
-//   log_writer check NAME TAGS COUNT   the log holds every text of every TAG, each "\n" as CR LF
-//   log_writer end NAME                the cycle ends
+//   log_writer check NAME TAGS COUNT   the log holds every text of every TAG, each "\n" as CR LF;
+//                                      then the cycle ends
 //   log_writer race NAME ROUNDS COUNT
 //       ROUNDS times, on a log left from an earlier cycle, two processes start the cycle at the same
 //       instant and write COUNT lines each; the log must hold every line and nothing earlier
@@ -77,14 +77,6 @@ int writeInTurns(const char* name, char tag, int count, char other, bool lead)
     return 0;
 }
 
-int endCycle(const char* name)
-{
-    KestMessageProcessor processor;
-    processor.initialize(name);
-    processor.uninitialize();
-    return 0;
-}
-
 int check(const char* name, const char* tags, int count)
 {
     std::ifstream file(temporaryFolder() + name, std::ios::binary);
@@ -124,6 +116,9 @@ int check(const char* name, const char* tags, int count)
         ++faults;
     }
     std::printf("log_writer: %zu bytes, %zu lines from %zu processes\n", log.size(), pairs, std::strlen(tags));
+    KestMessageProcessor cycle;  // the writers' cycle ends here
+    cycle.initialize(name);
+    cycle.uninitialize();
     return faults == 0 ? 0 : 1;
 }
 
@@ -252,9 +247,8 @@ int raceRounds(const char* name, int rounds, int count)
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: log_writer write NAME TAG COUNT OTHER lead|follow | check NAME TAGS COUNT | end NAME | "
-                 "race NAME ROUNDS COUNT\n");
+    std::fprintf(stderr, "usage: log_writer write NAME TAG COUNT OTHER lead|follow | check NAME TAGS COUNT | "
+                         "race NAME ROUNDS COUNT\n");
     return 2;
 }
 
@@ -268,9 +262,6 @@ int main(int argc, char** argv)
     const std::string mode = argv[1];
     const int count = argc >= 5 ? std::atoi(argv[4]) : 0;
     try {
-        if (mode == "end" && argc == 3) {
-            return endCycle(argv[2]);
-        }
         if (mode == "write" && argc == 7 && std::strlen(argv[3]) == 1 && std::strlen(argv[5]) == 1 && count > 0 &&
             (std::strcmp(argv[6], "lead") == 0 || std::strcmp(argv[6], "follow") == 0)) {
             return writeInTurns(argv[2], argv[3][0], count, argv[5][0], std::strcmp(argv[6], "lead") == 0);
