@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Checks the parts of wine/qel-wine.sh and wine/run-package.sh that need no running Wine: the
-# usage block, the Error-table row and its refusals, the lock on a work folder, the run folders of
-# finished, kept and killed runs, the exit status through the helper's exit trap, the drive
-# arguments it refuses, and files placed on drives; then the runner, with a stand-in for Wine on
-# PATH that plays back a log and an exit code: what it prints of actions, reports and a failed
-# removal, what it trusts, and what a signal or a killed run leaves.
-# Run as root, the cases also have another user (nobody) prepare folders and links where root
-# works, and check that no file of root's changed and that no command of theirs or of a package ran.
+# Checks what wine/qel-wine.sh and wine/run-package.sh do without a running Wine: the usage block,
+# the Error-table row, the work folder's lock and run folders, the exit status through the exit
+# trap, drive arguments, files placed on drives; then the runner, with a stand-in for Wine that
+# plays back a log and an exit code. Run as root, another user (nobody) also prepares folders and
+# links where root works: no file of root's may change, no command of theirs or of a package run.
 #
 # Usage:
 #   check-qel-wine.sh WORKDIR [PATTERN]
@@ -101,11 +98,10 @@ EOF
 failures=0
 n=0
 skipped=0
-# check NAME STATUS TEXT SNIPPET: SNIPPET, run by bash in a folder of its own with the helper
-# sourced, must exit with STATUS and print TEXT (on either stream, unless TEXT is empty). The
-# folder holds p.msi (a copy of the bare package), `shared` (writable by everyone, sticky, as /tmp
-# is), `victim` (a file of root's, 0600) and, after the run, out.txt.
-# check_root NAME ...: the same, as root only (with another user); skipped otherwise.
+# check NAME STATUS TEXT SNIPPET: SNIPPET, run by bash with the helper sourced in a folder of its
+# own holding p.msi (the bare package), `shared` (sticky, writable by everyone, as /tmp is) and
+# `victim` (root's, 0600), must exit with STATUS and print TEXT (unless empty). check_root: the
+# same, as root only.
 check() {
     local name="$1" status="$2" text="$3" snippet="$4" dir rc=0
     [[ -z "$only" || "$name" == *"$only"* ]] || return 0
@@ -147,10 +143,9 @@ refused() { # refused NAME STATUS MESSAGE ARGS: qw_error_row ARGS fails and leav
         "qw_error_row p.msi 26002 '$prompt'; cp p.msi before.msi; rc=0; (qw_error_row $4) || rc=\$?; cmp p.msi before.msi; exit \$rc"
 }
 refused "another text in the row" 1 "has an Error row 26002 with another text: $prompt" "p.msi 26002 'Insert disk 1'"
-refused "a single quote" 2 "without single quotes or tabs" "p.msi 26003 \"the author's disk\""
-refused "a tab" 2 "without single quotes or tabs" "p.msi 26003 \$'a\\tb'"
-refused "a line break" 2 "without single quotes or tabs" "p.msi 26003 \$'a\\nb'"
-refused "an empty text" 2 "without single quotes or tabs" "p.msi 26003 ''"
+for text in "\"the author's disk\"" "\$'a\\tb'" "\$'a\\nb'" "''"; do # a quote, a tab, a line break, nothing
+    refused "the text $text" 2 "without single quotes or tabs" "p.msi 26003 $text"
+done
 refused "a number too large" 2 "is not 0 to 32767" "p.msi 40000 text"
 refused "a number that is not one" 2 "is not 0 to 32767" "p.msi 26x text"
 refused "a missing package" 1 "none.msi not found" "none.msi 26003 text"
@@ -160,8 +155,6 @@ check "lock: a second run is refused, naming the holder, while the first holds t
     "qw_enter first w; (QW_LOCK_WAIT=0 qw_enter second w)"
 check "lock: a refused run, exit trap and all, leaves the holder's run folders alone" 1 "is in use by another run" \
     "qw_enter first w; live=\"\$(qw_run_folder)\"; rc=0; bash -c \"source '$helper'; trap qw_leave EXIT; QW_LOCK_WAIT=0 qw_enter second w\" || rc=\$?; [[ -d \$live ]] || exit 9; exit \$rc"
-check "lock: released when the run ends" 0 "entered" \
-    "(qw_enter first w); QW_LOCK_WAIT=0 qw_enter second w; echo entered"
 check "lock: no program the run starts holds it" 0 "no lock" \
     "qw_enter a w; sleep 30 & child=\$!; fds=\$(ls -l /proc/\$child/fd); kill \$child; [[ \$fds != *'/w/.lock'* ]]; echo no lock"
 check "lock: a holder killed while its program runs holds nothing; that program's Wine is ended" 0 "entered" \
@@ -182,7 +175,6 @@ check "runs: a runs folder that is a link is never cleared through" 0 "intact" \
      mkdir w; ln -s \$PWD/o/runs w/runs; rc=0; (qw_enter a w; qw_run_folder) || rc=\$?; kill \$other
      ((rc == 1)); [[ -d o/runs/run.live ]]; echo intact"
 check "exit: the run's own status passes the exit trap" 3 "" "qw_enter a w; exit 3"
-check "exit: a failed command's status passes the exit trap" 1 "" "qw_enter a w; false; echo not reached"
 check "enter: without a work folder" 2 "needs a name and a work folder" "qw_enter a"
 check "enter: a missing tool" 1 "no-such-tool is missing" "qw_enter a w no-such-tool"
 check "enter: a work folder others can write" 1 "can be written by every user" "mkdir -m 777 w; chmod 777 w; qw_enter a w"
@@ -209,7 +201,6 @@ placed() { # placed NAME STATUS TEXT ARGS [DRIVE]: qw_place ARGS in a prefix wit
     check "place: $1" "$2" "$3" \
         "qw_enter a w; mkdir -p ${5:-cd} \"\$WINEPREFIX/dosdevices\"; ln -s \"\$PWD/${5:-cd}\" \"\$WINEPREFIX/dosdevices/d:\"; qw_place $4"
 }
-placed "at the root of D:" 0 'D:\p.msi' "p.msi d; cmp p.msi cd/p.msi"
 placed "under another name" 0 'D:\Setup.msi' "p.msi D Setup.msi; cmp p.msi cd/Setup.msi"
 placed "in C:\qel\ on the prefix's drive" 0 'C:\qel\p.msi' "p.msi c; cmp p.msi \"\$WINEPREFIX/drive_c/qel/p.msi\""
 placed "on a drive never linked" 2 "no drive e: (qw_drive first)" "p.msi e"
@@ -238,7 +229,7 @@ check "runner: --help that was asked for prints the usage and exits 0" 0 "--driv
 check "runner: an option without its value is named" 2 "run-package: --work needs a value" "runner --drive cdrom --work"
 check "runner: a program that crashed answers a negative code" 1 "exit code: -1073741819" \
     "FAKE_CODE=-1073741819 runner --drive cdrom \$work/product.msi"
-check "runner: --expect is a number (0003 is 3)" 0 "exit code: 3" "FAKE_CODE=3 runner --drive cdrom --expect 0003 \$work/product.msi"
+check "runner: --expect is a decimal number (0010 is 10)" 0 "exit code: 10" "FAKE_CODE=10 runner --drive cdrom --expect 0010 \$work/product.msi"
 check "runner: a work folder whose path Wine's cmd would misread (%) is refused" 2 "holds one of \" % & | < > ^ ( ) ; , =" \
     "rc=0; runner --drive cdrom --work 'w%OS%' \$work/product.msi || rc=\$?; [[ ! -e 'w%OS%' ]]; exit \$rc"
 check "runner: a temporary folder leading through a link to such a path (&) is refused" 2 "/a&b), which Wine's cmd would misread" \

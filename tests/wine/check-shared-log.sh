@@ -39,7 +39,6 @@ wait "$follow" || failed=1
 ((failed == 0)) || { echo "check-shared-log: a writer failed" >&2; exit 1; }
 result=0
 run check "$name" AB "$texts" | tr -d '\r' || result=$?
-run end "$name"
 run race qel-race.log 20 5 | tr -d '\r' || result=$?
 awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "check-shared-log: %.1f s\n", b - a }'
 exit "$result"
