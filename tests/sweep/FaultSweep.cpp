@@ -21,6 +21,7 @@
 #include <fstream>
 #include <new>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -350,6 +351,12 @@ const Scenario scenarios[] = {
 
 // A scenario and a world; the case's name says which.
 using Sweep = std::pair<const Scenario*, const World*>;
+
+// ctest lists a case by its scenario and world, not by two addresses.
+void PrintTo(const Sweep& sweep, std::ostream* out)
+{
+    *out << sweep.first->name << " in " << sweep.second->name;
+}
 
 class FaultSweep : public ::testing::TestWithParam<Sweep> {};
 
