@@ -71,38 +71,12 @@ TEST_F(SessionStateTest, FormattedTextResolvesPropertiesFieldsEscapesAndBlocks)
     }
     // Without a session only the fields are resolved.
     EXPECT_EQ(format(0, "[ProductLine]|[1]", {"one"}), "[ProductLine]|one");
-}
-
-TEST_F(SessionStateTest, FormattedTextFollowsTheSizeProtocol)
-{
-    const MSIHANDLE session = Backend::session();
-    const MSIHANDLE record = SharedTest::record({"hello"});
-    MsiRecordSetStringA(record, 0, "say [1]");
-    struct Case {
-        bool withBuffer;
-        DWORD size;
-        UINT expected;
-        DWORD sizeAfter;
-        const char* text;
-    };
-    for (const Case& c :
-         {Case{true, 0, ERROR_MORE_DATA, 9, "XXXXXXXXXXXXXXX"}, Case{true, 9, ERROR_MORE_DATA, 9, "say hell"},
-          Case{true, 10, ERROR_SUCCESS, 9, "say hello"}, Case{false, 0, ERROR_SUCCESS, 9, nullptr}}) {
-        char buffer[16] = "XXXXXXXXXXXXXXX";
-        DWORD size = c.size;
-        EXPECT_EQ(MsiFormatRecordA(session, record, c.withBuffer ? buffer : nullptr, &size), c.expected) << c.size;
-        EXPECT_EQ(size, c.sizeAfter) << c.size;
-        if (c.text) {
-            EXPECT_STREQ(buffer, c.text) << c.size;
-        }
-    }
-    char buffer[16];
-    DWORD size = sizeof buffer;
-    EXPECT_EQ(MsiFormatRecordA(session, record, buffer, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(MsiFormatRecordA(session, record, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(MsiFormatRecordA(session, 0, buffer, &size), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(MsiFormatRecordA(session, session, buffer, &size), ERROR_INVALID_HANDLE) << "a session is no record";
-    MsiCloseHandle(record);
+    // The text comes back as every text of the installer does (ContractTest checks that protocol,
+    // qel::format goes through it); the handles are this call's own.
+    char text[16];
+    DWORD size = sizeof text;
+    EXPECT_EQ(MsiFormatRecordA(session, 0, text, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(MsiFormatRecordA(session, session, text, &size), ERROR_INVALID_HANDLE) << "a session is no record";
 }
 
 TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
