@@ -23,16 +23,6 @@ protected:
     }
 };
 
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // Where each line of `text` ends, counted in characters from its start.
 std::vector<std::size_t> lineEnds(const std::string& text)
 {
@@ -77,11 +67,12 @@ TEST_F(ObjectTest, SetHandleMovesTheObjectToTheOtherGroup)
     EXPECT_EQ(object.getHandle().getMsiHandle(), second);
 }
 
-TEST_F(ObjectTest, DerivedDumpsFlushAfterEveryLineOfTheirOwnToo)
+TEST_F(ObjectTest, DumpsFlushAfterEveryLineAndTheBaseWritesThreeAlignedLines)
 {
-    const KestMsiHandle session(sim::openSession(), true);
-    const KestMsiBoolProperty flag(session, "PROMPT_FOR_CD1");
-    const KestMsiDirectory directory(session, "INSTALLDIR");
+    const MSIHANDLE session = sim::openSession();
+    const KestMsiHandle handle(session, true);
+    const KestMsiBoolProperty flag(handle, "PROMPT_FOR_CD1");
+    const KestMsiDirectory directory(handle, "INSTALLDIR");
     for (const KestMsiObject* object :
          {static_cast<const KestMsiObject*>(&flag), static_cast<const KestMsiObject*>(&directory)}) {
         FlushRecorder buffer;
@@ -89,31 +80,28 @@ TEST_F(ObjectTest, DerivedDumpsFlushAfterEveryLineOfTheirOwnToo)
         object->dump(stream);
         EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << buffer.str();
     }
-}
 
-TEST_F(ObjectTest, DumpWritesThreeAlignedLinesEachFlushed)
-{
-    const MSIHANDLE session = sim::openSession();
-    const KestMsiDirectory directory(KestMsiHandle(session, true), "INSTALLDIR");
     FlushRecorder buffer;
     std::ostream stream(&buffer);
-
     directory.KestMsiObject::dump(stream);
-
-    const auto lines = linesOf(buffer.str());
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "ObjectType    = class KestMsiDirectory");
     std::ostringstream address;
     address << static_cast<const void*>(&directory);
-    EXPECT_EQ(lines[1], "ObjectAddress = " + address.str());
-    EXPECT_EQ(lines[2], "ObjectHandle  = " + std::to_string(session));
+    EXPECT_EQ(buffer.str(), "ObjectType    = class KestMsiDirectory\nObjectAddress = " + address.str() +
+                                "\nObjectHandle  = " + std::to_string(session) + "\n");
     EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << "a flush after every line";
 }
 
-// A dump writes its text through the stream's buffer: the caller's format settings neither change
-// its bytes nor are changed by it; a stream in a failed state takes nothing.
-TEST_F(ObjectTest, DumpsLeaveTheStreamsSettingsAloneAndSkipAFailedStream)
+// A dump writes its text through the stream's buffer and leaves the stream as its own chain of
+// inserters would: the caller's format settings neither change its bytes nor are changed by it; a
+// stream already failed takes nothing; a flush refused (a full disk) or a null text (the last line
+// here) makes the stream bad and it takes nothing more, so that the caller can tell a dump that was
+// lost; with badbit in its exception mask it throws std::ios_base::failure.
+TEST_F(ObjectTest, ADumpLeavesTheStreamAsItsOwnInsertersWould)
 {
+    class FlushRefused : public std::stringbuf {
+    protected:
+        int sync() override { return -1; }
+    };
     class Counted : public KestMsiObject {
     public:
         void dump(std::ostream& stream) const override
@@ -123,80 +111,48 @@ TEST_F(ObjectTest, DumpsLeaveTheStreamsSettingsAloneAndSkipAFailedStream)
             dumpLine(stream, "Name = ", static_cast<const char*>(nullptr));
         }
     };
-    struct Case {
-        const char* what;
-        void (*set)(std::ostream&);
-    };
-    const Case cases[] = {
-        {"plain", [](std::ostream&) {}},
-        {"hexadecimal, base shown, upper case",
-         [](std::ostream& s) { s << std::hex << std::showbase << std::uppercase; }},
-        {"wide, filled, left", [](std::ostream& s) { s << std::setw(40) << std::setfill('*') << std::left; }},
-    };
     const Counted object;
     std::ostringstream plain;
     object.dump(plain);
-    EXPECT_NE(plain.str().find("Count = 7\nName = "), std::string::npos) << plain.str();
-    for (const Case& c : cases) {
-        std::ostringstream set;
-        c.set(set);
-        const auto flags = set.flags();
-        const auto width = set.width();
-        object.dump(set);
-        EXPECT_EQ(set.str(), plain.str()) << c.what;
-        EXPECT_EQ(set.flags(), flags) << c.what;
-        EXPECT_EQ(set.width(), width) << c.what;
-    }
-    std::ostringstream failed;
-    failed.setstate(std::ios::failbit);
-    object.dump(failed);
-    EXPECT_EQ(failed.str(), "");
-}
-
-// A dump leaves the caller's stream as its own chain of inserters would leave it, so that the
-// caller can tell a dump that was lost: a flush refused after the first line (a full disk) or a
-// null text makes the stream bad, and it takes nothing more; with badbit in its exception mask it
-// throws std::ios_base::failure.
-TEST_F(ObjectTest, ADumpThatFailsLeavesTheStreamBad)
-{
-    class FlushRefused : public std::stringbuf {
-    protected:
-        int sync() override { return -1; }
-    };
-    class NullName : public KestMsiObject {
-    public:
-        void dump(std::ostream& stream) const override
-        {
-            dumpLine(stream, "Name = ", static_cast<const char*>(nullptr));
-        }
-    };
-    const KestMsiObject plain;
-    const NullName nullName;
+    const std::string all = plain.str();
+    ASSERT_TRUE(all.ends_with("\nCount = 7\nName = ")) << all;
     struct Case {
         const char* what;
-        const KestMsiObject& object;
+        void (*set)(std::ostream&);
         bool refusesFlush;
         std::string written;
     };
     const Case cases[] = {
-        {"a flush refused", plain, true, "ObjectType    = class KestMsiObject\n"},
-        {"a null text", nullName, false, "Name = "},
+        {"hexadecimal, base shown, upper case",
+         [](std::ostream& s) { s << std::hex << std::showbase << std::uppercase; }, false, all},
+        {"wide, filled, left", [](std::ostream& s) { s << std::setw(40) << std::setfill('*') << std::left; }, false,
+         all},
+        {"failed already", [](std::ostream& s) { s.setstate(std::ios::failbit); }, false, ""},
+        {"a flush refused", [](std::ostream&) {}, true, all.substr(0, all.find('\n') + 1)},
     };
     for (const Case& c : cases) {
         for (const bool throws : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (throws ? ", throwing" : ""));
             FlushRefused refusing;
             std::stringbuf accepting;
             std::ostream stream(c.refusesFlush ? static_cast<std::streambuf*>(&refusing) : &accepting);
+            c.set(stream);
+            const auto flags = stream.flags();
+            const auto width = stream.width();
             stream.exceptions(throws ? std::ios::badbit : std::ios::goodbit);
             bool failure = false;
             try {
-                c.object.dump(stream);
+                object.dump(stream);
             } catch (const std::ios::failure&) {
                 failure = true;
             }
-            EXPECT_EQ(failure, throws) << c.what;
-            EXPECT_TRUE(stream.bad()) << c.what;
-            EXPECT_EQ((c.refusesFlush ? refusing : accepting).str(), c.written) << c.what;
+            EXPECT_EQ(failure, throws);
+            EXPECT_TRUE(stream.bad());
+            EXPECT_EQ((c.refusesFlush ? refusing : accepting).str(), c.written);
+            if (!failure) {
+                EXPECT_EQ(stream.flags(), flags);
+                EXPECT_EQ(stream.width(), width);
+            }
         }
     }
 }

@@ -71,38 +71,12 @@ TEST_F(SessionStateTest, FormattedTextResolvesPropertiesFieldsEscapesAndBlocks)
     }
     // Without a session only the fields are resolved.
     EXPECT_EQ(format(0, "[ProductLine]|[1]", {"one"}), "[ProductLine]|one");
-}
-
-TEST_F(SessionStateTest, FormattedTextFollowsTheSizeProtocol)
-{
-    const MSIHANDLE session = Backend::session();
-    const MSIHANDLE record = SharedTest::record({"hello"});
-    MsiRecordSetStringA(record, 0, "say [1]");
-    struct Case {
-        bool withBuffer;
-        DWORD size;
-        UINT expected;
-        DWORD sizeAfter;
-        const char* text;
-    };
-    for (const Case& c :
-         {Case{true, 0, ERROR_MORE_DATA, 9, "XXXXXXXXXXXXXXX"}, Case{true, 9, ERROR_MORE_DATA, 9, "say hell"},
-          Case{true, 10, ERROR_SUCCESS, 9, "say hello"}, Case{false, 0, ERROR_SUCCESS, 9, nullptr}}) {
-        char buffer[16] = "XXXXXXXXXXXXXXX";
-        DWORD size = c.size;
-        EXPECT_EQ(MsiFormatRecordA(session, record, c.withBuffer ? buffer : nullptr, &size), c.expected) << c.size;
-        EXPECT_EQ(size, c.sizeAfter) << c.size;
-        if (c.text) {
-            EXPECT_STREQ(buffer, c.text) << c.size;
-        }
-    }
-    char buffer[16];
-    DWORD size = sizeof buffer;
-    EXPECT_EQ(MsiFormatRecordA(session, record, buffer, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(MsiFormatRecordA(session, record, nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(MsiFormatRecordA(session, 0, buffer, &size), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(MsiFormatRecordA(session, session, buffer, &size), ERROR_INVALID_HANDLE) << "a session is no record";
-    MsiCloseHandle(record);
+    // The text comes back as every text of the installer does (ContractTest checks that protocol,
+    // qel::format goes through it); the handles are this call's own.
+    char text[16];
+    DWORD size = sizeof text;
+    EXPECT_EQ(MsiFormatRecordA(session, 0, text, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(MsiFormatRecordA(session, session, text, &size), ERROR_INVALID_HANDLE) << "a session is no record";
 }
 
 TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
@@ -128,8 +102,7 @@ TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
         {"NOSUCH", F},
         {"ZERO", T},
         {"Installed", F},
-        {"NOT NOSUCH", T},
-        {"not ProductLine", F},
+        {"not NOSUCH", T},
         // Texts compare as texts, integers (and properties holding one) as integers; a text that
         // is no integer meets an integer only in <>.
         {"ProductLine = \"Demo Product\"", T},
@@ -147,9 +120,7 @@ TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
         {"FIVE >= 6", F},
         {"\"10\" < \"9\"", T},
         {"10 < 9", F},
-        {"Word < 9", F},
         {"Word = 0", F},
-        {"NOSUCH < 1", F},
         {"NOSUCH = 0", F},
         {"Word >< \"ell\"", T},
         {"Word << \"He\"", T},
@@ -160,7 +131,6 @@ TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
         {"NOSUCH OR FIVE", T},
         {"NOT (FIVE OR TEN)", F},
         {"(FIVE = 5) AND (TEN = 10)", T},
-        {"((1))", T},
         {"1 OR 0 AND 0", T},
         {"(1 OR 0) AND 0", F},
         {"FIVE XOR ZERO", F},
@@ -175,15 +145,12 @@ TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)
         {"and", E},
         {"1 =", E},
         {"= 1", E},
-        {"(", E},
         {"(1", E},
         {"1)", E},
         {"NOT", E},
         {"1 2", E},
         {"\"unterminated", E},
-        {"FIVE AND", E},
         {"FIVE == 5", E},
-        {"FIVE <> ", E},
         {"0x10 = 16", E},
         {"@", E},
     };
@@ -242,13 +209,10 @@ TEST_F(SessionStateTest, FeatureAndComponentStatesAreReadAndRequested)
 
     States states = unusedStates();
     EXPECT_EQ(MsiGetFeatureStateA(session, "Main", nullptr, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(MsiGetFeatureStateA(session, "NoSuch", &states.installed, &states.action), ERROR_UNKNOWN_FEATURE);
+    // (Unknown names: SessionCallsTest.)
     EXPECT_EQ(MsiGetFeatureStateA(session, nullptr, &states.installed, &states.action), ERROR_UNKNOWN_FEATURE);
-    EXPECT_EQ(MsiGetComponentStateA(session, "NoSuch", &states.installed, &states.action), ERROR_UNKNOWN_COMPONENT);
     EXPECT_EQ(MsiGetComponentStateA(session, nullptr, &states.installed, &states.action), ERROR_UNKNOWN_COMPONENT);
     EXPECT_EQ(states, unusedStates()) << "a refused call writes no state";
-    EXPECT_EQ(MsiSetFeatureStateA(session, "NoSuch", INSTALLSTATE_LOCAL), ERROR_UNKNOWN_FEATURE);
-    EXPECT_EQ(MsiSetComponentStateA(session, "NoSuch", INSTALLSTATE_LOCAL), ERROR_UNKNOWN_COMPONENT);
     EXPECT_EQ(MsiGetFeatureStateA(0, "Main", &states.installed, &states.action), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MsiSetFeatureStateA(0, "Main", INSTALLSTATE_LOCAL), ERROR_INVALID_HANDLE);
 }
@@ -260,13 +224,12 @@ TEST_F(SessionStateTest, ActionsRunByName)
         const char* action;
         UINT expected;
     };
-    for (const Case& c : {Case{"SetByAction", ERROR_SUCCESS}, Case{"NoSuchAction", ERROR_FUNCTION_NOT_CALLED},
-                          Case{"", ERROR_FUNCTION_NOT_CALLED},
+    // (SessionCallsTest runs one and asks for an unknown one by name.)
+    for (const Case& c : {Case{"", ERROR_FUNCTION_NOT_CALLED},
                           // A deferred action is only written into the script: its DLL is not needed yet.
                           Case{"DeferredWithoutCode", ERROR_SUCCESS}}) {
         EXPECT_EQ(MsiDoActionA(session, c.action), c.expected) << c.action;
     }
-    EXPECT_EQ(Backend::property("SETBYACTION"), "Demo Product!");
     EXPECT_EQ(MsiDoActionA(session, nullptr), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(MsiDoActionA(0, "SetByAction"), ERROR_INVALID_HANDLE);
 }
