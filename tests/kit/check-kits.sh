@@ -13,12 +13,9 @@
 #                                    for 32-bit Windows or (x64) for 64-bit Windows
 #   check-kits.sh wine WORK [x64]    that package under Wine: /qn from a CD-ROM and a fixed drive,
 #                                    and with a user interface whose user answers Cancel, then OK
-#   check-kits.sh settings-windows WORK [x64]
-#                                    the second example's DLL and package, for 32-bit or 64-bit
-#                                    Windows
-#   check-kits.sh settings-wine WORK [x64]
-#                                    that package under Wine: installed and removed, and an
-#                                    installation that fails after the settings were written
+#   check-kits.sh settings-windows WORK [x64]   the second example's DLL and package
+#   check-kits.sh settings-wine WORK [x64]      that package under Wine: installed and removed,
+#                                    and an installation that fails after the settings were written
 #
 # Each step after install needs the steps before it (windows before wine). Exit status 77 (skipped,
 # for ctest) when a build it needs is missing.
@@ -37,7 +34,8 @@ fail() { echo "check-kits $step: $*" >&2; exit 1; }
 
 # windows_kit WORK ARCHITECTURE: the Windows kit in WORK and what differs between its two
 # architectures (i686, x64): the kit's package and toolchain, the tools that read a DLL, its PE
-# format, our own DLL, a package's template and platform, the suffix of this script's folders.
+# format, our own DLL, a package's template, platform and Program Files folder (the runner installs
+# both in the same 64-bit prefix), the suffix of this script's folders.
 windows_kit() {
     work="$(realpath -m "$1")"
     architecture="$2"
@@ -45,12 +43,12 @@ windows_kit() {
     case "$architecture" in
         i686)
             package_dir=QelCustInst toolchain=mingw-i686.cmake triple=i686-w64-mingw32 format=PE32 magic='\(PE32\)'
-            our_dll=QelCustInst.dll template="Intel;1033" platform=x86 suffix=""
+            our_dll=QelCustInst.dll template="Intel;1033" platform=x86 suffix="" program_files='C:\Program Files (x86)'
             ;;
         x64)
             package_dir=QelCustInst-x64 toolchain=mingw-x86_64.cmake triple=x86_64-w64-mingw32 format=PE32+
             magic='\(PE32\+\)'
-            our_dll=QelCustInst-x64.dll template="x64;1033" platform=x64 suffix=-x64
+            our_dll=QelCustInst-x64.dll template="x64;1033" platform=x64 suffix=-x64 program_files='C:\Program Files'
             ;;
         *) usage ;;
     esac
@@ -224,8 +222,6 @@ case "$step" in
         work="$(realpath -m "$1")"
         for project in "$example" "$settings_example"; do
             [[ -f "$project/CMakeLists.txt" ]] || { echo "check-kits: no example project in $project" >&2; exit 77; }
-        done
-        for project in "$example" "$settings_example"; do
             build="$work/example-host-${project##*/}"
             rm -rf "$build"
             cmake -S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -262,13 +258,7 @@ case "$step" in
         msi="$work/package$suffix/WarnOriginalDisk.msi"
         program="$work/example-windows$suffix/external-ui.exe"
         wine_ready "$msi" "$program"
-        # The 32-bit package installs into the 32-bit Program Files folder, the x64 one into the
-        # 64-bit one; the runner installs both in the same 64-bit prefix, each run leaving nothing
-        # installed behind it.
-        case "$platform" in
-            x86) folder="C:\\Program Files (x86)\\WarnOriginalDisk\\" ;;
-            x64) folder="C:\\Program Files\\WarnOriginalDisk\\" ;;
-        esac
+        folder="$program_files\\WarnOriginalDisk\\" # each run leaves nothing installed behind it
         # name | the runner's arguments (;-separated) | lines its output must hold (;-separated)
         runs=(
             "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1;property: INSTALLDIR = $folder"
