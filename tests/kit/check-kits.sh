@@ -121,25 +121,20 @@ wine_ready() {
     command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
 }
 
-# check NAME LINES FILE -- RUNNER-ARGUMENTS...: one run of the runner in the one work folder (and
+# check NAME LINES FILE RUNNER-ARGUMENTS...: one run of the runner in the one work folder (and
 # prefix) of every package's runs, whose exit status must be 0 and whose output must hold every line
-# of the array LINES; the lines of the --file asked for must be, exactly and in order, those of the
-# array FILE (unless FILE is "-"). Counts a failing run in failures.
+# of LINES (;-separated); the lines of the --file asked for must be, exactly and in order, those of
+# FILE (newline-separated; unless FILE is "-"). Counts a failing run in failures.
 failures=0
 check() {
-    local name="$1 ($architecture)" status=0 output line
-    local -n wanted_lines="$2"
-    local file_name="$3"
-    shift 4
+    local name="$1 ($architecture)" file="$3" status=0 output line wanted problems=()
+    IFS=';' read -r -a wanted <<<"$2"
+    shift 3
     output="$(bash "$runner" --work "$work/wine" "$@" 2>&1)" || status=$?
-    local problems=()
     ((status == 0)) || problems+=("run-package exit status $status")
-    for line in "${wanted_lines[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
-    if [[ "$file_name" != - ]]; then
-        local -n wanted_file="$file_name"
-        [[ "$(sed -n 's/^file| //p' <<<"$output")" == "$(printf '%s\n' "${wanted_file[@]}")" ]] ||
-            problems+=("the file does not hold exactly: $(printf '%s; ' "${wanted_file[@]}")")
-    fi
+    for line in "${wanted[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
+    [[ "$file" == - || "$(sed -n 's/^file| //p' <<<"$output")" == "$file" ]] ||
+        problems+=("the file does not hold exactly: ${file//$'\n'/; }")
     if ((${#problems[@]})); then
         failures=$((failures + 1))
         echo "FAIL $name:"
@@ -269,9 +264,7 @@ case "$step" in
         for entry in "${runs[@]}"; do
             IFS='|' read -r name arguments expected <<<"$entry"
             IFS=';' read -r -a args <<<"$arguments"
-            # shellcheck disable=SC2034 # read by check, through its name
-            IFS=';' read -r -a lines <<<"$expected"
-            check "$name" lines - -- --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR "${args[@]}" "$msi"
+            check "$name" "$expected" - --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR "${args[@]}" "$msi"
         done
         ((failures == 0)) || fail "$failures of ${#runs[@]} runs failed"
         ;;
@@ -298,22 +291,19 @@ case "$step" in
         file="$folder\\settings.ini"
         # In that folder: exactly the table's rows whose condition holds and whose feature is
         # installed, their values formatted; removed with the product.
-        # shellcheck disable=SC2034 # read by check, through their names
-        written=("Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")
-        # shellcheck disable=SC2034
-        want=("exit code: 0" "installed: yes" "file: $file" "uninstall exit status: 0" "file after uninstall: $file (none)"
-            "info: qelScheduleSettings: 4 settings to write to $file")
-        check "settings: installed, then removed" want written -- --drive fixed --file "$file" --uninstall \
+        written="$(printf '%s\n' "Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")"
+        want="exit code: 0;installed: yes;file: $file;uninstall exit status: 0;file after uninstall: $file (none)"
+        want+=";info: qelScheduleSettings: 4 settings to write to $file"
+        check "settings: installed, then removed" "$want" "$written" --drive fixed --file "$file" --uninstall \
             "$msi" "INSTALLDIR=$folder\\"
         # QEL_DEBUG makes the condition of one more row hold; QEL_FAIL_LATE fails the installation
         # after the file was written (a second writing, handed a text that is no deferred data), and
         # the rollback action removes the file: its line in the log says so (the runner shows the
         # lines of an action's last run, and Wine logs the rollback action's scheduling last).
-        # shellcheck disable=SC2034
-        want=("exit code: 1603" "installed: no" "file: $file (none)" "info: qelScheduleSettings: 5 settings to write to $file"
-            "report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function.")
+        want="exit code: 1603;installed: no;file: $file (none);info: qelScheduleSettings: 5 settings to write to $file"
+        want+=";report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function."
         log="$work/settings-failed$suffix.log"
-        check "settings: a later action fails, the rollback removes them" want - -- --drive fixed --file "$file" \
+        check "settings: a later action fails, the rollback removes them" "$want" - --drive fixed --file "$file" \
             --expect 1603 --log "$log" "$msi" "INSTALLDIR=$folder\\" QEL_DEBUG=1 QEL_FAIL_LATE=1
         if ! tr -d '\0\r' <"$log" | grep -qxF "qelRemoveSettings: removed $file"; then
             failures=$((failures + 1))
