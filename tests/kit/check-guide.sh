@@ -12,12 +12,8 @@
 # the Wine work folder is WORK/wine, shared with the example's runs. The wine step needs the windows
 # step before it. Exit status 77 (skipped, for ctest) when something it needs is missing.
 #
-# The guide's blocks (its comment at the top says the same): an opening line with file=PATH makes
-# the block (a part of) my-action/PATH, blocks of one file joined in order; run=STEP makes it a
-# command of that step, run in order in one shell from the folder that holds my-action, with ~/qel/
-# standing for the kits and the Wine work folder; each line of a block with expect=STEP must be a
-# line of what the step's commands printed. A block with from=PATH quotes the repository's file PATH
-# (an example's): the host step checks that its lines stand in that file, in the same order.
+# The guide's blocks are tagged file=PATH, run=STEP, expect=STEP and from=PATH as its opening
+# comment describes; the host step checks the quotes (from=PATH).
 set -euo pipefail
 
 usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0" >&2; exit 2; }
@@ -29,6 +25,8 @@ guide="$source_dir/docs/AUTHORING.md"
 say() { echo "check-guide $step: $*"; }
 fail() { echo "check-guide $step: $*" >&2; exit 1; }
 skip() { echo "check-guide $step: $*" >&2; exit 77; }
+# A relative path that stays inside its folder.
+inside() { [[ "$1" =~ ^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$ && "/$1/" != */../* ]]; }
 
 case "$step" in
     host | windows) folder="$work/guide/$step" ;;
@@ -72,8 +70,7 @@ extract() {
     while IFS= read -r line; do
         if [[ "$line" == "@@ "* ]]; then
             file="${line#@@ }"
-            [[ "$file" =~ ^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$ && "/$file/" != */../* ]] ||
-                fail "the guide names a file '$file' outside its project"
+            inside "$file" || fail "the guide names a file '$file' outside its project"
             mkdir -p "$(dirname "$folder/my-action/$file")"
             continue
         fi
@@ -106,8 +103,10 @@ quotes() {
     local path="" line faults=() quoted=()
     check_quote() {
         [[ -n "$path" ]] || return 0
-        [[ "$path" =~ ^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$ && "/$path/" != */../* && -f "$source_dir/$path" ]] ||
-            { faults+=("from=$path: no such file in the repository"); return 0; }
+        if ! inside "$path" || [[ ! -f "$source_dir/$path" ]]; then
+            faults+=("from=$path: no such file in the repository")
+            return 0
+        fi
         # The quoted lines, joined as the file's are, must be a run of the file's lines.
         local unit=$'\x1f' text quote
         text="$unit$(tr '\n' '\037' <"$source_dir/$path")$unit"

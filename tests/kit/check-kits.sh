@@ -13,12 +13,9 @@
 #                                    for 32-bit Windows or (x64) for 64-bit Windows
 #   check-kits.sh wine WORK [x64]    that package under Wine: /qn from a CD-ROM and a fixed drive,
 #                                    and with a user interface whose user answers Cancel, then OK
-#   check-kits.sh settings-windows WORK [x64]
-#                                    the second example's DLL and package, for 32-bit or 64-bit
-#                                    Windows
-#   check-kits.sh settings-wine WORK [x64]
-#                                    that package under Wine: installed and removed, and an
-#                                    installation that fails after the settings were written
+#   check-kits.sh settings-windows WORK [x64]   the second example's DLL and package
+#   check-kits.sh settings-wine WORK [x64]      that package under Wine: installed and removed,
+#                                    and an installation that fails after the settings were written
 #
 # Each step after install needs the steps before it (windows before wine). Exit status 77 (skipped,
 # for ctest) when a build it needs is missing.
@@ -37,7 +34,8 @@ fail() { echo "check-kits $step: $*" >&2; exit 1; }
 
 # windows_kit WORK ARCHITECTURE: the Windows kit in WORK and what differs between its two
 # architectures (i686, x64): the kit's package and toolchain, the tools that read a DLL, its PE
-# format, our own DLL, a package's template and platform, the suffix of this script's folders.
+# format, our own DLL, a package's template, platform and Program Files folder (the runner installs
+# both in the same 64-bit prefix), the suffix of this script's folders.
 windows_kit() {
     work="$(realpath -m "$1")"
     architecture="$2"
@@ -45,12 +43,12 @@ windows_kit() {
     case "$architecture" in
         i686)
             package_dir=QelCustInst toolchain=mingw-i686.cmake triple=i686-w64-mingw32 format=PE32 magic='\(PE32\)'
-            our_dll=QelCustInst.dll template="Intel;1033" platform=x86 suffix=""
+            our_dll=QelCustInst.dll template="Intel;1033" platform=x86 suffix="" program_files='C:\Program Files (x86)'
             ;;
         x64)
             package_dir=QelCustInst-x64 toolchain=mingw-x86_64.cmake triple=x86_64-w64-mingw32 format=PE32+
             magic='\(PE32\+\)'
-            our_dll=QelCustInst-x64.dll template="x64;1033" platform=x64 suffix=-x64
+            our_dll=QelCustInst-x64.dll template="x64;1033" platform=x64 suffix=-x64 program_files='C:\Program Files'
             ;;
         *) usage ;;
     esac
@@ -123,25 +121,20 @@ wine_ready() {
     command -v wine >/dev/null || { echo "check-kits: wine is not installed" >&2; exit 77; }
 }
 
-# check NAME LINES FILE -- RUNNER-ARGUMENTS...: one run of the runner in the one work folder (and
+# check NAME LINES FILE RUNNER-ARGUMENTS...: one run of the runner in the one work folder (and
 # prefix) of every package's runs, whose exit status must be 0 and whose output must hold every line
-# of the array LINES; the lines of the --file asked for must be, exactly and in order, those of the
-# array FILE (unless FILE is "-"). Counts a failing run in failures.
+# of LINES (;-separated); the lines of the --file asked for must be, exactly and in order, those of
+# FILE (newline-separated; unless FILE is "-"). Counts a failing run in failures.
 failures=0
 check() {
-    local name="$1 ($architecture)" status=0 output line
-    local -n wanted_lines="$2"
-    local file_name="$3"
-    shift 4
+    local name="$1 ($architecture)" file="$3" status=0 output line wanted problems=()
+    IFS=';' read -r -a wanted <<<"$2"
+    shift 3
     output="$(bash "$runner" --work "$work/wine" "$@" 2>&1)" || status=$?
-    local problems=()
     ((status == 0)) || problems+=("run-package exit status $status")
-    for line in "${wanted_lines[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
-    if [[ "$file_name" != - ]]; then
-        local -n wanted_file="$file_name"
-        [[ "$(sed -n 's/^file| //p' <<<"$output")" == "$(printf '%s\n' "${wanted_file[@]}")" ]] ||
-            problems+=("the file does not hold exactly: $(printf '%s; ' "${wanted_file[@]}")")
-    fi
+    for line in "${wanted[@]}"; do grep -qxF -- "$line" <<<"$output" || problems+=("no line '$line'"); done
+    [[ "$file" == - || "$(sed -n 's/^file| //p' <<<"$output")" == "$file" ]] ||
+        problems+=("the file does not hold exactly: ${file//$'\n'/; }")
     if ((${#problems[@]})); then
         failures=$((failures + 1))
         echo "FAIL $name:"
@@ -224,8 +217,6 @@ case "$step" in
         work="$(realpath -m "$1")"
         for project in "$example" "$settings_example"; do
             [[ -f "$project/CMakeLists.txt" ]] || { echo "check-kits: no example project in $project" >&2; exit 77; }
-        done
-        for project in "$example" "$settings_example"; do
             build="$work/example-host-${project##*/}"
             rm -rf "$build"
             cmake -S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -262,13 +253,7 @@ case "$step" in
         msi="$work/package$suffix/WarnOriginalDisk.msi"
         program="$work/example-windows$suffix/external-ui.exe"
         wine_ready "$msi" "$program"
-        # The 32-bit package installs into the 32-bit Program Files folder, the x64 one into the
-        # 64-bit one; the runner installs both in the same 64-bit prefix, each run leaving nothing
-        # installed behind it.
-        case "$platform" in
-            x86) folder="C:\\Program Files (x86)\\WarnOriginalDisk\\" ;;
-            x64) folder="C:\\Program Files\\WarnOriginalDisk\\" ;;
-        esac
+        folder="$program_files\\WarnOriginalDisk\\" # each run leaves nothing installed behind it
         # name | the runner's arguments (;-separated) | lines its output must hold (;-separated)
         runs=(
             "CD-ROM, no UI|--drive;cdrom;--uninstall|exit code: 0;installed: yes;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1;property: INSTALLDIR = $folder"
@@ -279,9 +264,7 @@ case "$step" in
         for entry in "${runs[@]}"; do
             IFS='|' read -r name arguments expected <<<"$entry"
             IFS=';' read -r -a args <<<"$arguments"
-            # shellcheck disable=SC2034 # read by check, through its name
-            IFS=';' read -r -a lines <<<"$expected"
-            check "$name" lines - -- --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR "${args[@]}" "$msi"
+            check "$name" "$expected" - --property PROMPT_FOR_CD1 --property UILevel --property INSTALLDIR "${args[@]}" "$msi"
         done
         ((failures == 0)) || fail "$failures of ${#runs[@]} runs failed"
         ;;
@@ -308,22 +291,19 @@ case "$step" in
         file="$folder\\settings.ini"
         # In that folder: exactly the table's rows whose condition holds and whose feature is
         # installed, their values formatted; removed with the product.
-        # shellcheck disable=SC2034 # read by check, through their names
-        written=("Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")
-        # shellcheck disable=SC2034
-        want=("exit code: 0" "installed: yes" "file: $file" "uninstall exit status: 0" "file after uninstall: $file (none)"
-            "info: qelScheduleSettings: 4 settings to write to $file")
-        check "settings: installed, then removed" want written -- --drive fixed --file "$file" --uninstall \
+        written="$(printf '%s\n' "Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" "Separators=a;b=c%d")"
+        want="exit code: 0;installed: yes;file: $file;uninstall exit status: 0;file after uninstall: $file (none)"
+        want+=";info: qelScheduleSettings: 4 settings to write to $file"
+        check "settings: installed, then removed" "$want" "$written" --drive fixed --file "$file" --uninstall \
             "$msi" "INSTALLDIR=$folder\\"
         # QEL_DEBUG makes the condition of one more row hold; QEL_FAIL_LATE fails the installation
         # after the file was written (a second writing, handed a text that is no deferred data), and
         # the rollback action removes the file: its line in the log says so (the runner shows the
         # lines of an action's last run, and Wine logs the rollback action's scheduling last).
-        # shellcheck disable=SC2034
-        want=("exit code: 1603" "installed: no" "file: $file (none)" "info: qelScheduleSettings: 5 settings to write to $file"
-            "report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function.")
+        want="exit code: 1603;installed: no;file: $file (none);info: qelScheduleSettings: 5 settings to write to $file"
+        want+=";report: qelWriteSettings: Error: 0. Program Exception. An invalid parameter was passed to the function."
         log="$work/settings-failed$suffix.log"
-        check "settings: a later action fails, the rollback removes them" want - -- --drive fixed --file "$file" \
+        check "settings: a later action fails, the rollback removes them" "$want" - --drive fixed --file "$file" \
             --expect 1603 --log "$log" "$msi" "INSTALLDIR=$folder\\" QEL_DEBUG=1 QEL_FAIL_LATE=1
         if ! tr -d '\0\r' <"$log" | grep -qxF "qelRemoveSettings: removed $file"; then
             failures=$((failures + 1))

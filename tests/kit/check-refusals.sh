@@ -1,18 +1,8 @@
 #!/usr/bin/env bash
-# What the installed Windows kit refuses, each case with the message it must give:
-#   - qel_add_custom_action_dll, at configure time: an unknown keyword, an export without an
-#     ordinal, an ordinal given twice, a name that is not a C identifier, an ordinal out of range, a version number above
-#     65535, a product name the version resource cannot carry, a toolchain that is not MinGW-w64
-#     for i686 (a configuration that must pass comes first, so that a refusal is never the project
-#     failing for another reason); the host kit, a build for Windows; either kit, a project that
-#     enables no language before find_package; the i686 kit, an x64 build, and back; at build
-#     time, an export defined other than as extern "C" UINT WINAPI name(MSIHANDLE) (a build with
-#     one that is comes first);
-#   - run-package.sh: a missing package, an unknown drive type, a file that is no installer
-#     database, missing Wine, unsafe properties or properties before the package, a prefix that is
-#     another run's or not its own, a work, temporary or log folder that is a link or that others
-#     could change (run as root: folders another user made), and DLL actions whose entry point is
-#     not exported by their DLL in the Binary table.
+# What the installed kits refuse, each case with the message it must give (the tables below are the
+# cases): qel_add_custom_action_dll at configure time and at build time, a case that must pass
+# before the refusals so that a refusal is never the project failing for another reason; and
+# run-package.sh, run as root also with folders another user made.
 #
 #   check-refusals.sh WINDOWS_KIT HOST_KIT WORKDIR   (the prefixes the kits were installed in)
 #
@@ -39,6 +29,8 @@ failures=0
 verdict() { # NAME OK DETAIL
     if (($2)); then echo "ok   $1"; else echo "FAIL $1: $3"; failures=$((failures + 1)); fi
 }
+# attempt COMMAND...: its exit status in status, its output in output, on one line (CMake wraps).
+attempt() { status=0; output="$("$@" 2>&1)" || status=$?; output="$(tr -s ' \n' ' ' <<<"$output")"; }
 
 # --- The CMake function: one project, configured again for each case (the compiler checks stay cached). ---
 project="$work/project"
@@ -112,9 +104,7 @@ for entry in "${cmake_cases[@]}"; do
         x64-on-i686-kit) args+=(-DQelCustInst_DIR="$kit/lib/cmake/QelCustInst" -DCMAKE_PREFIX_PATH=) ;;
         i686-on-x64-kit) args+=(-DQelCustInst_DIR="$kit/lib/cmake/QelCustInst-x64" -DCMAKE_PREFIX_PATH=) ;;
     esac
-    status=0
-    output="$(cmake "${args[@]}" 2>&1)" || status=$?
-    output="$(tr -s ' \n' ' ' <<<"$output")" # CMake wraps its messages
+    attempt cmake "${args[@]}"
     if [[ -z "$expected" ]]; then
         def="$build/Refused.qel/Refused.def"
         written="$(tr '\n' '|' <"$def" 2>/dev/null || true)"
@@ -155,13 +145,14 @@ build_cases=(
     "a __fastcall export|qelFast=1|export 'qelFast' is a __fastcall function"
 )
 build="$work/build-i686-CXX"
+build_with() { # EXPORTS
+    cmake -S "$project" -B "$build" "-DCASE_EXPORTS=$1" -DCASE_VERSION= -DCASE_PRODUCT= -DCASE_LANGUAGES=CXX \
+        -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_TOOLCHAIN_FILE="$toolchain" && cmake --build "$build"
+}
 for entry in "${build_cases[@]}"; do
     IFS='|' read -r name exports expected <<<"$entry"
     rm -f "$build/Refused.dll"
-    status=0
-    output="$(cmake -S "$project" -B "$build" "-DCASE_EXPORTS=$exports" -DCASE_VERSION= -DCASE_PRODUCT= -DCASE_LANGUAGES=CXX \
-        -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_TOOLCHAIN_FILE="$toolchain" 2>&1 && cmake --build "$build" 2>&1)" || status=$?
-    output="$(tr -s ' \n' ' ' <<<"$output")"
+    attempt build_with "$exports"
     if [[ -z "$expected" ]]; then
         verdict "build: $name" $((status == 0)) "status $status: $output"
         continue
@@ -186,20 +177,19 @@ mkdir -p "$work/entries/Binary"
 cp "$kit/QelCustInst.dll" "$work/entries/Binary/QelCustInst.ibd"
 echo "notes" >"$work/entries/Binary/Notes.ibd"
 printf 'Name\tData\r\ns72\tv0\r\nBinary\tName\r\nQelCustInst\tQelCustInst.ibd\r\nNotes\tNotes.ibd\r\n' >"$work/entries/Binary.idt"
-sql_row() { # sql_row PACKAGE ACTION TYPE SOURCE TARGET: a CustomAction row
-    msibuild "$1" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$2', $3, '$4', '$5')"
-}
-for name in misspelt lost notes; do
+# package | its second action: Action, Type, Source, Target (SQL values)
+for entry in "misspelt|'qelLate', 3073, 'QelCustInst', 'qelAreWeRunningFromDVD'" \
+    "lost|'qelLost', 1, 'Elsewhere', 'qelLost'" "notes|'qelNotes', 65, 'Notes', 'qelNotes'"; do
+    IFS='|' read -r name row <<<"$entry"
     package="$work/entries/$name.msi"
     cp "$database" "$package"
     (cd "$work/entries" && msibuild "$package" -i Binary.idt)
     # shellcheck disable=SC2016 # backquotes are SQL quoting here
     msibuild "$package" -q 'CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)'
-    sql_row "$package" qelAreWeRunningFromCD 1 QelCustInst qelAreWeRunningFromCD
+    for values in "'qelAreWeRunningFromCD', 1, 'QelCustInst', 'qelAreWeRunningFromCD'" "$row"; do
+        msibuild "$package" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ($values)"
+    done
 done
-sql_row "$work/entries/misspelt.msi" qelLate 3073 QelCustInst qelAreWeRunningFromDVD
-sql_row "$work/entries/lost.msi" qelLost 1 Elsewhere qelLost
-sql_row "$work/entries/notes.msi" qelNotes 65 Notes qelNotes
 # A PATH with every command but Wine's.
 nowine="$work/bin-without-wine"
 mkdir -p "$nowine"
@@ -255,8 +245,7 @@ while [[ ! -e "$work/busy/held" ]]; do sleep 0.1; done
 for entry in "${runner_cases[@]}"; do
     IFS='|' read -r name want environment arguments expected <<<"$entry"
     IFS=';' read -r -a args <<<"$arguments"
-    status=0
-    output="$(env TMPDIR="$work/tmp" ${environment:+"$environment"} bash "$runner" "${args[@]}" 2>&1)" || status=$?
+    attempt env TMPDIR="$work/tmp" ${environment:+"$environment"} bash "$runner" "${args[@]}"
     verdict "run-package: $name" $((status == want)) "exit status $status, expected $want: $output"
     [[ "$output" == *"$expected"* ]] || verdict "run-package: $name says why" 0 "no '$expected' in: $output"
 done

@@ -11,10 +11,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <iterator>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,9 +39,7 @@ const std::vector<std::vector<sim::Field>> settingRows{
 std::string installDir()
 {
     std::string folder = sim::tempPath() + "Write Settings\\";
-    for (char& c : folder) {
-        c = c == '/' ? '\\' : c;
-    }
+    std::replace(folder.begin(), folder.end(), '/', '\\');
     return folder;
 }
 fs::path settingsFile()
@@ -57,14 +54,11 @@ std::optional<Lines> written()
     if (!file) {
         return std::nullopt;
     }
-    std::stringstream text;
-    text << file.rdbuf();
+    const std::string all{std::istreambuf_iterator<char>(file), {}};
     Lines lines;
-    std::string all = text.str();
-    for (std::size_t at = 0; at < all.size();) {
-        const std::size_t end = all.find("\r\n", at);
+    for (std::size_t at = 0, end = 0; at < all.size(); at = end + 2) {
+        end = std::min(all.find("\r\n", at), all.size());
         lines.push_back(all.substr(at, end - at));
-        at = end == std::string::npos ? all.size() : end + 2;
     }
     return lines;
 }
@@ -103,12 +97,12 @@ struct Installation {
     enum Kind { first, repair, removal } kind = first;
     bool debug = false;
     bool failsLate = false;
-    int cancelAtMessage = 0;  // the nth message the installer takes is answered Cancel (0: none)
-    bool fileBefore = false;  // the settings file is there when it starts
-    bool emptyTable = false;
+    int cancelAtMessage = 0;                // the nth message the installer takes is answered Cancel (0: none)
+    bool fileBefore = false;                // the settings file is there when it starts
     std::size_t rows = settingRows.size();  // the first rows of the table the package has
 };
 
+// The world's name in the sweep's test names.
 void PrintTo(const Installation& installation, std::ostream* out)
 {
     *out << installation.name;
@@ -126,11 +120,9 @@ void setUp(MSIHANDLE session, const Installation& installation)
     if (installation.debug) {
         sim::setProperty(session, "QEL_DEBUG", "1");
     }
-    if (installation.kind == Installation::repair) {
-        sim::setMode(session, MSIRUNMODE_MAINTENANCE, true);
-    }
-    if (installation.kind == Installation::removal) {
-        sim::setMode(session, MSIRUNMODE_MAINTENANCE, true);
+    const bool removal = installation.kind == Installation::removal;
+    sim::setMode(session, MSIRUNMODE_MAINTENANCE, installation.kind != Installation::first);
+    if (removal) {
         sim::setProperty(session, "REMOVE", "ALL");
     }
     sim::addTable(session, "QelSetting",
@@ -142,11 +134,10 @@ void setUp(MSIHANDLE session, const Installation& installation)
                    {"Sequence", "i2"}});
     // Main goes on the machine; Extras, above the installation's level, does not (on a removal
     // both leave).
-    const bool removal = installation.kind == Installation::removal;
     sim::setFeature(session, "Main", removal ? INSTALLSTATE_LOCAL : INSTALLSTATE_ABSENT,
                     removal ? INSTALLSTATE_ABSENT : INSTALLSTATE_LOCAL);
     sim::setFeature(session, "Extras", INSTALLSTATE_ABSENT, INSTALLSTATE_UNKNOWN);
-    for (std::size_t row = 0; !installation.emptyTable && row < installation.rows; ++row) {
+    for (std::size_t row = 0; row < installation.rows; ++row) {
         sim::addRow(session, "QelSetting", settingRows[row]);
     }
     constexpr int deferred = sim::customActionDll | sim::customActionInScript | sim::customActionNoImpersonate;
@@ -163,113 +154,73 @@ void setUp(MSIHANDLE session, const Installation& installation)
 // The immediate actions in the sequence's order, as the package schedules them.
 std::vector<sim::Step> immediateActions(const Installation& installation)
 {
-    std::vector<sim::Step> steps;
-    if (installation.kind == Installation::removal) {
-        steps.emplace_back(&qelScheduleRemoval);
-    } else {
-        steps.emplace_back(&qelScheduleSettings);
-    }
+    std::vector<sim::Step> steps{installation.kind == Installation::removal ? &qelScheduleRemoval
+                                                                            : &qelScheduleSettings};
     if (installation.failsLate) {
         steps.emplace_back(&scheduleFailLate);
     }
     return steps;
 }
 
-sim::Installation install(MSIHANDLE session, const Installation& installation)
-{
-    return sim::runInstallation(session, immediateActions(installation));
-}
-
 class WriteSettingsTest : public qel::testing::SessionTest {};
 
+// What the file holds afterwards (none: no file), which actions ran, and, after a first
+// installation, that the writing moved the progress bar by what its immediate action reserved.
 TEST_F(WriteSettingsTest, TheFileHoldsTheTablesSettingsUntilTheProductGoes)
 {
-    enum class File { none, settings, settingsWithDebug, empty, asBefore };
-    struct Case {
+    using enum Installation::Kind;
+    enum File { none, settings, empty, asBefore };
+    const struct {
         Installation installation;
         UINT answer;
-        File file;  // afterwards
+        File file;
         std::vector<std::string> ran;
-    };
-    const Case cases[] = {
-        {{"first installation"}, ERROR_SUCCESS, File::settings, {"Action1", "qelWriteSettings"}},
-        {{"first installation, QEL_DEBUG", Installation::first, true},
-         ERROR_SUCCESS,
-         File::settingsWithDebug,
-         {"Action1", "qelWriteSettings"}},
-        {{"an empty table", Installation::first, false, false, 0, false, true},
-         ERROR_SUCCESS,
-         File::empty,
-         {"Action1", "qelWriteSettings"}},
+    } cases[] = {
+        {{"first installation"}, ERROR_SUCCESS, settings, {"Action1", "qelWriteSettings"}},
+        {{.name = "QEL_DEBUG", .debug = true}, ERROR_SUCCESS, settings, {"Action1", "qelWriteSettings"}},
+        {{.name = "an empty table", .rows = 0}, ERROR_SUCCESS, empty, {"Action1", "qelWriteSettings"}},
         // The rollback action removes the file the writing left.
-        {{"a later action fails", Installation::first, false, true},
+        {{.name = "a later action fails", .failsLate = true},
          ERROR_INSTALL_FAILURE,
-         File::none,
+         none,
          {"Action1", "Action2", "qelWriteSettings", "qelFailLate", "qelRollbackSettings"}},
         // Messages: the progress added (1) and the log (2) of qelScheduleSettings; then
         // qelWriteSettings' ActionStart (3), ActionData (4) and progress (5).
-        {{"the user cancels while the settings are written", Installation::first, false, false, 5},
+        {{.name = "cancel while written", .cancelAtMessage = 5},
          ERROR_INSTALL_USEREXIT,
-         File::none,
+         none,
          {"Action1", "qelWriteSettings", "qelRollbackSettings"}},
-        {{"the user cancels before", Installation::first, false, false, 1},
-         ERROR_INSTALL_USEREXIT,
-         File::none,
-         {"Action1"}},
-        {{"a repair keeps the file", Installation::repair, false, false, 0, true},
+        {{.name = "cancel before", .cancelAtMessage = 1}, ERROR_INSTALL_USEREXIT, none, {"Action1"}},
+        {{.name = "repair", .kind = repair, .fileBefore = true}, ERROR_SUCCESS, asBefore, {"Action1"}},
+        {{.name = "removal", .kind = removal, .fileBefore = true},
          ERROR_SUCCESS,
-         File::asBefore,
-         {"Action1"}},
-        {{"the product is removed", Installation::removal, false, false, 0, true},
-         ERROR_SUCCESS,
-         File::none,
+         none,
          {"Action1", "qelRemoveSettings"}},
-        {{"the product is removed, the file already gone", Installation::removal},
-         ERROR_SUCCESS,
-         File::none,
-         {"Action1", "qelRemoveSettings"}},
+        {{.name = "removal, no file", .kind = removal}, ERROR_SUCCESS, none, {"Action1", "qelRemoveSettings"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.installation.name);
         resetModel();
         setUp(session, c.installation);
 
-        const sim::Installation installation = install(session, c.installation);
+        const sim::Installation installation = sim::runInstallation(session, immediateActions(c.installation));
 
         EXPECT_EQ(installation.result, c.answer);
-        switch (c.file) {
-        case File::none:
-            EXPECT_EQ(written(), std::nullopt);
-            break;
-        case File::settings:
-        case File::settingsWithDebug:
-            EXPECT_EQ(written(), everyLine(installDir(), c.file == File::settingsWithDebug));
-            break;
-        case File::empty:
-            EXPECT_EQ(written(), Lines{});
-            break;
-        case File::asBefore:
-            EXPECT_EQ(written(), Lines{"Port=1"});
-            break;
-        }
+        const std::optional<Lines> files[] = {std::nullopt, everyLine(installDir(), c.installation.debug), Lines{},
+                                              Lines{"Port=1"}};
+        EXPECT_EQ(written(), files[c.file]);
         std::vector<std::string> ran;
         for (const sim::ActionRun& run : installation.runs) {
             ran.push_back(run.action);
         }
         EXPECT_EQ(ran, c.ran);
+        const sim::Progress progress = sim::progress();
+        EXPECT_EQ(progress.malformed, 0);
+        if (c.answer == ERROR_SUCCESS && c.installation.kind == first) {
+            EXPECT_EQ(progress.total, 10000 * static_cast<long long>(files[c.file]->size()));
+            EXPECT_EQ(progress.done, progress.total);
+        }
     }
-}
-
-TEST_F(WriteSettingsTest, TheWritingMovesTheProgressBarItsImmediateActionReserved)
-{
-    setUp(session, {"first installation"});
-
-    ASSERT_EQ(install(session, {"first installation"}).result, static_cast<UINT>(ERROR_SUCCESS));
-
-    const sim::Progress progress = sim::progress();
-    EXPECT_EQ(progress.total, 4 * 10000);
-    EXPECT_EQ(progress.done, progress.total);
-    EXPECT_EQ(progress.malformed, 0);
 }
 
 TEST_F(WriteSettingsTest, AWritingWithoutItsDataFailsWithAReportAndWritesNothing)
@@ -280,9 +231,7 @@ TEST_F(WriteSettingsTest, AWritingWithoutItsDataFailsWithAReportAndWritesNothing
         return MsiDoActionA(installation, "qelWriteSettings");
     };
 
-    const sim::Installation installation = sim::runInstallation(session, {+scheduleWithoutData});
-
-    EXPECT_EQ(installation.result, static_cast<UINT>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(sim::runInstallation(session, {+scheduleWithoutData}).result, UINT{ERROR_INSTALL_FAILURE});
     EXPECT_EQ(written(), std::nullopt);
     ASSERT_FALSE(sim::messages().empty());
     const std::string report = std::get<std::string>(sim::messages().back().fields.at(1));
@@ -342,6 +291,9 @@ std::string judge(const Installation& installation, const qel::testing::FaultSwe
     return "";
 }
 
+// The first installation with two settings, one of them formatted: every call and allocation of a
+// setting is swept in both, and a third would only make the sweep longer. The failed installation
+// with one, for the same reason: what it adds is the rollback.
 class WriteSettingsSweep : public ::testing::TestWithParam<Installation> {};
 
 TEST_P(WriteSettingsSweep, EveryCaseHolds)
@@ -357,19 +309,11 @@ TEST_P(WriteSettingsSweep, EveryCaseHolds)
     qel::testing::expectEveryCaseHolds(qel::testing::sweepAction(&installSwept, world));
 }
 
-// The first installation with two settings, one of them formatted: every call and allocation of a
-// setting is swept in both, and a third would only make the sweep longer. The failed installation
-// with one, for the same reason: what it adds is the rollback.
-Installation sweptWith(Installation installation, std::size_t rows)
-{
-    installation.rows = rows;
-    return installation;
-}
-
-INSTANTIATE_TEST_SUITE_P(, WriteSettingsSweep,
-                         ::testing::Values(sweptWith({"FirstInstallation"}, 2),
-                                           sweptWith({"LaterActionFails", Installation::first, false, true}, 1),
-                                           sweptWith({"Removal", Installation::removal, false, false, 0, true}, 0)),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    , WriteSettingsSweep,
+    ::testing::Values(Installation{.name = "FirstInstallation", .rows = 2},
+                      Installation{.name = "LaterActionFails", .failsLate = true, .rows = 1},
+                      Installation{.name = "Removal", .kind = Installation::removal, .fileBefore = true, .rows = 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
