@@ -28,6 +28,13 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 using LPTSTR = char*;
 using LPCTSTR = const char*;
+// UTF-16 code units, 16 bits as on Windows (the host's wchar_t has 32): wide text in the library is
+// std::basic_string<WCHAR>, never a wchar_t literal.
+using WCHAR = char16_t;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using LPBOOL = BOOL*;
+using LONGLONG = std::int64_t;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
@@ -80,6 +87,9 @@ inline constexpr long ERROR_INVALID_FIELD = 1616;
 inline constexpr long ERROR_FUNCTION_NOT_CALLED = 1626;
 inline constexpr long ERROR_FUNCTION_FAILED = 1627;
 inline constexpr long ERROR_INVALID_DATATYPE = 1804;
+inline constexpr long ERROR_HANDLE_EOF = 38;
+inline constexpr long ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr long ERROR_NO_UNICODE_TRANSLATION = 1113;
 
 // GetDriveTypeA.
 inline constexpr int DRIVE_UNKNOWN = 0;
@@ -141,6 +151,19 @@ inline constexpr int OPEN_EXISTING = 3;
 inline constexpr int OPEN_ALWAYS = 4;
 inline constexpr int TRUNCATE_EXISTING = 5;
 inline constexpr int FILE_ATTRIBUTE_NORMAL = 0x00000080;
+inline constexpr int FILE_ATTRIBUTE_READONLY = 0x00000001;
+inline constexpr int FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+inline constexpr int MOVEFILE_REPLACE_EXISTING = 0x00000001;
+inline constexpr int MOVEFILE_COPY_ALLOWED = 0x00000002;
+inline constexpr int MOVEFILE_WRITE_THROUGH = 0x00000008;
+
+// Code pages (MultiByteToWideChar, WideCharToMultiByte).
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_UTF8 = 65001;
+inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
@@ -165,6 +188,29 @@ struct WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 };
 using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
 
 // The installer.
 inline constexpr unsigned int MSI_NULL_INTEGER = 0x80000000u;
@@ -283,6 +329,23 @@ UINT WINAPI MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
 UINT WINAPI MsiViewClose(MSIHANDLE view);
 UINT WINAPI MsiViewModify(MSIHANDLE view, MSIMODIFY modifyMode, MSIHANDLE record);
 UINT WINAPI MsiViewGetColumnInfo(MSIHANDLE view, MSICOLINFO columnInfo, MSIHANDLE* record);
+// The wide (UTF-16) forms: the installer keeps its texts in Unicode, and these reach them whole.
+UINT WINAPI MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR valueBuf, LPDWORD valueBufSize);
+UINT WINAPI MsiSetPropertyW(MSIHANDLE install, LPCWSTR name, LPCWSTR value);
+UINT WINAPI MsiGetTargetPathW(MSIHANDLE install, LPCWSTR folder, LPWSTR pathBuf, LPDWORD pathBufSize);
+UINT WINAPI MsiGetSourcePathW(MSIHANDLE install, LPCWSTR folder, LPWSTR pathBuf, LPDWORD pathBufSize);
+UINT WINAPI MsiSetTargetPathW(MSIHANDLE install, LPCWSTR folder, LPCWSTR folderPath);
+UINT WINAPI MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value);
+UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR valueBuf, LPDWORD valueBufSize);
+UINT WINAPI MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, LPWSTR resultBuf, LPDWORD resultBufSize);
+MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE install, LPCWSTR condition);
+UINT WINAPI MsiGetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE* installed, INSTALLSTATE* action);
+UINT WINAPI MsiSetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE state);
+UINT WINAPI MsiGetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE* installed,
+                                  INSTALLSTATE* action);
+UINT WINAPI MsiSetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE state);
+UINT WINAPI MsiDoActionW(MSIHANDLE install, LPCWSTR action);
+UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view);
 
 // KERNEL32
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
@@ -302,6 +365,37 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
                             va_list* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL memory);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+// Text conversion, and the system's ANSI code page.
+UINT WINAPI GetACP();
+inline constexpr int MAX_LEADBYTES = 12;
+inline constexpr int MAX_DEFAULTCHAR = 2;
+struct CPINFO {
+    UINT MaxCharSize;
+    BYTE DefaultChar[MAX_DEFAULTCHAR];
+    BYTE LeadByte[MAX_LEADBYTES];
+};
+using LPCPINFO = CPINFO*;
+BOOL WINAPI GetCPInfo(UINT codePage, LPCPINFO info);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide,
+                               int wideCount);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
+                               int multiByteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+// Files and folders by their wide (UTF-16) path.
+DWORD WINAPI GetTempPathW(DWORD bufferLength, LPWSTR buffer);
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+BOOL WINAPI DeleteFileW(LPCWSTR fileName);
+HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData);
+BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags);
+BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists);
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName);
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
+BOOL WINAPI GetVolumePathNameW(LPCWSTR fileName, LPWSTR volumePathName, DWORD bufferLength);
+UINT WINAPI GetDriveTypeW(LPCWSTR rootPathName);
 
 // The path under which the build's file streams (std::ofstream) open a file that the system's
 // calls name by `windowsPath`: here the host path, the model's backslashes turned into slashes.
