@@ -3,6 +3,7 @@
 #include "errors/EKestException.h"
 #include "messages/KestMessageProcessor.h"
 #include "text/KestCString.h"
+#include "text/Unicode.h"
 
 #include <cstdio>
 #include <exception>
@@ -28,16 +29,18 @@ KestCString describe(const char* actionName, const EKestException& error)
 }
 
 // Hands `text` to the installer's log and tells whether the installer took it. The text travels as
-// field 1 under the template "[1]", so brackets in it are never taken for installer formatting.
-// Raw installer calls only: this also carries the report made when memory has run out.
-bool reportToInstaller(MSIHANDLE session, const char* text) noexcept
+// field 1 under the template "[1]", so brackets in it are never taken for installer formatting,
+// and through the wide record call, so that it keeps every character. Raw installer calls only:
+// this also carries the report made when memory has run out.
+bool reportToInstaller(MSIHANDLE session, const WCHAR* text) noexcept
 {
+    static constexpr WCHAR fieldOne[] = {'[', '1', ']', 0};
     const MSIHANDLE record = MsiCreateRecord(1);
     if (record == 0) {
         return false;
     }
-    const bool taken = MsiRecordSetStringA(record, 0, "[1]") == ERROR_SUCCESS &&
-                       MsiRecordSetStringA(record, 1, text) == ERROR_SUCCESS &&
+    const bool taken = MsiRecordSetStringW(record, 0, fieldOne) == ERROR_SUCCESS &&
+                       MsiRecordSetStringW(record, 1, text) == ERROR_SUCCESS &&
                        MsiProcessMessage(session, INSTALLMESSAGE_INFO, record) != -1;
     MsiCloseHandle(record);
     return taken;
@@ -52,8 +55,10 @@ void reportFixed(MSIHANDLE session, const char* actionName, const char* what, co
 {
     char text[512];
     std::snprintf(text, sizeof text, "%s: %s%s\n", actionName, what, detail);
+    WCHAR wide[sizeof text];
+    qel::textToWide(text, wide, sizeof text);
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (reportToInstaller(session, text)) {
+        if (reportToInstaller(session, wide)) {
             return;
         }
     }
@@ -65,7 +70,8 @@ void reportException(MSIHANDLE session, const char* actionName, const EKestExcep
 {
     int attemptsLeft = reportAttempts;
     try {
-        const KestCString report = describe(actionName, error);
+        // The history holds the kit's texts in UTF-8 and the ANSI classes' in their code page.
+        const WideText report = textToWide(describe(actionName, error));
         --attemptsLeft;
         if (reportToInstaller(session, report.c_str())) {
             return;

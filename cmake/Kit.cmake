@@ -47,6 +47,7 @@ endif()
 
 set(QEL_PUBLIC_HEADERS
     actions/ActionFrame.h
+    actions/File.h
     errors/EKestException.h
     errors/EKestExceptionInfo.h
     errors/EKestExceptionInterface.h
@@ -76,6 +77,9 @@ set(QEL_PUBLIC_HEADERS
     text/DeferredData.h
     text/KestCString.h
     text/LiteralFormat.h
+    text/Text.h
+    text/TextArg.h
+    text/Unicode.h
 )
 foreach(header ${QEL_PUBLIC_HEADERS})
     get_filename_component(area ${header} DIRECTORY)

@@ -9,7 +9,7 @@ namespace {
 constexpr const char* fileName = "Database";
 }  // namespace
 
-KestMsiView rows(const KestMsiHandle& session, const KestCString& query)
+KestMsiView rows(const KestMsiHandle& session, const TextArg& query)
 {
     static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
@@ -19,7 +19,7 @@ KestMsiView rows(const KestMsiHandle& session, const KestCString& query)
     });
 }
 
-KestMsiView rows(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& parameters)
+KestMsiView rows(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& parameters)
 {
     static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
@@ -29,7 +29,7 @@ KestMsiView rows(const KestMsiHandle& session, const KestCString& query, const K
     });
 }
 
-void insertTemporary(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& row)
+void insertTemporary(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& row)
 {
     static constexpr PersistingRule rule("qel::insertTemporary", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {

@@ -2,14 +2,16 @@
 // rest of the installation.
 //
 //     for (const KestMsiRecord& row : qel::rows(session, "SELECT `Name`, `Value` FROM `Setting`")) {
-//         ...row.stringField(1)...
+//         ...qel::text(row, 1)...
 //     }
 //     for (const KestMsiRecord& row : qel::rows(session, "SELECT `Value` FROM `Setting` WHERE `Name` = ?",
 //                                               qel::record("Port"))) { ... }
 //     qel::insertTemporary(session, "SELECT `Name`, `Value` FROM `Setting`", qel::record("Added", "1"));
 //
 // Only an immediate action reads the database: a deferred action gets its data another way
-// (msi/Deferred.h). A refused call raises, and its history entry names the query.
+// (msi/Deferred.h). A refused call raises, and its history entry names the query. Queries,
+// parameters and fields travel through the installer's wide calls: qel::text(row, n) reads a field
+// whole, in UTF-8 (msi/Records.h); row.stringField(n) gives the ANSI text of the older calls.
 #pragma once
 
 #include "../msi/KestMsiDatabase.h"
@@ -17,17 +19,17 @@
 #include "../msi/KestMsiRecord.h"
 #include "../msi/KestMsiView.h"
 #include "../msi/Records.h"
-#include "../text/KestCString.h"
+#include "../text/TextArg.h"
 
 namespace qel {
 
 // The query over the running installation's database, executed: its rows in a range-for.
-KestMsiView rows(const KestMsiHandle& session, const KestCString& query);
+KestMsiView rows(const KestMsiHandle& session, const TextArg& query);
 // As above, the query's ? taking the fields of `parameters` in order.
-KestMsiView rows(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& parameters);
+KestMsiView rows(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& parameters);
 
 // Adds `row` (the query's columns, in its order) to the query's table for the rest of the
 // installation, never to the package itself.
-void insertTemporary(const KestMsiHandle& session, const KestCString& query, const KestMsiRecord& row);
+void insertTemporary(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& row);
 
 }  // namespace qel

@@ -10,13 +10,13 @@ namespace {
 constexpr const char* fileName = "Deferred";
 }  // namespace
 
-void schedule(const KestMsiHandle& session, const KestCString& action, const DeferredData& data)
+void schedule(const KestMsiHandle& session, const TextArg& action, const DeferredData& data)
 {
     static constexpr PersistingRule rule("qel::schedule", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] { schedule(session, action, data.encode()); });
 }
 
-void schedule(const KestMsiHandle& session, const KestCString& action, const KestCString& data)
+void schedule(const KestMsiHandle& session, const TextArg& action, const TextArg& data)
 {
     static constexpr PersistingRule rule("qel::schedule", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {

@@ -17,15 +17,15 @@
 
 #include "../msi/KestMsiHandle.h"
 #include "../text/DeferredData.h"
-#include "../text/KestCString.h"
+#include "../text/TextArg.h"
 
 namespace qel {
 
 // Sets the property named after the action to the data and adds the action to the script
 // (MsiSetProperty, then MsiDoAction): the action runs later with that text as CustomActionData.
-void schedule(const KestMsiHandle& session, const KestCString& action, const DeferredData& data);
+void schedule(const KestMsiHandle& session, const TextArg& action, const DeferredData& data);
 // As above, with a text of the caller's own form.
-void schedule(const KestMsiHandle& session, const KestCString& action, const KestCString& data);
+void schedule(const KestMsiHandle& session, const TextArg& action, const TextArg& data);
 
 // In a deferred, rollback or commit action: the data its immediate action scheduled it with.
 // Raises an EKestInvalidParameter for a CustomActionData that DeferredData did not encode.

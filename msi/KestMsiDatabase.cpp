@@ -22,7 +22,7 @@ KestMsiDatabase::KestMsiDatabase(const KestMsiHandle& session) : KestMsiObject()
     });
 }
 
-KestMsiView KestMsiDatabase::openView(const KestCString& query) const
+KestMsiView KestMsiDatabase::openView(const qel::TextArg& query) const
 {
     return KestMsiView(*this, query);
 }

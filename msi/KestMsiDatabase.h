@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../msi/KestMsiObject.h"
-#include "../text/KestCString.h"
+#include "../text/TextArg.h"
 
 class KestMsiView;
 
@@ -17,5 +17,5 @@ public:
     ~KestMsiDatabase() override = default;
 
     // A view of the query over this database, not yet executed.
-    KestMsiView openView(const KestCString& query) const;
+    KestMsiView openView(const qel::TextArg& query) const;
 };

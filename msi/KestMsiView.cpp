@@ -11,12 +11,13 @@ namespace {
 constexpr const char* fileName = "KestMsiView";
 }  // namespace
 
-KestMsiView::KestMsiView(const KestMsiDatabase& database, const KestCString& query) : KestMsiObject(), query(query)
+KestMsiView::KestMsiView(const KestMsiDatabase& database, const qel::TextArg& text) : KestMsiObject()
 {
     static constexpr PersistingRule rule("KestMsiView::KestMsiView", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
+        query = qel::Text(text.utf8());
         MSIHANDLE view = 0;
-        const UINT result = MsiDatabaseOpenViewA(database.getHandle().getMsiHandle(), query.c_str(), &view);
+        const UINT result = MsiDatabaseOpenViewW(database.getHandle().getMsiHandle(), text.wide().c_str(), &view);
         if (result != ERROR_SUCCESS) {
             raiseMsiError(rule, failedCall("MsiDatabaseOpenView", query.c_str()), result);
         }

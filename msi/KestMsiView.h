@@ -15,6 +15,8 @@
 #include "../msi/KestMsiObject.h"
 #include "../msi/KestMsiRecord.h"
 #include "../text/KestCString.h"
+#include "../text/Text.h"
+#include "../text/TextArg.h"
 
 #include <cstddef>
 #include <iterator>
@@ -25,8 +27,9 @@ class KestMsiDatabase;
 class KestMsiView : public KestMsiObject {
 public:
     // Opens the query over the database (MsiDatabaseOpenView). The query is the installer's SQL:
-    // SELECT `Column`, ... FROM `Table` WHERE `Column` = ? AND ... ORDER BY `Column`.
-    KestMsiView(const KestMsiDatabase& database, const KestCString& query);
+    // SELECT `Column`, ... FROM `Table` WHERE `Column` = ? AND ... ORDER BY `Column`. The query
+    // reaches the installer through its wide call: UTF-8, or a KestCString's ANSI text.
+    KestMsiView(const KestMsiDatabase& database, const qel::TextArg& query);
     KestMsiView(KestMsiView&& other) noexcept;
     KestMsiView(const KestMsiView&) = delete;
     KestMsiView& operator=(const KestMsiView&) = delete;
@@ -46,7 +49,8 @@ public:
     // Releases the result, so that the view may be executed again.
     void close();
 
-    KestCString getQuery() const { return query; }
+    // The query, in UTF-8.
+    qel::Text getQuery() const { return query; }
 
     // The rows of an executed view, in a range-for: each fetched as the loop reaches it.
     class iterator {
@@ -77,6 +81,6 @@ private:
     // Executes with the parameter record's handle (0: none).
     void executeWith(MSIHANDLE parameters);
 
-    KestCString query;
+    qel::Text query;
     bool executed = false;
 };

@@ -21,8 +21,8 @@ int addProgressTicks(const KestMsiHandle& session, int ticks)
     return persist(rule, [&] { return message(session, INSTALLMESSAGE_PROGRESS, record(addToTotal, ticks)); });
 }
 
-int actionStart(const KestMsiHandle& session, const KestCString& action, const KestCString& description,
-                const KestCString& dataTemplate)
+int actionStart(const KestMsiHandle& session, const TextArg& action, const TextArg& description,
+                const TextArg& dataTemplate)
 {
     static constexpr PersistingRule rule("qel::actionStart", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(

@@ -19,7 +19,7 @@
 
 #include "../msi/KestMsiHandle.h"
 #include "../msi/KestMsiRecord.h"
-#include "../text/KestCString.h"
+#include "../text/TextArg.h"
 
 namespace qel {
 
@@ -28,8 +28,8 @@ namespace qel {
 int addProgressTicks(const KestMsiHandle& session, int ticks);
 // Shows what the action does now (ActionStart): its name, a description ("Writing settings") and
 // the template of the lines actionData shows ("Setting [1]").
-int actionStart(const KestMsiHandle& session, const KestCString& action, const KestCString& description,
-                const KestCString& dataTemplate = "");
+int actionStart(const KestMsiHandle& session, const TextArg& action, const TextArg& description,
+                const TextArg& dataTemplate = "");
 // Shows a line under the action's template, its [1], [2], ... taken from the record (ActionData).
 int actionData(const KestMsiHandle& session, const KestMsiRecord& fields);
 // Moves the bar by ticks of the total reserved (a progress message of kind 2).

@@ -2,6 +2,7 @@
 
 #include "errors/Raise.h"
 #include "msi/InstallerText.h"
+#include "msi/Records.h"
 #include "text/DeferredOutcome.h"
 
 #include <cerrno>
@@ -19,8 +20,8 @@ constexpr const char* fileName = "Session";
 // What MsiProcessMessage answers for a message it could not take.
 constexpr int refusedMessage = -1;
 
-using PathQuery = UINT(WINAPI*)(MSIHANDLE, LPCSTR, LPSTR, LPDWORD);
-using StateQuery = UINT(WINAPI*)(MSIHANDLE, LPCSTR, INSTALLSTATE*, INSTALLSTATE*);
+using PathQuery = UINT(WINAPI*)(MSIHANDLE, LPCWSTR, LPWSTR, LPDWORD);
+using StateQuery = UINT(WINAPI*)(MSIHANDLE, LPCWSTR, INSTALLSTATE*, INSTALLSTATE*);
 
 MSIHANDLE raw(const KestMsiHandle& handle)
 {
@@ -28,11 +29,11 @@ MSIHANDLE raw(const KestMsiHandle& handle)
 }
 
 // The whole number a text holds as the installer writes numbers; false for any other text.
-bool wholeNumber(const KestCString& text, int& number)
+bool wholeNumber(const std::string& text, int& number)
 {
     const char* digits = text.c_str() + (text.rfind('-', 0) == 0 ? 1 : 0);
     if (*digits < '0' || *digits > '9' ||
-        text.find_first_not_of("0123456789", digits - text.c_str()) != KestCString::npos) {
+        text.find_first_not_of("0123456789", digits - text.c_str()) != std::string::npos) {
         return false;
     }
     errno = 0;
@@ -45,131 +46,135 @@ bool wholeNumber(const KestCString& text, int& number)
 }
 
 // The whole number the property `name` holds as `text`; raises for a text that holds none.
-int numberOf(const PersistingRule& rule, const KestCString& name, const KestCString& text)
+int numberOf(const PersistingRule& rule, const TextArg& name, const std::string& text)
 {
     int number = 0;
     if (!wholeNumber(text, number)) {
-        raiseInvalidParameter(rule, KestCString("Property \"" + name + "\" holds no whole number").c_str());
+        raiseInvalidParameter(rule, KestCString("Property \"" + name.utf8() + "\" holds no whole number").c_str());
     }
     return number;
 }
 
-KestCString pathOf(const PersistingRule& rule, const KestMsiHandle& session, const KestCString& directory,
-                   PathQuery query, const char* call)
+// A text the installer gives through a wide getter of the two-call protocol, in UTF-8; `call` and
+// `subject` name it in a failure's history entry.
+template <class Query>
+Text fetched(const PersistingRule& rule, const char* call, const std::string& subject, Query&& query)
 {
-    KestCString path;
-    const UINT result = queryInstallerText(
-        [&](char* buffer, DWORD* size) { return query(raw(session), directory.c_str(), buffer, size); }, 1, path);
+    WideText text;
+    const UINT result = queryInstallerText(query, 1, text);
     if (result != ERROR_SUCCESS) {
-        raiseMsiError(rule, failedCall(call, directory.c_str()), result);
+        raiseMsiError(rule, failedCall(call, subject.c_str()), result);
     }
-    return path;
+    return Text(fromWide(text));
+}
+
+Text pathOf(const PersistingRule& rule, const KestMsiHandle& session, const TextArg& directory, PathQuery query,
+            const char* call)
+{
+    const WideText name = directory.wide();
+    return fetched(rule, call, directory.utf8(),
+                   [&](WCHAR* buffer, DWORD* size) { return query(raw(session), name.c_str(), buffer, size); });
 }
 
 // The record formatted by the installer; `subject` names the text in a failure's history entry.
-KestCString formatted(const PersistingRule& rule, const KestMsiHandle& session, const KestMsiRecord& record,
-                      const char* subject)
+Text formatted(const PersistingRule& rule, const KestMsiHandle& session, const KestMsiRecord& record,
+               const std::string& subject)
 {
     const MSIHANDLE fields = record.getHandle().getMsiHandle();
-    KestCString text;
-    const UINT result = queryInstallerText(
-        [&](char* buffer, DWORD* size) { return MsiFormatRecordA(raw(session), fields, buffer, size); }, 1, text);
+    return fetched(rule, "MsiFormatRecord", subject,
+                   [&](WCHAR* buffer, DWORD* size) { return MsiFormatRecordW(raw(session), fields, buffer, size); });
+}
+
+// A call that answers an installer result, made with the wide form of `name`; raises naming it.
+template <class Call>
+void checkedCall(const PersistingRule& rule, const char* call, const TextArg& name, Call&& made)
+{
+    const UINT result = made(name.wide().c_str());
     if (result != ERROR_SUCCESS) {
-        raiseMsiError(rule, failedCall("MsiFormatRecord", subject), result);
+        raiseMsiError(rule, failedCall(call, name.utf8().c_str()), result);
     }
-    return text;
 }
 
 }  // namespace
 
-KestCString property(const KestMsiHandle& session, const KestCString& name)
+Text property(const KestMsiHandle& session, const TextArg& name)
 {
     static constexpr PersistingRule rule("qel::property", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
-        KestCString value;
-        const UINT result = queryInstallerText(
-            [&](char* buffer, DWORD* size) { return MsiGetPropertyA(raw(session), name.c_str(), buffer, size); }, 1,
-            value);
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiGetProperty", name.c_str()), result);
-        }
-        return value;
+        const WideText wideName = name.wide();
+        return fetched(rule, "MsiGetProperty", name.utf8(), [&](WCHAR* buffer, DWORD* size) {
+            return MsiGetPropertyW(raw(session), wideName.c_str(), buffer, size);
+        });
     });
 }
 
-int intProperty(const KestMsiHandle& session, const KestCString& name)
+int intProperty(const KestMsiHandle& session, const TextArg& name)
 {
     static constexpr PersistingRule rule("qel::intProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] { return numberOf(rule, name, property(session, name)); });
 }
 
-int intProperty(const KestMsiHandle& session, const KestCString& name, int whenUnset)
+int intProperty(const KestMsiHandle& session, const TextArg& name, int whenUnset)
 {
     static constexpr PersistingRule rule("qel::intProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
-        const KestCString text = property(session, name);
+        const std::string text = property(session, name);
         return text.empty() ? whenUnset : numberOf(rule, name, text);
     });
 }
 
-void setProperty(const KestMsiHandle& session, const KestCString& name, const KestCString& value)
+void setProperty(const KestMsiHandle& session, const TextArg& name, const TextArg& value)
 {
     static constexpr PersistingRule rule("qel::setProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const UINT result = MsiSetPropertyA(raw(session), name.c_str(), value.c_str());
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiSetProperty", name.c_str()), result);
-        }
+        const WideText wideValue = value.wide();
+        checkedCall(rule, "MsiSetProperty", name,
+                    [&](LPCWSTR wideName) { return MsiSetPropertyW(raw(session), wideName, wideValue.c_str()); });
     });
 }
 
-void setProperty(const KestMsiHandle& session, const KestCString& name, int value)
+void setProperty(const KestMsiHandle& session, const TextArg& name, int value)
 {
     static constexpr PersistingRule rule("qel::setProperty", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    persist(rule, [&] {
-        KestCString text;
-        text.format("%d", value);
-        setProperty(session, name, text);
-    });
+    persist(rule, [&] { setProperty(session, name, std::to_string(value)); });
 }
 
-KestCString targetPath(const KestMsiHandle& session, const KestCString& directory)
+Text targetPath(const KestMsiHandle& session, const TextArg& directory)
 {
     static constexpr PersistingRule rule("qel::targetPath", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return pathOf(rule, session, directory, &MsiGetTargetPathA, "MsiGetTargetPath"); });
+    return persist(rule, [&] { return pathOf(rule, session, directory, &MsiGetTargetPathW, "MsiGetTargetPath"); });
 }
 
-KestCString sourcePath(const KestMsiHandle& session, const KestCString& directory)
+Text sourcePath(const KestMsiHandle& session, const TextArg& directory)
 {
     static constexpr PersistingRule rule("qel::sourcePath", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return pathOf(rule, session, directory, &MsiGetSourcePathA, "MsiGetSourcePath"); });
+    return persist(rule, [&] { return pathOf(rule, session, directory, &MsiGetSourcePathW, "MsiGetSourcePath"); });
 }
 
-void setTargetPath(const KestMsiHandle& session, const KestCString& directory, const KestCString& path)
+void setTargetPath(const KestMsiHandle& session, const TextArg& directory, const TextArg& path)
 {
     static constexpr PersistingRule rule("qel::setTargetPath", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const UINT result = MsiSetTargetPathA(raw(session), directory.c_str(), path.c_str());
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiSetTargetPath", directory.c_str()), result);
-        }
+        const WideText widePath = path.wide();
+        checkedCall(rule, "MsiSetTargetPath", directory,
+                    [&](LPCWSTR name) { return MsiSetTargetPathW(raw(session), name, widePath.c_str()); });
     });
 }
 
-KestCString format(const KestMsiHandle& session, const KestCString& text)
+Text format(const KestMsiHandle& session, const TextArg& text)
 {
     static constexpr PersistingRule rule("qel::format", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         KestMsiRecord record(0);
-        record.setRecordFormat(text);
-        return formatted(rule, session, record, text.c_str());
+        setTextField(record, 0, text);
+        return formatted(rule, session, record, text.utf8());
     });
 }
 
-KestCString format(const KestMsiHandle& session, const KestMsiRecord& record)
+Text format(const KestMsiHandle& session, const KestMsiRecord& record)
 {
     static constexpr PersistingRule rule("qel::format", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return formatted(rule, session, record, nullptr); });
+    return persist(rule, [&] { return formatted(rule, session, record, {}); });
 }
 
 namespace detail {
@@ -179,9 +184,14 @@ void logFormatted(const KestMsiHandle& session, const char* format, ...)
     static constexpr PersistingRule rule("qel::log", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     va_list arguments;
     va_start(arguments, format);
-    auto text = DeferredOutcome<KestCString>::of([&] {
-        KestCString formatted;
-        formatted.formatV(format, arguments);
+    auto text = DeferredOutcome<std::string>::of([&] {
+        std::string formatted;
+        const auto append = [](void* line, const char* bytes, std::size_t count) {
+            static_cast<std::string*>(line)->append(bytes, count);
+        };
+        if (!KestCString::formatVTo(format, arguments, append, &formatted)) {
+            formatted.clear();  // no partial text is kept
+        }
         return formatted;
     });
     va_end(arguments);
@@ -203,30 +213,30 @@ int message(const KestMsiHandle& session, INSTALLMESSAGE type, const KestMsiReco
     });
 }
 
-int message(const KestMsiHandle& session, INSTALLMESSAGE type, const KestCString& text, long style)
+int message(const KestMsiHandle& session, INSTALLMESSAGE type, const TextArg& text, long style)
 {
     static constexpr PersistingRule rule("qel::message", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         // The text as field 1 under the template "[1]": the installer formats the template, never the text.
         KestMsiRecord record(1);
         record.setRecordFormat("[1]");
-        record.setStringField(1, text);
+        setTextField(record, 1, text);
         return message(session, type, record, style);
     });
 }
 
-bool evaluateCondition(const KestMsiHandle& session, const KestCString& condition)
+bool evaluateCondition(const KestMsiHandle& session, const TextArg& condition)
 {
     static constexpr PersistingRule rule("qel::evaluateCondition", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
-        switch (MsiEvaluateConditionA(raw(session), condition.c_str())) {
+        switch (MsiEvaluateConditionW(raw(session), condition.wide().c_str())) {
         case MSICONDITION_TRUE:
         case MSICONDITION_NONE:
             return true;
         case MSICONDITION_FALSE:
             return false;
         default:
-            raiseInvalidParameter(rule, failedCall("MsiEvaluateCondition", condition.c_str()));
+            raiseInvalidParameter(rule, failedCall("MsiEvaluateCondition", condition.utf8().c_str()));
         }
     });
 }
@@ -243,62 +253,53 @@ LANGID language(const KestMsiHandle& session)
 
 namespace {
 
-InstallStates statesOf(const PersistingRule& rule, const KestMsiHandle& session, const KestCString& name,
-                       StateQuery query, const char* call)
+InstallStates statesOf(const PersistingRule& rule, const KestMsiHandle& session, const TextArg& name, StateQuery query,
+                       const char* call)
 {
     InstallStates states{INSTALLSTATE_UNKNOWN, INSTALLSTATE_UNKNOWN};
-    const UINT result = query(raw(session), name.c_str(), &states.installed, &states.action);
-    if (result != ERROR_SUCCESS) {
-        raiseMsiError(rule, failedCall(call, name.c_str()), result);
-    }
+    checkedCall(rule, call, name,
+                [&](LPCWSTR wideName) { return query(raw(session), wideName, &states.installed, &states.action); });
     return states;
 }
 
 }  // namespace
 
-InstallStates featureState(const KestMsiHandle& session, const KestCString& feature)
+InstallStates featureState(const KestMsiHandle& session, const TextArg& feature)
 {
     static constexpr PersistingRule rule("qel::featureState", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return statesOf(rule, session, feature, &MsiGetFeatureStateA, "MsiGetFeatureState"); });
+    return persist(rule, [&] { return statesOf(rule, session, feature, &MsiGetFeatureStateW, "MsiGetFeatureState"); });
 }
 
-InstallStates componentState(const KestMsiHandle& session, const KestCString& component)
+InstallStates componentState(const KestMsiHandle& session, const TextArg& component)
 {
     static constexpr PersistingRule rule("qel::componentState", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule,
-                   [&] { return statesOf(rule, session, component, &MsiGetComponentStateA, "MsiGetComponentState"); });
+                   [&] { return statesOf(rule, session, component, &MsiGetComponentStateW, "MsiGetComponentState"); });
 }
 
-void setFeatureState(const KestMsiHandle& session, const KestCString& feature, INSTALLSTATE state)
+void setFeatureState(const KestMsiHandle& session, const TextArg& feature, INSTALLSTATE state)
 {
     static constexpr PersistingRule rule("qel::setFeatureState", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const UINT result = MsiSetFeatureStateA(raw(session), feature.c_str(), state);
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiSetFeatureState", feature.c_str()), result);
-        }
+        checkedCall(rule, "MsiSetFeatureState", feature,
+                    [&](LPCWSTR name) { return MsiSetFeatureStateW(raw(session), name, state); });
     });
 }
 
-void setComponentState(const KestMsiHandle& session, const KestCString& component, INSTALLSTATE state)
+void setComponentState(const KestMsiHandle& session, const TextArg& component, INSTALLSTATE state)
 {
     static constexpr PersistingRule rule("qel::setComponentState", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const UINT result = MsiSetComponentStateA(raw(session), component.c_str(), state);
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiSetComponentState", component.c_str()), result);
-        }
+        checkedCall(rule, "MsiSetComponentState", component,
+                    [&](LPCWSTR name) { return MsiSetComponentStateW(raw(session), name, state); });
     });
 }
 
-void doAction(const KestMsiHandle& session, const KestCString& action)
+void doAction(const KestMsiHandle& session, const TextArg& action)
 {
     static constexpr PersistingRule rule("qel::doAction", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const UINT result = MsiDoActionA(raw(session), action.c_str());
-        if (result != ERROR_SUCCESS) {
-            raiseMsiError(rule, failedCall("MsiDoAction", action.c_str()), result);
-        }
+        checkedCall(rule, "MsiDoAction", action, [&](LPCWSTR name) { return MsiDoActionW(raw(session), name); });
     });
 }
 

@@ -2,12 +2,15 @@
 // installer's log, messages to the user, conditions, the run mode, feature and component states,
 // the language and actions.
 //
-//     const KestCString product = qel::property(session, "ProductName");
+//     const std::string product = qel::property(session, "ProductName");
 //     const int uiLevel = qel::intProperty(session, "UILevel");
 //     qel::setProperty(session, "SETTINGS_FILE", qel::format(session, "[INSTALLDIR]settings.ini"));
 //     qel::log(session, "%d settings read from %s", count, table);
 //     if (qel::message(session, INSTALLMESSAGE_WARNING, qel::record(26002), MB_OKCANCEL) == IDCANCEL) ...
 //     if (qel::evaluateCondition(session, "REMOVE~=\"ALL\"")) ...
+//
+// Text goes in and comes out in UTF-8 (text/Text.h, text/TextArg.h) and reaches the installer
+// through its wide calls, so any script round-trips, whatever the machine's code page.
 //
 // `session` is the handle the action was called with (qel::runAction hands it to the steps). A
 // refused call raises an EKestMsiError, or an EKestException where the installer answers no error
@@ -21,6 +24,9 @@
 #include "../msi/Records.h"
 #include "../text/KestCString.h"
 #include "../text/LiteralFormat.h"
+#include "../text/Text.h"
+#include "../text/TextArg.h"
+#include "../text/Unicode.h"
 #include "QelCustInst/QelPlatform.h"
 
 namespace qel {
@@ -28,39 +34,51 @@ namespace qel {
 // ---- Properties ---------------------------------------------------------------------------------
 
 // The property's text; "" for a property that is not set.
-KestCString property(const KestMsiHandle& session, const KestCString& name);
+Text property(const KestMsiHandle& session, const TextArg& name);
 // The property's whole number: decimal digits with an optional leading '-', within int's range, as
 // the installer writes numbers. Anything else, an unset property included, raises an
 // EKestInvalidParameter naming the property.
-int intProperty(const KestMsiHandle& session, const KestCString& name);
+int intProperty(const KestMsiHandle& session, const TextArg& name);
 // As above, but a property that is not set gives `whenUnset`.
-int intProperty(const KestMsiHandle& session, const KestCString& name, int whenUnset);
+int intProperty(const KestMsiHandle& session, const TextArg& name, int whenUnset);
 // Sets the property; an empty value deletes it (it then reads as "").
-void setProperty(const KestMsiHandle& session, const KestCString& name, const KestCString& value);
+void setProperty(const KestMsiHandle& session, const TextArg& name, const TextArg& value);
 // Sets the property to the number in decimal.
-void setProperty(const KestMsiHandle& session, const KestCString& name, int value);
+void setProperty(const KestMsiHandle& session, const TextArg& name, int value);
 
 // ---- Directories (once costing has resolved them: after CostFinalize) -----------------------------
 
 // Where the directory's files go, ending in a backslash.
-KestCString targetPath(const KestMsiHandle& session, const KestCString& directory);
+Text targetPath(const KestMsiHandle& session, const TextArg& directory);
 // Where the directory's files come from, ending in a backslash.
-KestCString sourcePath(const KestMsiHandle& session, const KestCString& directory);
+Text sourcePath(const KestMsiHandle& session, const TextArg& directory);
 // Moves the directory, and those below it, to `path`.
-void setTargetPath(const KestMsiHandle& session, const KestCString& directory, const KestCString& path);
+void setTargetPath(const KestMsiHandle& session, const TextArg& directory, const TextArg& path);
 
 // ---- Formatted text -------------------------------------------------------------------------------
 
 // The text formatted by the installer: [PROPERTY], [#File], [$Component], [!File], [%ENV], [\[]
 // and the like replaced as the installer does ("[INSTALLDIR]settings.ini").
-KestCString format(const KestMsiHandle& session, const KestCString& text);
+Text format(const KestMsiHandle& session, const TextArg& text);
 // The record formatted by its field 0, whose [1], [2], ... are its fields.
-KestCString format(const KestMsiHandle& session, const KestMsiRecord& record);
+Text format(const KestMsiHandle& session, const KestMsiRecord& record);
 
 // ---- The installer's log and the user -------------------------------------------------------------
 
 namespace detail {
 void logFormatted(const KestMsiHandle& session, const char* format, ...);
+
+// What an argument of qel::log stands for in UTF-8: a KestCString's ANSI text converted, any other
+// argument as it is.
+inline std::string utf8Argument(const KestCString& ansi)
+{
+    return fromAnsi(ansi);
+}
+template <class T>
+const T& utf8Argument(const T& argument)
+{
+    return argument;
+}
 }  // namespace detail
 
 // Writes a line to the installer's log (an informational message, shown at no user-interface
@@ -70,7 +88,7 @@ void logFormatted(const KestMsiHandle& session, const char* format, ...);
 template <class... Args>
 void log(const KestMsiHandle& session, LiteralFormat<Args...> format, const Args&... args)
 {
-    detail::logFormatted(session, format.get(), passedToFormat(args)...);
+    detail::logFormatted(session, format.get(), passedToFormat(detail::utf8Argument(args))...);
 }
 
 // Hands the record to the installer as a message of that type, with the buttons and icon of
@@ -82,14 +100,14 @@ void log(const KestMsiHandle& session, LiteralFormat<Args...> format, const Args
 // as the user asked.
 int message(const KestMsiHandle& session, INSTALLMESSAGE type, const KestMsiRecord& record, long style = 0);
 // As above, with the text as the message; brackets in it are not formatted by the installer.
-int message(const KestMsiHandle& session, INSTALLMESSAGE type, const KestCString& text, long style = 0);
+int message(const KestMsiHandle& session, INSTALLMESSAGE type, const TextArg& text, long style = 0);
 
 // ---- Conditions and the run mode ------------------------------------------------------------------
 
 // Whether the condition holds, as the installer evaluates the conditions of its tables
 // ("VersionNT >= 600 AND NOT Installed"); an empty condition holds. A condition the installer
 // cannot read raises an EKestInvalidParameter naming it.
-bool evaluateCondition(const KestMsiHandle& session, const KestCString& condition);
+bool evaluateCondition(const KestMsiHandle& session, const TextArg& condition);
 // Whether the installation runs in that mode: MSIRUNMODE_SCHEDULED in a deferred action,
 // MSIRUNMODE_ROLLBACK in a rollback action, MSIRUNMODE_COMMIT in a commit action,
 // MSIRUNMODE_MAINTENANCE when the product is installed already, ...
@@ -110,16 +128,16 @@ struct InstallStates {
     bool isBeingRemoved() const { return action == INSTALLSTATE_ABSENT; }
 };
 
-InstallStates featureState(const KestMsiHandle& session, const KestCString& feature);
-InstallStates componentState(const KestMsiHandle& session, const KestCString& component);
+InstallStates featureState(const KestMsiHandle& session, const TextArg& feature);
+InstallStates componentState(const KestMsiHandle& session, const TextArg& component);
 // Asks the installation to take the feature or component to `state`.
-void setFeatureState(const KestMsiHandle& session, const KestCString& feature, INSTALLSTATE state);
-void setComponentState(const KestMsiHandle& session, const KestCString& component, INSTALLSTATE state);
+void setFeatureState(const KestMsiHandle& session, const TextArg& feature, INSTALLSTATE state);
+void setComponentState(const KestMsiHandle& session, const TextArg& component, INSTALLSTATE state);
 
 // ---- Actions --------------------------------------------------------------------------------------
 
 // Runs an action of the package now; for a deferred one, adds it to the installation's script.
 // (qel::schedule, msi/Deferred.h, hands a deferred action its data as well.)
-void doAction(const KestMsiHandle& session, const KestCString& action);
+void doAction(const KestMsiHandle& session, const TextArg& action);
 
 }  // namespace qel

@@ -21,7 +21,7 @@ bool escaped(char c)
     return c == escape || c == separator || c == assignment || c == '\0';
 }
 
-void append(KestCString& text, const KestCString& part)
+void append(std::string& text, const std::string& part)
 {
     for (const char c : part) {
         if (escaped(c)) {
@@ -59,49 +59,52 @@ KestCString malformed(std::size_t at, const char* what)
 
 }  // namespace
 
-DeferredData& DeferredData::add(const KestCString& name, const KestCString& value)
+DeferredData& DeferredData::add(const TextArg& name, const TextArg& value)
 {
-    list.push_back(Entry{name, value});
+    list.push_back(Entry{Text(name.utf8()), Text(value.utf8())});
     return *this;
 }
 
-bool DeferredData::has(const KestCString& name) const
+bool DeferredData::has(const TextArg& name) const
 {
+    const std::string wanted = name.utf8();
     for (const Entry& entry : list) {
-        if (entry.name == name) {
+        if (entry.name == wanted) {
             return true;
         }
     }
     return false;
 }
 
-KestCString DeferredData::value(const KestCString& name) const
+Text DeferredData::value(const TextArg& name) const
 {
     static constexpr PersistingRule rule("qel::DeferredData::value", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
+        const std::string wanted = name.utf8();
         for (const Entry& entry : list) {
-            if (entry.name == name) {
+            if (entry.name == wanted) {
                 return entry.value;
             }
         }
-        raiseInvalidParameter(rule, KestCString("The deferred data holds no value named \"" + name + "\"").c_str());
+        raiseInvalidParameter(rule, KestCString("The deferred data holds no value named \"" + wanted + "\"").c_str());
     });
 }
 
-std::vector<KestCString> DeferredData::values(const KestCString& name) const
+std::vector<Text> DeferredData::values(const TextArg& name) const
 {
-    std::vector<KestCString> found;
+    const std::string wanted = name.utf8();
+    std::vector<Text> found;
     for (const Entry& entry : list) {
-        if (entry.name == name) {
+        if (entry.name == wanted) {
             found.push_back(entry.value);
         }
     }
     return found;
 }
 
-KestCString DeferredData::encode() const
+Text DeferredData::encode() const
 {
-    KestCString text;
+    Text text;
     for (const Entry& entry : list) {
         if (&entry != &list.front()) {
             text += separator;
@@ -113,16 +116,17 @@ KestCString DeferredData::encode() const
     return text;
 }
 
-DeferredData DeferredData::decode(const KestCString& text)
+DeferredData DeferredData::decode(const TextArg& encoded)
 {
     static constexpr PersistingRule rule("qel::DeferredData::decode", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
+        const std::string text = encoded.utf8();
         DeferredData data;
         if (text.empty()) {
             return data;
         }
         Entry entry;
-        KestCString* part = &entry.name;  // what the bytes read go to: the name, then the value
+        std::string* part = &entry.name;  // what the bytes read go to: the name, then the value
         for (std::size_t at = 0; at <= text.size(); ++at) {
             const char c = at < text.size() ? text[at] : separator;  // the end closes the last entry
             if (c == separator) {

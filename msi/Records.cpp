@@ -1,0 +1,47 @@
+#include "msi/Records.h"
+
+#include "errors/Raise.h"
+#include "msi/InstallerText.h"
+#include "text/Unicode.h"
+
+#include <string>
+
+using namespace persisting;
+
+namespace qel {
+namespace {
+constexpr const char* fileName = "Records";
+
+MSIHANDLE raw(const KestMsiRecord& record)
+{
+    return record.getHandle().getMsiHandle();
+}
+}  // namespace
+
+void setTextField(KestMsiRecord& record, unsigned int field, const TextArg& value)
+{
+    static constexpr PersistingRule rule("qel::setTextField", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    persist(rule, [&] {
+        const UINT result = MsiRecordSetStringW(raw(record), field, value.wide().c_str());
+        if (result != ERROR_SUCCESS) {
+            raiseMsiError(rule, failedCall("MsiRecordSetString", std::to_string(field).c_str()), result);
+        }
+    });
+}
+
+Text text(const KestMsiRecord& record, unsigned int field)
+{
+    static constexpr PersistingRule rule("qel::text", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    return persist(rule, [&] {
+        WideText value;
+        const UINT result = queryInstallerText(
+            [&](WCHAR* buffer, DWORD* size) { return MsiRecordGetStringW(raw(record), field, buffer, size); }, 1,
+            value);
+        if (result != ERROR_SUCCESS) {
+            raiseMsiError(rule, failedCall("MsiRecordGetString", std::to_string(field).c_str()), result);
+        }
+        return Text(fromWide(value));
+    });
+}
+
+}  // namespace qel
