@@ -24,7 +24,7 @@ std::string shown(const qel::DeferredData& data)
 
 void roundTrip(const qel::DeferredData& data)
 {
-    const KestCString text = data.encode();
+    const std::string text = data.encode();
     fuzz::expect(static_cast<const std::string&>(text).find('\0') == std::string::npos, "the encoded text holds a NUL");
     fuzz::setting() += "encoded: \"" + fuzz::visible(text) + "\"\n";
     const qel::DeferredData decoded = qel::DeferredData::decode(text);

@@ -1,20 +1,15 @@
 #include "WriteSettings.h"
 
 #include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/errors/Raise.h"
+#include "QelCustInst/actions/File.h"
 #include "QelCustInst/msi/Database.h"
 #include "QelCustInst/msi/Deferred.h"
 #include "QelCustInst/msi/Progress.h"
 #include "QelCustInst/msi/Session.h"
 
-#include <cstdio>
-#include <vector>
-
-using namespace persisting;
+#include <string>
 
 namespace {
-
-constexpr const char* fileName = "WriteSettings";
 
 // The settings file, in the product's folder.
 constexpr const char* settingsFile = "settings.ini";
@@ -26,68 +21,24 @@ constexpr const char* settingsQuery =
 // The progress bar's ticks for one setting.
 constexpr int ticksPerSetting = 10000;
 
-KestCString settingsPath(KestMsiHandle& session)
+std::string settingsPath(KestMsiHandle& session)
 {
     return qel::targetPath(session, "INSTALLDIR") + settingsFile;
 }
-
-// A file written from its start, closed on every way out.
-class OutputFile {
-public:
-    explicit OutputFile(const KestCString& path) : path(path)
-    {
-        static constexpr PersistingRule rule("OutputFile::OutputFile", fileName, none, none, none, noCatchAll);
-        file = std::fopen(qelStreamPath(path.c_str()).c_str(), "wb");
-        if (file == nullptr) {
-            raiseException(rule, failedCall("fopen", path.c_str()));
-        }
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile()
-    {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-
-    void write(const KestCString& text)
-    {
-        static constexpr PersistingRule rule("OutputFile::write", fileName, none, none, none, noCatchAll);
-        if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-            raiseException(rule, failedCall("fwrite", path.c_str()));
-        }
-    }
-
-    // Closes the file; a failure here may have lost what was written.
-    void close()
-    {
-        static constexpr PersistingRule rule("OutputFile::close", fileName, none, none, none, noCatchAll);
-        const int result = std::fclose(file);
-        file = nullptr;
-        if (result != 0) {
-            raiseException(rule, failedCall("fclose", path.c_str()));
-        }
-    }
-
-private:
-    KestCString path;
-    std::FILE* file = nullptr;
-};
 
 UINT scheduleSettings(KestMsiHandle& session)
 {
     if (qel::mode(session, MSIRUNMODE_MAINTENANCE)) {
         return ERROR_SUCCESS;  // installed already: a repair or a change keeps the file as it is
     }
-    const KestCString path = settingsPath(session);
+    const std::string path = settingsPath(session);
     qel::DeferredData data;
     data.add("file", path);
     int count = 0;
     for (const KestMsiRecord& row : qel::rows(session, settingsQuery)) {
-        if (qel::evaluateCondition(session, row.stringField(3)) &&
-            qel::featureState(session, row.stringField(4)).isBeingInstalled()) {
-            data.add("line", row.stringField(1) + "=" + qel::format(session, row.stringField(2)));
+        if (qel::evaluateCondition(session, qel::text(row, 3)) &&
+            qel::featureState(session, qel::text(row, 4)).isBeingInstalled()) {
+            data.add("line", qel::text(row, 1) + "=" + qel::format(session, qel::text(row, 2)));
             ++count;
         }
     }
@@ -105,8 +56,9 @@ UINT writeSettings(KestMsiHandle& session)
 {
     const qel::DeferredData data = qel::deferredData(session);
     qel::actionStart(session, "qelWriteSettings", "Writing the settings", "Setting: [1]");
-    OutputFile file(data.value("file"));
-    for (const KestCString& line : data.values("line")) {
+    // The file's text is UTF-8, as the kit's texts are: a value in any script is written whole.
+    qel::File file = qel::File::create(data.value("file"));
+    for (const std::string& line : data.values("line")) {
         if (qel::actionData(session, qel::record(line)) == IDCANCEL ||
             qel::reportProgress(session, ticksPerSetting) == IDCANCEL) {
             return ERROR_INSTALL_USEREXIT;  // the rollback action removes what was written
@@ -119,15 +71,9 @@ UINT writeSettings(KestMsiHandle& session)
 
 void removeSettings(KestMsiHandle& session)
 {
-    static constexpr PersistingRule rule("removeSettings", fileName, none, none, none, noCatchAll);
-    const KestCString path = qel::deferredData(session).value("file");
-    if (DeleteFileA(path.c_str())) {
+    const std::string path = qel::deferredData(session).value("file");
+    if (qel::deleteFile(path)) {
         qel::log(session, "qelRemoveSettings: removed %s", path);
-        return;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        raiseWinError(rule, failedCall("DeleteFile", path.c_str()), error);
     }
 }
 

@@ -1,0 +1,139 @@
+// Text in any script through the kit's calls, on the test package (backend/Backend.h): what goes in
+// comes back whole, whatever the machine's ANSI code page, while the installer's ANSI call on the
+// same text gives what that code page can hold (the platform's own conversion of it). Run under
+// Wine in several locales, so in several code pages.
+#include "backend/SharedTest.h"
+
+#include "actions/File.h"
+#include "msi/Database.h"
+#include "msi/Deferred.h"
+#include "msi/Records.h"
+#include "msi/Session.h"
+#include "text/Unicode.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using UnicodeTest = SharedTest;
+
+KestMsiHandle session()
+{
+    return KestMsiHandle(Backend::session(), true);
+}
+
+// Texts that lie outside some code page of every locale the tests run in.
+const std::vector<std::string>& texts()
+{
+    static const std::vector<std::string> all{
+        "Café crème",
+        "Программы и настройки",
+        "Ελληνικά",
+        "日本語のテキスト",
+        "한국어",
+        "Café, Привет, Γειά, 日本, 한국 \U0001F600",
+    };
+    return all;
+}
+
+// What the installer's ANSI getter gives for a property, and what the platform's own conversion to
+// the ANSI code page makes of the text: the two must agree.
+std::string ansiProperty(const char* name)
+{
+    char buffer[1024] = "";
+    DWORD size = sizeof buffer;
+    EXPECT_EQ(MsiGetPropertyA(Backend::session(), name, buffer, &size), static_cast<UINT>(ERROR_SUCCESS));
+    return std::string(buffer, size < sizeof buffer ? size : 0);
+}
+
+std::string ansiOf(const std::string& text)
+{
+    const qel::WideText wide = qel::toWide(text);
+    std::string ansi(wide.size() * 2 + 1, '\0');
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(),
+                                           static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return ansi;
+}
+
+}  // namespace
+
+TEST_F(UnicodeTest, TheKitsCallsKeepTextInAnyScriptWholeAndTheAnsiCallsLoseWhatTheCodePageLacks)
+{
+    const KestMsiHandle installation = session();
+    for (const std::string& text : texts()) {
+        SCOPED_TRACE(text);
+
+        qel::setProperty(installation, "QEL_TEXT", text);
+        EXPECT_EQ(qel::property(installation, "QEL_TEXT"), text);
+        EXPECT_EQ(ansiProperty("QEL_TEXT"), ansiOf(text)) << "the ANSI call against the code page";
+
+        EXPECT_EQ(qel::format(installation, "<[QEL_TEXT]>"), "<" + text + ">");
+        EXPECT_TRUE(qel::evaluateCondition(installation, "QEL_TEXT = \"" + text + "\""));
+
+        const std::string folder = "C:\\" + text + "\\";
+        qel::setTargetPath(installation, "INSTALLDIR", folder);
+        EXPECT_EQ(qel::targetPath(installation, "INSTALLDIR"), folder);
+
+        const KestMsiRecord fields = qel::record(text, 7);
+        EXPECT_EQ(qel::text(fields, 1), text);
+        EXPECT_EQ(qel::text(fields, 2), "7");
+
+        qel::DeferredData data;
+        data.add(text, text + "=;%");
+        qel::setProperty(installation, "QEL_DATA", data.encode());
+        EXPECT_EQ(qel::DeferredData::decode(qel::property(installation, "QEL_DATA")).value(text), text + "=;%");
+
+        // A temporary row of the package's table, found by a parameter in the same script.
+        const std::string name = "n:" + text;
+        qel::insertTemporary(installation, "SELECT `Name`, `Value`, `Sequence` FROM `QelSetting`",
+                             qel::record(name, text, 99));
+        std::vector<std::string> found;
+        for (const KestMsiRecord& row :
+             qel::rows(installation, "SELECT `Value` FROM `QelSetting` WHERE `Name` = ?", qel::record(name))) {
+            found.push_back(qel::text(row, 1));
+        }
+        EXPECT_EQ(found, std::vector<std::string>{text});
+    }
+    qel::setProperty(installation, "QEL_TEXT", "");
+    qel::setProperty(installation, "QEL_DATA", "");
+}
+
+TEST_F(UnicodeTest, FilesAndFoldersAreReachedByTheirNamesInAnyScript)
+{
+    const std::string temporary = qel::fromWide([] {
+        WCHAR folder[MAX_PATH + 1] = {};
+        const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+        return qel::WideText(folder, length <= MAX_PATH ? length : 0);
+    }());
+    ASSERT_FALSE(temporary.empty());
+    for (const std::string& text : texts()) {
+        SCOPED_TRACE(text);
+        const std::string folder = temporary + text + "\\" + text + "\\";
+        const std::string file = folder + text + ".ini";
+
+        qel::createFolder(folder);
+        EXPECT_TRUE(qel::folderExists(folder));
+        qel::File written = qel::File::create(file);
+        written.write("value=" + text + "\r\n");
+        written.close();
+        EXPECT_TRUE(qel::fileExists(file));
+        EXPECT_FALSE(qel::fileExists(folder));
+        EXPECT_EQ(qel::readFile(file), "value=" + text + "\r\n");
+
+        qel::writeFile(file, text);
+        EXPECT_EQ(qel::readFile(file), text);
+        qel::copyFile(file, file + ".copy");
+        qel::moveFile(file + ".copy", file + ".moved");
+        EXPECT_FALSE(qel::fileExists(file + ".copy"));
+        EXPECT_EQ(qel::readFile(file + ".moved"), text);
+
+        EXPECT_TRUE(qel::deleteFile(file + ".moved"));
+        EXPECT_TRUE(qel::deleteFile(file));
+        EXPECT_FALSE(qel::deleteFile(file));
+        EXPECT_TRUE(qel::removeFolder(folder));
+        EXPECT_TRUE(qel::removeFolder(temporary + text));
+        EXPECT_FALSE(qel::removeFolder(temporary + text));
+    }
+}
