@@ -88,8 +88,13 @@ UINT framed(MSIHANDLE session, const char* actionName, Steps steps) noexcept
     try {
         KestMsiHandle installation(session, true);
         return steps(installation);
+    } catch (const UserCancelled&) {
+        return ERROR_INSTALL_USEREXIT;
     } catch (const EKestException& error) {
         reportException(session, actionName, error);
+        if (error.getErrorCode() == ERROR_INSTALL_USEREXIT) {
+            return ERROR_INSTALL_USEREXIT;  // a call the user cancelled: the log says which
+        }
     } catch (const std::exception& error) {
         const char* const what = error.what();
         reportFixed(session, actionName, "an unexpected exception ended the action: ", what ? what : "",
@@ -113,6 +118,14 @@ UINT runAction(MSIHANDLE session, const char* actionName, ActionSteps steps) noe
 UINT runAction(MSIHANDLE session, const char* actionName, AnsweringSteps steps) noexcept
 {
     return framed(session, actionName, steps);
+}
+
+int cancelIfAsked(int answer)
+{
+    if (answer == IDCANCEL) {
+        throw UserCancelled{};
+    }
+    return answer;
 }
 
 }  // namespace qel

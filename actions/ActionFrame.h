@@ -26,4 +26,15 @@ using AnsweringSteps = UINT (*)(KestMsiHandle& session);
 // As above, but a run of the steps to their end answers what they returned.
 UINT runAction(MSIHANDLE session, const char* actionName, AnsweringSteps steps) noexcept;
 
+// A cancel is a cancel: the frame answers ERROR_INSTALL_USEREXIT (1602), never 1603, when the
+// steps end on one, so the installer tells the user the installation was cancelled rather than
+// that it failed. The steps end on a cancel by returning 1602 (the answering form), by throwing
+// UserCancelled (cancelIfAsked does), or by a refused installer call that answered 1602 (an action
+// run by MsiDoAction that the user cancelled, say): its report still goes to the log.
+struct UserCancelled {};
+
+// The user's answer to a message or a progress step, as it is; IDCANCEL throws UserCancelled.
+//     qel::cancelIfAsked(qel::reportProgress(session, ticks));
+int cancelIfAsked(int answer);
+
 }  // namespace qel

@@ -3,6 +3,7 @@
 #include "errors/Raise.h"
 #include "msi/KestMsiDatabase.h"
 
+#include <string>
 #include <utility>
 
 using namespace persisting;
@@ -41,18 +42,45 @@ KestMsiView::~KestMsiView()
 
 void KestMsiView::execute()
 {
-    executeWith(0);
+    executeWith(0, 0);
 }
 
 void KestMsiView::execute(const KestMsiRecord& parameters)
 {
-    executeWith(parameters.getHandle().getMsiHandle());
+    executeWith(parameters.getHandle().getMsiHandle(), parameters.fieldCount());
 }
 
-void KestMsiView::executeWith(MSIHANDLE parameters)
+namespace {
+
+// The ? markers of a query, outside its 'text' and `name` quotes.
+unsigned int markersOf(const std::string& query)
+{
+    unsigned int markers = 0;
+    char quote = 0;
+    for (const char c : query) {
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '\'' || c == '`') {
+            quote = c;
+        } else if (c == '?') {
+            ++markers;
+        }
+    }
+    return markers;
+}
+
+}  // namespace
+
+void KestMsiView::executeWith(MSIHANDLE parameters, unsigned int count)
 {
     static constexpr PersistingRule rule("KestMsiView::execute", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
+        if (const unsigned int markers = markersOf(query); markers != count) {
+            raiseInvalidParameter(rule,
+                                  KestCString("The query \"" + query + "\" has " + std::to_string(markers) +
+                                              " parameter markers, but " + std::to_string(count) + " values were given")
+                                      .c_str());
+        }
         if (executed) {
             close();
         }

@@ -36,8 +36,9 @@ public:
     KestMsiView& operator=(KestMsiView&&) = delete;
     ~KestMsiView() override;
 
-    // Runs the query; its ? take the fields of `parameters`, in order. A view executed before is
-    // closed first.
+    // Runs the query; its ? take the fields of `parameters`, in order: a record of another field
+    // count than the query's markers raises an EKestInvalidParameter naming both counts (the
+    // installer would take a missing value for a null). A view executed before is closed first.
     void execute();
     void execute(const KestMsiRecord& parameters);
     // The next row of the result; none once every row was fetched.
@@ -73,13 +74,16 @@ public:
         std::optional<KestMsiRecord> row;
     };
 
-    // Fetches the first row.
-    iterator begin() { return iterator(*this); }
+    // Fetches the first row. Only a view that lives on has rows to go through: on a temporary
+    // (qel::rows(...).begin()) the iterator would outlive the view, so that does not compile; a
+    // range-for over qel::rows(...) keeps the view for the loop.
+    iterator begin() & { return iterator(*this); }
+    iterator begin() && = delete;
     std::default_sentinel_t end() const { return {}; }
 
 private:
-    // Executes with the parameter record's handle (0: none).
-    void executeWith(MSIHANDLE parameters);
+    // Executes with the parameter record's handle (0: none) of `count` fields.
+    void executeWith(MSIHANDLE parameters, unsigned int count);
 
     qel::Text query;
     bool executed = false;

@@ -3,6 +3,7 @@
 #include "errors/Raise.h"
 
 #include <cstdio>
+#include <string>
 #include <utility>
 
 using namespace persisting;
@@ -18,7 +19,7 @@ constexpr const char* hexDigits = "0123456789ABCDEF";
 
 bool escaped(char c)
 {
-    return c == escape || c == separator || c == assignment || c == '\0';
+    return c == escape || c == separator || c == assignment;
 }
 
 void append(std::string& text, const std::string& part)
@@ -35,16 +36,19 @@ void append(std::string& text, const std::string& part)
     }
 }
 
-int hexValue(char c)
+// The byte an escape at text[at] stands for; -1 for any text but one of the escapes encode()
+// writes (%25, %3B, %3D): a NUL or another byte escaped, or small letters, would let two texts
+// mean the same entries, and an escaped NUL would end the value early for a C caller.
+int escapedByte(const std::string& text, std::size_t at)
 {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+    if (text.size() - at < 3) {
+        return -1;
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+    for (const char c : {escape, separator, assignment}) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (text[at + 1] == hexDigits[byte >> 4] && text[at + 2] == hexDigits[byte & 0x0F]) {
+            return byte;
+        }
     }
     return -1;
 }
@@ -61,42 +65,53 @@ KestCString malformed(std::size_t at, const char* what)
 
 DeferredData& DeferredData::add(const TextArg& name, const TextArg& value)
 {
-    list.push_back(Entry{Text(name.utf8()), Text(value.utf8())});
-    return *this;
+    static constexpr PersistingRule rule("qel::DeferredData::add", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
+    return persist(rule, [&]() -> DeferredData& {
+        Entry entry{Text(name.utf8()), Text(value.utf8())};
+        if (entry.name.find('\0') != std::string::npos || entry.value.find('\0') != std::string::npos) {
+            raiseInvalidParameter(rule, "A deferred name or value holds a NUL, which an installer text cannot carry");
+        }
+        appendEntry(std::move(entry));
+        return *this;
+    });
+}
+
+void DeferredData::appendEntry(Entry entry)
+{
+    list.push_back(std::move(entry));
+    index[list.back().name].push_back(list.size() - 1);
+}
+
+const std::vector<std::size_t>* DeferredData::entriesNamed(const TextArg& name) const
+{
+    const auto found = index.find(name.utf8());
+    return found == index.end() ? nullptr : &found->second;
 }
 
 bool DeferredData::has(const TextArg& name) const
 {
-    const std::string wanted = name.utf8();
-    for (const Entry& entry : list) {
-        if (entry.name == wanted) {
-            return true;
-        }
-    }
-    return false;
+    return entriesNamed(name) != nullptr;
 }
 
 Text DeferredData::value(const TextArg& name) const
 {
     static constexpr PersistingRule rule("qel::DeferredData::value", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
-        const std::string wanted = name.utf8();
-        for (const Entry& entry : list) {
-            if (entry.name == wanted) {
-                return entry.value;
-            }
+        const std::vector<std::size_t>* const named = entriesNamed(name);
+        if (named == nullptr) {
+            raiseInvalidParameter(
+                rule, KestCString("The deferred data holds no value named \"" + name.utf8() + "\"").c_str());
         }
-        raiseInvalidParameter(rule, KestCString("The deferred data holds no value named \"" + wanted + "\"").c_str());
+        return list[named->front()].value;
     });
 }
 
 std::vector<Text> DeferredData::values(const TextArg& name) const
 {
-    const std::string wanted = name.utf8();
     std::vector<Text> found;
-    for (const Entry& entry : list) {
-        if (entry.name == wanted) {
-            found.push_back(entry.value);
+    if (const std::vector<std::size_t>* const named = entriesNamed(name)) {
+        for (const std::size_t at : *named) {
+            found.push_back(list[at].value);
         }
     }
     return found;
@@ -133,7 +148,7 @@ DeferredData DeferredData::decode(const TextArg& encoded)
                 if (part != &entry.value) {
                     raiseInvalidParameter(rule, malformed(at, "an entry without '='").c_str());
                 }
-                data.list.push_back(std::move(entry));
+                data.appendEntry(std::move(entry));
                 entry = Entry{};
                 part = &entry.name;
             } else if (c == assignment) {
@@ -142,12 +157,11 @@ DeferredData DeferredData::decode(const TextArg& encoded)
                 }
                 part = &entry.value;
             } else if (c == escape) {
-                const int high = at + 2 < text.size() ? hexValue(text[at + 1]) : -1;
-                const int low = high >= 0 ? hexValue(text[at + 2]) : -1;
-                if (low < 0) {
-                    raiseInvalidParameter(rule, malformed(at, "a '%' without two hexadecimal digits").c_str());
+                const int byte = escapedByte(text, at);
+                if (byte < 0) {
+                    raiseInvalidParameter(rule, malformed(at, "a '%' that is not %25, %3B or %3D").c_str());
                 }
-                *part += static_cast<char>(high * 16 + low);
+                *part += static_cast<char>(byte);
                 at += 2;
             } else {
                 *part += c;

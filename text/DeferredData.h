@@ -10,15 +10,21 @@
 //
 // Names and values are UTF-8 (a KestCString given is converted from the ANSI code page), and any
 // name and value round-trip, empty ones and those holding the separators included: the text is
-// `name=value` entries joined by ';', in which '%', ';', '=' and NUL are written as %25, %3B, %3D
-// and %00. Every other byte stays as it is: the bytes escaped are all below 0x40, and no UTF-8
-// character but those four uses them. A text that is not of this form fails to decode, with the place it fails
-// at (and never its content, which may be secret).
+// `name=value` entries joined by ';', in which '%', ';' and '=' are written as %25, %3B and %3D.
+// Every other byte stays as it is: no UTF-8 character but those three uses their bytes. A NUL,
+// which no installer text carries, is refused. Each entry has one spelling: a text with any other
+// escape (%00, %41, %3b) is refused, so that no value can hide a NUL or a separator from a check.
+// Values are found by name in logarithmic time. A text that is not of this form fails to decode, with the place it
+// fails at (and never its content, which may be secret).
 #pragma once
 
 #include "../text/Text.h"
 #include "../text/TextArg.h"
 
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace qel {
@@ -33,7 +39,8 @@ public:
 
     DeferredData() = default;
 
-    // Adds an entry after the others; a name may come several times (a list).
+    // Adds an entry after the others; a name may come several times (a list). A name or value that
+    // holds a NUL raises an EKestInvalidParameter.
     DeferredData& add(const TextArg& name, const TextArg& value);
 
     bool has(const TextArg& name) const;
@@ -52,7 +59,12 @@ public:
     bool operator==(const DeferredData&) const = default;
 
 private:
+    void appendEntry(Entry entry);
+    // The places in `list` of the entries of that name, in order; none when there are none.
+    const std::vector<std::size_t>* entriesNamed(const TextArg& name) const;
+
     std::vector<Entry> list;
+    std::map<std::string, std::vector<std::size_t>, std::less<>> index;
 };
 
 }  // namespace qel

@@ -309,6 +309,16 @@ case "$step" in
             failures=$((failures + 1))
             echo "FAIL settings: the rollback action never removed $file ($architecture; no line in $log)"
         fi
+        # A folder and a setting in scripts the machine's code page (1252 here) lacks: the file is
+        # where the installer says, holds the value whole (in UTF-8), and goes with the product.
+        folder='C:\Программы\WriteSettings'
+        file="$folder\\settings.ini"
+        greeting='Привет, Γειά σου, 日本語, 한국어, Café'
+        written="$(printf '%s\n' "Port=8080" "DataFolder=$folder\\data" "Product=Write Settings 1.0.0" \
+            "Separators=a;b=c%d" "Greeting=$greeting")"
+        want="exit code: 0;installed: yes;file: $file;uninstall exit status: 0;file after uninstall: $file (none)"
+        check "settings: a folder and a value in any script" "$want" "$written" --drive fixed --file "$file" \
+            --uninstall "$msi" "INSTALLDIR=$folder\\" "QEL_GREETING=$greeting"
         ((failures == 0)) || fail "$failures runs failed"
         ;;
 

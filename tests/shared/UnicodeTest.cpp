@@ -4,6 +4,8 @@
 // Wine in several locales, so in several code pages.
 #include "backend/SharedTest.h"
 
+#include "Thrown.h"
+
 #include "actions/File.h"
 #include "msi/Database.h"
 #include "msi/Deferred.h"
@@ -27,12 +29,9 @@ KestMsiHandle session()
 const std::vector<std::string>& texts()
 {
     static const std::vector<std::string> all{
-        "Café crème",
-        "Программы и настройки",
-        "Ελληνικά",
-        "日本語のテキスト",
-        "한국어",
-        "Café, Привет, Γειά, 日本, 한국 \U0001F600",
+        "Café crème", "Программы и настройки",
+        "Ελληνικά",   "日本語のテキスト",
+        "한국어",     "Café, Привет, Γειά, 日本, 한국 \U0001F600",
     };
     return all;
 }
@@ -95,6 +94,11 @@ TEST_F(UnicodeTest, TheKitsCallsKeepTextInAnyScriptWholeAndTheAnsiCallsLoseWhatT
             found.push_back(qel::text(row, 1));
         }
         EXPECT_EQ(found, std::vector<std::string>{text});
+
+        // A feature the package lacks is refused, and the report names it whole.
+        const auto thrown = thrownBy([&] { qel::featureState(installation, text); });
+        ASSERT_TRUE(thrown.has_value());
+        EXPECT_EQ(thrown->comments().front(), "Function Failed: MsiGetFeatureState(\"" + text + "\")");
     }
     qel::setProperty(installation, "QEL_TEXT", "");
     qel::setProperty(installation, "QEL_DATA", "");

@@ -14,16 +14,16 @@ constexpr int originalDiskMessage = 26002;
 constexpr int reducedUiLevel = 4;
 constexpr int uiLevelMask = 0x0F;
 
-UINT warnForOriginalDisk(KestMsiHandle& session)
+void warnForOriginalDisk(KestMsiHandle& session)
 {
     const bool fromCdRom = qel::property(session, "PROMPT_FOR_CD1") == "1";
     if (!fromCdRom || (qel::intProperty(session, "UILevel", 0) & uiLevelMask) < reducedUiLevel) {
-        return ERROR_SUCCESS;
+        return;
     }
     // A refused message is raised, and the frame fails the action: the user never saw the prompt.
-    // Any other answer (OK, or 0 when nobody was asked) lets the installation go on.
-    const int answer = qel::message(session, INSTALLMESSAGE_WARNING, qel::record(originalDiskMessage), MB_OKCANCEL);
-    return answer == IDCANCEL ? ERROR_INSTALL_USEREXIT : ERROR_SUCCESS;
+    // Cancel ends the installation as cancelled (1602); any other answer (OK, or 0 when nobody was
+    // asked) lets it go on.
+    qel::cancelIfAsked(qel::message(session, INSTALLMESSAGE_WARNING, qel::record(originalDiskMessage), MB_OKCANCEL));
 }
 
 }  // namespace

@@ -26,10 +26,10 @@ std::string settingsPath(KestMsiHandle& session)
     return qel::targetPath(session, "INSTALLDIR") + settingsFile;
 }
 
-UINT scheduleSettings(KestMsiHandle& session)
+void scheduleSettings(KestMsiHandle& session)
 {
     if (qel::mode(session, MSIRUNMODE_MAINTENANCE)) {
-        return ERROR_SUCCESS;  // installed already: a repair or a change keeps the file as it is
+        return;  // installed already: a repair or a change keeps the file as it is
     }
     const std::string path = settingsPath(session);
     qel::DeferredData data;
@@ -42,31 +42,26 @@ UINT scheduleSettings(KestMsiHandle& session)
             ++count;
         }
     }
-    if (qel::addProgressTicks(session, count * ticksPerSetting) == IDCANCEL) {
-        return ERROR_INSTALL_USEREXIT;
-    }
+    qel::cancelIfAsked(qel::addProgressTicks(session, count * ticksPerSetting));
     // The rollback action first: should the writing or any later action fail, it removes the file.
     qel::schedule(session, "qelRollbackSettings", data);
     qel::schedule(session, "qelWriteSettings", data);
     qel::log(session, "qelScheduleSettings: %d settings to write to %s", count, path);
-    return ERROR_SUCCESS;
 }
 
-UINT writeSettings(KestMsiHandle& session)
+void writeSettings(KestMsiHandle& session)
 {
     const qel::DeferredData data = qel::deferredData(session);
     qel::actionStart(session, "qelWriteSettings", "Writing the settings", "Setting: [1]");
     // The file's text is UTF-8, as the kit's texts are: a value in any script is written whole.
     qel::File file = qel::File::create(data.value("file"));
     for (const std::string& line : data.values("line")) {
-        if (qel::actionData(session, qel::record(line)) == IDCANCEL ||
-            qel::reportProgress(session, ticksPerSetting) == IDCANCEL) {
-            return ERROR_INSTALL_USEREXIT;  // the rollback action removes what was written
-        }
+        // A cancel ends the action with 1602; the rollback action removes what was written.
+        qel::cancelIfAsked(qel::actionData(session, qel::record(line)));
+        qel::cancelIfAsked(qel::reportProgress(session, ticksPerSetting));
         file.write(line + "\r\n");
     }
     file.close();
-    return ERROR_SUCCESS;
 }
 
 void removeSettings(KestMsiHandle& session)
