@@ -78,6 +78,25 @@
 #   qw_keep FOLDER
 #       Keeps FOLDER (from qw_run_folder) when the run ends, for reading; it is removed by hand.
 #
+#   qw_locale_name LOCALE
+#       Fails (status 2) unless LOCALE names a UTF-8 locale (ru_RU.UTF-8, ja_JP.utf8, C.UTF-8):
+#       Wine reads the Unix paths and arguments it is given in the locale's character set, and
+#       this keeps every one of them readable.
+#
+#   qw_locale LOCALE
+#       Starts Wine's programs from here on in LOCALE (checked by qw_locale_name): its ANSI and OEM
+#       code pages follow LOCALE, while the language of its programs' messages (the verbose log's
+#       "Action start ...", "Return value ...") and the user locale are US English's. A locale
+#       the system lacks, or en_US.UTF-8, is made with localedef in WORK/locales, kept with WORK.
+#
+#   qw_code_page LOCALE
+#       Prints the ANSI code page Wine's programs take in LOCALE (1252, 1251, 932, ...; 65001,
+#       UTF-8, for a language without one), which its A functions and its logs use.
+#
+#   qw_text FILE CODE-PAGE
+#       Prints the text of FILE as UTF-8, its carriage returns and NULs dropped: UTF-16 after its
+#       byte order mark, UTF-8 (with or without one), and otherwise text in CODE-PAGE.
+#
 #   qw_timeout [--output FILE] SECONDS COMMAND...
 #       Runs COMMAND as timeout(1) does (status 124 when it ran out of time, after which the
 #       prefix's programs are ended), but in the background, so that a signal to the script ends
@@ -340,7 +359,7 @@ qw_prefix() {
         qw_fail "Wine could not start the prefix $WINEPREFIX (wineboot -i failed)"
     fi
     touch "$stamp"
-    awk -v a="$started" -v b="$EPOCHREALTIME" -v n="$QW_NAME" 'BEGIN { printf "%s: prefix ready in %.1f s\n", n, b - a }'
+    LC_ALL=C awk -v a="$started" -v b="$EPOCHREALTIME" -v n="$QW_NAME" 'BEGIN { printf "%s: prefix ready in %.1f s\n", n, b - a }'
 }
 
 qw_drive() {
@@ -420,6 +439,89 @@ qw_place() {
         qw_fail "could not place $file as $folder/$name"
     fi
     printf '%s%s\n' "$windows" "$name"
+}
+
+# --- The locale Wine starts in. ---
+
+qw_locale_name() {
+    local name="$1"
+    [[ "$name" =~ ^[A-Za-z]{1,8}(_[A-Za-z0-9]{2,3})?\.([A-Za-z0-9-]+)(@[A-Za-z0-9]+)?$ ]] ||
+        qw_fail "'$name' is not a locale name such as ru_RU.UTF-8" 2
+    [[ "${BASH_REMATCH[2],,}" == utf-8 || "${BASH_REMATCH[2],,}" == utf8 ]] ||
+        qw_fail "the locale $name is not a UTF-8 one: Wine could not read every path and value in it; give ${name%%.*}.UTF-8" 2
+}
+
+qw_usable_locale() { # qw_usable_locale LOCALE: the C library can set LOCALE, a UTF-8 one
+    [[ "$(LC_ALL="$1" locale charmap 2>&1)" == UTF-8 ]]
+}
+
+qw_locale() {
+    qw_entered qw_locale
+    local name="$1" made wanted missing=()
+    qw_locale_name "$name"
+    for wanted in "$name" en_US.UTF-8; do qw_usable_locale "$wanted" || missing+=("$wanted"); done
+    if ((${#missing[@]})); then
+        # Once LOCPATH is set the C library looks nowhere else: both locales are made there.
+        made="$(qw_folder "$QW_WORK/locales")" || exit 1
+        for wanted in "$name" en_US.UTF-8; do
+            [[ ! -e "$made/$wanted" && "$wanted" != C.* ]] || continue
+            [[ -f "/usr/share/i18n/locales/${wanted%%.*}" ]] ||
+                qw_fail "the locale $wanted is neither installed nor can it be made: there is no /usr/share/i18n/locales/${wanted%%.*} (install Debian's locales package, or run scripts/setup.sh)" 2
+            localedef -i "${wanted%%.*}" -f UTF-8 "$made/$wanted" >/dev/null 2>&1 ||
+                qw_fail "localedef could not make the locale $wanted in $made"
+        done
+        # The C library's own folder after it, for the locales kept as folders there (C.utf8).
+        export LOCPATH="$made:/usr/lib/locale"
+        for wanted in "$name" en_US.UTF-8; do
+            qw_usable_locale "$wanted" || qw_fail "the locale $wanted made in $made cannot be used"
+        done
+    fi
+    # The locale of every category but the messages: Wine takes its code pages from LC_CTYPE, and
+    # its programs' language and the user locale from LC_MESSAGES.
+    unset LC_ALL LANGUAGE LC_CTYPE LC_NUMERIC LC_TIME LC_COLLATE LC_MONETARY LC_PAPER LC_NAME \
+        LC_ADDRESS LC_TELEPHONE LC_MEASUREMENT LC_IDENTIFICATION
+    export LANG="$name" LC_MESSAGES=en_US.UTF-8
+}
+
+qw_code_page() {
+    local language="${1%%[_.@]*}" territory=""
+    [[ "$1" != *_* ]] || territory="${1#*_}" territory="${territory%%[.@]*}"
+    case "${language,,}" in
+        cs | hu | pl | ro | hr | sk | sl | sq | bs) echo 1250 ;;
+        ru | uk | be | bg | mk | kk | ky | tt | mn | ba | sah) echo 1251 ;;
+        sr) if [[ "$1" == *@latin* ]]; then echo 1250; else echo 1251; fi ;;
+        el) echo 1253 ;;
+        tr | az | uz) echo 1254 ;;
+        he) echo 1255 ;;
+        ar | fa | ur | ps | ug) echo 1256 ;;
+        et | lv | lt) echo 1257 ;;
+        vi) echo 1258 ;;
+        th) echo 874 ;;
+        ja) echo 932 ;;
+        ko) echo 949 ;;
+        zh) case "${territory^^}" in TW | HK | MO) echo 950 ;; *) echo 936 ;; esac ;;
+        hi | bn | ta | te | mr | gu | kn | ml | pa | or | as | ne | si | km | lo | am | hy | ka | bo | dv | sa | kok | mni | sat | brx | doi | mai | ks | sd)
+            echo 65001 ;;
+        *) echo 1252 ;;
+    esac
+}
+
+qw_text() {
+    local file="$1" page="$2" bom
+    bom="$(head -c 3 -- "$file" | od -An -tx1 | tr -d ' \n')"
+    case "$bom" in
+        fffe*) tail -c +3 -- "$file" | iconv -c -f UTF-16LE -t UTF-8 ;;
+        feff*) tail -c +3 -- "$file" | iconv -c -f UTF-16BE -t UTF-8 ;;
+        efbbbf) tail -c +4 -- "$file" ;;
+        *)
+            # Text in a code page of Windows hardly ever reads as UTF-8: what does is taken as such.
+            if [[ "$page" == 65001 ]] || iconv -f UTF-8 -t UTF-8 -- "$file" >/dev/null 2>&1; then
+                cat -- "$file"
+            else
+                iconv -c -f "CP$page" -t UTF-8 -- "$file"
+            fi
+            ;;
+    esac | tr -d '\0\r'
 }
 
 qw_run_folder() {

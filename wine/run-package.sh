@@ -2,22 +2,27 @@
 # Installs a package under Wine's Windows Installer from a drive of the given type, in a Wine prefix
 # of this run's own, and prints what happened: the installer's exit code, whether the product is
 # installed afterwards, the final value of each property asked for, each custom action's return
-# value, the report of every action that failed with one ("report:") and the other lines the
-# action logged ("info:").
+# value (or that it was only scheduled), the report of every action that failed with one
+# ("report:") and the other lines the action logged ("info:"). It prints UTF-8.
 #
 # Usage:
 #   run-package.sh --drive cdrom|fixed|removable|network [--property NAME]... [--file PATH]...
 #                  [--ui qn|qb|qr|qf] [--program EXE [--program-arg ARG]...] [--uninstall] [--expect CODE]
-#                  [--work DIR] [--log FILE] PACKAGE.msi [NAME=VALUE]...
+#                  [--work DIR] [--log FILE] [--locale LOCALE] PACKAGE.msi [NAME=VALUE]...
 #
 #   --drive      the type of drive the package is installed from: cdrom (D:), fixed (C:),
 #                removable (E:) or network (F:); the package lies at the drive's root
 #                (C:\qel\ on the fixed drive)
-#   --property   print this property's final value (repeatable)
+#   --property   print this property's final value (repeatable), as the verbose log holds it: in
+#                the ANSI code page of the locale, so that a character the code page lacks shows
+#                as '?' or a look-alike (é as e under 1251); a locale whose code page is UTF-8
+#                (hi_IN.UTF-8) keeps every one
 #   --file       print the lines of this file of the prefix (a Windows path, C:\Product\app.ini)
 #                after the installation, "file: PATH" and one "file| LINE" each, or "file: PATH
 #                (none)" where there is none; with --uninstall also after the removal, as
-#                "file after uninstall: PATH ..." (repeatable)
+#                "file after uninstall: PATH ..." (repeatable). A file with a byte order mark is read
+#                as UTF-16 or UTF-8, one without as UTF-8 when it reads as such, and otherwise as
+#                text in the ANSI code page of the locale
 #   --ui         the installer's user interface, as msiexec's /q option (default qn: none). Wine
 #                runs without a display here, so the installer cannot show its own dialogs: a
 #                warning sent at qr or qf is refused (MsiProcessMessage answers -1). To answer
@@ -35,11 +40,18 @@
 #                finds it locked is refused. DIR must be your own: not a link, in no folder another
 #                user could change. A product an earlier run left installed there is named as such.
 #                Without --work the prefix is in a temporary folder (under TMPDIR) removed at the
-#                end, or by a later run when this one was killed. Either path must be plain ASCII
-#                without " % & | < > ^ ( ) ; , =, which Wine's cmd would misread.
+#                end, or by a later run when this one was killed. Either path must be UTF-8 without
+#                " % & | < > ^ ( ) ; , =, which Wine's cmd would misread.
 #   --log        keep the verbose log of the installation as FILE (written afresh: a file or link
 #                there is replaced)
-#   NAME=VALUE   public properties for the installation, after the package
+#   --locale     the UTF-8 locale Wine starts in (default: the caller's, when it is a UTF-8 one,
+#                else C.UTF-8). Its ANSI code page (1252 for C.UTF-8 and en_US, 1251 for ru_RU,
+#                932 for ja_JP, UTF-8 for hi_IN) is the one the package's actions and the verbose
+#                log see; the messages of Wine's programs, the log's included, and the user locale
+#                (UserLanguageID) are US English's. A locale the system lacks is made with
+#                localedef in the work folder (Debian's locales package holds their sources).
+#   NAME=VALUE   public properties for the installation, after the package, in any script: they
+#                reach the installer whole
 #
 # Before Wine starts, each custom action that calls a DLL from the Binary table is checked against
 # the names that DLL exports: one whose entry point is missing refuses the package.
@@ -57,14 +69,15 @@ QW_NAME="$me"
 refuse() { echo "$me: $*" >&2; exit 2; }
 fail() { echo "$me: $*" >&2; exit 1; }
 own_file() { [[ -f "$1" && ! -L "$1" && -O "$1" ]]; } # a file of this run's, not one put in its place
+utf8() { iconv -f UTF-8 -t UTF-8 <<<"$1" >/dev/null 2>&1; } # whether the text is UTF-8 (the locale's character set)
 
-drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log=""
+drive="" ui=qn program="" uninstall=0 expect=0 work="" keep_log="" locale=""
 properties=()
 files=()
 program_args=()
 while (($#)); do
     case "$1" in
-        --drive | --property | --file | --ui | --program | --program-arg | --expect | --work | --log)
+        --drive | --property | --file | --ui | --program | --program-arg | --expect | --work | --log | --locale)
             (($# >= 2)) || refuse "$1 needs a value (see --help)" ;;
     esac
     case "$1" in
@@ -78,6 +91,7 @@ while (($#)); do
         --expect) expect="$2"; shift 2 ;;
         --work) work="$2"; shift 2 ;;
         --log) keep_log="$2"; shift 2 ;;
+        --locale) locale="$2"; shift 2 ;;
         -h | --help) qw_help ;;
         --) shift; break ;;
         -*) refuse "unknown option '$1' (see --help)" ;;
@@ -99,6 +113,14 @@ fi
 [[ -n "${letter[$drive]:-}" ]] || refuse "unknown drive type '$drive': give cdrom, fixed, removable or network"
 [[ "$ui" =~ ^q[nbrf][+-]?$ ]] || refuse "unknown user interface '$ui': give qn, qb, qr or qf"
 [[ "$expect" =~ ^-?[0-9]{1,10}$ ]] || refuse "--expect '$expect' is not an exit code"
+if [[ -n "$locale" ]]; then
+    qw_locale_name "$locale"
+else
+    # The caller's own, when Wine can be started in it.
+    locale="${LC_ALL:-${LC_CTYPE:-${LANG:-}}}"
+    if ! (qw_locale_name "$locale") 2>/dev/null || ! qw_usable_locale "$locale"; then locale=C.UTF-8; fi
+fi
+code_page="$(qw_code_page "$locale")"
 # As a number: 0003 is 3.
 if [[ "$expect" == -* ]]; then expect=$((-10#${expect#-})); else expect=$((10#$expect)); fi
 for name in "${properties[@]}"; do
@@ -108,7 +130,7 @@ for file in "${files[@]}"; do
     [[ "$file" =~ ^[A-Za-z]:\\ && "$file" != *'\..'* ]] ||
         refuse "--file '$file' is not a Windows path from a drive's root (C:\\Folder\\file.txt) without '..'"
 done
-# The settings travel through a batch file: nothing there may end a line or be expanded by cmd.
+# The settings travel through Wine's cmd: nothing there may end a line or be expanded by cmd.
 unsafe=$'*["%&|<>^\r\n]*'
 for arg in "${program_args[@]}"; do
     # shellcheck disable=SC2053 # $unsafe is a pattern
@@ -135,7 +157,10 @@ fi
 qw_need "$me" wine wineboot wineserver flock timeout realpath msiinfo od
 msiinfo tables "$package" >/dev/null 2>&1 || refuse "$package is not an installer database"
 package_name="${package##*/}"
-[[ "$package_name" =~ ^[A-Za-z0-9_.-]+$ ]] || package_name=package.msi
+# A name Windows or cmd could not take is replaced.
+if ! utf8 "$package_name" || LC_ALL=C grep -q '[[:cntrl:]\\/:*?"<>|%&^]' <<<"$package_name"; then
+    package_name=package.msi
+fi
 
 # --- Each action that calls a DLL of the Binary table (type 1, whatever its option bits), against
 # the names that DLL exports: the installer would only say that the action failed. ---
@@ -174,21 +199,20 @@ leave() {
     qw_leave || true
     if [[ -n "$temporary" ]]; then rm -rf -- "$temporary"; fi
 }
-# Wine's cmd reads the run's script, which names files in the work folder, in the prefix's code
-# page rather than in UTF-8, and takes some characters of a path in its command line or script as
-# its own (% expands, the others end or split the command): the work folder's path, with the links
-# above it resolved, must be plain ASCII without them.
+# Wine reads the paths it is given in the locale's character set, UTF-8, and Wine's cmd takes some
+# characters of a path in the command it runs as its own (% expands, the others end or split the
+# command): the work folder's path, with the links above it resolved, must be UTF-8 without them.
 cmd_special='"%&|<>^();,='
 cmd_unsafe() { # cmd_unsafe PATH: why Wine's cmd cannot name files under PATH, nothing when it can
     local path where=""
     for path in "$1" "$(realpath -m -- "$1")"; do
         [[ "$path" == "$1" ]] || where=" (it leads to $path)"
-        if LC_ALL=C grep -q '[^ -~]' <<<"$path"; then
-            echo "is not a plain ASCII path$where"
+        if ! utf8 "$path"; then
+            echo "is not a UTF-8 path$where, which Wine in the locale $locale could not read"
             return
         fi
         if [[ "$path" == *["$cmd_special"]* ]]; then
-            echo "holds one of $(sed 's/./& /g; s/ $//' <<<"$cmd_special")$where"
+            echo "holds one of $(sed 's/./& /g; s/ $//' <<<"$cmd_special")$where, which Wine's cmd would misread"
             return
         fi
     done
@@ -196,7 +220,7 @@ cmd_unsafe() { # cmd_unsafe PATH: why Wine's cmd cannot name files under PATH, n
 temporaries="${TMPDIR:-/tmp}"
 if [[ -z "$work" ]]; then
     why="$(cmd_unsafe "$temporaries")"
-    [[ -z "$why" ]] || refuse "the temporary folder $temporaries $why, which Wine's cmd would misread: set TMPDIR or give --work DIR"
+    [[ -z "$why" ]] || refuse "the temporary folder $temporaries $why: set TMPDIR or give --work DIR"
     why="$(qw_untrusted "$temporaries")"
     [[ -z "$why" ]] || refuse "the temporary folder $temporaries cannot be used: $why; set TMPDIR or give --work DIR"
     # The prefixes of runs that were killed (1 GB and more each).
@@ -209,7 +233,7 @@ if [[ -z "$work" ]]; then
     temporary="$(mktemp -d "$temporaries/qel-run-package.XXXXXX")"
     work="$temporary"
 elif why="$(cmd_unsafe "$work")" && [[ -n "$why" ]]; then
-    refuse "--work $work $why, which Wine's cmd would misread"
+    refuse "--work $work $why"
 elif [[ -L "${work%/}" ]]; then
     refuse "--work $work is a link: give the folder itself"
 elif [[ -d "$work" ]]; then
@@ -224,8 +248,9 @@ else
 fi
 trap leave EXIT
 # Another run holding the folder is not waited for: this run is refused at once.
-QW_LOCK_WAIT=0 qw_enter "$me" "$work" msiinfo
+QW_LOCK_WAIT=0 qw_enter "$me" "$work" msiinfo iconv
 trap leave EXIT # in place of the one qw_enter set
+qw_locale "$locale"
 reused=0
 [[ ! -f "$WINEPREFIX/.qel-ready" ]] || reused=1
 qw_prefix
@@ -245,7 +270,9 @@ registered() { # whether the product is registered: a 32-bit package's in the 32
 before=0
 if ((reused)) && registered; then before=1; fi
 
-# --- The installation, through a batch file so that the whole exit code comes back. ---
+# --- The installation, through a batch file so that the whole exit code comes back. Wine's cmd
+# reads a batch file in the OEM code page, but an environment variable whole, as Wine took it from
+# the locale's UTF-8: the file holds nothing but ASCII, and the command comes in QEL_RUN_COMMAND. ---
 run="$(qw_run_folder)"
 run_win="$(qw_winpath "$run")"
 msi_win="$(qw_place "$package" "${letter[$drive]}" "$package_name")"
@@ -257,8 +284,9 @@ run_batch() {
     local what="$1" seconds="$2" command="$3" status=0
     answer=""
     # The redirection first: "echo 3>file" would be read as a redirection of handle 3.
-    printf '@echo off\r\n%s\r\n>"%s\\%s.exit" echo %%ERRORLEVEL%%\r\n' "$command" "$run_win" "$what" >"$run/$what.cmd"
-    qw_timeout --output "$run/$what.out" "$seconds" wine cmd /c "$run_win\\$what.cmd" || status=$?
+    printf '@echo off\r\n%%QEL_RUN_COMMAND%%\r\n>"%%QEL_RUN_EXIT%%" echo %%ERRORLEVEL%%\r\n' >"$run/$what.cmd"
+    QEL_RUN_COMMAND="$command" QEL_RUN_EXIT="$run_win\\$what.exit" \
+        qw_timeout --output "$run/$what.out" "$seconds" wine cmd /c "$run_win\\$what.cmd" || status=$?
     if ((status == 124)); then
         sed 's/\r$//' "$run/$what.out" >&2
         fail "the $what did not end within $seconds s; its programs were ended"
@@ -282,10 +310,10 @@ run_batch installation 600 "$command"
 code="$answer"
 [[ -z "$program" ]] || sed 's/\r$//' "$run/installation.out"
 
-# log_text WHAT: the verbose log WHAT.log of this run as plain text (Wine writes it in the ANSI code
-# page; Windows would in UTF-16), in WHAT.log.txt; empty when there is none.
+# log_text WHAT: the verbose log WHAT.log of this run as UTF-8 text, in WHAT.log.txt; empty when
+# there is none. Wine writes it in the ANSI code page of its locale (the installer would in UTF-16).
 log_text() {
-    if own_file "$run/$1.log"; then tr -d '\0\r' <"$run/$1.log" >"$run/$1.log.txt"; else : >"$run/$1.log.txt"; fi
+    if own_file "$run/$1.log"; then qw_text "$run/$1.log" "$code_page" >"$run/$1.log.txt"; else : >"$run/$1.log.txt"; fi
 }
 # fresh_copy FILE TARGET: FILE as a fresh file renamed into place, so that a file or link at
 # TARGET is replaced, never written through.
@@ -314,24 +342,30 @@ echo "exit code: $code"
 echo "installed: $installed"
 for name in "${properties[@]}"; do
     # The properties' final values are listed at the end of the log, the server's after the client's.
-    value="$(grep -F "Property(S): $name = " "$run/install.log.txt" | tail -n 1 || true)"
+    value="$(grep -aF "Property(S): $name = " "$run/install.log.txt" | tail -n 1 || true)"
     if [[ -n "$value" ]]; then echo "property: $name = ${value#*" = "}"; else echo "property: $name (not set)"; fi
 done
 
-# The custom actions of the package that live in a DLL (types 1, 17, 65, ...), by name and entry.
+# The custom actions of the package that live in a DLL (types 1, 17, 65, ...), by name, entry and
+# whether they run from the installation script (deferred, rollback and commit: option bit 1024).
 mapfile -t actions < <(msiinfo export "$package" CustomAction | tr -d '\r' | tail -n +4 |
-    awk -F '\t' '($2 % 8) == 1 { print $1 "\t" $4 }')
+    awk -F '\t' '($2 % 8) == 1 { print $1 "\t" $4 "\t" (int($2 / 1024) % 2) }')
 # actions WHAT LABEL: each DLL action's return value in the log WHAT.log.txt and the lines it left
-# there, from the first that names it (by action or entry) to its end: those of the frame's report
-# of a failure as "report:", the action's other lines as "info:"; each line starts with LABEL. With
-# LABEL, only the actions that ran are listed. Names are matched as text, never as a pattern.
+# there, from the first that names it (by action or entry) to its end, without those of the actions
+# it ran itself: those of the frame's report of a failure as "report:", its other lines as "info:";
+# each line starts with LABEL. Wine logs a script action twice, with a start and an end each: where
+# the installation schedules it, and where the script runs it (within InstallFinalize, InstallExecute
+# or InstallExecuteAgain; a rollback after the installation ended); one that was only scheduled is
+# shown as such. With LABEL, only the actions that ran are listed. Names are matched as text, never
+# as a pattern.
 actions() {
-    local row
+    local row rest
     for row in "${actions[@]}"; do
-        QW_ACTION="${row%%$'\t'*}" QW_ENTRY="${row#*$'\t'}" QW_LABEL="$2" awk '
+        rest="${row#*$'\t'}"
+        QW_ACTION="${row%%$'\t'*}" QW_ENTRY="${rest%$'\t'*}" QW_SCRIPT="${rest##*$'\t'}" QW_LABEL="$2" awk '
             function starts(s, p) { return substr(s, 1, length(p)) == p }
             function named(s, n) { return n != "" && starts(s, n ": ") }
-            # The name after the time in "Action start TIME: NAME." and "Action ended TIME: NAME. ..."
+            # The text after the time in "Action start TIME: NAME." and "Action ended TIME: NAME. ..."
             function subject(s,   i) { i = index(s, ": "); return i ? substr(s, i + 2) : "" }
             # The first line of a report the frame sends for an action that failed.
             function frame(s,   i, n, rest) {
@@ -344,23 +378,41 @@ actions() {
                 }
                 return 0
             }
+            # Whether the script runs now: within one of the actions that run it, or after every action ended.
+            function executing(   d) {
+                for (d = 1; d <= depth; d++)
+                    if (stack[d] == "InstallFinalize" || stack[d] == "InstallExecute" || stack[d] == "InstallExecuteAgain") return 1
+                return depth == 0
+            }
             function say(kind, text) { lines[++count] = label kind ": " text }
-            BEGIN { action = ENVIRON["QW_ACTION"]; entry = ENVIRON["QW_ENTRY"]; label = ENVIRON["QW_LABEL"] }
+            BEGIN { action = ENVIRON["QW_ACTION"]; entry = ENVIRON["QW_ENTRY"]; script = ENVIRON["QW_SCRIPT"] == 1; label = ENVIRON["QW_LABEL"] }
             starts($0, "Action start ") {
-                if (subject($0) == action ".") { inside = 1; started = 0; section = ""; blanks = 0; next }
+                name = subject($0)
+                sub(/\.$/, "", name)
+                if (name == action) {
+                    running = !script || executing()
+                    if (running) { started = 0; section = ""; blanks = 0 } else scheduled = 1
+                    mine = depth + 1
+                }
+                stack[++depth] = name
+                next
             }
             starts($0, "Action ended ") {
                 rest = subject($0)
-                if (starts(rest, action ". Return value ")) {
-                    rest = substr(rest, length(action) + 16)
-                    if (rest ~ /^-?[0-9]+\.$/) value = substr(rest, 1, length(rest) - 1)
+                for (d = depth; d >= 1; d--) if (starts(rest, stack[d] ". ")) break
+                if (d < 1) next
+                if (d == mine) {
+                    rest = substr(rest, length(action) + 3)
+                    if (running && starts(rest, "Return value ") && rest ~ /^Return value -?[0-9]+\.$/)
+                        value = substr(rest, 14, length(rest) - 14)
+                    mine = 0
                 }
-                # An action the action ran itself (MsiDoAction) ends inside its part: only its own
-                # end ends that part.
-                if (inside && starts(rest, action ". ")) { inside = 0; next }
+                depth = d - 1
+                next
             }
-            !inside { next }
-            # The lines of an action it ran itself: "Action TIME: NAME. ...", "Action start ...", ...
+            # Its own lines only: not those of an action it ran itself, nor its scheduling.
+            !mine || depth != mine || !running { next }
+            # The line an action it runs itself starts with: "Action TIME: NAME. ..."
             starts($0, "Action ") { next }
             !started && !named($0, action) && !named($0, entry) { next }
             { started = 1 }
@@ -377,7 +429,9 @@ actions() {
             }
             END {
                 if (label != "" && value == "") exit
-                print label "action: " action " return value " (value == "" ? "(never ran)" : value)
+                if (value != "") print label "action: " action " return value " value
+                else if (scheduled) print label "action: " action " scheduled, never ran"
+                else print label "action: " action " return value (never ran)"
                 for (i = 1; i <= count; i++) print lines[i]
             }
         ' "$run/$1.log.txt"
@@ -394,7 +448,7 @@ show_files() {
         host="$WINEPREFIX/dosdevices/${letter,,}:${path//\\//}"
         if own_file "$host"; then
             echo "$1: $file"
-            sed 's/\r$//; s/^/file| /' "$host"
+            qw_text "$host" "$code_page" | awk '{ print "file| " $0 }'
         elif [[ -e "$host" || -L "$host" ]]; then
             echo "$1: $file (not a plain file of this run's)"
         else

@@ -203,6 +203,7 @@ touch "$work/not-a-prefix/notes.txt"
 ln -s "$work/target" "$work/link"
 ln -s "$work/logs/kept.log" "$work/logs/link.log"
 
+latin1=$'\xf6' # ö in Latin-1, as a path written in another locale holds it
 # name | exit status | environment (PATH=… or "") | arguments (;-separated) | what its output must hold
 runner_cases=(
     "missing package|2||--drive;cdrom;$work/missing.msi|package $work/missing.msi not found"
@@ -218,8 +219,10 @@ runner_cases=(
     "folder of something else|2||--drive;cdrom;--work;$work/not-a-prefix;$database|$work/not-a-prefix is neither empty nor a work folder of an earlier run"
     "work folder that is a link|2||--drive;cdrom;--work;$work/link;$database|--work $work/link is a link"
     "work folder others can write|2||--drive;cdrom;--work;$work/open;$database|$work/open can be written by every user"
-    "work folder with a non-ASCII path|2||--drive;cdrom;--work;$work/wörk;$database|--work $work/wörk is not a plain ASCII path"
-    "temporary folder with a non-ASCII path|2|TMPDIR=$work/tëmp|--drive;cdrom;$database|the temporary folder $work/tëmp is not a plain ASCII path"
+    "work folder whose path is not UTF-8|2||--drive;cdrom;--work;$work/w${latin1}rk;$database|--work $work/w${latin1}rk is not a UTF-8 path"
+    "temporary folder whose path is not UTF-8|2|TMPDIR=$work/t${latin1}mp|--drive;cdrom;$database|the temporary folder $work/t${latin1}mp is not a UTF-8 path"
+    "locale that is not a UTF-8 one|2||--drive;cdrom;--locale;ru_RU.KOI8-R;$database|the locale ru_RU.KOI8-R is not a UTF-8 one"
+    "locale that is no locale name|2||--drive;cdrom;--locale;../ru;$database|'../ru' is not a locale name"
     "temporary folder others can write|2|TMPDIR=$work/open|--drive;cdrom;$database|the temporary folder $work/open cannot be used"
     "log that is a link|2||--drive;cdrom;--log;$work/logs/link.log;$database|--log $work/logs/link.log is a link"
     "log in a missing folder|2||--drive;cdrom;--log;$work/nowhere/kept.log;$database|there is no folder $work/nowhere"

@@ -61,12 +61,15 @@ std::string ansiOf(const std::string& text)
 TEST_F(UnicodeTest, TheKitsCallsKeepTextInAnyScriptWholeAndTheAnsiCallsLoseWhatTheCodePageLacks)
 {
     const KestMsiHandle installation = session();
+    int lostByAnsi = 0;
     for (const std::string& text : texts()) {
         SCOPED_TRACE(text);
 
         qel::setProperty(installation, "QEL_TEXT", text);
         EXPECT_EQ(qel::property(installation, "QEL_TEXT"), text);
-        EXPECT_EQ(ansiProperty("QEL_TEXT"), ansiOf(text)) << "the ANSI call against the code page";
+        const std::string ansi = ansiProperty("QEL_TEXT");
+        EXPECT_EQ(ansi, ansiOf(text)) << "the ANSI call against the code page " << GetACP();
+        lostByAnsi += qel::fromAnsi(ansi) != text ? 1 : 0;
 
         EXPECT_EQ(qel::format(installation, "<[QEL_TEXT]>"), "<" + text + ">");
         EXPECT_TRUE(qel::evaluateCondition(installation, "QEL_TEXT = \"" + text + "\""));
@@ -100,6 +103,8 @@ TEST_F(UnicodeTest, TheKitsCallsKeepTextInAnyScriptWholeAndTheAnsiCallsLoseWhatT
         ASSERT_TRUE(thrown.has_value());
         EXPECT_EQ(thrown->comments().front(), "Function Failed: MsiGetFeatureState(\"" + text + "\")");
     }
+    // No code page holds every script: the ANSI call lost some text, which the kit's calls kept.
+    EXPECT_GT(lostByAnsi, 0) << "code page " << GetACP();
     qel::setProperty(installation, "QEL_TEXT", "");
     qel::setProperty(installation, "QEL_DATA", "");
 }

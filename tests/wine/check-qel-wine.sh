@@ -44,7 +44,9 @@ msibuild "$work/product.msi" -q 'CREATE TABLE `Property` (`Property` CHAR(72) NO
     -q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('ProductCode', '{6F1C2D3E-0A1B-4C5D-8E9F-0123456789AB}')" \
     -q 'CREATE TABLE `CustomAction` (`Action` CHAR(72) NOT NULL, `Type` SHORT NOT NULL, `Source` CHAR(72), `Target` CHAR(255) PRIMARY KEY `Action`)' \
     -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('qelProbe', 17, 'probe.dll', 'qelProbeEntry')" \
-    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('x/X/;e touch pwned #', 17, 'probe.dll', 'qelProbeEntry')"
+    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('x/X/;e touch pwned #', 17, 'probe.dll', 'qelProbeEntry')" \
+    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('qelLater', 1041, 'probe.dll', 'qelLaterEntry')" \
+    -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('qelUndo', 1297, 'probe.dll', 'qelUndoEntry')"
 printf '%s\n' 'Action 7:17:01: qelProbe. ' 'Action start 7:17:01: qelProbe.' 'qelProbe: looked at drive D:' '' \
     'qelProbeEntry: Error: 5. Program Exception. Access is denied.' '.' 'HISTORY:' \
     $'\tT: Probe::look, F: Probe, L: 12, C: Function Failed: GetDriveTypeA()' '' \
@@ -54,7 +56,8 @@ mkdir -p "$fake"
 cat >"$fake/wine" <<'EOF'
 #!/usr/bin/env bash
 # Stands in for Wine: `reg query` finds the product once an installation answered 0; `cmd /c` of
-# the runner's batch file runs FAKE_HOOK (bash, with the batch file's path), copies FAKE_LOG to the
+# the runner's batch file runs FAKE_HOOK (bash, with the batch file's path), records the locale it
+# was started in and its command in FAKE_SEEN (when set), copies FAKE_LOG to the
 # verbose log the command names, writes FAKE_CODE (default 0) as its exit code and runs FAKE_AFTER
 # with the exit code file's path. For a removal, FAKE_REMOVAL_HOOK, _LOG and _CODE.
 set -euo pipefail
@@ -63,13 +66,16 @@ case "${1:-}" in
     reg) [[ "${2:-}" != query || -f "$WINEPREFIX/installed" ]] ;;
     cmd)
         batch="$(unix "$3")"
-        command="$(sed -n 2p "$batch" | tr -d '\r')"
-        code_file="$(unix "$(sed -n '3s/^>"\([^"]*\)".*/\1/p' "$batch")")"
+        # The batch file runs the command and writes the exit code that the environment names.
+        [[ "$(tr -d '\r' <"$batch")" == $'@echo off\n%QEL_RUN_COMMAND%\n>"%QEL_RUN_EXIT%" echo %ERRORLEVEL%' ]]
+        command="$QEL_RUN_COMMAND"
+        code_file="$(unix "$QEL_RUN_EXIT")"
         log="$(unix "$(sed -n 's/.*\/l\*v "\([^"]*\)".*/\1/p' <<<"$command")")"
         kind=FAKE
         [[ "$command" != "msiexec /x "* ]] || kind=FAKE_REMOVAL
         hook="${kind}_HOOK" from="${kind}_LOG" code="${kind}_CODE"
         [[ -z "${!hook:-}" ]] || bash -c "${!hook}" hook "$batch"
+        [[ -z "${FAKE_SEEN:-}" ]] || printf 'LANG=%s LC_MESSAGES=%s LC_ALL=%s\n%s\n' "$LANG" "$LC_MESSAGES" "${LC_ALL:-}" "$command" >>"$FAKE_SEEN"
         [[ -z "${!from:-}" ]] || cp "${!from}" "$log"
         code="${!code:-0}"
         if ((code == 0)) && [[ "$kind" == FAKE ]]; then : >"$WINEPREFIX/installed"; fi
@@ -93,6 +99,9 @@ them() { runuser -u nobody -- bash -c "\$1"; }
 untouched() { [[ "\$(cat victim)" == "root's own" && "\$(stat -c %u:%a victim)" == 0:600 ]] || { echo "root's file changed"; exit 9; }; }
 runner() { mkdir -p tmp; PATH='$fake':"\$PATH" TMPDIR="\${TMPDIR:-\$PWD/tmp}" bash '$here/../../wine/run-package.sh' "\$@"; }
 fake='$fake' work='$work' run_package='$here/../../wine/run-package.sh'
+EOF
+cat >>"$work/case.sh" <<'EOF'
+encode() { if [[ "$1" == UTF-16LE ]]; then printf '\xff\xfe'; fi; iconv -f UTF-8 -t "$1"; } # UTF-16 with its byte order mark
 EOF
 
 failures=0
@@ -216,6 +225,41 @@ check "runner: action names are text, never a sed program" 0 "action: x/X/;e tou
     "FAKE_LOG=\$work/probe.log runner --drive cdrom \$work/product.msi; [[ ! -e pwned ]]"
 check "runner: an action's own lines are info, the frame's report is report" 0 "report: qelProbeEntry: Error: 5." \
     "FAKE_LOG=\$work/probe.log runner --drive cdrom \$work/product.msi >printed; cat printed; tr '\n' '~' <printed | grep -qF 'return value 3~info: qelProbe: looked at drive D:~report: qelProbeEntry: Error: 5. Program Exception. Access is denied.~report: .~report: HISTORY:~report: '"
+# Each action's own lines under its own name, up to its end; a script action (deferred, rollback) as
+# run where the script runs it (within InstallFinalize, or after the installation ended), as
+# scheduled where it is only scheduled. name | the log's lines (;-separated) | what the output must
+# hold, its lines ~-separated | what it must not hold
+sections=(
+    "the lines after an action's end are not its own|Action start 1:00:00: qelProbe.;qelProbe: mine;Action ended 1:00:01: qelProbe. Return value 1.;Property(S): PROBED = 1;qelProbe: later|action: qelProbe return value 1~info: qelProbe: mine~action: |Property(S)"
+    "a script action only scheduled|Action start 1:00:00: INSTALL.;Action start 1:00:00: qelUndo.;Action ended 1:00:00: qelUndo. Return value 1.;Action start 1:00:01: InstallFinalize.;Action ended 1:00:01: InstallFinalize. Return value 1.;Action ended 1:00:01: INSTALL. Return value 1.|action: qelUndo scheduled, never ran~|qelUndo return value"
+    "a deferred action run by InstallFinalize, its lines that run's|Action start 1:00:00: INSTALL.;Action start 1:00:00: qelLater.;Action ended 1:00:00: qelLater. Return value 1.;Action start 1:00:01: InstallFinalize.;Action start 1:00:01: qelLater.;qelLaterEntry: wrote it;Action ended 1:00:01: qelLater. Return value 3.;Action ended 1:00:01: InstallFinalize. Return value 3.;Action ended 1:00:01: INSTALL. Return value 3.|action: qelLater return value 3~info: qelLaterEntry: wrote it~action: |scheduled"
+    "a rollback action run after the installation ended|Action start 1:00:00: INSTALL.;Action start 1:00:00: qelUndo.;Action ended 1:00:00: qelUndo. Return value 1.;Action ended 1:00:01: INSTALL. Return value 3.;Action start 1:00:02: qelUndo.;qelUndoEntry: undone;Action ended 1:00:02: qelUndo. Return value 1.|action: qelUndo return value 1~info: qelUndoEntry: undone~|scheduled"
+)
+for entry in "${sections[@]}"; do
+    IFS='|' read -r name lines wanted unwanted <<<"$entry"
+    check "runner: sections: $name" 0 "" \
+        "tr ';' '\n' <<<'$lines' >log; FAKE_LOG=\$PWD/log runner --drive cdrom \$work/product.msi >printed; cat printed
+         tr '\n' '~' <printed | grep -qF '$wanted'; ! grep -qF '$unwanted' printed"
+done
+# Text outside ASCII: a value given as NAME=VALUE reaches the command whole, in the locale asked for
+# and with Wine's messages in English; the log and a file of the prefix, in the locale's code page
+# or with a byte order mark, print as UTF-8. locale | the encoding of the log and file | value
+mixed="Café Привет Ωμέγα 日本語"
+for entry in "C.UTF-8|CP1252|Café crème" "ru_RU.UTF-8|CP1251|Привет, мир" "ja_JP.UTF-8|CP932|日本語のテキスト" \
+    "C.UTF-8|UTF-16LE|$mixed" "ru_RU.UTF-8|UTF-8|$mixed"; do
+    IFS='|' read -r locale encoding value <<<"$entry"
+    check "runner: text: $encoding under $locale" 0 "property: NOTE = $value" \
+        "printf 'Property(S): NOTE = %s\n' '$value' | encode $encoding >log; printf '%s\r\n' '$value' last | encode $encoding >note.txt
+         FAKE_SEEN=\$PWD/seen FAKE_LOG=\$PWD/log FAKE_HOOK='mkdir -p \"\$WINEPREFIX/dosdevices/c:\"; cp note.txt \"\$WINEPREFIX/dosdevices/c:/\"' \\
+             runner --drive cdrom --locale $locale --property NOTE --file 'C:\\note.txt' \$work/product.msi 'NOTE=$value' >printed; cat printed
+         grep -qxF 'file| $value' printed; grep -qxF 'file| last' printed
+         grep -qxF 'LANG=$locale LC_MESSAGES=en_US.UTF-8 LC_ALL=' seen; grep -qF 'NOTE=\"$value\"' seen"
+done
+check "runner: a package, a work folder and TMPDIR named in Cyrillic" 0 "exit code: 0" \
+    "mkdir -p Установка tmp/Временная; cp \$work/product.msi Установка/Пакет.msi
+     FAKE_SEEN=\$PWD/seen TMPDIR=\$PWD/tmp/Временная runner --drive cdrom Установка/Пакет.msi
+     FAKE_SEEN=\$PWD/seen runner --drive cdrom --work Рабочая Установка/Пакет.msi
+     [[ \$(grep -cF 'msiexec /i \"D:\\Пакет.msi\"' seen) == 2 && -d Рабочая/prefix ]]"
 check "runner: a failed removal prints its code, its report and its kept log" 1 "uninstall exit status: 1603" \
     "rc=0; FAKE_REMOVAL_CODE=1603 FAKE_REMOVAL_LOG=\$work/probe.log runner --drive cdrom --uninstall --work w \$work/product.msi >printed || rc=\$?
      cat printed; grep -qx 'uninstall report: qelProbeEntry: Error: 5. Program Exception. Access is denied.' printed

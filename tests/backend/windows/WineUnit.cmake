@@ -43,7 +43,8 @@ add_dependencies(test_wine qel_test_package)
 # page run in a process of their own, started in a Japanese locale. They take turns in the one
 # prefix (the script locks it; the resource lock keeps ctest from starting them together). The
 # prefix is 64-bit and runs either build's executable: the 32-bit and the 64-bit test builds
-# share it, so that only the first of them pays for its first start.
+# share it, so that only the first of them pays for its first start. QEL_WINE_LOCALE in ctest's
+# environment (ru_RU.UTF-8, ja_JP.UTF-8) runs them all in that locale, in a prefix of its own.
 set(QEL_WINE_UNIT_WORK "${CMAKE_SOURCE_DIR}/build/wine-unit" CACHE PATH
     "The work folder (Wine prefix and run folders) of the shared tests under Wine")
 set(run ${here}/wine-unit.sh ${QEL_WINE_UNIT_WORK} $<TARGET_FILE:test_wine> ${package})

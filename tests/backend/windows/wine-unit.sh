@@ -9,6 +9,10 @@
 #   --shard    run the I-th of N parts of the cases (counted from 0)
 #   --locale   start Wine in this locale (ja_JP.UTF-8: the ANSI code page is 932)
 #
+# QEL_WINE_LOCALE (ru_RU.UTF-8, ja_JP.UTF-8, ...) starts Wine in that locale (its LANG and LC_ALL)
+# for every run that gives no --locale, in a prefix of its own: WORKDIR/locale-LOCALE. Without it,
+# Wine starts in the caller's locale. scripts/setup.sh makes en_US, ru_RU and ja_JP.
+#
 # Runs in one WORKDIR take turns. Every run gets a folder of its own under WORKDIR/runs, which the
 # tests divide into one temporary folder per case; it is removed when every case passed and kept
 # otherwise (a killed run's folder is removed by the next run). Exits non-zero when Wine cannot
@@ -37,6 +41,15 @@ while (($#)); do
     esac
 done
 
+QW_NAME=wine-unit
+if [[ -n "${QEL_WINE_LOCALE:-}" ]]; then
+    qw_locale_name "$QEL_WINE_LOCALE"
+    qw_usable_locale "$QEL_WINE_LOCALE" ||
+        qw_fail "QEL_WINE_LOCALE: the locale $QEL_WINE_LOCALE is not installed (scripts/setup.sh makes en_US, ru_RU and ja_JP)"
+    export LANG="$QEL_WINE_LOCALE" LC_ALL="$QEL_WINE_LOCALE"
+    work+="/locale-$QEL_WINE_LOCALE"
+    locale="${locale:-$QEL_WINE_LOCALE}"
+fi
 qw_enter wine-unit "$work"
 qw_prefix
 ((prepare == 0)) || exit 0
