@@ -9,9 +9,10 @@
 #   --shard    run the I-th of N parts of the cases (counted from 0)
 #   --locale   start Wine in this locale (ja_JP.UTF-8: the ANSI code page is 932)
 #
-# QEL_WINE_LOCALE (ru_RU.UTF-8, ja_JP.UTF-8, ...) starts Wine in that locale (its LANG and LC_ALL)
-# for every run that gives no --locale, in a prefix of its own: WORKDIR/locale-LOCALE. Without it,
-# Wine starts in the caller's locale. scripts/setup.sh makes en_US, ru_RU and ja_JP.
+# QEL_WINE_LOCALE (ru_RU.UTF-8, ja_JP.UTF-8, ...) starts Wine in that locale (its LANG: the ANSI
+# code page follows it) with the system's messages in English, for every run that gives no
+# --locale, in a prefix of its own: WORKDIR/locale-LOCALE. Without it, Wine starts in the caller's
+# locale. scripts/setup.sh makes en_US, ru_RU and ja_JP.
 #
 # Runs in one WORKDIR take turns. Every run gets a folder of its own under WORKDIR/runs, which the
 # tests divide into one temporary folder per case; it is removed when every case passed and kept
@@ -46,7 +47,10 @@ if [[ -n "${QEL_WINE_LOCALE:-}" ]]; then
     qw_locale_name "$QEL_WINE_LOCALE"
     qw_usable_locale "$QEL_WINE_LOCALE" ||
         qw_fail "QEL_WINE_LOCALE: the locale $QEL_WINE_LOCALE is not installed (scripts/setup.sh makes en_US, ru_RU and ja_JP)"
-    export LANG="$QEL_WINE_LOCALE" LC_ALL="$QEL_WINE_LOCALE"
+    # The locale's code page, with the system's messages in English: the cases compare the
+    # system's texts with Windows' English ones, and the code page is what a locale changes.
+    export LANG="$QEL_WINE_LOCALE" LC_MESSAGES=en_US.UTF-8
+    unset LC_ALL
     work+="/locale-$QEL_WINE_LOCALE"
     locale="${locale:-$QEL_WINE_LOCALE}"
 fi
@@ -64,7 +68,7 @@ QEL_TEST_PACKAGE="$(qw_winpath "$package")"
 
 status=0
 if [[ -n "$locale" ]]; then
-    LANG="$locale" LC_ALL="$locale" wine "$exe" "$@" >"$run/output.txt" 2>&1 || status=$?
+    LANG="$locale" LC_MESSAGES=en_US.UTF-8 LC_ALL="" wine "$exe" "$@" >"$run/output.txt" 2>&1 || status=$?
 else
     wine "$exe" "$@" >"$run/output.txt" 2>&1 || status=$?
 fi
