@@ -6,5 +6,6 @@
 
 std::string qelStreamPath(const char* windowsPath)
 {
-    return sim::detail::hostPath(windowsPath ? windowsPath : "");
+    // The stream takes its path in the system's code page, as the Windows build's streams do.
+    return sim::detail::hostPath(sim::detail::fromAnsi(windowsPath ? windowsPath : ""));
 }

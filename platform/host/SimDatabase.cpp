@@ -426,9 +426,14 @@ MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE install)
     });
 }
 
-UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE database, LPCSTR query, MSIHANDLE* view)
+namespace {
+
+template <class Char>
+UINT openView(const char* function, MSIHANDLE database, const Char* queryText, MSIHANDLE* view)
 {
-    return modelled<UINT>("MsiDatabaseOpenViewA", [&]() -> UINT {
+    return modelled<UINT>(function, [&]() -> UINT {
+        const std::optional<std::string> text = textOf(queryText);
+        const char* query = orNull(text);
         const HandleEntry* entry = openHandle(database, HandleKind::database);
         if (!entry) {
             return ERROR_INVALID_HANDLE;
@@ -445,6 +450,18 @@ UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE database, LPCSTR query, MSIHANDLE* vi
         model().handles.at(*view).view = std::move(parsed);
         return ERROR_SUCCESS;
     });
+}
+
+}  // namespace
+
+UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE database, LPCSTR query, MSIHANDLE* view)
+{
+    return openView("MsiDatabaseOpenViewA", database, query, view);
+}
+
+UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view)
+{
+    return openView("MsiDatabaseOpenViewW", database, query, view);
 }
 
 UINT WINAPI MsiViewExecute(MSIHANDLE view, MSIHANDLE record)

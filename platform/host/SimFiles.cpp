@@ -1,5 +1,7 @@
-// KERNEL32's file handles in the host platform model: CreateFileA, WriteFile and CloseHandle on
-// real files under the model's temporary folder, and Sleep.
+// KERNEL32's file handles in the host platform model: CreateFileA and CreateFileW, ReadFile,
+// WriteFile, FlushFileBuffers, GetFileSizeEx and CloseHandle on real files under the model's
+// temporary folder (and its drives), the W calls that move, copy and examine files and folders,
+// and Sleep.
 //
 // Processes of the host share these files as Windows processes do, to the extent the library
 // relies on: CreateFileA's creation is atomic across processes (CREATE_NEW lets exactly one
@@ -28,15 +30,15 @@ namespace fs = std::filesystem;
 
 constexpr DWORD fileWriteData = 0x0002;  // FILE_WRITE_DATA
 
-HANDLE failFile(DWORD error)
+HANDLE failFile(long error)
 {
-    model().lastError = error;
+    model().lastError = static_cast<DWORD>(error);
     return INVALID_HANDLE_VALUE;
 }
 
-BOOL fail(DWORD error)
+BOOL fail(long error)
 {
-    model().lastError = error;
+    model().lastError = static_cast<DWORD>(error);
     return FALSE;
 }
 
@@ -95,12 +97,44 @@ bool sim::detail::heldAgainstDeletion(const fs::path& file)
     return false;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES /*security*/,
-                          DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/)
+namespace {
+
+// Whether a handle of this process, or of another process of the model, holds the file open with
+// no sharing (share mode 0).
+bool heldExclusively(const fs::path& file)
 {
-    return modelled<HANDLE>("CreateFileA", [&]() -> HANDLE {
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    const bool held = ::flock(descriptor, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return held;
+}
+
+// Whether any handle of the model's processes holds the file open.
+bool heldAtAll(const fs::path& file)
+{
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    const bool held = ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(descriptor);
+    return held;
+}
+
+template <class Char>
+HANDLE createFile(const char* function, const Char* fileNameText, DWORD desiredAccess, DWORD shareMode,
+                  DWORD creationDisposition)
+{
+    return modelled<HANDLE>(function, [&]() -> HANDLE {
         if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING) {
             return failFile(ERROR_INVALID_PARAMETER);
+        }
+        const std::string fileName = textOf(fileNameText).value_or("");
+        if (invalidName(fileName, false)) {
+            return failFile(ERROR_INVALID_NAME);
         }
         const ModelPath path = resolvePath(fileName);
         if (!path.folder || path.name.empty()) {
@@ -139,7 +173,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         if (descriptor < 0) {
             return failFile(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         }
-        OpenFile opened(descriptor, writes, (shareMode & FILE_SHARE_DELETE) != 0);
+        OpenFile opened(descriptor, reads, writes, (shareMode & FILE_SHARE_DELETE) != 0);
         if (::flock(descriptor, (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             return failFile(ERROR_SHARING_VIOLATION);
         }
@@ -156,6 +190,272 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         const bool opensExisting = creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS;
         m.lastError = existed && opensExisting ? ERROR_ALREADY_EXISTS : 0;
         return reinterpret_cast<HANDLE>(handle);
+    });
+}
+
+OpenFile* openFileOf(HANDLE file)
+{
+    auto& files = model().openFiles;
+    const auto it = files.find(reinterpret_cast<std::uintptr_t>(file));
+    return it == files.end() ? nullptr : &it->second;
+}
+
+// A path of a W call as the model's file functions see it, or the error Windows answers for it:
+// ERROR_INVALID_NAME for a name it refuses, ERROR_PATH_NOT_FOUND for a folder that is not there
+// (or lies outside the simulated world).
+DWORD pathOf(LPCWSTR text, ModelPath& path)
+{
+    const std::string name = textOf(text).value_or("");
+    if (name.empty()) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (invalidName(name, false)) {
+        return ERROR_INVALID_NAME;
+    }
+    path = resolvePath(name);
+    return path.folder ? 0 : ERROR_PATH_NOT_FOUND;
+}
+
+bool isFolderPath(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES /*security*/,
+                          DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/)
+{
+    return createFile("CreateFileA", fileName, desiredAccess, shareMode, creationDisposition);
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES /*security*/,
+                          DWORD creationDisposition, DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/)
+{
+    return createFile("CreateFileW", fileName, desiredAccess, shareMode, creationDisposition);
+}
+
+// A synchronous read: at the end of the file it succeeds with 0 bytes read.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)
+{
+    return modelled<BOOL>("ReadFile", [&]() -> BOOL {
+        OpenFile* open = openFileOf(file);
+        if (!open) {
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        if ((!bytesRead && !overlapped) || (!buffer && bytesToRead != 0)) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        if (bytesRead) {
+            *bytesRead = 0;
+        }
+        if (!open->reads) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        DWORD read = 0;
+        while (read < bytesToRead) {
+            const ssize_t count = ::read(open->descriptor, static_cast<char*>(buffer) + read, bytesToRead - read);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                return fail(ERROR_ACCESS_DENIED);
+            }
+            if (count == 0) {
+                break;
+            }
+            read += static_cast<DWORD>(count);
+        }
+        if (bytesRead) {
+            *bytesRead = read;
+        }
+        return TRUE;
+    });
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file)
+{
+    return modelled<BOOL>("FlushFileBuffers", [&]() -> BOOL {
+        OpenFile* open = openFileOf(file);
+        if (!open) {
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        if (!open->writes) {
+            return fail(ERROR_ACCESS_DENIED);  // a handle without the right to write
+        }
+        return ::fsync(open->descriptor) == 0 ? TRUE : fail(ERROR_ACCESS_DENIED);
+    });
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size)
+{
+    return modelled<BOOL>("GetFileSizeEx", [&]() -> BOOL {
+        OpenFile* open = openFileOf(file);
+        if (!open) {
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        struct stat status {};
+        if (!size || ::fstat(open->descriptor, &status) != 0) {
+            return fail(ERROR_INVALID_PARAMETER);
+        }
+        size->QuadPart = static_cast<LONGLONG>(status.st_size);
+        return TRUE;
+    });
+}
+
+// Moves a file or a folder; an existing target is ERROR_ALREADY_EXISTS unless
+// MOVEFILE_REPLACE_EXISTING replaces it (a file only: a folder target is ERROR_ACCESS_DENIED). A
+// file held open without FILE_SHARE_DELETE cannot move (ERROR_SHARING_VIOLATION), nor be
+// replaced (ERROR_ACCESS_DENIED). Renaming to the same name in another case is no clash.
+BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags)
+{
+    return modelled<BOOL>("MoveFileExW", [&]() -> BOOL {
+        ModelPath from;
+        ModelPath to;
+        if (const DWORD error = pathOf(existingFileName, from)) {
+            return fail(error);
+        }
+        if (!from.existing) {
+            return fail(ERROR_FILE_NOT_FOUND);
+        }
+        if (const DWORD error = pathOf(newFileName, to)) {
+            return fail(error);
+        }
+        if (to.name.empty()) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        const bool sameEntry = to.existing && *to.existing == *from.existing;
+        if (to.existing && !sameEntry) {
+            if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
+                return fail(ERROR_ALREADY_EXISTS);
+            }
+            if (isFolderPath(*to.existing) || heldAgainstDeletion(*to.existing) || heldExclusively(*to.existing)) {
+                return fail(ERROR_ACCESS_DENIED);
+            }
+        }
+        if (!isFolderPath(*from.existing) && (heldAgainstDeletion(*from.existing) || heldExclusively(*from.existing))) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+        std::error_code error;
+        const fs::path target = sameEntry || !to.existing ? *to.folder / to.name : *to.existing;
+        fs::rename(*from.existing, target, error);
+        return error ? fail(ERROR_ACCESS_DENIED) : TRUE;
+    });
+}
+
+// Copies a file's bytes: a target already there is ERROR_FILE_EXISTS with failIfExists, else
+// overwritten; a source held without sharing, or a target held at all, ERROR_SHARING_VIOLATION.
+BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists)
+{
+    return modelled<BOOL>("CopyFileW", [&]() -> BOOL {
+        ModelPath from;
+        ModelPath to;
+        if (const DWORD error = pathOf(existingFileName, from)) {
+            return fail(error);
+        }
+        if (!from.existing) {
+            return fail(ERROR_FILE_NOT_FOUND);
+        }
+        if (isFolderPath(*from.existing)) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        if (const DWORD error = pathOf(newFileName, to)) {
+            return fail(error);
+        }
+        if (to.name.empty()) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        if (to.existing) {
+            if (failIfExists) {
+                return fail(ERROR_FILE_EXISTS);
+            }
+            if (isFolderPath(*to.existing)) {
+                return fail(ERROR_ACCESS_DENIED);
+            }
+            if (heldAtAll(*to.existing)) {
+                return fail(ERROR_SHARING_VIOLATION);
+            }
+        }
+        if (heldExclusively(*from.existing)) {
+            return fail(ERROR_SHARING_VIOLATION);
+        }
+        std::error_code error;
+        fs::copy_file(*from.existing, to.existing ? *to.existing : *to.folder / to.name,
+                      fs::copy_options::overwrite_existing, error);
+        return error ? fail(ERROR_ACCESS_DENIED) : TRUE;
+    });
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES /*security*/)
+{
+    return modelled<BOOL>("CreateDirectoryW", [&]() -> BOOL {
+        // A trailing separator names the same folder.
+        std::basic_string<WCHAR> text = pathName ? pathName : u"";
+        while (text.size() > 1 && (text.back() == u'\\' || text.back() == u'/')) {
+            text.pop_back();
+        }
+        ModelPath path;
+        if (const DWORD error = pathOf(text.c_str(), path)) {
+            return fail(error);
+        }
+        if (path.existing || path.name.empty()) {
+            return fail(ERROR_ALREADY_EXISTS);
+        }
+        std::error_code error;
+        return fs::create_directory(*path.folder / path.name, error) ? TRUE : fail(ERROR_ACCESS_DENIED);
+    });
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName)
+{
+    return modelled<BOOL>("RemoveDirectoryW", [&]() -> BOOL {
+        std::basic_string<WCHAR> text = pathName ? pathName : u"";
+        while (text.size() > 1 && (text.back() == u'\\' || text.back() == u'/')) {
+            text.pop_back();
+        }
+        ModelPath path;
+        if (const DWORD error = pathOf(text.c_str(), path)) {
+            return fail(error);
+        }
+        if (!path.existing) {
+            return fail(ERROR_FILE_NOT_FOUND);
+        }
+        if (!isFolderPath(*path.existing)) {
+            return fail(ERROR_DIRECTORY);
+        }
+        std::error_code error;
+        if (!fs::is_empty(*path.existing, error)) {
+            return fail(ERROR_DIR_NOT_EMPTY);
+        }
+        return fs::remove(*path.existing, error) ? TRUE : fail(ERROR_ACCESS_DENIED);
+    });
+}
+
+// FILE_ATTRIBUTE_DIRECTORY for a folder, FILE_ATTRIBUTE_ARCHIVE for a file (with
+// FILE_ATTRIBUTE_READONLY when its owner may not write it); INVALID_FILE_ATTRIBUTES and
+// ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND or ERROR_INVALID_NAME otherwise.
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
+{
+    return modelled<DWORD>("GetFileAttributesW", [&]() -> DWORD {
+        constexpr DWORD attributeArchive = 0x20;
+        ModelPath path;
+        if (const DWORD error = pathOf(fileName, path)) {
+            fail(error);
+            return INVALID_FILE_ATTRIBUTES;
+        }
+        const fs::path found = path.name.empty() ? *path.folder : path.existing.value_or(fs::path());
+        if (found.empty()) {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_FILE_ATTRIBUTES;
+        }
+        if (isFolderPath(found)) {
+            return FILE_ATTRIBUTE_DIRECTORY;
+        }
+        std::error_code error;
+        const fs::perms perms = fs::status(found, error).permissions();
+        return (perms & fs::perms::owner_write) == fs::perms::none ? attributeArchive | FILE_ATTRIBUTE_READONLY
+                                                                   : attributeArchive;
     });
 }
 

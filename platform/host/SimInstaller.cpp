@@ -12,7 +12,10 @@ using namespace sim::detail;
 
 namespace sim::detail {
 
-UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData)
+namespace {
+
+template <class Char>
+UINT copyOut(const std::basic_string<Char>& text, Char* buffer, LPDWORD size, bool doubleOnMoreData)
 {
     if (!size) {
         return buffer ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -24,16 +27,28 @@ UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOn
     }
     if (length >= *size) {
         if (*size > 0) {
-            std::memcpy(buffer, text.data(), *size - 1);
-            buffer[*size - 1] = '\0';
+            std::memcpy(buffer, text.data(), (*size - 1) * sizeof(Char));
+            buffer[*size - 1] = Char{};
         }
         *size = doubleOnMoreData ? length * 2 : length;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(buffer, text.data(), length);
-    buffer[length] = '\0';
+    std::memcpy(buffer, text.data(), length * sizeof(Char));
+    buffer[length] = Char{};
     *size = length;
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData)
+{
+    return copyOut(toAnsi(text), buffer, size, doubleOnMoreData);
+}
+
+UINT copyText(const std::string& text, LPWSTR buffer, LPDWORD size, bool /*doubleOnMoreData*/)
+{
+    return copyOut(utf8ToWide(text), buffer, size, false);
 }
 
 Session* anySessionOf(MSIHANDLE handle)
@@ -170,14 +185,139 @@ void moveTarget(Session& session, const std::string& name, const std::string& pa
     }
 }
 
-UINT getPath(const char* function, MSIHANDLE install, LPCSTR folder, LPSTR buffer, LPDWORD size, bool target)
+template <class Char>
+UINT getPath(const char* function, MSIHANDLE install, const Char* folder, Char* buffer, LPDWORD size, bool target)
 {
     return modelled<UINT>(function, [&]() -> UINT {
+        const std::optional<std::string> name = textOf(folder);
         Directory* directory = nullptr;
-        if (const UINT error = directoryOf(install, folder, directory)) {
+        if (const UINT error = directoryOf(install, orNull(name), directory)) {
             return error;
         }
         return copyText(target ? directory->target : directory->source, buffer, size, model().doubledMoreDataLength);
+    });
+}
+
+template <class Char>
+UINT getProperty(const char* function, MSIHANDLE install, const Char* name, Char* valueBuf, LPDWORD valueBufSize)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        if (!name) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        const Session* session = anySessionOf(install);
+        if (!session) {
+            return ERROR_INVALID_HANDLE;
+        }
+        return copyText(readableProperty(*session, *textOf(name)), valueBuf, valueBufSize,
+                        model().doubledMoreDataLength);
+    });
+}
+
+template <class Char>
+UINT setProperty(const char* function, MSIHANDLE install, const Char* nameText, const Char* valueText)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Session* session = installSessionOf(install);
+        if (!session) {
+            return ERROR_INVALID_HANDLE;
+        }
+        const std::optional<std::string> name = textOf(nameText);
+        const std::optional<std::string> value = textOf(valueText);
+        if (!name) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (name->empty()) {
+            return value ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
+        }
+        if (!value || value->empty()) {
+            session->properties.erase(*name);
+        } else {
+            session->properties[*name] = *value;
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+// Probed under Wine, in a costed session: "C:\Other" becomes "C:\Other\" and "C:\Dbl\\Path"
+// becomes "C:\Dbl\Path\"; the directory's property takes the new path, and a directory below it
+// moves along with its property ("C:\Other\Sub\"). Setting the property changes no path.
+template <class Char>
+UINT setTargetPath(const char* function, MSIHANDLE install, const Char* folderText, const Char* folderPath)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        const std::optional<std::string> folder = textOf(folderText);
+        Directory* directory = nullptr;
+        if (const UINT error = directoryOf(install, orNull(folder), directory)) {
+            return error;
+        }
+        if (!folderPath) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        // Doubled separators are taken as one, except the two that begin a network path.
+        std::string path;
+        for (char c : *textOf(folderPath)) {
+            if (c != '\\' || path.size() < 2 || path.back() != '\\') {
+                path += c;
+            }
+        }
+        if (!path.empty() && path.back() != '\\') {
+            path += '\\';  // an empty path stays empty (probed)
+        }
+        Session& session = *installSessionOf(install);
+        moveTarget(session, *folder, path);
+        return ERROR_SUCCESS;
+    });
+}
+
+template <class Char>
+UINT recordSetString(const char* function, MSIHANDLE record, UINT field, const Char* value)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        StoredField* slot = nullptr;
+        if (const UINT error = fieldToSet(record, field, slot)) {
+            return error;
+        }
+        if (!value || !*value) {
+            *slot = Null{};
+        } else {
+            *slot = *textOf(value);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+template <class Char>
+UINT recordGetString(const char* function, MSIHANDLE record, UINT field, Char* valueBuf, LPDWORD valueBufSize)
+{
+    return modelled<UINT>(function, [&]() -> UINT {
+        Record* rec = openRecordOf(record);
+        if (!rec) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (field > rec->count()) {
+            // Beyond the last field: an empty text, whatever the size.
+            if (valueBufSize) {
+                if (valueBuf && *valueBufSize > 0) {
+                    valueBuf[0] = Char{};
+                }
+                *valueBufSize = 0;
+            }
+            return ERROR_SUCCESS;
+        }
+        const StoredField& stored = rec->fields[field];
+        if (std::holds_alternative<StreamData>(stored)) {
+            // A stream has no text. Probed under Wine: length 0 and ERROR_INVALID_PARAMETER, but
+            // ERROR_MORE_DATA when a buffer of size 0 is given (the length query of the two-call
+            // protocol); the buffer is never written.
+            if (!valueBufSize) {
+                return ERROR_INVALID_PARAMETER;
+            }
+            const bool lengthQuery = valueBuf && *valueBufSize == 0;
+            *valueBufSize = 0;
+            return lengthQuery ? ERROR_MORE_DATA : ERROR_INVALID_PARAMETER;
+        }
+        return copyText(fieldText(stored), valueBuf, valueBufSize, false);
     });
 }
 
@@ -215,38 +355,22 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 
 UINT WINAPI MsiGetPropertyA(MSIHANDLE install, LPCSTR name, LPSTR valueBuf, LPDWORD valueBufSize)
 {
-    return modelled<UINT>("MsiGetPropertyA", [&]() -> UINT {
-        if (!name) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        const Session* session = anySessionOf(install);
-        if (!session) {
-            return ERROR_INVALID_HANDLE;
-        }
-        return copyText(readableProperty(*session, name), valueBuf, valueBufSize, model().doubledMoreDataLength);
-    });
+    return getProperty("MsiGetPropertyA", install, name, valueBuf, valueBufSize);
+}
+
+UINT WINAPI MsiGetPropertyW(MSIHANDLE install, LPCWSTR name, LPWSTR valueBuf, LPDWORD valueBufSize)
+{
+    return getProperty("MsiGetPropertyW", install, name, valueBuf, valueBufSize);
 }
 
 UINT WINAPI MsiSetPropertyA(MSIHANDLE install, LPCSTR name, LPCSTR value)
 {
-    return modelled<UINT>("MsiSetPropertyA", [&]() -> UINT {
-        Session* session = installSessionOf(install);
-        if (!session) {
-            return ERROR_INVALID_HANDLE;
-        }
-        if (!name) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        if (!*name) {
-            return value ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
-        }
-        if (!value || !*value) {
-            session->properties.erase(name);
-        } else {
-            session->properties[name] = value;
-        }
-        return ERROR_SUCCESS;
-    });
+    return setProperty("MsiSetPropertyA", install, name, value);
+}
+
+UINT WINAPI MsiSetPropertyW(MSIHANDLE install, LPCWSTR name, LPCWSTR value)
+{
+    return setProperty("MsiSetPropertyW", install, name, value);
 }
 
 UINT WINAPI MsiGetTargetPathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, LPDWORD pathBufSize)
@@ -254,38 +378,29 @@ UINT WINAPI MsiGetTargetPathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, L
     return getPath("MsiGetTargetPathA", install, folder, pathBuf, pathBufSize, true);
 }
 
+UINT WINAPI MsiGetTargetPathW(MSIHANDLE install, LPCWSTR folder, LPWSTR pathBuf, LPDWORD pathBufSize)
+{
+    return getPath("MsiGetTargetPathW", install, folder, pathBuf, pathBufSize, true);
+}
+
 UINT WINAPI MsiGetSourcePathA(MSIHANDLE install, LPCSTR folder, LPSTR pathBuf, LPDWORD pathBufSize)
 {
     return getPath("MsiGetSourcePathA", install, folder, pathBuf, pathBufSize, false);
 }
 
-// Probed under Wine, in a costed session: "C:\Other" becomes "C:\Other\" and "C:\Dbl\\Path"
-// becomes "C:\Dbl\Path\"; the directory's property takes the new path, and a directory below it
-// moves along with its property ("C:\Other\Sub\"). Setting the property changes no path.
+UINT WINAPI MsiGetSourcePathW(MSIHANDLE install, LPCWSTR folder, LPWSTR pathBuf, LPDWORD pathBufSize)
+{
+    return getPath("MsiGetSourcePathW", install, folder, pathBuf, pathBufSize, false);
+}
+
 UINT WINAPI MsiSetTargetPathA(MSIHANDLE install, LPCSTR folder, LPCSTR folderPath)
 {
-    return modelled<UINT>("MsiSetTargetPathA", [&]() -> UINT {
-        Directory* directory = nullptr;
-        if (const UINT error = directoryOf(install, folder, directory)) {
-            return error;
-        }
-        if (!folderPath) {
-            return ERROR_INVALID_PARAMETER;
-        }
-        // Doubled separators are taken as one, except the two that begin a network path.
-        std::string path;
-        for (const char* c = folderPath; *c; ++c) {
-            if (*c != '\\' || path.size() < 2 || path.back() != '\\') {
-                path += *c;
-            }
-        }
-        if (!path.empty() && path.back() != '\\') {
-            path += '\\';  // an empty path stays empty (probed)
-        }
-        Session& session = *installSessionOf(install);
-        moveTarget(session, folder, path);
-        return ERROR_SUCCESS;
-    });
+    return setTargetPath("MsiSetTargetPathA", install, folder, folderPath);
+}
+
+UINT WINAPI MsiSetTargetPathW(MSIHANDLE install, LPCWSTR folder, LPCWSTR folderPath)
+{
+    return setTargetPath("MsiSetTargetPathW", install, folder, folderPath);
 }
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT params)
@@ -302,18 +417,12 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT params)
 
 UINT WINAPI MsiRecordSetStringA(MSIHANDLE record, UINT field, LPCSTR value)
 {
-    return modelled<UINT>("MsiRecordSetStringA", [&]() -> UINT {
-        StoredField* slot = nullptr;
-        if (const UINT error = fieldToSet(record, field, slot)) {
-            return error;
-        }
-        if (!value || !*value) {
-            *slot = Null{};
-        } else {
-            *slot = std::string(value);
-        }
-        return ERROR_SUCCESS;
-    });
+    return recordSetString("MsiRecordSetStringA", record, field, value);
+}
+
+UINT WINAPI MsiRecordSetStringW(MSIHANDLE record, UINT field, LPCWSTR value)
+{
+    return recordSetString("MsiRecordSetStringW", record, field, value);
 }
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
@@ -351,7 +460,7 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
             stream->position = 0;
             return ERROR_SUCCESS;
         }
-        std::filesystem::path path(hostPath(filePath));
+        std::filesystem::path path(hostPath(*textOf(filePath)));
         std::error_code error;
         if (!std::filesystem::is_regular_file(path, error)) {
             bool folderExists =
@@ -374,35 +483,12 @@ UINT WINAPI MsiRecordSetStreamA(MSIHANDLE record, UINT field, LPCSTR filePath)
 
 UINT WINAPI MsiRecordGetStringA(MSIHANDLE record, UINT field, LPSTR valueBuf, LPDWORD valueBufSize)
 {
-    return modelled<UINT>("MsiRecordGetStringA", [&]() -> UINT {
-        Record* rec = openRecordOf(record);
-        if (!rec) {
-            return ERROR_INVALID_HANDLE;
-        }
-        if (field > rec->count()) {
-            // Beyond the last field: an empty text, whatever the size.
-            if (valueBufSize) {
-                if (valueBuf && *valueBufSize > 0) {
-                    valueBuf[0] = '\0';
-                }
-                *valueBufSize = 0;
-            }
-            return ERROR_SUCCESS;
-        }
-        const StoredField& stored = rec->fields[field];
-        if (std::holds_alternative<StreamData>(stored)) {
-            // A stream has no text. Probed under Wine: length 0 and ERROR_INVALID_PARAMETER, but
-            // ERROR_MORE_DATA when a buffer of size 0 is given (the length query of the two-call
-            // protocol); the buffer is never written.
-            if (!valueBufSize) {
-                return ERROR_INVALID_PARAMETER;
-            }
-            const bool lengthQuery = valueBuf && *valueBufSize == 0;
-            *valueBufSize = 0;
-            return lengthQuery ? ERROR_MORE_DATA : ERROR_INVALID_PARAMETER;
-        }
-        return copyText(fieldText(stored), valueBuf, valueBufSize, false);
-    });
+    return recordGetString("MsiRecordGetStringA", record, field, valueBuf, valueBufSize);
+}
+
+UINT WINAPI MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR valueBuf, LPDWORD valueBufSize)
+{
+    return recordGetString("MsiRecordGetStringW", record, field, valueBuf, valueBufSize);
 }
 
 int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field)

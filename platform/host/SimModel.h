@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -123,18 +124,22 @@ struct HandleEntry {
 
 // A file the model's CreateFileA opened: the host's descriptor, which closes with it.
 struct OpenFile {
-    OpenFile(int descriptor, bool writes, bool sharesDelete)
-        : descriptor(descriptor), writes(writes), sharesDelete(sharesDelete)
+    OpenFile(int descriptor, bool reads, bool writes, bool sharesDelete)
+        : descriptor(descriptor), reads(reads), writes(writes), sharesDelete(sharesDelete)
     {
     }
     OpenFile(OpenFile&& other) noexcept
-        : descriptor(std::exchange(other.descriptor, -1)), writes(other.writes), sharesDelete(other.sharesDelete)
+        : descriptor(std::exchange(other.descriptor, -1)),
+          reads(other.reads),
+          writes(other.writes),
+          sharesDelete(other.sharesDelete)
     {
     }
     OpenFile& operator=(OpenFile&&) = delete;
     ~OpenFile();
 
     int descriptor;
+    bool reads;         // opened with GENERIC_READ
     bool writes;        // opened with the right to write or append
     bool sharesDelete;  // opened with FILE_SHARE_DELETE: DeleteFileA may delete the file meanwhile
 };
@@ -266,7 +271,11 @@ Record* openRecordOf(MSIHANDLE handle);
 // The installer's text getters: size in and out, counted without the terminator. A buffer of
 // size n takes at most n - 1 characters and is always terminated; the needed length comes back
 // with ERROR_MORE_DATA (doubled, when asked, as the ANSI getters do inside a custom action).
+// `text` is the model's (UTF-8): the A getters give it in the system's code page and count bytes,
+// the W getters in UTF-16 and count WCHARs, and never double the length (the doubling is an
+// ANSI artefact).
 UINT copyText(const std::string& text, LPSTR buffer, LPDWORD size, bool doubleOnMoreData);
+UINT copyText(const std::string& text, LPWSTR buffer, LPDWORD size, bool doubleOnMoreData);
 
 // A plain decimal integer with an optional '-', in the range of int; nothing else
 // (MSI_NULL_INTEGER as nullInteger).
@@ -313,7 +322,37 @@ struct ModelPath {
     std::string name;
     std::optional<std::filesystem::path> existing;
 };
-ModelPath resolvePath(const char* path);
+ModelPath resolvePath(const std::string& path);
+// Whether a path (UTF-8) holds a character Windows refuses in a name (ERROR_INVALID_NAME): '?',
+// '*' (but for wildcards in the last component, when they are allowed), '<', '>', '|', '"', a ':'
+// other than a drive's, a control character. A path an A call was given holds '?' for each
+// character the code page lacks.
+bool invalidName(const std::string& path, bool wildcardsInName);
+
+// ---- Code pages (SimCodePages.cpp) ----
+//
+// The model keeps its texts in UTF-8; its A functions convert what they take from the system's
+// ANSI code page (model().codePage) and what they give into it ('?' for a character it lacks).
+bool knownCodePage(unsigned number);
+// UTF-8 and UTF-16: invalid UTF-8, and a lone surrogate, become U+FFFD (and set *invalid).
+std::u16string utf8ToWide(std::string_view text, bool* invalid = nullptr);
+std::string wideToUtf8(std::u16string_view text, bool* invalid = nullptr);
+// The system's ANSI code page and UTF-8.
+std::string fromAnsi(std::string_view bytes);
+std::string toAnsi(std::string_view utf8);
+// A text argument of an A or a W function in UTF-8; std::nullopt for a null pointer.
+std::optional<std::string> textOf(LPCSTR text);
+std::optional<std::string> textOf(LPCWSTR text);
+inline const char* orNull(const std::optional<std::string>& text)
+{
+    return text ? text->c_str() : nullptr;
+}
+// The text's characters with letters in lower case, for comparing names as Windows does without
+// regard to case: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters (the model knows no
+// other case pairs); invalid UTF-8 as U+FFFD.
+std::u32string foldedCase(std::string_view utf8);
+// Whether the byte is a lead byte of the system's code page.
+bool isLeadByte(unsigned char byte);
 
 // Windows' own English texts of the system message table, as FormatMessageA gives them (line end
 // included): the table a fresh model starts with.

@@ -98,9 +98,8 @@ UINT runScheduled(MSIHANDLE install, const ScriptEntry& entry)
     return result;
 }
 
-}  // namespace
-
-UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action)
+template <class Char>
+UINT doAction(const char* function, MSIHANDLE install, const Char* actionText)
 {
     // The body decides; an immediate DLL action then runs outside the model's call, as the code
     // of the caller's own package.
@@ -108,7 +107,7 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action)
     int type = 0;
     {
         const ModelCallScope inModel;
-        const Entry entry = enter("MsiDoActionA");
+        const Entry entry = enter(function);
         if (entry.faulted) {
             return entry.as<UINT>();
         }
@@ -116,9 +115,10 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action)
         if (!session) {
             return ERROR_INVALID_HANDLE;
         }
-        if (!action) {
+        if (!actionText) {
             return ERROR_INVALID_PARAMETER;
         }
+        const std::string action = *textOf(actionText);
         const std::optional<CustomActionRow> row = customAction(*session, action);
         if (!row) {
             return ERROR_FUNCTION_NOT_CALLED;
@@ -148,6 +148,18 @@ UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action)
         run = code->second;
     }
     return doActionAnswer(run(install), type);
+}
+
+}  // namespace
+
+UINT WINAPI MsiDoActionA(MSIHANDLE install, LPCSTR action)
+{
+    return doAction("MsiDoActionA", install, action);
+}
+
+UINT WINAPI MsiDoActionW(MSIHANDLE install, LPCWSTR action)
+{
+    return doAction("MsiDoActionW", install, action);
 }
 
 namespace sim {

@@ -469,13 +469,15 @@ UINT statesOf(MSIHANDLE install, LPCSTR name, bool feature, Session*& session, I
     return states ? ERROR_SUCCESS : unknown;
 }
 
-UINT getStates(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE* installed, INSTALLSTATE* action,
-               bool feature)
+template <class Char>
+UINT getStates(const char* function, MSIHANDLE install, const Char* nameText, INSTALLSTATE* installed,
+               INSTALLSTATE* action, bool feature)
 {
     return modelled<UINT>(function, [&]() -> UINT {
+        const std::optional<std::string> name = textOf(nameText);
         Session* session = nullptr;
         InstallStates* states = nullptr;
-        if (const UINT error = statesOf(install, name, feature, session, states)) {
+        if (const UINT error = statesOf(install, orNull(name), feature, session, states)) {
             return error;
         }
         if (installed) {
@@ -490,12 +492,14 @@ UINT getStates(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTAT
 
 // A request for a feature (ABSENT, LOCAL, SOURCE or ADVERTISED), which its components follow, or
 // for a component (ABSENT, LOCAL or SOURCE).
-UINT setState(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE state, bool feature)
+template <class Char>
+UINT setState(const char* function, MSIHANDLE install, const Char* nameText, INSTALLSTATE state, bool feature)
 {
     return modelled<UINT>(function, [&]() -> UINT {
+        const std::optional<std::string> name = textOf(nameText);
         Session* session = nullptr;
         InstallStates* states = nullptr;
-        if (const UINT error = statesOf(install, name, feature, session, states)) {
+        if (const UINT error = statesOf(install, orNull(name), feature, session, states)) {
             return error;
         }
         if (state != INSTALLSTATE_ABSENT && state != INSTALLSTATE_LOCAL && state != INSTALLSTATE_SOURCE &&
@@ -505,7 +509,7 @@ UINT setState(const char* function, MSIHANDLE install, LPCSTR name, INSTALLSTATE
         states->action = state;
         if (feature) {
             // A component to remove that is absent already has nothing to do.
-            for (const std::string& component : session->features.at(name).components) {
+            for (const std::string& component : session->features.at(*name).components) {
                 InstallStates& its = session->components[component];
                 its.action =
                     state == INSTALLSTATE_ABSENT && its.installed == INSTALLSTATE_ABSENT ? INSTALLSTATE_UNKNOWN : state;
@@ -548,9 +552,12 @@ MSICONDITION evaluateCondition(const Session& session, const std::string& condit
 
 }  // namespace sim::detail
 
-UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR resultBuf, LPDWORD resultBufSize)
+namespace {
+
+template <class Char>
+UINT formatRecord(const char* function, MSIHANDLE install, MSIHANDLE record, Char* resultBuf, LPDWORD resultBufSize)
 {
-    return modelled<UINT>("MsiFormatRecordA", [&]() -> UINT {
+    return modelled<UINT>(function, [&]() -> UINT {
         const Session* session = anySessionOf(install);
         const Record* rec = openRecordOf(record);
         if ((install != 0 && !session) || !rec) {
@@ -560,15 +567,38 @@ UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR resultBu
     });
 }
 
-MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR condition)
+template <class Char>
+MSICONDITION condition(const char* function, MSIHANDLE install, const Char* conditionText)
 {
-    return modelled<MSICONDITION>("MsiEvaluateConditionA", [&]() -> MSICONDITION {
+    return modelled<MSICONDITION>(function, [&]() -> MSICONDITION {
         const Session* session = installSessionOf(install);
         if (!session) {
             return MSICONDITION_ERROR;
         }
-        return condition ? evaluateCondition(*session, condition) : MSICONDITION_NONE;
+        return conditionText ? evaluateCondition(*session, *textOf(conditionText)) : MSICONDITION_NONE;
     });
+}
+
+}  // namespace
+
+UINT WINAPI MsiFormatRecordA(MSIHANDLE install, MSIHANDLE record, LPSTR resultBuf, LPDWORD resultBufSize)
+{
+    return formatRecord("MsiFormatRecordA", install, record, resultBuf, resultBufSize);
+}
+
+UINT WINAPI MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, LPWSTR resultBuf, LPDWORD resultBufSize)
+{
+    return formatRecord("MsiFormatRecordW", install, record, resultBuf, resultBufSize);
+}
+
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE install, LPCSTR conditionText)
+{
+    return condition("MsiEvaluateConditionA", install, conditionText);
+}
+
+MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE install, LPCWSTR conditionText)
+{
+    return condition("MsiEvaluateConditionW", install, conditionText);
 }
 
 BOOL WINAPI MsiGetMode(MSIHANDLE install, MSIRUNMODE runMode)
@@ -612,9 +642,19 @@ UINT WINAPI MsiGetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE*
     return getStates("MsiGetFeatureStateA", install, feature, installed, action, true);
 }
 
+UINT WINAPI MsiGetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE* installed, INSTALLSTATE* action)
+{
+    return getStates("MsiGetFeatureStateW", install, feature, installed, action, true);
+}
+
 UINT WINAPI MsiGetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE* installed, INSTALLSTATE* action)
 {
     return getStates("MsiGetComponentStateA", install, component, installed, action, false);
+}
+
+UINT WINAPI MsiGetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE* installed, INSTALLSTATE* action)
+{
+    return getStates("MsiGetComponentStateW", install, component, installed, action, false);
 }
 
 UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE state)
@@ -622,7 +662,17 @@ UINT WINAPI MsiSetFeatureStateA(MSIHANDLE install, LPCSTR feature, INSTALLSTATE 
     return setState("MsiSetFeatureStateA", install, feature, state, true);
 }
 
+UINT WINAPI MsiSetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE state)
+{
+    return setState("MsiSetFeatureStateW", install, feature, state, true);
+}
+
 UINT WINAPI MsiSetComponentStateA(MSIHANDLE install, LPCSTR component, INSTALLSTATE state)
 {
     return setState("MsiSetComponentStateA", install, component, state, false);
+}
+
+UINT WINAPI MsiSetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE state)
+{
+    return setState("MsiSetComponentStateW", install, component, state, false);
 }

@@ -15,58 +15,56 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char lower(char c)
+// '*' matches any run of characters, '?' exactly one; letters match regardless of case (both
+// texts folded already).
+bool wildcardMatch(const char32_t* pattern, const char32_t* name)
 {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool equalNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
-
-// '*' matches any run of characters, '?' exactly one; letters match regardless of case.
-bool wildcardMatch(const char* pattern, const char* name)
-{
-    if (*pattern == '\0') {
-        return *name == '\0';
+    if (*pattern == 0) {
+        return *name == 0;
     }
-    if (*pattern == '*') {
-        return wildcardMatch(pattern + 1, name) || (*name != '\0' && wildcardMatch(pattern, name + 1));
+    if (*pattern == U'*') {
+        return wildcardMatch(pattern + 1, name) || (*name != 0 && wildcardMatch(pattern, name + 1));
     }
-    if (*name == '\0') {
+    if (*name == 0) {
         return false;
     }
-    if (*pattern != '?' && lower(*pattern) != lower(*name)) {
+    if (*pattern != U'?' && *pattern != *name) {
         return false;
     }
     return wildcardMatch(pattern + 1, name + 1);
 }
 
 // As Windows matches a search pattern: also "name." and "name.*" find a name without extension.
-bool matchesPattern(const std::string& pattern, const std::string& name)
+bool matchesPattern(const std::string& patternText, const std::string& nameText)
 {
+    const std::u32string pattern = foldedCase(patternText);
+    const std::u32string name = foldedCase(nameText);
     if (wildcardMatch(pattern.c_str(), name.c_str())) {
         return true;
     }
-    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, U".*") == 0 &&
         wildcardMatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str())) {
         return true;
     }
-    return pattern.size() >= 1 && pattern.back() == '.' &&
+    return pattern.size() >= 1 && pattern.back() == U'.' &&
            wildcardMatch(pattern.substr(0, pattern.size() - 1).c_str(), name.c_str());
 }
 
 // A Windows-style path of the caller split into its folder and its last component, with '\' and
-// '/' both taken as separators. The folder is std::nullopt when it lies outside the temporary
-// folder (or is not absolute).
+// '/' both taken as separators. The folder is std::nullopt when it lies outside the simulated
+// world (the temporary folder and the model's drives) or is not absolute.
 struct SplitPath {
     std::optional<fs::path> folder;
     std::string name;
 };
 
-SplitPath splitPath(const char* path)
+bool within(const fs::path& folder, const fs::path& base)
+{
+    const fs::path relative = folder.lexically_relative(base);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+SplitPath splitPath(const std::string& path)
 {
     std::string text = hostPath(path);
     std::size_t slash = text.rfind('/');
@@ -79,9 +77,7 @@ SplitPath splitPath(const char* path)
     if (!folder.is_absolute()) {
         return split;
     }
-    const fs::path& temp = model().tempFolder;
-    fs::path relative = folder.lexically_relative(temp);
-    if (relative.empty() || *relative.begin() == "..") {
+    if (!within(folder, model().tempFolder) && !within(folder, model().ownedFolder / "drives")) {
         return split;
     }
     split.folder = folder;
@@ -101,8 +97,9 @@ std::optional<fs::path> findEntry(const fs::path& folder, const std::string& nam
     if (fs::exists(folder / name, error)) {
         return folder / name;
     }
+    const std::u32string wanted = foldedCase(name);
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (equalNoCase(entry.path().filename().string(), name)) {
+        if (foldedCase(entry.path().filename().string()) == wanted) {
             return entry.path();
         }
     }
@@ -152,10 +149,10 @@ const std::pair<DWORD, const char*> windowsTexts[] = {
 
 }  // namespace
 
-sim::detail::ModelPath sim::detail::resolvePath(const char* path)
+sim::detail::ModelPath sim::detail::resolvePath(const std::string& path)
 {
     ModelPath resolved;
-    if (!path || !*path) {
+    if (path.empty()) {
         return resolved;
     }
     SplitPath split = splitPath(path);
@@ -170,16 +167,58 @@ sim::detail::ModelPath sim::detail::resolvePath(const char* path)
     return resolved;
 }
 
+bool sim::detail::invalidName(const std::string& path, bool wildcardsInName)
+{
+    const std::size_t last = path.find_last_of("\\/");
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        const bool wildcard = c == '?' || c == '*';
+        if ((wildcard && !(wildcardsInName && (last == std::string::npos || i > last))) || c == '<' || c == '>' ||
+            c == '|' || c == '"' || (c == ':' && i != 1) || (c > 0 && c < 32)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+fs::path drivesFolder()
+{
+    return model().ownedFolder / "drives";
+}
+
+bool isDrivePath(const std::string& path)
+{
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
+}
+
+}  // namespace
+
 std::string sim::detail::hostPath(const std::string& path)
 {
     std::string host = path;
     std::replace(host.begin(), host.end(), '\\', '/');
+    if (isDrivePath(path)) {
+        // A drive's folders lie on the host under the model's own folder.
+        const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+        host = (drivesFolder() / std::string(1, drive)).string() + host.substr(2);
+    }
     return host;
 }
 
 std::string sim::detail::windowsPath(const std::string& path)
 {
     std::string windows = path;
+    const std::string drives = drivesFolder().string() + "/";
+    if (windows.compare(0, drives.size(), drives) == 0 && windows.size() > drives.size() &&
+        (windows.size() == drives.size() + 1 || windows[drives.size() + 1] == '/')) {
+        windows = windows.substr(drives.size(), 1) + ":" + windows.substr(drives.size() + 1);
+        if (windows.size() == 2) {
+            windows += '/';
+        }
+    }
     std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
 }
@@ -230,34 +269,44 @@ std::string sim::detail::volumeKey(const std::string& path)
     return key;
 }
 
-// Wine departs from the documentation here: it answers the drive's type for "C:" without its
-// backslash, for any path on a CD-ROM drive (files and missing folders included) and for existing
-// folders of other drives.
-UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
+namespace {
+
+// What an A call gives in the system's code page and a W call in UTF-16, from the model's UTF-8.
+std::string out(const std::string& text, const char*)
+{
+    return toAnsi(text);
+}
+
+std::basic_string<WCHAR> out(const std::string& text, const WCHAR*)
+{
+    return utf8ToWide(text);
+}
+
+template <class Char>
+UINT driveType(const char* function, const Char* rootPathName)
 {
     const ModelCallScope inModel;
-    model().driveTypeQueries.emplace_back(rootPathName ? rootPathName : "");
-    return modelled<UINT>("GetDriveTypeA", [&]() -> UINT {
+    const std::optional<std::string> path = textOf(rootPathName);
+    model().driveTypeQueries.emplace_back(path ? *path : "");
+    return modelled<UINT>(function, [&]() -> UINT {
         // No path at all means the root of the current directory, which the model keeps on C:.
         // Anything else must name a root of the table itself, with its backslash: a folder or a
         // file on a drive is no root directory.
-        const std::string root = rootPathName ? volumeKey(rootPathName) : std::string("C:\\");
+        const std::string root = path ? volumeKey(*path) : std::string("C:\\");
         const auto& drives = model().drives;
         auto it = drives.find(root);
         return it == drives.end() ? DRIVE_NO_ROOT_DIR : it->second;
     });
 }
 
-// Wine answers a relative path with the current directory's drive, and with a buffer one short of
-// the root's terminator it succeeds with the root cut before its backslash ("C:"); the model
-// fails there instead, as a root without its backslash is not the documented answer.
-BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength)
+template <class Char>
+BOOL volumePathOf(const char* function, const Char* fileName, Char* volumePathName, DWORD bufferLength)
 {
-    return modelled<BOOL>("GetVolumePathNameA", [&]() -> BOOL {
-        if (!fileName || *fileName == '\0' || !volumePathName) {
+    return modelled<BOOL>(function, [&]() -> BOOL {
+        if (!fileName || *fileName == 0 || !volumePathName) {
             return fail(ERROR_INVALID_PARAMETER);
         }
-        const std::string path = fileName;
+        const std::string path = *textOf(fileName);
         std::string root = driveRoot(path);
         if (root.empty()) {
             if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
@@ -282,38 +331,41 @@ BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD buff
             }
         }
         // The root and its terminator must fit; nothing is written otherwise.
-        if (bufferLength < root.size() + 1) {
+        const auto given = out(root, volumePathName);
+        if (bufferLength < given.size() + 1) {
             return fail(ERROR_FILENAME_EXCED_RANGE);
         }
-        std::memcpy(volumePathName, root.c_str(), root.size() + 1);
+        std::copy(given.c_str(), given.c_str() + given.size() + 1, volumePathName);
         return TRUE;
     });
 }
 
-// Probed under Wine: "C:\users\...\Temp\" and its length without the terminator; a buffer too
-// small answers the size needed with the terminator. The model's folder is the host's, written
-// with backslashes ("\tmp\qelsim-1a2b3c\"), so that the library's own path joining is what
-// reaches the file functions.
-DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
+template <class Char>
+DWORD tempPathOf(const char* function, DWORD bufferLength, Char* buffer)
 {
-    return modelled<DWORD>("GetTempPathA", [&]() -> DWORD {
-        std::string path = windowsPath(sim::tempPath());
+    return modelled<DWORD>(function, [&]() -> DWORD {
+        const auto path = out(windowsPath(sim::tempPath()), buffer);
         DWORD length = static_cast<DWORD>(path.size());
         if (!buffer || bufferLength <= length) {
             return length + 1;
         }
-        std::memcpy(buffer, path.c_str(), length + 1);
+        std::copy(path.c_str(), path.c_str() + length + 1, buffer);
         return length;
     });
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR fileName)
+template <class Char>
+BOOL deleteFile(const char* function, const Char* fileNameText)
 {
-    return modelled<BOOL>("DeleteFileA", [&]() -> BOOL {
-        if (!fileName || !*fileName) {
+    return modelled<BOOL>(function, [&]() -> BOOL {
+        const std::optional<std::string> fileName = textOf(fileNameText);
+        if (!fileName || fileName->empty()) {
             return fail(ERROR_PATH_NOT_FOUND);
         }
-        SplitPath split = splitPath(fileName);
+        if (invalidName(*fileName, false)) {
+            return fail(ERROR_INVALID_NAME);
+        }
+        SplitPath split = splitPath(*fileName);
         if (!split.folder || !isFolder(*split.folder)) {
             return fail(ERROR_PATH_NOT_FOUND);
         }
@@ -338,18 +390,24 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
     });
 }
 
-HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
+template <class Char, class FindData>
+HANDLE findFirstFile(const char* function, const Char* fileNameText, FindData* findFileData)
 {
-    return modelled<HANDLE>("FindFirstFileA", [&]() -> HANDLE {
+    return modelled<HANDLE>(function, [&]() -> HANDLE {
+        const std::optional<std::string> fileName = textOf(fileNameText);
         if (!findFileData) {
             fail(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
-        if (!fileName || !*fileName) {
+        if (!fileName || fileName->empty()) {
             fail(ERROR_PATH_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        SplitPath split = splitPath(fileName);
+        if (invalidName(*fileName, true)) {
+            fail(ERROR_INVALID_NAME);
+            return INVALID_HANDLE_VALUE;
+        }
+        SplitPath split = splitPath(*fileName);
         if (!split.folder || !isFolder(*split.folder)) {
             fail(ERROR_PATH_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
@@ -362,10 +420,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
         for (const auto& item : fs::directory_iterator(*split.folder, error)) {
             entries.push_back(item.path().filename().string());
         }
-        std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
-            return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                                [](char x, char y) { return lower(x) < lower(y); });
-        });
+        std::sort(entries.begin(), entries.end(),
+                  [](const std::string& a, const std::string& b) { return foldedCase(a) < foldedCase(b); });
         names.insert(names.end(), entries.begin(), entries.end());
 
         auto match = std::find_if(names.begin(), names.end(),
@@ -375,12 +431,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
             return INVALID_HANDLE_VALUE;
         }
 
-        constexpr DWORD attributeDirectory = 0x10;
         constexpr DWORD attributeArchive = 0x20;
         fs::path found = *split.folder / *match;
         std::memset(findFileData, 0, sizeof *findFileData);
         if (isFolder(found)) {
-            findFileData->dwFileAttributes = attributeDirectory;
+            findFileData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         } else {
             findFileData->dwFileAttributes = attributeArchive;
             std::uintmax_t size = fs::file_size(found, error);
@@ -389,8 +444,9 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
                 findFileData->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
             }
         }
-        std::size_t length = std::min<std::size_t>(match->size(), MAX_PATH - 1);
-        std::memcpy(findFileData->cFileName, match->data(), length);
+        // The name as the call's kind of text gives it: a character the code page lacks is '?'.
+        const auto name = out(*match, findFileData->cFileName);
+        std::copy_n(name.begin(), std::min<std::size_t>(name.size(), MAX_PATH - 1), findFileData->cFileName);
 
         Model& m = model();
         std::uintptr_t handle = m.nextFind;
@@ -398,6 +454,71 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
         m.openFinds.insert(handle);
         return reinterpret_cast<HANDLE>(handle);
     });
+}
+
+}  // namespace
+
+// Wine departs from the documentation here: it answers the drive's type for "C:" without its
+// backslash, for any path on a CD-ROM drive (files and missing folders included) and for existing
+// folders of other drives.
+UINT WINAPI GetDriveTypeA(LPCSTR rootPathName)
+{
+    return driveType("GetDriveTypeA", rootPathName);
+}
+
+UINT WINAPI GetDriveTypeW(LPCWSTR rootPathName)
+{
+    return driveType("GetDriveTypeW", rootPathName);
+}
+
+// Wine answers a relative path with the current directory's drive, and with a buffer one short of
+// the root's terminator it succeeds with the root cut before its backslash ("C:"); the model
+// fails there instead, as a root without its backslash is not the documented answer.
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength)
+{
+    return volumePathOf("GetVolumePathNameA", fileName, volumePathName, bufferLength);
+}
+
+BOOL WINAPI GetVolumePathNameW(LPCWSTR fileName, LPWSTR volumePathName, DWORD bufferLength)
+{
+    return volumePathOf("GetVolumePathNameW", fileName, volumePathName, bufferLength);
+}
+
+// Probed under Wine: "C:\users\...\Temp\" and its length without the terminator; a buffer too
+// small answers the size needed with the terminator. The model's folder is the host's, written
+// with backslashes ("\tmp\qelsim-1a2b3c\Temp\"), or the Windows path a test gave setTempPath,
+// so that the library's own path joining is what reaches the file functions. GetTempPathA gives
+// it in the system's code page ('?' for a character it lacks), GetTempPathW whole.
+DWORD WINAPI GetTempPathA(DWORD bufferLength, LPSTR buffer)
+{
+    return tempPathOf("GetTempPathA", bufferLength, buffer);
+}
+
+DWORD WINAPI GetTempPathW(DWORD bufferLength, LPWSTR buffer)
+{
+    return tempPathOf("GetTempPathW", bufferLength, buffer);
+}
+
+// A path holding a character the system's code page lacks reaches DeleteFileA with '?' in its
+// place, which Windows refuses in a name (ERROR_INVALID_NAME).
+BOOL WINAPI DeleteFileA(LPCSTR fileName)
+{
+    return deleteFile("DeleteFileA", fileName);
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR fileName)
+{
+    return deleteFile("DeleteFileW", fileName);
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData)
+{
+    return findFirstFile("FindFirstFileA", fileName, findFileData);
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findFileData)
+{
+    return findFirstFile("FindFirstFileW", fileName, findFileData);
 }
 
 BOOL WINAPI FindClose(HANDLE findFile)
@@ -448,7 +569,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DW
             fail(ERROR_MR_MID_NOT_FOUND);
             return 0;
         }
-        const std::string& text = it->second;
+        const std::string text = toAnsi(it->second);
 
         const DWORD length = static_cast<DWORD>(text.size());
         if (allocate) {
@@ -484,28 +605,13 @@ HLOCAL WINAPI LocalFree(HLOCAL memory)
     });
 }
 
-BOOL WINAPI IsDBCSLeadByte(BYTE testChar)
-{
-    return modelled<BOOL>("IsDBCSLeadByte", [&]() -> BOOL {
-        switch (model().codePage) {
-        case 932:
-            return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
-        case 936:
-        case 949:
-        case 950:
-            return testChar >= 0x81 && testChar <= 0xFE;
-        default:
-            return FALSE;
-        }
-    });
-}
-
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     return modelled<int>("MessageBoxA", [&]() -> int {
         Model& m = model();
         // A box without a caption is titled "Error".
-        m.messageBoxes.push_back(MessageBoxCall{owner, text ? text : "", caption ? caption : "Error", type});
+        m.messageBoxes.push_back(
+            MessageBoxCall{owner, text ? fromAnsi(text) : "", caption ? fromAnsi(caption) : "Error", type});
         if (m.messageBoxAnswers.empty()) {
             return IDOK;
         }
@@ -528,8 +634,9 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
             fail(ERROR_RESOURCE_NAME_NOT_FOUND);
             return 0;
         }
-        std::size_t count = std::min<std::size_t>(it->second.size(), static_cast<std::size_t>(bufferMax) - 1);
-        std::memcpy(buffer, it->second.data(), count);
+        const std::string text = toAnsi(it->second);
+        std::size_t count = std::min<std::size_t>(text.size(), static_cast<std::size_t>(bufferMax) - 1);
+        std::memcpy(buffer, text.data(), count);
         buffer[count] = '\0';
         return static_cast<int>(count);
     });

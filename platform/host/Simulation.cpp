@@ -59,8 +59,11 @@ Session& knownSession(MSIHANDLE handle)
     return knownHandle(handle, HandleKind::session, "session").session;
 }
 
-Model::Model() : tempFolder(makeTempFolder()), ownedFolder(tempFolder), systemMessages(windowsMessages())
+Model::Model() : ownedFolder(makeTempFolder()), systemMessages(windowsMessages())
 {
+    // The temporary folder, and beside it (in "drives") the folders of Windows paths on drives.
+    tempFolder = ownedFolder / "Temp";
+    std::filesystem::create_directory(tempFolder);
     drives["C:\\"] = DRIVE_FIXED;
 }
 
@@ -561,8 +564,32 @@ const std::vector<std::string>& driveTypeQueries()
     return model().driveTypeQueries;
 }
 
-void setTempPath(const std::string& hostFolder)
+namespace {
+
+bool isWindowsDrivePath(const std::string& path)
 {
+    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
+}
+
+}  // namespace
+
+std::string makeFolder(const std::string& windowsFolder)
+{
+    if (!isWindowsDrivePath(windowsFolder)) {
+        throw std::invalid_argument("sim::makeFolder: not a path on a drive: " + windowsFolder);
+    }
+    std::string path = hostPath(windowsFolder);
+    std::filesystem::create_directories(std::filesystem::path(path).lexically_normal());
+    if (path.back() != '/') {
+        path += '/';
+    }
+    return path;
+}
+
+void setTempPath(const std::string& folderPath)
+{
+    const std::string hostFolder = isWindowsDrivePath(folderPath) ? makeFolder(folderPath) : folderPath;
     std::filesystem::path folder = std::filesystem::absolute(hostFolder).lexically_normal();
     if (!folder.has_filename() && folder.has_parent_path() && folder != folder.root_path()) {
         folder = folder.parent_path();
@@ -685,7 +712,7 @@ Leftovers leftovers(MSIHANDLE session)
 
 void setCodePage(unsigned codePage)
 {
-    if (codePage != 1252 && codePage != 932 && codePage != 936 && codePage != 949 && codePage != 950) {
+    if (!knownCodePage(codePage)) {
         throw std::invalid_argument("sim::setCodePage: unsupported code page " + std::to_string(codePage));
     }
     model().codePage = codePage;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -539,4 +540,233 @@ TEST_F(SimTest, ProgressSumsTheProgressMessagesOfEachForm)
                                       progress.malformed}),
               std::vector<long long>({1500, 114, 1, 1, 1, 2}))
         << "total, done, resets, adds, reports, malformed";
+}
+
+// ---- Code pages and the wide calls ---------------------------------------------------------------
+
+namespace {
+
+using Wide = std::basic_string<WCHAR>;
+
+Wide wide(const std::string& utf8)
+{
+    WCHAR out[512] = {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out, 512);
+    return Wide(out, static_cast<std::size_t>(length));
+}
+
+std::string ansiTemp()
+{
+    return systemTemp();
+}
+
+Wide wideTemp()
+{
+    WCHAR buffer[512] = {};
+    const DWORD length = GetTempPathW(512, buffer);
+    return Wide(buffer, length);
+}
+
+}  // namespace
+
+// Host only: the model's texts are Unicode, and each A call gives them in the selected code page.
+TEST_F(SimTest, TheACallsGiveTheModelsTextsInTheSelectedCodePage)
+{
+    struct Row {
+        unsigned page;
+        const char* text;  // UTF-8, as the model takes it
+        const char* ansi;  // what MsiGetPropertyA gives
+        bool doubleByte;
+    };
+    const Row rows[] = {
+        {1252, "Café €5 Привет", "Caf\xe9 \x80"
+                                 "5 ??????",
+         false},
+        {1250, "Michał Łódź", "Micha\xb3 \xa3\xf3\x64\x9f", false},
+        {1251, "Привет é", "\xcf\xf0\xe8\xe2\xe5\xf2 ?", false},
+        {1253, "Ωμέγα 日", "\xd9\xec\xdd\xe3\xe1 ?", false},
+        {932, "日本語\\ Привет", "\x93\xfa\x96\x7b\x8c\xea\\ \x84\x50\x84\x82\x84\x79\x84\x72\x84\x75\x84\x84", true},
+        {936, "中文 é", "\xd6\xd0\xce\xc4 \xa8\xa6", true},
+        {949, "한국 €", "\xc7\xd1\xb1\xb9 \xa2\xe6", true},
+        {950, "中文 ł", "\xa4\xa4\xa4\xe5 ?", true},
+    };
+    for (const Row& row : rows) {
+        sim::reset();
+        sim::setCodePage(row.page);
+        sim::setDoubledMoreDataLength(false);
+        const MSIHANDLE session = sim::openSession();
+        sim::setProperty(session, "P", row.text);
+        char buffer[64] = {};
+        DWORD size = sizeof buffer;
+        EXPECT_EQ(MsiGetPropertyA(session, "P", buffer, &size), ERROR_SUCCESS);
+        EXPECT_EQ(std::string(buffer, size), row.ansi) << row.page;
+        EXPECT_EQ(GetACP(), row.page);
+        EXPECT_EQ(IsDBCSLeadByte(0x81) != FALSE, row.doubleByte) << row.page;
+        // What an A setter gives comes back whole from the W getter, unless it held '?'.
+        ASSERT_EQ(MsiSetPropertyA(session, "Q", row.ansi), ERROR_SUCCESS);
+        EXPECT_EQ(sim::property(session, "Q"), sim::property(session, "Q").find('?') == std::string::npos
+                                                      ? std::string(row.text)
+                                                      : sim::property(session, "Q"));
+        WCHAR wideBuffer[64] = {};
+        size = 64;
+        EXPECT_EQ(MsiGetPropertyW(session, wide("P").c_str(), wideBuffer, &size), ERROR_SUCCESS);
+        EXPECT_EQ(Wide(wideBuffer, size), wide(row.text)) << row.page;
+    }
+}
+
+// Host only: each W call is journalled, and refused, under its own name; the W getters report the
+// true length where the A getters report twice the length inside a custom action.
+TEST_F(SimTest, TheWideCallsAreJournalledUnderTheirOwnNames)
+{
+    const MSIHANDLE session = sim::openSession();
+    sim::setProperty(session, "P", "Привет");
+    WCHAR buffer[16] = {};
+    DWORD size = 0;
+    EXPECT_EQ(MsiGetPropertyW(session, wide("P").c_str(), buffer, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    char ansi[16] = {};
+    size = 0;
+    EXPECT_EQ(MsiGetPropertyA(session, "P", ansi, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 12u);
+
+    sim::failCall("MsiGetPropertyW", 1, ERROR_FUNCTION_FAILED);
+    size = 16;
+    EXPECT_EQ(MsiGetPropertyW(session, wide("P").c_str(), buffer, &size), ERROR_FUNCTION_FAILED);
+    sim::failCall("CreateFileW", 1, -1, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(CreateFileW((wideTemp() + wide("x")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(sim::calls("MsiGetPropertyW"), 2u);
+    EXPECT_EQ(sim::calls("MsiGetPropertyA"), 1u);
+    EXPECT_THAT(std::vector<std::string>(sim::callLog().end() - 3, sim::callLog().end()),
+                ElementsAre("GetTempPathW", "CreateFileW", "GetLastError"));
+}
+
+// Host only: a temporary folder whose path the code page cannot write. The A path holds '?' for
+// what it lacks, which Windows refuses in a name; the W path reaches the folder. (Windows' best fit
+// would write "Michał" as "Michal" under 1252 and so reach another user's folder; the model writes
+// '?' and the A call fails instead: either way only the W path reaches the user's own.)
+TEST_F(SimTest, AnATempPathLosesWhatTheCodePageLacks)
+{
+    struct Row {
+        const char* folder;
+        unsigned page;
+        const char* ansi;  // GetTempPathA's answer
+        bool aReachesIt;
+    };
+    const Row rows[] = {
+        {"C:\\users\\Пользователь\\Temp\\", 1252, "C:\\users\\????????????\\Temp\\", false},
+        {"C:\\users\\Пользователь\\Temp\\", 1251, "C:\\users\\\xcf\xee\xeb\xfc\xe7\xee\xe2\xe0\xf2\xe5\xeb\xfc\\Temp\\",
+         true},
+        {"C:\\users\\Michał\\Temp\\", 1252, "C:\\users\\Micha?\\Temp\\", false},
+        {"C:\\users\\Michał\\Temp\\", 1250, "C:\\users\\Micha\xb3\\Temp\\", true},
+        {"C:\\users\\山田\\Temp\\", 932, "C:\\users\\\x8e\x52\x93\x63\\Temp\\", true},
+    };
+    for (const Row& row : rows) {
+        sim::reset();
+        sim::setCodePage(row.page);
+        sim::setTempPath(row.folder);
+        const std::string other = sim::makeFolder("C:\\users\\Michal\\Temp\\");
+        EXPECT_EQ(wideTemp(), wide(row.folder));
+        EXPECT_EQ(ansiTemp(), row.ansi);
+
+        const HANDLE a = CreateFileA((ansiTemp() + "a.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        EXPECT_EQ(a != INVALID_HANDLE_VALUE, row.aReachesIt) << row.folder << " " << row.page;
+        if (a == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+        } else {
+            CloseHandle(a);
+        }
+        const HANDLE w = CreateFileW((wideTemp() + wide("w.log")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                     nullptr);
+        ASSERT_NE(w, INVALID_HANDLE_VALUE);
+        CloseHandle(w);
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(sim::tempPath()) / "w.log"));
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::path(sim::tempPath()) / "a.log"), row.aReachesIt);
+        EXPECT_TRUE(std::filesystem::is_empty(other)) << "nothing reached another user's folder";
+    }
+}
+
+// Host only: the W file calls over the model's files, with Unicode names, and their refusals.
+TEST_F(SimTest, TheWideFileCallsMoveCopyAndExamineFilesAndFolders)
+{
+    const Wide temp = wideTemp();
+    const Wide file = temp + wide("Файл.txt");
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD count = 0;
+    EXPECT_TRUE(WriteFile(h, "hello", 5, &count, nullptr));
+    EXPECT_TRUE(FlushFileBuffers(h));
+    LARGE_INTEGER size{};
+    EXPECT_TRUE(GetFileSizeEx(h, &size));
+    EXPECT_EQ(size.QuadPart, 5);
+    EXPECT_TRUE(CloseHandle(h));
+    h = CreateFileW((temp + wide("фАЙЛ.TXT")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "names match without regard to case";
+    char read[8] = {};
+    EXPECT_TRUE(ReadFile(h, read, sizeof read, &count, nullptr));
+    EXPECT_EQ(std::string(read, count), "hello");
+    EXPECT_TRUE(ReadFile(h, read, sizeof read, &count, nullptr));
+    EXPECT_EQ(count, 0u) << "at the end: success and nothing read";
+    EXPECT_FALSE(WriteFile(h, "x", 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(CloseHandle(h));
+
+    const Wide folder = temp + wide("Папка");
+    const Wide copy = folder + wide("\\копия.txt");
+    struct Step {
+        const char* what;
+        std::function<BOOL()> call;
+        DWORD error;  // 0: succeeds
+    };
+    const Step steps[] = {
+        {"copy into a missing folder", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); }, ERROR_PATH_NOT_FOUND},
+        {"make the folder", [&] { return CreateDirectoryW(folder.c_str(), nullptr); }, 0},
+        {"make it again", [&] { return CreateDirectoryW((folder + wide("\\")).c_str(), nullptr); }, ERROR_ALREADY_EXISTS},
+        {"make one in a missing folder", [&] { return CreateDirectoryW((temp + wide("a\\b")).c_str(), nullptr); },
+         ERROR_PATH_NOT_FOUND},
+        {"copy", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); }, 0},
+        {"copy onto it", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); }, ERROR_FILE_EXISTS},
+        {"copy over it", [&] { return CopyFileW(file.c_str(), copy.c_str(), FALSE); }, 0},
+        {"remove the full folder", [&] { return RemoveDirectoryW(folder.c_str()); }, ERROR_DIR_NOT_EMPTY},
+        {"remove a file as a folder", [&] { return RemoveDirectoryW(file.c_str()); }, ERROR_DIRECTORY},
+        {"move onto the copy", [&] { return MoveFileExW(file.c_str(), copy.c_str(), 0); }, ERROR_ALREADY_EXISTS},
+        {"move over the copy", [&] { return MoveFileExW(file.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING); }, 0},
+        {"move what is gone", [&] { return MoveFileExW(file.c_str(), copy.c_str(), 0); }, ERROR_FILE_NOT_FOUND},
+        {"a name with '?'", [&] { return DeleteFileW((temp + wide("a?.txt")).c_str()); }, ERROR_INVALID_NAME},
+        {"delete the copy", [&] { return DeleteFileW(copy.c_str()); }, 0},
+        {"remove the empty folder", [&] { return RemoveDirectoryW(folder.c_str()); }, 0},
+        {"remove it again", [&] { return RemoveDirectoryW(folder.c_str()); }, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Step& step : steps) {
+        SetLastError(0);
+        EXPECT_EQ(step.call() != FALSE, step.error == 0) << step.what;
+        if (step.error != 0) {
+            EXPECT_EQ(GetLastError(), step.error) << step.what;
+        }
+    }
+    EXPECT_EQ(GetFileAttributesW(temp.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetFileAttributesW(copy.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+    // Found by a search, the name is whole in the W form and '?' where 1252 lacks a character in the A form.
+    h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    CloseHandle(h);
+    WIN32_FIND_DATAW wideData{};
+    HANDLE find = FindFirstFileW((temp + wide("*.txt")).c_str(), &wideData);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Wide(wideData.cFileName), wide("Файл.txt"));
+    EXPECT_TRUE(FindClose(find));
+    WIN32_FIND_DATAA ansiData{};
+    find = FindFirstFileA((ansiTemp() + "*.txt").c_str(), &ansiData);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string(ansiData.cFileName), "????.txt");
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_EQ(GetDriveTypeW(wide("C:\\").c_str()), static_cast<UINT>(DRIVE_FIXED));
+    WCHAR volume[8] = {};
+    EXPECT_TRUE(GetVolumePathNameW(wide("c:\\Windows").c_str(), volume, 8));
+    EXPECT_EQ(Wide(volume), wide("C:\\"));
+    EXPECT_TRUE(sim::leftovers().none());
 }

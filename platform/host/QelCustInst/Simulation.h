@@ -15,8 +15,13 @@
 //                      sets them like any other ("" is what an unset property reads as).
 //   directories        setDirectory(session, "INSTALLDIR", target, source); targetPath / sourcePath.
 //   drives             setDrive("D:\\", DRIVE_CDROM): what GetDriveTypeA and GetVolumePathNameA see.
-//   temporary folder   setTempPath / tempPath: where GetTempPathA points and files are kept.
-//   code page          setCodePage(932): which bytes IsDBCSLeadByte takes as lead bytes.
+//   temporary folder   setTempPath / tempPath: where GetTempPathA and GetTempPathW point and
+//                      files are kept; a Windows path with any characters may be given
+//                      ("C:\\users\\Пользователь\\Temp\\"); makeFolder makes another folder.
+//   code page          setCodePage(932): the system's ANSI code page. The model's texts are
+//                      Unicode, and every text a sim:: function takes or gives is UTF-8; the W
+//                      calls give them whole, the A calls through the code page, '?' for a
+//                      character it lacks (no best fit: Windows writes "ł" as "l" under 1252).
 //   the user's answers setProcessMessageResult(IDCANCEL): every message the installer takes from
 //                      now on is answered Cancel, as a dialog of a full user interface would;
 //                      scriptMessageBoxAnswers({IDCANCEL, IDOK}): what MessageBoxA boxes answer.
@@ -360,15 +365,25 @@ void setDrive(const std::string& root, UINT type);
 // The paths GetDriveTypeA was asked about, in order, as they were given (a null path as "").
 const std::vector<std::string>& driveTypeQueries();
 
-// The folder, on the host's disk, that GetTempPathA reports and under which the file functions
-// work. GetTempPathA writes it as Windows does, with backslashes and ending in one
-// ("\tmp\qelsim-1a2b3c\"); tempPath() gives the host's form, ending in '/', for a test's own
-// file access (qelStreamPath turns the one into the other). reset() makes a fresh empty folder
-// (and removes the one it made before); setTempPath points the model at another folder, created
-// when missing and never removed. DeleteFileA and FindFirstFileA take '\\' and '/' alike, accept
-// doubled separators and match names without regard to case; a path outside this folder lies
-// outside the simulated world and answers ERROR_PATH_NOT_FOUND.
-void setTempPath(const std::string& hostFolder);
+// The folder, on the host's disk, that GetTempPathA and GetTempPathW report and under which the
+// file functions work. GetTempPathW writes it as Windows does, with backslashes and ending in one
+// ("\tmp\qelsim-1a2b3c\Temp\"), GetTempPathA the same converted to the code page ('?' for a
+// character it lacks); tempPath() gives the host's form, ending in '/', for a test's own file
+// access (qelStreamPath turns the one into the other). reset() makes a fresh empty folder (and
+// removes the one it made before). setTempPath points the model at another folder: a host folder
+// ("/tmp/x"), created when missing and never removed, or a Windows path on a drive, with any
+// Unicode characters ("C:\users\Пользователь\Temp\"), which the model keeps on the host
+// under its own folder (removed by reset()) and reports as given. makeFolder makes such a
+// folder of a drive without pointing the model at it (a folder that a lossy A path names, such as
+// "C:\users\Michal\Temp\" beside "C:\users\Michał\Temp\") and answers its host path.
+// The file functions take '\\' and '/' alike, accept doubled separators and match names without
+// regard to case (ASCII, Latin, Greek and Cyrillic letters); a path outside the temporary folder
+// and the model's drive folders lies outside the simulated world and answers
+// ERROR_PATH_NOT_FOUND; a path holding '?' (as an A call's path does for a character the code
+// page lacks: the model has no best fit), '*' or another character Windows refuses in a name
+// answers ERROR_INVALID_NAME (FindFirstFile takes wildcards in its last component).
+void setTempPath(const std::string& folder);
+std::string makeFolder(const std::string& windowsFolder);
 std::string tempPath();
 
 // Search handles from FindFirstFileA that FindClose has not yet closed.
@@ -392,8 +407,12 @@ std::size_t liveLocalAllocations();
 // LocalFree calls with memory that is not a live allocation (freed twice, or never allocated).
 std::size_t badLocalFrees();
 
-// The ANSI code page IsDBCSLeadByte answers for: 1252 (no lead bytes) or 932 (Shift-JIS); also
-// 936, 949 and 950 (lead bytes 0x81-0xFE). Others throw std::invalid_argument.
+// The system's ANSI code page (GetACP), through which every A call converts the model's texts,
+// which are Unicode (UTF-8, as every text the functions here take and give): 1250, 1251, 1252
+// (the default after reset()), 1253, 932 (Shift-JIS), 936, 949 or 950; IsDBCSLeadByte and
+// GetCPInfo answer its lead bytes. Others throw std::invalid_argument. A character the page
+// lacks becomes '?': the model does no best fit (Windows writes "ł" as "l" under 1252), so tests
+// that compare A results use characters without one (Cyrillic or CJK under 1252).
 void setCodePage(unsigned codePage);
 
 // ---- What code left behind -------------------------------------------------------------------
