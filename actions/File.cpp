@@ -245,34 +245,52 @@ void copyFile(const TextArg& from, const TextArg& to, bool replace)
     });
 }
 
+namespace {
+
+bool isSeparator(WCHAR c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Makes `folder` (no separator at its end), and the folders above it that are missing, from the
+// lowest one up: only missing folders are touched, so the top of a path the user may not write
+// (C:\Users) is never asked to be made.
+void makeFolder(const PersistingRule& rule, const WideText& folder)
+{
+    if (CreateDirectoryW(folder.c_str(), nullptr)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        std::size_t end = folder.size();
+        while (end > 0 && !isSeparator(folder[end - 1])) {
+            --end;
+        }
+        const WideText parent = end > 0 ? folder.substr(0, end - 1) : WideText();
+        if (!parent.empty() && parent.back() != ':' && !isSeparator(parent.back())) {
+            makeFolder(rule, parent);
+            if (CreateDirectoryW(folder.c_str(), nullptr)) {
+                return;
+            }
+            error = GetLastError();
+        }
+    }
+    if (error != ERROR_ALREADY_EXISTS || !folderExists(fromWide(folder))) {
+        refused(rule, "CreateDirectory", fromWide(folder), error);
+    }
+}
+
+}  // namespace
+
 void createFolder(const TextArg& path)
 {
     static constexpr PersistingRule rule("qel::createFolder", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const WideText wide = path.wide();
-        const auto separator = [&](std::size_t at) { return wide[at] == '\\' || wide[at] == '/'; };
-        // A network path's server and share are no folders to make: start past them.
-        std::size_t separatorsToPass = wide.size() >= 2 && separator(0) && separator(1) ? 4 : 0;
-        // Each folder of the path from the top down; those there already are passed over.
-        for (std::size_t at = 0; at <= wide.size(); ++at) {
-            if (at < wide.size() && !separator(at)) {
-                continue;
-            }
-            if (separatorsToPass > 0) {
-                --separatorsToPass;
-                continue;
-            }
-            const WideText folder = wide.substr(0, at);
-            if (folder.empty() || folder.back() == ':' || separator(at - 1)) {
-                continue;  // a drive, or a doubled separator: no folder to make
-            }
-            if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-                const DWORD error = GetLastError();
-                if (error != ERROR_ALREADY_EXISTS || !folderExists(fromWide(folder))) {
-                    refused(rule, "CreateDirectory", fromWide(folder), error);
-                }
-            }
+        WideText folder = path.wide();
+        while (folder.size() > 1 && isSeparator(folder.back())) {
+            folder.pop_back();
         }
+        makeFolder(rule, folder);
     });
 }
 

@@ -56,14 +56,14 @@ int numberOf(const PersistingRule& rule, const TextArg& name, const std::string&
 }
 
 // A text the installer gives through a wide getter of the two-call protocol, in UTF-8; `call` and
-// `subject` name it in a failure's history entry.
+// `subject` (none: nullptr) name it in a failure's history entry.
 template <class Query>
-Text fetched(const PersistingRule& rule, const char* call, const std::string& subject, Query&& query)
+Text fetched(const PersistingRule& rule, const char* call, const char* subject, Query&& query)
 {
     WideText text;
     const UINT result = queryInstallerText(query, 1, text);
     if (result != ERROR_SUCCESS) {
-        raiseMsiError(rule, failedCall(call, subject.c_str()), result);
+        raiseMsiError(rule, failedCall(call, subject), result);
     }
     return Text(fromWide(text));
 }
@@ -72,13 +72,13 @@ Text pathOf(const PersistingRule& rule, const KestMsiHandle& session, const Text
             const char* call)
 {
     const WideText name = directory.wide();
-    return fetched(rule, call, directory.utf8(),
+    return fetched(rule, call, directory.utf8().c_str(),
                    [&](WCHAR* buffer, DWORD* size) { return query(raw(session), name.c_str(), buffer, size); });
 }
 
 // The record formatted by the installer; `subject` names the text in a failure's history entry.
 Text formatted(const PersistingRule& rule, const KestMsiHandle& session, const KestMsiRecord& record,
-               const std::string& subject)
+               const char* subject)
 {
     const MSIHANDLE fields = record.getHandle().getMsiHandle();
     return fetched(rule, "MsiFormatRecord", subject,
@@ -102,7 +102,7 @@ Text property(const KestMsiHandle& session, const TextArg& name)
     static constexpr PersistingRule rule("qel::property", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         const WideText wideName = name.wide();
-        return fetched(rule, "MsiGetProperty", name.utf8(), [&](WCHAR* buffer, DWORD* size) {
+        return fetched(rule, "MsiGetProperty", name.utf8().c_str(), [&](WCHAR* buffer, DWORD* size) {
             return MsiGetPropertyW(raw(session), wideName.c_str(), buffer, size);
         });
     });
@@ -167,14 +167,14 @@ Text format(const KestMsiHandle& session, const TextArg& text)
     return persist(rule, [&] {
         KestMsiRecord record(0);
         setTextField(record, 0, text);
-        return formatted(rule, session, record, text.utf8());
+        return formatted(rule, session, record, text.utf8().c_str());
     });
 }
 
 Text format(const KestMsiHandle& session, const KestMsiRecord& record)
 {
     static constexpr PersistingRule rule("qel::format", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] { return formatted(rule, session, record, {}); });
+    return persist(rule, [&] { return formatted(rule, session, record, nullptr); });
 }
 
 namespace detail {

@@ -165,7 +165,8 @@ bool lastOfferRefused(std::size_t journalBefore, const std::vector<Fault>& fault
     const auto first = journal.begin() + static_cast<long>(std::min(journalBefore, journal.size()));
     for (auto call = journal.end(); call != first; --call) {
         const std::string& function = *(call - 1);
-        if (function != "MsiCreateRecord" && function != "MsiRecordSetStringA" && function != "MsiProcessMessage") {
+        if (function != "MsiCreateRecord" && function != "MsiRecordSetStringA" && function != "MsiRecordSetStringW" &&
+            function != "MsiProcessMessage") {
             continue;
         }
         const auto nth = static_cast<int>(std::count(first, call, function));
@@ -173,6 +174,17 @@ bool lastOfferRefused(std::size_t journalBefore, const std::vector<Fault>& fault
                            [&](const Fault& fault) { return fault.function == function && fault.nth == nth; });
     }
     return false;
+}
+
+// Whether the case stands for a user who cancelled: a call that answered 1602, which the installer
+// gives when the user cancelled what it did, or a message answered Cancel. A cancel is a cancel:
+// the action may answer 1602 then.
+bool userCancelled(const std::vector<Fault>& faults)
+{
+    return std::any_of(faults.begin(), faults.end(), [](const Fault& fault) {
+        return fault.refusal.result == ERROR_INSTALL_USEREXIT ||
+               (fault.function == "MsiProcessMessage" && fault.refusal.result == IDCANCEL);
+    });
 }
 
 // Whether an action that answered 1603 ended on the frame's report: the frame sends it last, once
@@ -304,7 +316,8 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"MsiRecordClearData", {{ERROR_INVALID_HANDLE, 0}}},
         {"MsiGetLastErrorRecord", {{0, 0}}},
         // -1 is a failure; 0 (no action taken) is an answer the caller must take as well.
-        {"MsiProcessMessage", {{-1, 0}, {0, 0}}},
+        // Refused, nobody asked, or the user cancelled.
+        {"MsiProcessMessage", {{-1, 0}, {0, 0}, {IDCANCEL, 0}}},
         {"MsiGetActiveDatabase", {{0, 0}}},
         {"MsiDatabaseOpenViewA", {{ERROR_BAD_QUERY_SYNTAX, 0}, {ERROR_INVALID_HANDLE, 0}}},
         {"MsiDatabaseOpenViewW", {{ERROR_BAD_QUERY_SYNTAX, 0}, {ERROR_INVALID_HANDLE, 0}}},
@@ -408,7 +421,8 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
           {FALSE, ERROR_SHARING_VIOLATION},
           {FALSE, ERROR_FILE_EXISTS},
           {FALSE, ERROR_DISK_FULL}}},
-        {"CreateDirectoryW", {{FALSE, ERROR_ALREADY_EXISTS}, {FALSE, ERROR_PATH_NOT_FOUND}, {FALSE, ERROR_ACCESS_DENIED}}},
+        {"CreateDirectoryW",
+         {{FALSE, ERROR_ALREADY_EXISTS}, {FALSE, ERROR_PATH_NOT_FOUND}, {FALSE, ERROR_ACCESS_DENIED}}},
         {"RemoveDirectoryW",
          {{FALSE, ERROR_FILE_NOT_FOUND},
           {FALSE, ERROR_DIR_NOT_EMPTY},
@@ -454,6 +468,7 @@ SweepReport sweepAction(Action action, const ActionWorld& world)
         }
         const bool accepted =
             answer == ERROR_SUCCESS || answer == ERROR_INSTALL_FAILURE ||
+            (answer == ERROR_INSTALL_USEREXIT && userCancelled(run.faults)) ||
             std::find(world.alsoAccepted.begin(), world.alsoAccepted.end(), answer) != world.alsoAccepted.end();
         if (!accepted) {
             run.problems.push_back("the action answered " + std::to_string(answer));

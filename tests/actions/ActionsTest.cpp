@@ -147,7 +147,7 @@ TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
         {"its report refused", libraryFailure, {{"MsiProcessMessage", 1, -1}}, {fixed}, 2},
         {"refused twice", libraryFailure, {{"MsiProcessMessage", 1, -1}, {"MsiProcessMessage", 2, -1}}, {}, 2},
         {"its report's record refused", libraryFailure, {{"MsiCreateRecord", 1, 0}}, {fixed}, 1},
-        {"its report's text refused", libraryFailure, {{"MsiRecordSetStringA", 2, ERROR_INVALID_HANDLE}}, {fixed}, 1},
+        {"its report's text refused", libraryFailure, {{"MsiRecordSetStringW", 2, ERROR_INVALID_HANDLE}}, {fixed}, 1},
         {"its report answered 0", libraryFailure, {{"MsiProcessMessage", 1, 0}}, {}, 1},
         {"a standard exception", standardFailure, {}, {onFire}, 1},
         {"its report refused once", standardFailure, {{"MsiProcessMessage", 1, -1}}, {onFire}, 2},

@@ -76,7 +76,7 @@ TEST(DeferredDataTest, AnyOtherTextFailsWithTheByteItFailsAtAndNotItsContent)
         {"a=%G0secret", "The deferred data is malformed at byte 3: a '%' that is not %25, %3B or %3D"},
         // Each entry has one spelling: an escaped NUL would end the value early for a C caller
         // (file=C:\x\evil.dll%00.ini), and a second spelling would slip past a check of the text.
-        {"file=C:\\x\\evil.dll%00.ini", "The deferred data is malformed at byte 17: a '%' that is not %25, %3B or %3D"},
+        {"file=C:\\x\\evil.dll%00.ini", "The deferred data is malformed at byte 19: a '%' that is not %25, %3B or %3D"},
         {"a=%3bsecret", "The deferred data is malformed at byte 3: a '%' that is not %25, %3B or %3D"},
         {"a=%41secret", "The deferred data is malformed at byte 3: a '%' that is not %25, %3B or %3D"},
     };
