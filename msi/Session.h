@@ -108,8 +108,9 @@ int message(const KestMsiHandle& session, INSTALLMESSAGE type, const TextArg& te
 // ("VersionNT >= 600 AND NOT Installed"); an empty condition holds. A condition the installer
 // cannot read raises an EKestInvalidParameter naming it.
 bool evaluateCondition(const KestMsiHandle& session, const TextArg& condition);
-// Whether the installation runs in that mode: MSIRUNMODE_SCHEDULED in a deferred action,
-// MSIRUNMODE_ROLLBACK in a rollback action, MSIRUNMODE_COMMIT in a commit action,
+// Whether the installation runs in that mode: MSIRUNMODE_SCHEDULED in every action of the script
+// (deferred, rollback and commit alike: ask ROLLBACK and COMMIT before taking it for the forward
+// work), MSIRUNMODE_ROLLBACK in a rollback action, MSIRUNMODE_COMMIT in a commit action,
 // MSIRUNMODE_MAINTENANCE when the product is installed already, ...
 bool mode(const KestMsiHandle& session, MSIRUNMODE runMode);
 // The language of the installation (1033: US English); 0 where the installer tells none.

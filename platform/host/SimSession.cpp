@@ -610,7 +610,10 @@ BOOL WINAPI MsiGetMode(MSIHANDLE install, MSIRUNMODE runMode)
         }
         switch (runMode) {
         case MSIRUNMODE_SCHEDULED:
-            return session->context == Script::deferred ? TRUE : FALSE;
+            // Every action of the script, rollback and commit ones too: they are "called from
+            // install script execution" as the documentation has it, and the installer (probed
+            // under Wine) answers so, with ROLLBACK or COMMIT beside it.
+            return session->context != Script::immediate ? TRUE : FALSE;
         case MSIRUNMODE_ROLLBACK:
             return session->context == Script::rollback ? TRUE : FALSE;
         case MSIRUNMODE_COMMIT:

@@ -38,5 +38,18 @@ inline constexpr Documented failedScriptRunsItsRollbackActions{
 inline constexpr Documented deferredActionHasNoDatabase{"MsiGetActiveDatabase answers 0 in a deferred action"};
 inline constexpr Documented deferredActionReadsItsDataOnly{
     "a deferred action reads CustomActionData, ProductCode and UserSID; any other property as empty"};
+// The documentation lets an action of the script call only MsiGetProperty (of CustomActionData,
+// ProductCode and UserSID), MsiFormatRecord, MsiGetMode, MsiGetLanguage and MsiProcessMessage, and
+// gives no answers for the rest: the model refuses them as a call on a handle that cannot do them.
+inline constexpr Documented scriptActionSetsNoFeatureState{
+    "MsiSetFeatureState answers ERROR_INVALID_HANDLE in an action of the script"};
+inline constexpr Documented scriptActionRunsNoAction{
+    "MsiDoAction answers ERROR_INVALID_HANDLE in an action of the script"};
+inline constexpr Documented scriptActionSetsNoProperty{
+    "MsiSetProperty answers ERROR_INVALID_HANDLE in an action of the script"};
+inline constexpr Documented scriptActionEvaluatesNoCondition{
+    "MsiEvaluateCondition answers MSICONDITION_ERROR in an action of the script"};
+inline constexpr Documented commitActionHasNoLanguage{"MsiGetLanguage answers 0 in a commit action"};
+inline constexpr Documented commitActionReadsNoProductCode{"a commit action reads ProductCode as empty"};
 
 }  // namespace documented

@@ -173,6 +173,7 @@ TEST_F(AuthorCallsTest, DeferredActionsReadTheDataTheirImmediateActionScheduledT
             EXPECT_STREQ(received[1].action, undo);
             EXPECT_EQ(received[1].data.entries(), scheduledData.entries());
             EXPECT_TRUE(received[1].rollback);
+            EXPECT_TRUE(received[1].scheduled);  // every action of the script runs scheduled
         }
         MsiCloseHandle(session);
     }

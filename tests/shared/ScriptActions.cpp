@@ -20,17 +20,16 @@ std::string property(MSIHANDLE install, const char* name)
     return MsiGetPropertyA(install, name, value, &size) == ERROR_SUCCESS ? std::string(value, size) : "<failed>";
 }
 
-// Rollback and commit first: an installer may also answer MSIRUNMODE_SCHEDULED in an action of
-// those scripts.
+// Each run mode of the script on its own: "S" (SCHEDULED), then "R" (ROLLBACK) and "C" (COMMIT)
+// where they hold, "-" where none does. The installer runs every action of the script as
+// scheduled, rollback and commit actions too: those read "SR" and "SC".
 std::string mode(MSIHANDLE install)
 {
-    if (MsiGetMode(install, MSIRUNMODE_ROLLBACK)) {
-        return "R";
-    }
-    if (MsiGetMode(install, MSIRUNMODE_COMMIT)) {
-        return "C";
-    }
-    return MsiGetMode(install, MSIRUNMODE_SCHEDULED) ? "S" : "-";
+    std::string flags;
+    flags += MsiGetMode(install, MSIRUNMODE_SCHEDULED) ? "S" : "";
+    flags += MsiGetMode(install, MSIRUNMODE_ROLLBACK) ? "R" : "";
+    flags += MsiGetMode(install, MSIRUNMODE_COMMIT) ? "C" : "";
+    return flags.empty() ? "-" : flags;
 }
 
 std::string ran(MSIHANDLE install)
@@ -73,6 +72,13 @@ extern "C" UINT WINAPI qelReportScript(MSIHANDLE install)
         report(install, "saw " + data + " " + name + (property(install, name).empty() ? " empty" : " set"));
     }
     report(install, "saw " + data + " ProductLine " + property(install, "ProductLine"));
+    // What the calls a script action may not make answer there.
+    report(install, "saw " + data + " setFeatureState " +
+                        std::to_string(MsiSetFeatureStateA(install, "Main", INSTALLSTATE_LOCAL)));
+    report(install, "saw " + data + " doAction " + std::to_string(MsiDoActionA(install, "QelNoSuchAction")));
+    report(install, "saw " + data + " setProperty " + std::to_string(MsiSetPropertyA(install, "QEL_SET", "1")));
+    report(install, "saw " + data + " condition " + std::to_string(MsiEvaluateConditionA(install, "1")));
+    report(install, "saw " + data + " language " + std::to_string(MsiGetLanguage(install)));
     const MSIHANDLE progress = MsiCreateRecord(2);
     MsiRecordSetInteger(progress, 1, 2);
     MsiRecordSetInteger(progress, 2, 10);

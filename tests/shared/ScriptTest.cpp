@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,8 +22,8 @@ Words words(const std::string& text)
     return all;
 }
 
-// The data of the actions that ran in a mode ("S", "R", "C", or "-": at once, not from the
-// script), in order.
+// The data of the actions that ran in a mode ("S" deferred, "SR" rollback, "SC" commit, or "-": at
+// once, not from the script), in order.
 Words ranIn(const Backend::Installation& installation, const std::string& mode)
 {
     Words data;
@@ -96,29 +97,50 @@ TEST_F(ScriptTest, TheScriptRunsAfterTheImmediateActionsAndRollsBackWhatFailed)
         expectDocumented(ranIn(installation, "-"), Words{}, documented::scriptHoldsRollbackAndCommitActions);
         // (A platform that departs shows it only where there was something to run.)
         if (!c.commit.empty()) {
-            expectDocumented(ranIn(installation, "C"), c.commit, documented::scriptHoldsRollbackAndCommitActions);
+            expectDocumented(ranIn(installation, "SC"), c.commit, documented::scriptHoldsRollbackAndCommitActions);
         } else {
-            EXPECT_EQ(ranIn(installation, "C"), Words{});
+            EXPECT_EQ(ranIn(installation, "SC"), Words{});
         }
         // (Nor where the installation succeeded, or held no rollback action.)
         if (c.result != ERROR_SUCCESS && std::string(c.plan).find("R:") != std::string::npos) {
-            expectDocumented(ranIn(installation, "R"), c.rollback, documented::failedScriptRunsItsRollbackActions);
+            expectDocumented(ranIn(installation, "SR"), c.rollback, documented::failedScriptRunsItsRollbackActions);
         } else {
-            EXPECT_EQ(ranIn(installation, "R"), Words{});
+            EXPECT_EQ(ranIn(installation, "SR"), Words{});
         }
-        // A deferred action reaches its data and little else.
+        // A deferred action reaches its data and little else; a commit action less still.
+        std::vector<std::pair<std::string, bool>> scriptActions;  // data, and whether a commit action's
         for (const std::string& data : c.deferred) {
-            if (data[0] != 'd') {
-                continue;  // QelFail reports nothing it saw
+            if (data[0] == 'd') {  // QelFail reports nothing it saw
+                scriptActions.emplace_back(data, false);
             }
+        }
+        for (const std::string& data : ranIn(installation, "SC")) {
+            scriptActions.emplace_back(data, true);
+        }
+        for (const auto& [data, commit] : scriptActions) {
             SCOPED_TRACE(data);
-            EXPECT_EQ(saw(installation, data, "ProductCode"), "set");
+            if (commit) {
+                expectDocumented(saw(installation, data, "ProductCode"), std::string("empty"),
+                                 documented::commitActionReadsNoProductCode);
+                expectDocumented(saw(installation, data, "language"), std::string("0"),
+                                 documented::commitActionHasNoLanguage);
+            } else {
+                EXPECT_EQ(saw(installation, data, "ProductCode"), "set");
+                EXPECT_EQ(saw(installation, data, "language"), "1033");
+            }
             EXPECT_EQ(saw(installation, data, "UserSID"), "set");
             EXPECT_EQ(saw(installation, data, "progress"), "0");
             expectDocumented(saw(installation, data, "ProductLine"), std::string(""),
                              documented::deferredActionReadsItsDataOnly);
             expectDocumented(saw(installation, data, "database"), std::string("0"),
                              documented::deferredActionHasNoDatabase);
+            const std::string refused = std::to_string(ERROR_INVALID_HANDLE);
+            expectDocumented(saw(installation, data, "setFeatureState"), refused,
+                             documented::scriptActionSetsNoFeatureState);
+            expectDocumented(saw(installation, data, "doAction"), refused, documented::scriptActionRunsNoAction);
+            expectDocumented(saw(installation, data, "setProperty"), refused, documented::scriptActionSetsNoProperty);
+            expectDocumented(saw(installation, data, "condition"), std::to_string(MSICONDITION_ERROR),
+                             documented::scriptActionEvaluatesNoCondition);
         }
     }
 }

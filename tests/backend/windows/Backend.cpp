@@ -207,6 +207,15 @@ bool Backend::departs(const Documented& behaviour)
         &documented::failedScriptRunsItsRollbackActions,
         &documented::deferredActionHasNoDatabase,
         &documented::deferredActionReadsItsDataOnly,
+        // An action of the script may set feature states and properties (0), evaluate conditions
+        // (true) and is refused only MsiDoAction (ERROR_FUNCTION_NOT_CALLED); a commit action has
+        // the language and ProductCode.
+        &documented::scriptActionSetsNoFeatureState,
+        &documented::scriptActionRunsNoAction,
+        &documented::scriptActionSetsNoProperty,
+        &documented::scriptActionEvaluatesNoCondition,
+        &documented::commitActionHasNoLanguage,
+        &documented::commitActionReadsNoProductCode,
     };
     return underWine() &&
            std::find(std::begin(wineDepartures), std::end(wineDepartures), &behaviour) != std::end(wineDepartures);
