@@ -2,6 +2,7 @@
 
 #include "errors/EKestException.h"
 #include "messages/KestMessageProcessor.h"
+#include "msi/InstallerText.h"
 #include "text/KestCString.h"
 #include "text/Unicode.h"
 
@@ -29,9 +30,9 @@ KestCString describe(const char* actionName, const EKestException& error)
 }
 
 // Hands `text` to the installer's log and tells whether the installer took it. The text travels as
-// field 1 under the template "[1]", so brackets in it are never taken for installer formatting,
-// and through the wide record call, so that it keeps every character. Raw installer calls only:
-// this also carries the report made when memory has run out.
+// field 1 under the template "[1]", escaped (msi/InstallerText.h: unformatted), so that nothing in
+// it is formatted by the installer, and through the wide record call, so that it keeps every
+// character. Raw installer calls only: this also carries the report made when memory has run out.
 bool reportToInstaller(MSIHANDLE session, const WCHAR* text) noexcept
 {
     static constexpr WCHAR fieldOne[] = {'[', '1', ']', 0};
@@ -57,8 +58,22 @@ void reportFixed(MSIHANDLE session, const char* actionName, const char* what, co
     std::snprintf(text, sizeof text, "%s: %s%s\n", actionName, what, detail);
     WCHAR wide[sizeof text];
     qel::textToWide(text, wide, sizeof text);
+    // Escaped as unformatted() escapes, in place of its allocation: four characters at most each.
+    WCHAR escaped[4 * sizeof text];
+    std::size_t length = 0;
+    for (const WCHAR* c = wide; *c != 0; ++c) {
+        if (isFormattingCharacter(*c)) {
+            escaped[length++] = '[';
+            escaped[length++] = '\\';
+            escaped[length++] = *c;
+            escaped[length++] = ']';
+        } else {
+            escaped[length++] = *c;
+        }
+    }
+    escaped[length] = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (reportToInstaller(session, wide)) {
+        if (reportToInstaller(session, escaped)) {
             return;
         }
     }
@@ -71,7 +86,7 @@ void reportException(MSIHANDLE session, const char* actionName, const EKestExcep
     int attemptsLeft = reportAttempts;
     try {
         // The history holds the kit's texts in UTF-8 and the ANSI classes' in their code page.
-        const WideText report = textToWide(describe(actionName, error));
+        const WideText report = unformatted<WCHAR>(textToWide(describe(actionName, error)));
         --attemptsLeft;
         if (reportToInstaller(session, report.c_str())) {
             return;

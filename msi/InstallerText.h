@@ -8,6 +8,7 @@
 #include "QelCustInst/QelPlatform.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Calls query(buffer, &size) with a zeroed buffer of `capacity` characters and size = capacity.
@@ -38,4 +39,33 @@ UINT queryInstallerText(Query&& query, DWORD extra, std::basic_string<Char>& tex
     DWORD length = 0;
     query(empty, &length);
     return fetchInstallerText(query, length + extra, text);
+}
+
+// The text as the installer's formatting gives it back unchanged. The installer formats a
+// message's fields too, once their values are in its template: a text sent as field 1 under "[1]"
+// would still have its [Property], [%VAR], [~] and {groups} formatted, and a hidden property's
+// value written into the log. Each [, ], { and } is written as the escape [\c], which formatting
+// turns back into the character itself.
+template <class Char>
+constexpr bool isFormattingCharacter(Char c)
+{
+    return c == '[' || c == ']' || c == '{' || c == '}';
+}
+
+template <class Char>
+std::basic_string<Char> unformatted(std::basic_string_view<Char> text)
+{
+    std::basic_string<Char> escaped;
+    escaped.reserve(text.size());
+    for (const Char c : text) {
+        if (isFormattingCharacter(c)) {
+            escaped += Char('[');
+            escaped += Char('\\');
+            escaped += c;
+            escaped += Char(']');
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
 }

@@ -217,10 +217,11 @@ int message(const KestMsiHandle& session, INSTALLMESSAGE type, const TextArg& te
 {
     static constexpr PersistingRule rule("qel::message", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
-        // The text as field 1 under the template "[1]": the installer formats the template, never the text.
+        // The text as field 1 under the template "[1]", escaped: the installer formats the field's
+        // text once it is in the template, and the escapes give back each character as it is.
         KestMsiRecord record(1);
         record.setRecordFormat("[1]");
-        setTextField(record, 1, text);
+        setTextField(record, 1, unformatted<char>(text.utf8()));
         return message(session, type, record, style);
     });
 }

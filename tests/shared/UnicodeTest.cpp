@@ -9,6 +9,7 @@
 #include "actions/File.h"
 #include "msi/Database.h"
 #include "msi/Deferred.h"
+#include "msi/InstallerText.h"
 #include "msi/Records.h"
 #include "msi/Session.h"
 #include "text/Unicode.h"
@@ -145,4 +146,31 @@ TEST_F(UnicodeTest, FilesAndFoldersAreReachedByTheirNamesInAnyScript)
         EXPECT_TRUE(qel::removeFolder(temporary + text));
         EXPECT_FALSE(qel::removeFolder(temporary + text));
     }
+}
+
+TEST_F(UnicodeTest, WhatAnActionLogsIsNeverFormattedByTheInstaller)
+{
+    // The installer formats a message's fields once they are in its template, as MsiFormatRecord
+    // does: the escaped field under "[1]" must come back as written, and no property's value with it.
+    const KestMsiHandle installation = session();
+    qel::setProperty(installation, "QEL_SECRET", "hunter2");
+    qel::setProperty(installation, "MsiHiddenProperties", "QEL_SECRET");
+    const std::string texts[] = {
+        "value: [QEL_SECRET]",
+        "cut [~] here",
+        "escapes [\\[] and [\\]] as written",
+        "{a group [QEL_SECRET]} and {{nested}}",
+        "[%PATH] [#File] [$Component] [!File] [1] [2]",
+        "C:\\Программы [Name]\\",
+        "[[QEL_SECRET]] ]][[ {",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        KestMsiRecord record(1);
+        record.setRecordFormat("[1]");
+        qel::setTextField(record, 1, unformatted<char>(text));
+        EXPECT_EQ(qel::format(installation, record), text);
+    }
+    qel::setProperty(installation, "QEL_SECRET", "");
+    qel::setProperty(installation, "MsiHiddenProperties", "");
 }
