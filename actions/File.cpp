@@ -44,6 +44,21 @@ DWORD attributesOf(const PersistingRule& rule, const TextArg& path)
     return attributes;
 }
 
+// Removes what is at `path` with `remove` (DeleteFileW, RemoveDirectoryW): false when nothing was
+// there, raising for any other failure.
+bool removedUnlessMissing(const PersistingRule& rule, const char* call, const TextArg& path,
+                          BOOL(WINAPI* remove)(LPCWSTR))
+{
+    if (remove(path.wide().c_str())) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (!isMissing(error)) {
+        refused(rule, call, path.utf8(), error);
+    }
+    return false;
+}
+
 }  // namespace
 
 File::File(const TextArg& path, DWORD access, DWORD disposition) : name(path.utf8())
@@ -212,16 +227,7 @@ void writeFile(const TextArg& path, std::string_view bytes)
 bool deleteFile(const TextArg& path)
 {
     static constexpr PersistingRule rule("qel::deleteFile", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] {
-        if (DeleteFileW(path.wide().c_str())) {
-            return true;
-        }
-        const DWORD error = GetLastError();
-        if (!isMissing(error)) {
-            refused(rule, "DeleteFile", path.utf8(), error);
-        }
-        return false;
-    });
+    return persist(rule, [&] { return removedUnlessMissing(rule, "DeleteFile", path, &DeleteFileW); });
 }
 
 void moveFile(const TextArg& from, const TextArg& to, bool replace)
@@ -297,16 +303,7 @@ void createFolder(const TextArg& path)
 bool removeFolder(const TextArg& path)
 {
     static constexpr PersistingRule rule("qel::removeFolder", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] {
-        if (RemoveDirectoryW(path.wide().c_str())) {
-            return true;
-        }
-        const DWORD error = GetLastError();
-        if (!isMissing(error)) {
-            refused(rule, "RemoveDirectory", path.utf8(), error);
-        }
-        return false;
-    });
+    return persist(rule, [&] { return removedUnlessMissing(rule, "RemoveDirectory", path, &RemoveDirectoryW); });
 }
 
 }  // namespace qel
