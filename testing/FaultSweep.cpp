@@ -316,8 +316,7 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"MsiRecordClearData", {{ERROR_INVALID_HANDLE, 0}}},
         {"MsiGetLastErrorRecord", {{0, 0}}},
         // -1 is a failure; 0 (no action taken) is an answer the caller must take as well.
-        // Refused, nobody asked, or the user cancelled.
-        {"MsiProcessMessage", {{-1, 0}, {0, 0}, {IDCANCEL, 0}}},
+        {"MsiProcessMessage", {{-1, 0}, {0, 0}}},
         {"MsiGetActiveDatabase", {{0, 0}}},
         {"MsiDatabaseOpenViewA", {{ERROR_BAD_QUERY_SYNTAX, 0}, {ERROR_INVALID_HANDLE, 0}}},
         {"MsiDatabaseOpenViewW", {{ERROR_BAD_QUERY_SYNTAX, 0}, {ERROR_INVALID_HANDLE, 0}}},

@@ -267,17 +267,15 @@ UINT WINAPI authorCalls(MSIHANDLE session)
 {
     return qel::runAction(session, "authorCalls", [](KestMsiHandle& handle) -> UINT {
         qel::insertTemporary(handle, "SELECT `Name`, `Value` FROM `Setting`", qel::record("Added", "[ProductName]"));
-        KestCString found;
+        std::string found;
         for (const KestMsiRecord& row :
              qel::rows(handle, "SELECT `Value` FROM `Setting` WHERE `Name` = ?", qel::record("Added"))) {
-            found = qel::format(handle, row.stringField(1));
+            found = qel::format(handle, qel::text(row, 1));
         }
         if (qel::componentState(handle, "Folder").isBeingInstalled()) {
             found += " " + qel::sourcePath(handle, "INSTALLDIR");
         }
-        if (qel::message(handle, INSTALLMESSAGE_WARNING, found, MB_OKCANCEL) == IDCANCEL) {
-            return ERROR_INSTALL_USEREXIT;
-        }
+        qel::cancelIfAsked(qel::message(handle, INSTALLMESSAGE_WARNING, found, MB_OKCANCEL));
         qel::setFeatureState(handle, "Main", INSTALLSTATE_SOURCE);
         qel::setComponentState(handle, "Folder", INSTALLSTATE_LOCAL);
         qel::setTargetPath(handle, "INSTALLDIR", qel::targetPath(handle, "INSTALLDIR") + "Sub");
