@@ -76,6 +76,7 @@ set(QEL_PUBLIC_HEADERS
     text/DeferredData.h
     text/KestCString.h
     text/LiteralFormat.h
+    text/WideText.h
 )
 foreach(header ${QEL_PUBLIC_HEADERS})
     get_filename_component(area ${header} DIRECTORY)

@@ -119,6 +119,8 @@ std::string Backend::systemText(unsigned long code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
         return "The system cannot find the file specified.\r\n";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.\r\n";
     case ERROR_DIRECTORY:
         return "The directory name is invalid.\r\n";
     case ERROR_INSTALL_FAILURE:
@@ -126,6 +128,17 @@ std::string Backend::systemText(unsigned long code)
     default:
         return "";
     }
+}
+
+std::filesystem::path Backend::makeFolder(const std::string& relative)
+{
+    return sim::makeFolder("C:\\" + relative + "\\");
+}
+
+std::filesystem::path Backend::useTempFolder(const std::string& relative)
+{
+    sim::setTempPath("C:\\" + relative + "\\");
+    return sim::tempPath();
 }
 
 bool Backend::leaveLastErrorRecord()
