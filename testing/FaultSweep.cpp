@@ -165,7 +165,8 @@ bool lastOfferRefused(std::size_t journalBefore, const std::vector<Fault>& fault
     const auto first = journal.begin() + static_cast<long>(std::min(journalBefore, journal.size()));
     for (auto call = journal.end(); call != first; --call) {
         const std::string& function = *(call - 1);
-        if (function != "MsiCreateRecord" && function != "MsiRecordSetStringA" && function != "MsiProcessMessage") {
+        if (function != "MsiCreateRecord" && function != "MsiRecordSetStringA" && function != "MsiRecordSetStringW" &&
+            function != "MsiProcessMessage") {
             continue;
         }
         const auto nth = static_cast<int>(std::count(first, call, function));

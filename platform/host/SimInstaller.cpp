@@ -255,8 +255,9 @@ UINT setTargetPath(const char* function, MSIHANDLE install, const Char* folderTe
             return ERROR_INVALID_PARAMETER;
         }
         // Doubled separators are taken as one, except the two that begin a network path.
+        const std::string given = *textOf(folderPath);
         std::string path;
-        for (char c : *textOf(folderPath)) {
+        for (char c : given) {
             if (c != '\\' || path.size() < 2 || path.back() != '\\') {
                 path += c;
             }

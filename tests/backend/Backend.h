@@ -51,7 +51,8 @@ public:
     static std::string installDirTarget();
     static std::string packageFolder();
 
-    // The session's properties, set and read around the library (not through it).
+    // The session's properties, set and read around the library (not through it), as texts of the
+    // system's ANSI code page.
     static void setProperty(const std::string& name, const std::string& value);
     static std::string property(const std::string& name);
 

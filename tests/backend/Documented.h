@@ -35,6 +35,8 @@ inline constexpr Documented scriptHoldsRollbackAndCommitActions{
     "MsiDoAction writes rollback and commit actions into the script; they do not run at once"};
 inline constexpr Documented failedScriptRunsItsRollbackActions{
     "a failed deferred action runs the rollback actions written before it, the last one first"};
+inline constexpr Documented utf8ConversionTakesNoDefaultCharacter{
+    "WideCharToMultiByte to CP_UTF8 fails with ERROR_INVALID_PARAMETER when given a default character or its flag"};
 inline constexpr Documented deferredActionHasNoDatabase{"MsiGetActiveDatabase answers 0 in a deferred action"};
 inline constexpr Documented deferredActionReadsItsDataOnly{
     "a deferred action reads CustomActionData, ProductCode and UserSID; any other property as empty"};

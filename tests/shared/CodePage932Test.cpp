@@ -81,3 +81,29 @@ TEST_F(CodePage932Test, LeftCountsCharacters)
     EXPECT_EQ(text.left(3), text);
     EXPECT_EQ(text.left(4), text);
 }
+
+// The installer keeps its texts in Unicode: the A calls give and take them in Shift-JIS.
+TEST_F(CodePage932Test, TheACallsGiveAndTakeTheInstallersTextsInShiftJis)
+{
+    const MSIHANDLE session = Backend::session();
+    std::basic_string<WCHAR> name;
+    for (const char16_t c : std::u16string(u"QEL_TEXT")) {
+        name += static_cast<WCHAR>(c);
+    }
+    std::basic_string<WCHAR> japanese;
+    for (const char16_t c : std::u16string(u"\u65e5\u672c\u8a9e\\")) {
+        japanese += static_cast<WCHAR>(c);
+    }
+    ASSERT_EQ(MsiSetPropertyW(session, name.c_str(), japanese.c_str()), static_cast<UINT>(ERROR_SUCCESS));
+    char ansi[32] = {};
+    DWORD size = sizeof ansi;
+    EXPECT_EQ(MsiGetPropertyA(session, "QEL_TEXT", ansi, &size), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(std::string(ansi, size), "\x93\xfa\x96\x7b\x8c\xea\\");
+
+    ASSERT_EQ(MsiSetPropertyA(session, "QEL_TEXT", kDoubleBackslash), static_cast<UINT>(ERROR_SUCCESS));
+    WCHAR wide[8] = {};
+    size = 8;
+    EXPECT_EQ(MsiGetPropertyW(session, name.c_str(), wide, &size), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_EQ(std::basic_string<WCHAR>(wide, size), std::basic_string<WCHAR>(1, static_cast<WCHAR>(0x30BD)))
+        << "0x83 0x5C is one character, ソ";
+}

@@ -116,10 +116,11 @@ TEST_F(TextConversionTest, TheSizeProtocolAndInvalidInput)
 
     // UTF-8 has no default character.
     BOOL usedDefault = FALSE;
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, 8, nullptr, &usedDefault), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, 8, "?", nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    const auto refusal = [](int result) { return result == 0 ? GetLastError() : 0; };
+    expectDocumented(refusal(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, 8, nullptr, &usedDefault)),
+                     static_cast<DWORD>(ERROR_INVALID_PARAMETER), documented::utf8ConversionTakesNoDefaultCharacter);
+    expectDocumented(refusal(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, 8, "?", nullptr)),
+                     static_cast<DWORD>(ERROR_INVALID_PARAMETER), documented::utf8ConversionTakesNoDefaultCharacter);
 }
 
 TEST_F(TextConversionTest, CodePageInformation)

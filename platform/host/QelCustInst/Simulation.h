@@ -386,16 +386,19 @@ void setTempPath(const std::string& folder);
 std::string makeFolder(const std::string& windowsFolder);
 std::string tempPath();
 
-// Search handles from FindFirstFileA that FindClose has not yet closed.
+// Search handles from FindFirstFileA and FindFirstFileW that FindClose has not yet closed.
 std::size_t openFindHandles();
 
-// File handles from CreateFileA that CloseHandle has not yet closed. CreateFileA works on real
-// files under the temporary folder, like the functions above; a file opened with share mode 0
-// cannot be opened again, by this process or another, until it is closed (any other share mode
-// shares everything), and CREATE_NEW lets exactly one of several processes create a file;
-// DeleteFileA refuses a file that a handle holds open without FILE_SHARE_DELETE.
-// WriteFile writes the bytes as given, at the end of the file for a handle opened with
-// FILE_APPEND_DATA alone; a full device answers ERROR_DISK_FULL. Sleep sleeps.
+// File handles from CreateFileA and CreateFileW that CloseHandle has not yet closed. They work
+// on real files under the temporary folder, like the functions above; a file opened with share
+// mode 0 cannot be opened again, by this process or another, until it is closed (any other share
+// mode shares everything), and CREATE_NEW lets exactly one of several processes create a file;
+// DeleteFile refuses a file that a handle holds open without FILE_SHARE_DELETE, MoveFileExW moves
+// none (ERROR_SHARING_VIOLATION) nor replaces one (ERROR_ACCESS_DENIED), CopyFileW copies no file
+// held unshared and over none held at all (ERROR_SHARING_VIOLATION). WriteFile writes the bytes
+// as given, at the end of the file for a handle opened with FILE_APPEND_DATA alone; a full device
+// answers ERROR_DISK_FULL. ReadFile reads synchronously (at the end: TRUE and 0 bytes). Sleep
+// sleeps.
 std::size_t openFileHandles();
 
 // The system message table of FormatMessageA; Windows' own texts for the common codes are there
@@ -427,9 +430,9 @@ struct Leftovers {
     // but for those whose close failCall refused.
     std::size_t databases = 0;
     std::size_t views = 0;
-    // Search handles of FindFirstFileA still open, but for those whose FindClose failCall refused.
+    // Search handles of FindFirstFileA and FindFirstFileW still open, but for those whose FindClose failCall refused.
     std::size_t searches = 0;
-    // File handles of CreateFileA still open, but for those whose CloseHandle failCall refused.
+    // File handles of CreateFileA and CreateFileW still open, but for those whose CloseHandle failCall refused.
     std::size_t files = 0;
     // FormatMessageA buffers not yet passed to LocalFree (liveLocalAllocations()).
     std::size_t systemBuffers = 0;

@@ -9,6 +9,23 @@ namespace {
 
 MSIHANDLE openSession = 0;
 
+// The model's texts are UTF-8; the backend's are in the system's ANSI code page, as the A calls
+// take and give them on Windows.
+std::string between(UINT from, UINT to, const std::string& text)
+{
+    if (text.empty()) {
+        return text;
+    }
+    std::basic_string<WCHAR> wide(text.size(), 0);
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(text.size()))));
+    std::string converted(wide.size() * 4, '\0');
+    converted.resize(static_cast<std::size_t>(WideCharToMultiByte(to, 0, wide.data(), static_cast<int>(wide.size()),
+                                                                  converted.data(), static_cast<int>(converted.size()),
+                                                                  nullptr, nullptr)));
+    return converted;
+}
+
 void setProductProperties(MSIHANDLE session)
 {
     sim::setProperty(session, "ProductLine", "Demo Product");
@@ -100,12 +117,12 @@ std::string Backend::packageFolder()
 
 void Backend::setProperty(const std::string& name, const std::string& value)
 {
-    sim::setProperty(session(), name, value);
+    sim::setProperty(session(), between(CP_ACP, CP_UTF8, name), between(CP_ACP, CP_UTF8, value));
 }
 
 std::string Backend::property(const std::string& name)
 {
-    return sim::property(session(), name);
+    return between(CP_UTF8, CP_ACP, sim::property(session(), between(CP_ACP, CP_UTF8, name)));
 }
 
 std::string Backend::lineEnd()

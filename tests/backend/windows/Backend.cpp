@@ -240,6 +240,8 @@ bool Backend::departs(const Documented& behaviour)
         &documented::failedScriptRunsItsRollbackActions,
         &documented::deferredActionHasNoDatabase,
         &documented::deferredActionReadsItsDataOnly,
+        // Wine ignores lpDefaultChar and lpUsedDefaultChar for CP_UTF8 and converts.
+        &documented::utf8ConversionTakesNoDefaultCharacter,
     };
     return underWine() &&
            std::find(std::begin(wineDepartures), std::end(wineDepartures), &behaviour) != std::end(wineDepartures);
