@@ -15,6 +15,11 @@ EKestWinError::EKestWinError(const KestCString& context, const KestCString& file
 
 KestCString EKestWinError::getWinErrorMessage(int code)
 {
+    return systemText(code);
+}
+
+KestCString EKestWinError::systemText(int code)
+{
     char* buffer = nullptr;
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,

@@ -13,6 +13,8 @@ public:
 
     // The system's text for `code`, exactly as FormatMessageA gives it; empty when it has none.
     virtual KestCString getWinErrorMessage(int code);
+    // The same text, for a report that needs it without an exception of this class.
+    static KestCString systemText(int code);
 
 protected:
     // Built as a plain EKestException; only EKestMsiError starts this way.

@@ -1,6 +1,7 @@
 #include "errors/Raise.h"
 
 #include "errors/EKestMsiError.h"
+#include "errors/EKestWinError.h"
 
 #include <cstring>
 
@@ -31,6 +32,26 @@ namespace persisting::detail {
 void raiseException(const PersistingRule& rule, const RaiseComment& comment, int line)
 {
     throw EKestException(rule.context, rule.fileName, line, comment.toText());
+}
+
+void raiseFileException(const PersistingRule& rule, const RaiseComment& comment, const qel::WideText& file, DWORD code,
+                        int line)
+{
+    // The system's text without its line end, which would break the report's line.
+    KestCString reason = EKestWinError::systemText(static_cast<int>(code));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    KestCString where;
+    where.format("File: %s. Error %lu", qel::wideToAnsi(file).c_str(), static_cast<unsigned long>(code));
+    if (reason.empty()) {
+        where.append(".");
+    } else {
+        where.append(": ").append(reason);
+    }
+    EKestException error(rule.context, rule.fileName, line, comment.toText());
+    error.addHistoryEntry(rule.context, rule.fileName, line, where);
+    throw error;
 }
 
 void raiseInvalidParameter(const PersistingRule& rule, const RaiseComment& comment, int line)

@@ -23,6 +23,7 @@
 #pragma once
 
 #include "../errors/PersistingRule.h"
+#include "../text/Unicode.h"
 
 #include <source_location>
 
@@ -63,6 +64,8 @@ constexpr RaiseComment failedCall(const char* name, const char* subject)
 
 namespace persisting::detail {
 [[noreturn]] void raiseException(const PersistingRule& rule, const RaiseComment& comment, int line);
+[[noreturn]] void raiseFileException(const PersistingRule& rule, const RaiseComment& comment, const qel::WideText& file,
+                                     DWORD code, int line);
 [[noreturn]] void raiseInvalidParameter(const PersistingRule& rule, const RaiseComment& comment, int line);
 [[noreturn]] void raiseWinError(const PersistingRule& rule, const RaiseComment& comment, DWORD code, int line);
 [[noreturn]] void raiseMsiError(const PersistingRule& rule, const RaiseComment& comment, UINT code, int line);
@@ -74,6 +77,18 @@ namespace persisting::detail {
                                         std::source_location where = std::source_location::current())
 {
     persisting::detail::raiseException(rule, comment, static_cast<int>(where.line()));
+}
+
+// Throws an EKestException, as raiseException does, for a file the system refused with `code`
+// (GetLastError() right after the refused call, as for raiseWinError): the comment stays the
+// first entry's, and a second entry of the same method tells which file and why,
+// "File: C:\Temp\setup.mpp. Error 5: Access is denied.", the path in the ANSI code page as the
+// history's texts are (a character the code page lacks reads as the system renders it).
+[[noreturn]] inline void raiseFileException(const PersistingRule& rule, const RaiseComment& comment,
+                                            const qel::WideText& file, DWORD code = GetLastError(),
+                                            std::source_location where = std::source_location::current())
+{
+    persisting::detail::raiseFileException(rule, comment, file, code, static_cast<int>(where.line()));
 }
 
 // Throws an EKestInvalidParameter: the method was given a value outside the set it accepts.

@@ -1,6 +1,6 @@
-// KestCString under a single-byte (1252) and a double-byte (932) code page, against a plain walk of
-// the text's rules: the text is split into its characters once, and every answer is read off that
-// split.
+// KestCString under single-byte code pages (1250 to 1253) and double-byte ones (932, 936), against a
+// plain walk of the text's rules: the text is split into its characters once, and every answer is
+// read off that split.
 #include "FuzzCheck.h"
 #include "Simulation.h"
 #include "text/KestCString.h"
@@ -14,25 +14,41 @@
 
 namespace {
 
-// The lead bytes of code page 932 (Shift-JIS); 1252 has none.
+// The lead bytes of each code page tried: 932 (Shift-JIS) has two ranges, 936 (GBK) one, the
+// single-byte pages none.
 bool isLead932(unsigned char byte)
 {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
+bool isLead936(unsigned char byte)
+{
+    return byte >= 0x81 && byte <= 0xFE;
+}
+bool noLeadBytes(unsigned char /*byte*/)
+{
+    return false;
+}
+
+struct CodePage {
+    unsigned number;
+    bool (*isLead)(unsigned char byte);
+};
+constexpr CodePage codePages[] = {{1252, noLeadBytes}, {1250, noLeadBytes}, {1251, noLeadBytes},
+                                  {1253, noLeadBytes}, {932, isLead932},    {936, isLead936}};
 
 class Walk {
 public:
-    Walk(const std::string& text, bool doubleByte) : text(text)
+    Walk(const std::string& text, const CodePage& page) : text(text)
     {
         const std::size_t n = text.size();
         for (std::size_t pos = 0; pos < n;) {
             starts.push_back(pos);
-            const bool lead = doubleByte && isLead932(static_cast<unsigned char>(text[pos]));
+            const bool lead = page.isLead(static_cast<unsigned char>(text[pos]));
             pos += lead && pos + 1 < n ? 2 : 1;
         }
         // Characters before the first NUL; a lead byte whose trail is the NUL (or the end) ends it.
         for (const std::size_t start : starts) {
-            const bool lead = doubleByte && isLead932(static_cast<unsigned char>(text[start]));
+            const bool lead = page.isLead(static_cast<unsigned char>(text[start]));
             if (text[start] == '\0' || (lead && (start + 1 >= n || text[start + 1] == '\0'))) {
                 break;
             }
@@ -217,17 +233,17 @@ void checkFormat(const std::string& text, const std::string& sub, FuzzedDataProv
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const bool doubleByte = input.ConsumeBool();
+    const CodePage& page = input.PickValueInArray(codePages);
     // Only the code page matters here; the model is renewed now and then to drop its call journal.
     if (sim::callLog().size() > 100000) {
         sim::reset();
     }
-    sim::setCodePage(doubleByte ? 932 : 1252);
+    sim::setCodePage(page.number);
 
     const std::string text = input.ConsumeRandomLengthString(256);
     const std::string sub = fuzz::cutAtNul(input.ConsumeRandomLengthString(6));
     const KestCString s(text);
-    const Walk walk(text, doubleByte);
+    const Walk walk(text, page);
 
     const std::vector<int> offsets = offsetsToTry(walk, input);
     checkMeasures(s, walk, offsets);

@@ -4,14 +4,17 @@
 #include <cstring>
 #include <string_view>
 
-std::unique_ptr<KestLogFile> KestLogFile::openForAppending(const char* path)
+std::unique_ptr<KestLogFile> KestLogFile::openForAppending(LPCWSTR path)
 {
     std::unique_ptr<KestLogFile> log(new KestLogFile);
     // With the right to append and not to write, the system itself puts every write at the end,
     // wherever other processes have moved it meanwhile.
-    log->file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    log->file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log->file == INVALID_HANDLE_VALUE) {
+        const DWORD refusal = GetLastError();
+        log.reset();
+        SetLastError(refusal);  // the caller's to report, whatever freeing the object did to it
         return nullptr;
     }
     return log;

@@ -15,8 +15,9 @@ public:
     static constexpr std::size_t directLength = 1024;
 
     // The file `path`, created when missing, opened for appending and shared for reading and
-    // writing; nullptr when the system cannot open it. May throw std::bad_alloc, with nothing open.
-    static std::unique_ptr<KestLogFile> openForAppending(const char* path);
+    // writing; nullptr when the system cannot open it, GetLastError() then telling why. May throw
+    // std::bad_alloc, with nothing open.
+    static std::unique_ptr<KestLogFile> openForAppending(LPCWSTR path);
 
     // Writes out what is buffered and closes the file.
     ~KestLogFile();

@@ -2,16 +2,19 @@
 
 #include "errors/Raise.h"
 #include "text/DeferredOutcome.h"
+#include "text/Unicode.h"
 
 #include <memory>
 #include <string_view>
 
 using namespace persisting;
+using qel::ansiToWide;
+using qel::WideText;
 
 namespace {
 constexpr const char* fileName = "KestMessageProcessor";
 
-// The first size asked of GetTempPathA; a longer path is fetched with the size it reports.
+// The first size asked of GetTempPathW; a longer path is fetched with the size it reports.
 constexpr DWORD tempPathSize = 2048;
 
 // How a processor joining a log cycle waits for the one that is starting it: this many looks at
@@ -24,22 +27,36 @@ constexpr int cycleStartAttempts = 3;
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The temporary directory, ending in its separator. A failure is raised in the method of `rule`.
-KestCString temporaryDirectory(const PersistingRule& rule)
+// The files are named by their wide paths: the ANSI code page may lack characters of the user's
+// folder, and a path it cannot hold would name another folder, or none.
+WideText temporaryDirectory(const PersistingRule& rule)
 {
-    KestCString directory;
+    WideText directory;
     DWORD size = tempPathSize;
     for (;;) {
-        char* buffer = directory.getBuffer(static_cast<int>(size));
-        const DWORD length = GetTempPathA(size, buffer);
+        directory.resize(size);
+        const DWORD length = GetTempPathW(size, directory.data());
         if (length == 0) {
             raiseWinError(rule, failedCall("GetTempPath"));
         }
         if (length < size) {
-            directory.releaseBuffer(static_cast<int>(length));
+            directory.resize(length);
             return directory;
         }
         size = length;  // too small: the answer is the size needed, terminator included
     }
+}
+
+// Whether FindFirstFileW finds a match for the path.
+bool found(const WideText& path)
+{
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return true;
 }
 
 // A file handle closed when it goes; false when the file could not be opened.
@@ -63,15 +80,15 @@ private:
 
 // The persistence file, created new and held unshared: of several processes trying at once,
 // exactly one gets it.
-FileHandle createExclusively(const KestCString& path)
+FileHandle createExclusively(const WideText& path)
 {
-    return FileHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Empties the file, creating it when missing; false when it cannot be opened so.
-bool empty(const KestCString& path)
+bool empty(const WideText& path)
 {
-    const FileHandle emptied(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const FileHandle emptied(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(emptied);
 }
@@ -79,10 +96,10 @@ bool empty(const KestCString& path)
 // Waits while the persistence file is held unshared by the processor that created it, which
 // empties the log meanwhile. Anything but a file held so (a file free to open, one gone, a folder)
 // ends the wait at once.
-void awaitCycleStart(const KestCString& persistencePath)
+void awaitCycleStart(const WideText& persistencePath)
 {
     for (int look = 0; look < startWaitLooks; ++look) {
-        const FileHandle looked(CreateFileA(persistencePath.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+        const FileHandle looked(CreateFileW(persistencePath.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         if (looked || GetLastError() != ERROR_SHARING_VIOLATION) {
             return;
@@ -106,9 +123,9 @@ void KestMessageProcessor::initialize(const KestCString& name)
 {
     static constexpr PersistingRule rule("KestMessageProcessor::initialize(const KestCString)", fileName, none, none, checked(), unknownExceptionWasTrapped);
     persist(rule, [&] {
-        const KestCString directory = temporaryDirectory(rule);
-        const KestCString persistencePath = directory + getPersistanceFileName(name);
-        const KestCString logPath = directory + name;
+        const WideText directory = temporaryDirectory(rule);
+        const WideText persistencePath = directory + ansiToWide(getPersistanceFileName(name));
+        const WideText logPath = directory + ansiToWide(name);
 
         // Text still buffered for a log we own goes out before that file may be opened anew.
         logStream.flushFile();
@@ -126,16 +143,16 @@ void KestMessageProcessor::initialize(const KestCString& name)
                     opened = KestLogFile::openForAppending(logPath.c_str());
                 }
                 if (!opened) {
-                    raiseException(rule, "Unable to create new log file");
+                    raiseFileException(rule, "Unable to create new log file", logPath);
                 }
-            } else if (fileExists(persistencePath)) {
+            } else if (found(persistencePath)) {
                 awaitCycleStart(persistencePath);
                 opened = KestLogFile::openForAppending(logPath.c_str());
                 if (!opened) {
-                    raiseException(rule, "Unable to open the log file to append information");
+                    raiseFileException(rule, "Unable to open the log file to append information", logPath);
                 }
             } else if (refusal != ERROR_FILE_EXISTS || attempt == cycleStartAttempts) {
-                raiseException(rule, "Unable to create persitentcy file");
+                raiseFileException(rule, "Unable to create persitentcy file", persistencePath, refusal);
             }
             // Else the marker was there and is gone: its cycle ended between the two looks, and
             // this processor tries again to start the next.
@@ -173,11 +190,10 @@ bool KestMessageProcessor::uninitialize()
     return persist(rule, [&] {
         // The cycle's text is on disk, in order, before the next cycle may empty the log.
         logStream.flushFile();
-        const KestCString directory = temporaryDirectory(rule);
         // The directory ends in a separator already; the doubled one is taken as one.
-        KestCString persistencePath;
-        persistencePath.format("%s\\%s", directory.c_str(), getPersistanceFileName(logFileName).c_str());
-        if (!DeleteFileA(persistencePath.c_str())) {
+        const WideText persistencePath =
+            temporaryDirectory(rule) + WCHAR('\\') + ansiToWide(getPersistanceFileName(logFileName));
+        if (!DeleteFileW(persistencePath.c_str())) {
             raiseWinError(rule, failedCall("DeleteFile"));
         }
         logActive = false;
@@ -321,11 +337,6 @@ KestCString KestMessageProcessor::getPersistanceFileName(const KestCString& name
 
 bool KestMessageProcessor::fileExists(const KestCString& path)
 {
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    FindClose(search);
-    return true;
+    // As FindFirstFileA finds it: that call too reads the path through the ANSI code page.
+    return found(ansiToWide(path));
 }

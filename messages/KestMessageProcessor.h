@@ -33,7 +33,10 @@ public:
     // decides, and switches logging on. On failure nothing of the processor changes. A stream the
     // processor owned before is closed and deleted once the new one is open. A processor that
     // finds the persistence file just created by another waits (a few seconds at most) until that
-    // one has emptied the log, so that nothing appended is emptied away.
+    // one has emptied the log, so that nothing appended is emptied away. The files are named by
+    // their wide paths, so a temporary folder that the ANSI code page cannot spell is used all the
+    // same; a file that cannot be opened is reported with a second history entry that names it and
+    // the system's reason.
     virtual void initialize(const KestCString& name);
     // Logs to the caller's stream, which must stay alive while the processor logs. Never raises.
     virtual void initialize(std::ostream& stream);
@@ -61,7 +64,8 @@ public:
     bool writeLog(LPCSTR format, ...) __attribute__((format(gnu_printf, 2, 3)));
     // The persistence file's name for a log name: the part before the first "." followed by ".mpp".
     KestCString getPersistanceFileName(const KestCString& name);
-    // True when FindFirstFileA finds a match for the path (wildcards match as it matches them).
+    // True when the system finds a match for the path, read in the ANSI code page as FindFirstFileA
+    // reads it (wildcards match as it matches them).
     bool fileExists(const KestCString& path);
 
 protected:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,26 @@ inline bool isLeadByte(LeadBytes& answers, char c)
     const auto value = static_cast<unsigned char>(c);
     const signed char known = answers[value];
     return known < 0 ? ask(answers, value) : known != 0;
+}
+
+// True when the ANSI code page has no lead bytes (GetCPInfo's MaxCharSize 1), so that every byte is
+// a character of its own. GetCPInfo's answer is kept with the number of the code page it was about:
+// GetACP is cheap to ask each time, and a code page changed under the process is asked about anew.
+bool isSingleByteCodePage()
+{
+    static std::atomic<std::uint32_t> known{0};  // the code page's number << 1 | single-byte; 0: none yet
+    const UINT codePage = GetACP();
+    const std::uint32_t kept = known.load(std::memory_order_relaxed);
+    if (kept != 0 && kept >> 1 == codePage) {
+        return (kept & 1u) != 0;
+    }
+    CPINFO info{};
+    if (GetCPInfo(codePage, &info) == FALSE) {
+        return false;  // the walk holds for any code page
+    }
+    const bool singleByte = info.MaxCharSize == 1;
+    known.store(static_cast<std::uint32_t>(codePage) << 1 | (singleByte ? 1u : 0u), std::memory_order_relaxed);
+    return singleByte;
 }
 
 // Bytes taken by the character that starts at `pos`: two after a lead byte, else one, never
@@ -86,14 +107,18 @@ bool isAsciiWordWithoutNul(std::uint64_t word)
     return ((word | (word - lowBits)) & highBits) == 0;
 }
 
-// byteToCharIndex on the first `length` bytes of `text`.
-int charIndexOf(LeadBytes& answers, const char* text, std::size_t length, int byteOffset)
+// byteToCharIndex on the first `length` bytes of `text`; on a single-byte code page every byte
+// before the offset is a character.
+int charIndexOf(LeadBytes& answers, bool singleByte, const char* text, std::size_t length, int byteOffset)
 {
     if (byteOffset <= 0) {
         return byteOffset;
     }
     if (static_cast<std::size_t>(byteOffset) >= length) {
         return toInt(length);
+    }
+    if (singleByte) {
+        return byteOffset;
     }
     // Count the characters that end at or before the offset: an offset inside a double-byte
     // character gives the index of that character.
@@ -127,8 +152,9 @@ bool startsCharacter(LeadBytes& answers, const char* text, std::size_t boundary,
 }
 
 // findBytes on the first `length` bytes of `text`: the bytes are searched, and each match is
-// taken only when it starts a character.
-int findBytesIn(LeadBytes& answers, const char* text, std::size_t length, const char* sub, int startByte)
+// taken only when it starts a character, which on a single-byte code page every byte does.
+int findBytesIn(LeadBytes& answers, bool singleByte, const char* text, std::size_t length, const char* sub,
+                int startByte)
 {
     if (startByte > 0 && static_cast<std::size_t>(startByte) > length) {
         return -1;
@@ -151,7 +177,7 @@ int findBytesIn(LeadBytes& answers, const char* text, std::size_t length, const 
         if (match == std::string_view::npos) {
             return -1;
         }
-        if (startsCharacter(answers, text, boundary, match)) {
+        if (singleByte || startsCharacter(answers, text, boundary, match)) {
             return toInt(match);
         }
         boundary = match + 1;
@@ -245,6 +271,9 @@ KestCString& KestCString::operator=(const char* text)
 
 int KestCString::getLength() const
 {
+    if (isSingleByteCodePage()) {
+        return toInt(std::strlen(c_str()));
+    }
     LeadBytes answers = unasked();
     const char* text = c_str();
     const std::size_t length = size();
@@ -272,7 +301,7 @@ int KestCString::getLength() const
 int KestCString::byteToCharIndex(int byteOffset) const
 {
     LeadBytes answers = unasked();
-    return charIndexOf(answers, data(), size(), byteOffset);
+    return charIndexOf(answers, isSingleByteCodePage(), data(), size(), byteOffset);
 }
 
 int KestCString::charToByteOffset(int charIndex) const
@@ -294,7 +323,7 @@ int KestCString::charToByteOffset(int charIndex) const
 int KestCString::findBytes(const char* sub, int startByte) const
 {
     LeadBytes answers = unasked();
-    return findBytesIn(answers, data(), size(), sub, startByte);
+    return findBytesIn(answers, isSingleByteCodePage(), data(), size(), sub, startByte);
 }
 
 int KestCString::findBytes(const char* sub) const
@@ -304,10 +333,11 @@ int KestCString::findBytes(const char* sub) const
 
 int KestCString::find(const char* sub, int start) const
 {
-    // One walk's answers serve both the search and the count.
+    // One walk's answers, and one look at the code page, serve both the search and the count.
     LeadBytes answers = unasked();
-    const int byteOffset = findBytesIn(answers, data(), size(), sub, start < 0 ? 0 : start);
-    return charIndexOf(answers, data(), size(), byteOffset);
+    const bool singleByte = isSingleByteCodePage();
+    const int byteOffset = findBytesIn(answers, singleByte, data(), size(), sub, start < 0 ? 0 : start);
+    return charIndexOf(answers, singleByte, data(), size(), byteOffset);
 }
 
 KestCString KestCString::left(int count) const

@@ -195,9 +195,30 @@ KestCString toAnsi(std::string_view utf8)
     });
 }
 
+KestCString wideToAnsi(WideView wide)
+{
+    KestCString ansi;
+    const int count = static_cast<int>(std::min<std::size_t>(wide.size(), INT_MAX));
+    const int length = count > 0 ? WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr) : 0;
+    if (length > 0) {
+        ansi.resize(static_cast<std::size_t>(length));
+        const int converted = WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), length, nullptr, nullptr);
+        ansi.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
+    }
+    return ansi;
+}
+
 WideText textToWide(std::string_view text)
 {
-    return isUtf8(text) ? toWide(text) : ansiToWide(text);
+    // Line by line: a report's history joins entries of either kind.
+    WideText wide;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size() - 1) + 1;
+        const std::string_view line = text.substr(0, end);
+        wide += isUtf8(line) ? toWide(line) : ansiToWide(line);
+        text.remove_prefix(end);
+    }
+    return wide;
 }
 
 void textToWide(std::string_view text, WCHAR* out, std::size_t size) noexcept

@@ -38,9 +38,13 @@ std::string fromAnsi(std::string_view ansi);
 // UTF-8 to the ANSI code page, as the installer's ANSI calls convert: a character the code page
 // lacks becomes '?' (or, on Windows, a look-alike). For code that must hand text to an ANSI call.
 KestCString toAnsi(std::string_view utf8);
+// UTF-16 to the ANSI code page in the same way, for a report that names a path: never raises but
+// for memory, giving what the system converted ("" when it converted nothing).
+KestCString wideToAnsi(WideView wide);
 
 // For text whose encoding is not known to be either, such as a report built from the library's
-// ANSI classes and the kit's UTF-8 calls: UTF-8 where it is well-formed, else the ANSI code page.
+// ANSI classes and the kit's UTF-8 calls: each line UTF-8 where it is well-formed, else the ANSI
+// code page.
 WideText textToWide(std::string_view text);
 
 // As textToWide, without allocating and without raising, for a report made when memory has run

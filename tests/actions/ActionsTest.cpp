@@ -22,7 +22,8 @@ protected:
 };
 
 // Only a source whose volume is a CD-ROM drive sets the property to 1; GetDriveTypeA is asked about
-// the volume root of the source path.
+// the volume root of the source path. A path whose ANSI text lost characters of the folder to '?'
+// (Cyrillic under code page 1252) is taken again whole, and asked about through the wide calls.
 TEST_F(RunningFromCdTest, OnlyASourceOnACdRomSetsThePropertyToOne)
 {
     struct Case {
@@ -31,6 +32,7 @@ TEST_F(RunningFromCdTest, OnlyASourceOnACdRomSetsThePropertyToOne)
         bool volumeCallFails;
         const char* asked;  // what GetDriveTypeA is given
         const char* expected;
+        bool wide = false;  // asked through the wide calls
     };
     const Case cases[] = {
         {"D:\\", DRIVE_CDROM, false, "D:\\", "1"},
@@ -49,8 +51,11 @@ TEST_F(RunningFromCdTest, OnlyASourceOnACdRomSetsThePropertyToOne)
         // Without a volume root the whole path is asked, which names no root.
         {"D:\\Setup\\", DRIVE_CDROM, true, "D:\\Setup\\", "0"},
         {"D:\\", DRIVE_CDROM, true, "D:\\", "1"},
+        {"C:\\Диски\\CD\\Setup\\", DRIVE_CDROM, false, "C:\\Диски\\CD\\", "1", true},
+        {"C:\\Диски\\Setup\\", DRIVE_CDROM, false, "C:\\", "0", true},
     };
     sim::setDrive("C:\\Mnt\\Disc\\", DRIVE_CDROM);
+    sim::setDrive("C:\\Диски\\CD\\", DRIVE_CDROM);
     sim::setDrive("\\\\server\\share\\", DRIVE_REMOTE);
     for (const Case& c : cases) {
         sim::setDrive("D:\\", c.driveD);
@@ -67,10 +72,15 @@ TEST_F(RunningFromCdTest, OnlyASourceOnACdRomSetsThePropertyToOne)
         EXPECT_EQ(sim::property(session, "PROMPT_FOR_CD1"), c.expected) << c.sourcePath << ", D: " << c.driveD;
         const std::vector<std::string> order(sim::callLog().begin() + static_cast<std::ptrdiff_t>(calls),
                                              sim::callLog().end());
-        EXPECT_EQ(order, (std::vector<std::string>{"MsiGetTargetPathA", "MsiGetTargetPathA", "MsiGetSourcePathA",
-                                                   "MsiGetSourcePathA", "GetVolumePathNameA", "GetDriveTypeA",
-                                                   "MsiSetPropertyA"}))
-            << c.sourcePath;
+        const std::vector<std::string> asked =
+            c.wide ? std::vector<std::string>{"MultiByteToWideChar", "MultiByteToWideChar", "MsiGetSourcePathW",
+                                              "MsiGetSourcePathW",   "GetVolumePathNameW",  "GetDriveTypeW"}
+                   : std::vector<std::string>{"GetVolumePathNameA", "GetDriveTypeA"};
+        std::vector<std::string> expected{"MsiGetTargetPathA", "MsiGetTargetPathA", "MsiGetSourcePathA",
+                                          "MsiGetSourcePathA"};
+        expected.insert(expected.end(), asked.begin(), asked.end());
+        expected.push_back("MsiSetPropertyA");
+        EXPECT_EQ(order, expected) << c.sourcePath;
     }
 }
 

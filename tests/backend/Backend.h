@@ -9,6 +9,7 @@
 #include "QelPlatform.h"
 #include "backend/Documented.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ public:
     static std::string lineEnd();
     // FormatMessageA's text for a system error code, line end included.
     static std::string systemText(unsigned long code);
+
+    // The folder `relative` (UTF-8, any Unicode characters, its folders joined by '\\') of the
+    // case's own, made with the folders above it, as the test's own file streams open files in it
+    // (a std::filesystem::path names any folder); useTempFolder makes it the temporary folder too.
+    static std::filesystem::path makeFolder(const std::string& relative);
+    static std::filesystem::path useTempFolder(const std::string& relative);
 
     // Leaves an error record for the next MsiGetLastErrorRecord, as a failed installer call does;
     // false when the platform leaves none.

@@ -180,14 +180,14 @@ const Row rows[] = {
     {"KestMessageProcessor::initialize(const KestCString)", "KestMessageProcessor", none, none, checked(), wasTrapped,
      [](const Inject& inject) {
          KestMessageProcessor processor;
-         at("GetTempPathA", inject);
+         at("GetTempPathW", inject);
          processor.initialize(KestCString("setup.log"));
      }},
     {"KestMessageProcessor::uninitialize", "KestMessageProcessor", none, checked("Pesisting exception"),
      unchecked("Pesisting exception"), wasTrapped,
      [](const Inject& inject) {
          KestMessageProcessor processor;
-         at("GetTempPathA", inject);
+         at("GetTempPathW", inject);
          processor.uninitialize();
      }},
     {"KestMessageProcessor::writeLog", "KestMessageProcessor", none, none, unchecked(), wasTrapped,

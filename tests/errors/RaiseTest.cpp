@@ -30,6 +30,7 @@ struct Kind {
     int code;
     const char* comment;
     const char* entryTypeName;
+    const char* secondComment = nullptr;  // a second entry of the same method and line
 };
 
 const Kind kinds[] = {
@@ -76,6 +77,20 @@ const Kind kinds[] = {
          raiseMsiError(sampleRule, "Unable to retrieve the string data size", ERROR_INVALID_HANDLE);
      },
      typeid(EKestMsiError), ERROR_INVALID_HANDLE, "Unable to retrieve the string data size", "EKestException"},
+    {"FileException",
+     [] {
+         raiseLine = __LINE__ + 1;
+         raiseFileException(sampleRule, "Unable to copy", qel::toWide("C:\\Temp\\setup.log"), ERROR_ACCESS_DENIED);
+     },
+     typeid(EKestException), 0, "Unable to copy", "EKestException",
+     "File: C:\\Temp\\setup.log. Error 5: Access is denied."},
+    {"FileExceptionWithoutASystemText",
+     [] {
+         SetLastError(12345);
+         raiseLine = __LINE__ + 1;
+         raiseFileException(sampleRule, "Unable to copy", qel::toWide("C:\\Temp\\setup.log"));
+     },
+     typeid(EKestException), 0, "Unable to copy", "EKestException", "File: C:\\Temp\\setup.log. Error 12345."},
 };
 
 // Library code that fails at one raise site; `call` is what its raise line names.
@@ -129,17 +144,18 @@ const Site sites[] = {
      }},
     {"\"GetTempPath\"",
      [] {
-         sim::failCall("GetTempPathA", 1, 0, ERROR_ACCESS_DENIED);
+         sim::failCall("GetTempPathW", 1, 0, ERROR_ACCESS_DENIED);
          KestMessageProcessor().initialize(KestCString("setup.log"));
      }},
     {"\"DeleteFile\"", [] { KestMessageProcessor().uninitialize(); }},
+    {"\"Unable to create persitentcy file\"", [] { KestMessageProcessor().initialize("missing\\setup.log"); }},
 };
 
 }  // namespace
 
 using RaiseTest = SimTest;
 
-TEST_F(RaiseTest, EachKindThrowsItsClassWithOneEntryForTheRaiseLine)
+TEST_F(RaiseTest, EachKindThrowsItsClassWithItsEntriesForTheRaiseLine)
 {
     for (const Kind& kind : kinds) {
         SCOPED_TRACE(kind.name);
@@ -148,13 +164,16 @@ TEST_F(RaiseTest, EachKindThrowsItsClassWithOneEntryForTheRaiseLine)
         EXPECT_EQ(thrown->type, std::type_index(kind.type));
         EXPECT_EQ(thrown->error.getErrorCode(), kind.code);
         EXPECT_EQ(thrown->error.getCaption(), "Program Exception");
-        ASSERT_EQ(thrown->error.getHistory().size(), 1u);
-        const EKestExceptionInfo& entry = thrown->error.getFirstHistoryEntry();
-        EXPECT_EQ(entry.getTypeName(), kind.entryTypeName);
-        EXPECT_EQ(entry.getContext(), "Sample::copy");
-        EXPECT_EQ(entry.getFileName(), "Sample");
-        EXPECT_EQ(entry.getLine(), raiseLine);
-        EXPECT_EQ(entry.getComment(), kind.comment);
+        const auto& history = thrown->error.getHistory();
+        ASSERT_EQ(history.size(), kind.secondComment == nullptr ? 1u : 2u);
+        for (const EKestExceptionInfo& entry : history) {
+            EXPECT_EQ(entry.getTypeName(), kind.entryTypeName);
+            EXPECT_EQ(entry.getContext(), "Sample::copy");
+            EXPECT_EQ(entry.getFileName(), "Sample");
+            EXPECT_EQ(entry.getLine(), raiseLine);
+        }
+        EXPECT_EQ(history.front().getComment(), kind.comment);
+        EXPECT_EQ(history.back().getComment(), kind.secondComment == nullptr ? kind.comment : kind.secondComment);
     }
 }
 

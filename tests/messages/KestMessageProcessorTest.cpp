@@ -55,6 +55,15 @@ protected:
     {
         std::ofstream(path(name), std::ios::binary) << text;
     }
+    // The history of a file the processor could not open: the comment, then the file as the
+    // system names it and the reason.
+    static std::vector<std::string> refused(const std::string& comment, const std::string& name,
+                                            const std::string& reason)
+    {
+        char folder[MAX_PATH] = {};
+        GetTempPathA(sizeof folder, folder);
+        return {comment, "File: " + std::string(folder) + name + ". " + reason};
+    }
 };
 
 // ---- Log cycles -------------------------------------------------------------------------------
@@ -110,7 +119,7 @@ TEST_F(MessageProcessorTest, AFailedUninitializeLeavesLoggingOnAndThePersistence
 {
     Processor processor;
     processor.initialize("setup.log");
-    sim::failCall("GetTempPathA", 1, 0, ERROR_ACCESS_DENIED);
+    sim::failCall("GetTempPathW", 1, 0, ERROR_ACCESS_DENIED);
 
     const auto thrown = thrownBy([&] { processor.uninitialize(); });
     ASSERT_TRUE(thrown);
@@ -143,7 +152,7 @@ TEST_F(MessageProcessorTest, ACycleEndingBetweenTheTwoLooksIsFollowedByANewOne)
 {
     write("setup.log", "the ending cycle's text\n");
     write("setup.mpp", "");
-    sim::beforeCall("FindFirstFileA", 1, [] { std::filesystem::remove(path("setup.mpp")); });
+    sim::beforeCall("FindFirstFileW", 1, [] { std::filesystem::remove(path("setup.mpp")); });
     {
         Processor processor;
         processor.initialize("setup.log");
@@ -265,7 +274,7 @@ TEST_F(MessageProcessorTest, ACallersStreamIsWrittenAndLeftToTheCaller)
     }
     caller << "still usable";
     EXPECT_EQ(caller.str(), "to the caller\nstill usable");
-    EXPECT_EQ(sim::calls("GetTempPathA"), 0u) << "no file is touched";
+    EXPECT_EQ(sim::calls("GetTempPathW"), 0u) << "no file is touched";
     EXPECT_TRUE(std::filesystem::is_empty(sim::tempPath()));
 }
 
@@ -425,7 +434,7 @@ TEST_F(MessageProcessorTest, AFailedInitializeChangesNothing)
         EXPECT_TRUE(processor.ownsItsStream());
     };
 
-    sim::failCall("GetTempPathA", 1, 0, ERROR_ACCESS_DENIED);
+    sim::failCall("GetTempPathW", 1, 0, ERROR_ACCESS_DENIED);
     auto thrown = thrownBy([&] { processor.initialize("second.log"); });
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->type, typeid(EKestException)) << "the win error leaves as its base class";
@@ -441,21 +450,24 @@ TEST_F(MessageProcessorTest, AFailedInitializeChangesNothing)
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->type, typeid(EKestException));
     EXPECT_EQ(thrown->error.getErrorCode(), 0);
-    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to create persitentcy file"});
+    EXPECT_EQ(thrown->comments(), refused("Unable to create persitentcy file", "missing/second.mpp",
+                                          "Error 3: The system cannot find the path specified."));
+    EXPECT_EQ(thrown->contexts(), std::vector<std::string>(2, initializeContext));
     expectUnchanged();
 
     // A folder in the log's place: the persistence file is made and stays, so the next try appends.
     std::filesystem::create_directory(path("blocked.log"));
     thrown = thrownBy([&] { processor.initialize("blocked.log"); });
     ASSERT_TRUE(thrown);
-    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to create new log file"});
+    EXPECT_EQ(thrown->comments(),
+              refused("Unable to create new log file", "blocked.log", "Error 5: Access is denied."));
     EXPECT_TRUE(exists("blocked.mpp"));
     expectUnchanged();
 
     thrown = thrownBy([&] { processor.initialize("blocked.log"); });
     ASSERT_TRUE(thrown);
-    EXPECT_EQ(thrown->contexts(), std::vector<std::string>{initializeContext});
-    EXPECT_EQ(thrown->comments(), std::vector<std::string>{"Unable to open the log file to append information"});
+    EXPECT_EQ(thrown->comments(), refused("Unable to open the log file to append information", "blocked.log",
+                                          "Error 5: Access is denied."));
     expectUnchanged();
 
     processor.logMessage("still here\n");

@@ -137,7 +137,7 @@ TEST_F(PromptForOriginalDiskTest, SendsMessage26002AsInformationWhateverTheInsta
     }
     EXPECT_TRUE(sim::handleInfo(session)->open);
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
-    EXPECT_TRUE(sim::callLog().end() == std::find(sim::callLog().begin(), sim::callLog().end(), "GetTempPathA"))
+    EXPECT_TRUE(sim::callLog().end() == std::find(sim::callLog().begin(), sim::callLog().end(), "GetTempPathW"))
         << "the processor is never initialized: no file is touched";
 }
 

@@ -2,14 +2,26 @@
 #include "backend/SharedTest.h"
 #include "messages/KestMessageProcessor.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+namespace fs = std::filesystem;
+
 class MessageFilesTest : public SharedTest {
 protected:
-    static std::string path(const std::string& name) { return tempStreamPath(name); }
-    static bool exists(const std::string& name) { return std::ifstream(path(name)).good(); }
-    static std::string contents(const std::string& name)
+    void SetUp() override
+    {
+        SharedTest::SetUp();
+        folder = tempStreamPath("");
+    }
+
+    // Where the processor's files are expected: the temporary folder, as the test's streams name it.
+    fs::path folder;
+
+    fs::path path(const std::string& name) const { return folder / name; }
+    bool exists(const std::string& name) const { return std::ifstream(path(name)).good(); }
+    std::string contents(const std::string& name) const
     {
         std::ifstream file(path(name), std::ios::binary);
         std::ostringstream text;
@@ -27,39 +39,72 @@ protected:
     }
 };
 
+// In every temporary folder, by its full name: one named in Cyrillic, which code page 1252 cannot
+// spell, and one whose ANSI text (best fit makes "Michał" "Michal") names another folder, which
+// receives nothing. A file the processor cannot make is named in its report, with the reason.
 TEST_F(MessageFilesTest, TheFirstProcessorStartsANewLogAndLaterOnesAppend)
 {
-    std::ofstream(path("setup.log"), std::ios::binary) << "left from an earlier cycle\n";
-    {
-        KestMessageProcessor first;
-        first.initialize("setup.log");
-        EXPECT_TRUE(exists("setup.mpp"));
-        EXPECT_EQ(contents("setup.mpp"), "");
-        EXPECT_EQ(contents("setup.log"), "") << "a new cycle empties the log";
-        first.logMessage("first %d\n", 1);
-    }
-    EXPECT_TRUE(exists("setup.mpp")) << "the persistence file outlives the processor";
-    {
-        KestMessageProcessor second;
-        second.initialize("setup.log");
-        second.logMessage("second %d\n", 2);
-    }
-    EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
+    struct Case {
+        const char* temp;  // nullptr: the case's own
+        const char* lossyTwin;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr},
+        {"users\\Пользователь\\Temp", nullptr},
+        {"users\\Michał\\Temp", "users\\Michal\\Temp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.temp == nullptr ? "the case's own temporary folder" : c.temp);
+        const fs::path twin = c.lossyTwin == nullptr ? fs::path() : Backend::makeFolder(c.lossyTwin);
+        if (c.temp != nullptr) {
+            folder = Backend::useTempFolder(c.temp);
+        }
+        std::ofstream(path("setup.log"), std::ios::binary) << "left from an earlier cycle\n";
+        {
+            KestMessageProcessor first;
+            first.initialize("setup.log");
+            EXPECT_TRUE(exists("setup.mpp"));
+            EXPECT_EQ(contents("setup.mpp"), "");
+            EXPECT_EQ(contents("setup.log"), "") << "a new cycle empties the log";
+            first.logMessage("first %d\n", 1);
+        }
+        EXPECT_TRUE(exists("setup.mpp")) << "the persistence file outlives the processor";
+        {
+            KestMessageProcessor second;
+            second.initialize("setup.log");
+            second.logMessage("second %d\n", 2);
+        }
+        EXPECT_EQ(contents("setup.log"), written("first 1\nsecond 2\n"));
 
-    // The persistence file alone decides: a missing log is created for appending.
-    ASSERT_TRUE(DeleteFileA(tempFile("setup.log").c_str()));
-    {
-        KestMessageProcessor third;
-        third.initialize("setup.log");
-        third.logMessage("third\n");
-    }
-    EXPECT_EQ(contents("setup.log"), written("third\n"));
+        // The persistence file alone decides: a missing log is created for appending.
+        ASSERT_TRUE(fs::remove(path("setup.log")));
+        {
+            KestMessageProcessor third;
+            third.initialize("setup.log");
+            third.logMessage("third\n");
+        }
+        EXPECT_EQ(contents("setup.log"), written("third\n"));
 
-    KestMessageProcessor last;
-    last.initialize("setup.log");
-    EXPECT_TRUE(last.uninitialize());
-    EXPECT_FALSE(exists("setup.mpp")) << "the cycle's end removes the persistence file";
-    EXPECT_EQ(contents("setup.log"), written("third\n"));
+        KestMessageProcessor last;
+        last.initialize("setup.log");
+        EXPECT_TRUE(last.uninitialize());
+        EXPECT_FALSE(exists("setup.mpp")) << "the cycle's end removes the persistence file";
+        EXPECT_EQ(contents("setup.log"), written("third\n"));
+        if (c.lossyTwin != nullptr) {
+            EXPECT_TRUE(fs::is_empty(twin));
+        }
+
+        const auto thrown = thrownBy([&] { last.initialize("missing\\setup.log"); });
+        ASSERT_TRUE(thrown);
+        EXPECT_EQ(thrown->type, typeid(EKestException));
+        EXPECT_EQ(thrown->error.getErrorCode(), 0);
+        std::string reason = Backend::systemText(ERROR_PATH_NOT_FOUND);
+        reason.resize(reason.find_last_not_of("\r\n") + 1);
+        EXPECT_EQ(thrown->comments(),
+                  (std::vector<std::string>{"Unable to create persitentcy file",
+                                            "File: " + tempFile("missing\\setup.mpp") + ". Error 3: " + reason}))
+            << "the path as the ANSI code page renders it";
+    }
 }
 
 // The log file holds every text as written, each "\n" as the platform's text files store it, also

@@ -66,6 +66,13 @@ struct World {
 const World worlds[] = {
     {"CdRom", [](MSIHANDLE) {}},
     {"FixedSource", [](MSIHANDLE session) { onDrive(session, "C:\\Setup\\", DRIVE_FIXED); }, false, true},
+    // A disc mounted in a folder of a fixed drive, which code page 1252 cannot spell.
+    {"CdInAFolderTheCodePageLacks",
+     [](MSIHANDLE session) {
+         onDrive(session, "E:\\Диски\\CD\\Setup\\", DRIVE_FIXED);
+         sim::setDrive("E:\\Диски\\CD\\", DRIVE_CDROM);
+     },
+     false, true},
     {"PendingErrorRecord",
      [](MSIHANDLE) {
          sim::setPendingErrorRecord({std::string("[1] failed"), 2228, std::string("the installer's own")});
@@ -85,6 +92,7 @@ const World worlds[] = {
          std::ofstream(file) << "not a folder";
      },
      true},
+    {"TempFolderNamedInCyrillic", [](MSIHANDLE) { sim::setTempPath("C:\\users\\Пользователь\\Temp\\"); }, true},
     {"LogIsAFolder", [](MSIHANDLE) { fs::create_directory(hostTempFolder() + "/setup.log"); }, true},
     {"PersistenceFileIsAFolder", [](MSIHANDLE) { fs::create_directory(hostTempFolder() + "/setup.mpp"); }, true},
     {"LogOnAFullDevice", [](MSIHANDLE) { fs::create_symlink("/dev/full", hostTempFolder() + "/setup.log"); }, true},

@@ -136,6 +136,8 @@ std::string Backend::systemText(unsigned long code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
         return "The system cannot find the file specified.\r\n";
+    case ERROR_PATH_NOT_FOUND:
+        return "The system cannot find the path specified.\r\n";
     case ERROR_DIRECTORY:
         return "The directory name is invalid.\r\n";
     case ERROR_INSTALL_FAILURE:
@@ -143,6 +145,17 @@ std::string Backend::systemText(unsigned long code)
     default:
         return "";
     }
+}
+
+std::filesystem::path Backend::makeFolder(const std::string& relative)
+{
+    return sim::makeFolder("C:\\" + relative + "\\");
+}
+
+std::filesystem::path Backend::useTempFolder(const std::string& relative)
+{
+    sim::setTempPath("C:\\" + relative + "\\");
+    return sim::tempPath();
 }
 
 bool Backend::leaveLastErrorRecord()

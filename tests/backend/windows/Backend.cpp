@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -27,11 +28,19 @@ std::string environment(const char* name)
     return value;
 }
 
-void makeFolder(const std::string& path)
+void createFolder(const std::string& path)
 {
     if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         throw std::runtime_error("cannot create the folder " + path);
     }
+}
+
+std::wstring wide(const std::string& text, UINT codePage)
+{
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring converted(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), converted.data(), length);
+    return converted;
 }
 
 // Wine's ntdll exports its version; Windows' does not.
@@ -53,8 +62,8 @@ void Backend::beginTest()
         }
     }
     caseFolder = environment("QEL_TEST_FOLDER") + "\\" + name + "\\";
-    makeFolder(caseFolder);
-    makeFolder(caseFolder + "temp");
+    createFolder(caseFolder);
+    createFolder(caseFolder + "temp");
     // GetTempPathA reads TMP first, then TEMP.
     const std::string temp = caseFolder + "temp\\";
     SetEnvironmentVariableA("TMP", temp.c_str());
@@ -164,6 +173,8 @@ std::string Backend::systemText(unsigned long code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
         return wine ? "File not found.\r\n" : "The system cannot find the file specified.\r\n";
+    case ERROR_PATH_NOT_FOUND:
+        return wine ? "Path not found.\r\n" : "The system cannot find the path specified.\r\n";
     case ERROR_DIRECTORY:
         return wine ? "Directory name invalid.\r\n" : "The directory name is invalid.\r\n";
     case ERROR_INSTALL_FAILURE:
@@ -171,6 +182,28 @@ std::string Backend::systemText(unsigned long code)
     default:
         return "";
     }
+}
+
+std::filesystem::path Backend::makeFolder(const std::string& relative)
+{
+    std::wstring folder = wide(caseFolder, CP_ACP);
+    const std::wstring rest = wide(relative + "\\", CP_UTF8);
+    for (std::size_t from = 0, end; (end = rest.find(L'\\', from)) != std::wstring::npos; from = end + 1) {
+        folder += rest.substr(from, end - from + 1);
+        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create the folder " + relative);
+        }
+    }
+    return folder;
+}
+
+std::filesystem::path Backend::useTempFolder(const std::string& relative)
+{
+    const std::filesystem::path folder = makeFolder(relative);
+    // GetTempPathW reads TMP first, then TEMP.
+    SetEnvironmentVariableW(L"TMP", folder.c_str());
+    SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    return folder;
 }
 
 bool Backend::leaveLastErrorRecord()
