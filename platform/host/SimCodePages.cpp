@@ -558,11 +558,16 @@ int WINAPI WideCharToMultiByte(UINT codePageNumber, DWORD flags, LPCWSTR wide, i
                 return failConversion(errorInvalidFlags);  // WC_ERR_INVALID_CHARS is for UTF-8 only
             }
             const CodePage& page = codePage(number);
-            std::string replacement = "?";
+            // The default character: one byte, or a lead byte and its trail byte.
+            char replacementBytes[2] = {'?', '\0'};
+            std::size_t replacementLength = 1;
             if (defaultChar) {
                 const auto first = static_cast<unsigned char>(defaultChar[0]);
-                replacement.assign(defaultChar, page.lead[first] && defaultChar[1] != '\0' ? 2 : 1);
+                replacementLength = page.lead[first] && defaultChar[1] != '\0' ? 2 : 1;
+                replacementBytes[0] = defaultChar[0];
+                replacementBytes[1] = replacementLength == 2 ? defaultChar[1] : '\0';
             }
+            const std::string replacement(replacementBytes, replacementLength);
             bool usedDefault = false;
             out = wideToPage(text, page, replacement, usedDefault);
             if (usedDefaultChar) {
