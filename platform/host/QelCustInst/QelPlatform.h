@@ -341,8 +341,7 @@ UINT WINAPI MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, LPWSTR resultB
 MSICONDITION WINAPI MsiEvaluateConditionW(MSIHANDLE install, LPCWSTR condition);
 UINT WINAPI MsiGetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE* installed, INSTALLSTATE* action);
 UINT WINAPI MsiSetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE state);
-UINT WINAPI MsiGetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE* installed,
-                                  INSTALLSTATE* action);
+UINT WINAPI MsiGetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE* installed, INSTALLSTATE* action);
 UINT WINAPI MsiSetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE state);
 UINT WINAPI MsiDoActionW(MSIHANDLE install, LPCWSTR action);
 UINT WINAPI MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view);
