@@ -256,11 +256,11 @@ UINT WINAPI installSwept(MSIHANDLE session)
 
 // Done: for 0, the file holds exactly the settings (a repair keeps it, a removal leaves none); for
 // a failure or a cancel, no file is left, unless the action that would remove it failed. A refused
-// DeleteFileA may say the file was not there (its error ERROR_FILE_NOT_FOUND): the file may stay.
+// DeleteFileW may say the file was not there (its error ERROR_FILE_NOT_FOUND): the file may stay.
 std::string judge(const Installation& installation, const qel::testing::FaultSweep::Run& run, UINT answer)
 {
     const std::optional<Lines> file = written();
-    const bool deleteRefused = run.refuses("DeleteFileA");
+    const bool deleteRefused = run.refuses("DeleteFileW");
     if (answer == ERROR_SUCCESS) {
         switch (installation.kind) {
         case Installation::first: {
@@ -276,9 +276,10 @@ std::string judge(const Installation& installation, const qel::testing::FaultSwe
             return file && !deleteRefused ? "answered 0 with the settings file left" : "";
         }
     }
-    // MsiDoAction answers 1602 when the user cancelled in the action it ran; the test's own
-    // immediate action passes that answer on.
-    if (answer == ERROR_INSTALL_USEREXIT && installation.cancelAtMessage == 0 && !run.refuses("MsiDoActionA")) {
+    // MsiDoAction answers 1602 when the user cancelled in the action it ran: the frame, like the
+    // test's own immediate action, passes that answer on.
+    if (answer == ERROR_INSTALL_USEREXIT && installation.cancelAtMessage == 0 && !run.refuses("MsiDoActionA") &&
+        !run.refuses("MsiDoActionW")) {
         return "answered 1602 but the user never cancelled";
     }
     bool removalFailed = false;
