@@ -151,22 +151,20 @@ std::string fromWide(WideView wide)
 
 WideText ansiToWide(std::string_view ansi)
 {
-    static constexpr PersistingRule rule("qel::ansiToWide", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] {
-        WideText wide;
-        if (ansi.empty()) {
+    static constexpr PersistingRule rule("qel::ansiToWide", fileName, none, none, none, noCatchAll);
+    WideText wide;
+    if (ansi.empty()) {
+        return wide;
+    }
+    const int count = countOf(rule, ansi.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, nullptr, 0);
+    if (length > 0) {
+        wide.resize(static_cast<std::size_t>(length));
+        if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, wide.data(), length) == length) {
             return wide;
         }
-        const int count = countOf(rule, ansi.size());
-        const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, nullptr, 0);
-        if (length > 0) {
-            wide.resize(static_cast<std::size_t>(length));
-            if (MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, wide.data(), length) == length) {
-                return wide;
-            }
-        }
-        raiseWinError(rule, failedCall("MultiByteToWideChar"));
-    });
+    }
+    raiseWinError(rule, failedCall("MultiByteToWideChar"));
 }
 
 std::string fromAnsi(std::string_view ansi)
@@ -176,23 +174,21 @@ std::string fromAnsi(std::string_view ansi)
 
 KestCString toAnsi(std::string_view utf8)
 {
-    static constexpr PersistingRule rule("qel::toAnsi", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
-    return persist(rule, [&] {
-        KestCString ansi;
-        const WideText wide = toWide(utf8);
-        if (wide.empty()) {
+    static constexpr PersistingRule rule("qel::toAnsi", fileName, none, none, none, noCatchAll);
+    KestCString ansi;
+    const WideText wide = toWide(utf8);
+    if (wide.empty()) {
+        return ansi;
+    }
+    const int count = countOf(rule, wide.size());
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    if (length > 0) {
+        ansi.resize(static_cast<std::size_t>(length));
+        if (WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), length, nullptr, nullptr) == length) {
             return ansi;
         }
-        const int count = countOf(rule, wide.size());
-        const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
-        if (length > 0) {
-            ansi.resize(static_cast<std::size_t>(length));
-            if (WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), length, nullptr, nullptr) == length) {
-                return ansi;
-            }
-        }
-        raiseWinError(rule, failedCall("WideCharToMultiByte"));
-    });
+    }
+    raiseWinError(rule, failedCall("WideCharToMultiByte"));
 }
 
 KestCString wideToAnsi(WideView wide)
