@@ -145,7 +145,9 @@ TEST_F(TextConversionTest, CodePageInformation)
 
 TEST_F(TextConversionTest, PropertiesKeepUnicodeAndTheACallsGiveTheCodePage)
 {
-    ASSERT_EQ(GetACP(), 1252u) << "the A cases expect code page 1252";
+    // The A cases are written for code page 1252; the W ones hold under any (the shared cases run
+    // under a Russian and a Japanese code page too).
+    const bool page1252 = GetACP() == 1252;
     const MSIHANDLE session = Backend::session();
     const Wide name = wide(u"QEL_TEXT");
     for (const Text& text : texts) {
@@ -159,12 +161,15 @@ TEST_F(TextConversionTest, PropertiesKeepUnicodeAndTheACallsGiveTheCodePage)
         size = 0;
         EXPECT_EQ(MsiGetPropertyW(session, name.c_str(), read, &size), static_cast<UINT>(ERROR_MORE_DATA));
         EXPECT_EQ(size, value.size()) << text.what;
-        if (text.ansi1252) {
+        if (text.ansi1252 && page1252) {
             char ansi[32] = {};
             size = sizeof ansi;
             EXPECT_EQ(MsiGetPropertyA(session, "QEL_TEXT", ansi, &size), static_cast<UINT>(ERROR_SUCCESS));
             EXPECT_EQ(std::string(ansi, size), text.ansi1252) << text.what;
         }
+    }
+    if (!page1252) {
+        return;
     }
     // What the A setter gives is read back whole by the W getter.
     ASSERT_EQ(MsiSetPropertyA(session, "QEL_TEXT", "na\xefve"), static_cast<UINT>(ERROR_SUCCESS));
@@ -191,6 +196,8 @@ TEST_F(TextConversionTest, RecordsKeepUnicodeToo)
     char ansi[32] = {};
     size = sizeof ansi;
     EXPECT_EQ(MsiRecordGetStringA(record, 2, ansi, &size), static_cast<UINT>(ERROR_SUCCESS));
-    EXPECT_EQ(std::string(ansi, size), "??");
+    if (GetACP() == 1252) {  // a page without CJK: the A call loses it
+        EXPECT_EQ(std::string(ansi, size), "??");
+    }
     MsiCloseHandle(record);
 }
