@@ -8,6 +8,7 @@
 #include "errors/EKestMsiError.h"
 #include "errors/EKestWinError.h"
 #include "messages/KestMessageProcessor.h"
+#include "text/Unicode.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -161,8 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& shownBoxes = sim::messageBoxes();
     fuzz::expectEqual(shownBoxes.size(), expectedBoxes.size(), "message boxes shown");
     for (std::size_t i = 0; i < shownBoxes.size(); ++i) {
-        fuzz::expectEqual(shownBoxes[i].text, expectedBoxes[i].text, "box text");
-        fuzz::expectEqual(shownBoxes[i].caption, expectedBoxes[i].caption, "box caption");
+        // The model shows what MessageBoxA was given in Unicode, as UTF-8: the code page's text converted.
+        fuzz::expectEqual(shownBoxes[i].text, qel::fromAnsi(expectedBoxes[i].text), "box text");
+        fuzz::expectEqual(shownBoxes[i].caption, qel::fromAnsi(expectedBoxes[i].caption), "box caption");
         fuzz::expect(shownBoxes[i].owner == owner && shownBoxes[i].type == type, "box owner and type passed unchanged");
     }
     error.reset();  // with the installer's error record it may own

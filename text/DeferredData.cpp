@@ -144,6 +144,9 @@ DeferredData DeferredData::decode(const TextArg& encoded)
         std::string* part = &entry.name;  // what the bytes read go to: the name, then the value
         for (std::size_t at = 0; at <= text.size(); ++at) {
             const char c = at < text.size() ? text[at] : separator;  // the end closes the last entry
+            if (c == '\0') {
+                raiseInvalidParameter(rule, malformed(at, "a NUL").c_str());
+            }
             if (c == separator) {
                 if (part != &entry.value) {
                     raiseInvalidParameter(rule, malformed(at, "an entry without '='").c_str());
