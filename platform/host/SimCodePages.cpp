@@ -45,23 +45,32 @@ struct CodePage {
     unsigned number = 0;
     bool doubleByte = false;
     std::array<bool, 256> lead{};
-    std::array<char32_t, 256> single{};    // a single byte's character, or none
-    std::vector<char32_t> pairs;            // lead * 256 + trail, or none
+    std::array<char32_t, 256> single{};                 // a single byte's character, or none
+    std::vector<char32_t> pairs;                        // lead * 256 + trail, or none
     std::unordered_map<char32_t, std::uint16_t> bytes;  // a character's bytes: one, or lead << 8 | trail
 };
 
 const char* iconvName(unsigned number)
 {
     switch (number) {
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1252: return "CP1252";
-    case 1253: return "CP1253";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    default: return nullptr;
+    case 1250:
+        return "CP1250";
+    case 1251:
+        return "CP1251";
+    case 1252:
+        return "CP1252";
+    case 1253:
+        return "CP1253";
+    case 932:
+        return "CP932";
+    case 936:
+        return "CP936";
+    case 949:
+        return "CP949";
+    case 950:
+        return "CP950";
+    default:
+        return nullptr;
     }
 }
 
@@ -496,14 +505,14 @@ int WINAPI MultiByteToWideChar(UINT codePageNumber, DWORD flags, LPCSTR multiByt
             return failConversion(ERROR_INVALID_PARAMETER);
         }
         constexpr DWORD precomposed = 0x1, composite = 0x2, glyphChars = 0x4;
-        const DWORD allowed = number == CP_UTF8 ? MB_ERR_INVALID_CHARS
-                                                : precomposed | composite | glyphChars | MB_ERR_INVALID_CHARS;
+        const DWORD allowed =
+            number == CP_UTF8 ? MB_ERR_INVALID_CHARS : precomposed | composite | glyphChars | MB_ERR_INVALID_CHARS;
         if ((flags & ~allowed) != 0) {
             return failConversion(errorInvalidFlags);
         }
-        const std::string_view bytes =
-            multiByteCount == -1 ? std::string_view(multiByte, std::strlen(multiByte) + 1)
-                                 : std::string_view(multiByte, static_cast<std::size_t>(multiByteCount));
+        const std::string_view bytes = multiByteCount == -1
+                                           ? std::string_view(multiByte, std::strlen(multiByte) + 1)
+                                           : std::string_view(multiByte, static_cast<std::size_t>(multiByteCount));
         bool invalid = false;
         const std::u16string out =
             number == CP_UTF8 ? utf8ToWide(bytes, &invalid) : pageToWide(bytes, codePage(number), invalid);
@@ -524,9 +533,9 @@ int WINAPI WideCharToMultiByte(UINT codePageNumber, DWORD flags, LPCWSTR wide, i
             static_cast<const void*>(multiByte) == static_cast<const void*>(wide)) {
             return failConversion(ERROR_INVALID_PARAMETER);
         }
-        const std::u16string_view text =
-            wideCount == -1 ? std::u16string_view(wide, std::char_traits<char16_t>::length(wide) + 1)
-                            : std::u16string_view(wide, static_cast<std::size_t>(wideCount));
+        const std::u16string_view text = wideCount == -1
+                                             ? std::u16string_view(wide, std::char_traits<char16_t>::length(wide) + 1)
+                                             : std::u16string_view(wide, static_cast<std::size_t>(wideCount));
         std::string out;
         if (number == CP_UTF8) {
             // The UTF-8 conversion has no default character, and WC_ERR_INVALID_CHARS is its only flag.
@@ -544,8 +553,8 @@ int WINAPI WideCharToMultiByte(UINT codePageNumber, DWORD flags, LPCWSTR wide, i
         } else {
             constexpr DWORD discardNonSpacing = 0x10, separateChars = 0x20, defaultCharFlag = 0x40,
                             compositeCheck = 0x200;
-            if ((flags & ~(discardNonSpacing | separateChars | defaultCharFlag | compositeCheck |
-                           WC_NO_BEST_FIT_CHARS)) != 0) {
+            if ((flags &
+                 ~(discardNonSpacing | separateChars | defaultCharFlag | compositeCheck | WC_NO_BEST_FIT_CHARS)) != 0) {
                 return failConversion(errorInvalidFlags);  // WC_ERR_INVALID_CHARS is for UTF-8 only
             }
             const CodePage& page = codePage(number);

@@ -129,9 +129,7 @@ struct OpenFile {
     {
     }
     OpenFile(OpenFile&& other) noexcept
-        : descriptor(std::exchange(other.descriptor, -1)),
-          reads(other.reads),
-          writes(other.writes),
+        : descriptor(std::exchange(other.descriptor, -1)), reads(other.reads), writes(other.writes),
           sharesDelete(other.sharesDelete)
     {
     }

@@ -579,8 +579,9 @@ TEST_F(SimTest, TheACallsGiveTheModelsTextsInTheSelectedCodePage)
         bool doubleByte;
     };
     const Row rows[] = {
-        {1252, "Café €5 Привет", "Caf\xe9 \x80"
-                                 "5 ??????",
+        {1252, "Café €5 Привет",
+         "Caf\xe9 \x80"
+         "5 ??????",
          false},
         {1250, "Michał Łódź", "Micha\xb3 \xa3\xf3\x64\x9f", false},
         {1251, "Привет é", "\xcf\xf0\xe8\xe2\xe5\xf2 ?", false},
@@ -605,8 +606,8 @@ TEST_F(SimTest, TheACallsGiveTheModelsTextsInTheSelectedCodePage)
         // What an A setter gives comes back whole from the W getter, unless it held '?'.
         ASSERT_EQ(MsiSetPropertyA(session, "Q", row.ansi), ERROR_SUCCESS);
         EXPECT_EQ(sim::property(session, "Q"), sim::property(session, "Q").find('?') == std::string::npos
-                                                      ? std::string(row.text)
-                                                      : sim::property(session, "Q"));
+                                                   ? std::string(row.text)
+                                                   : sim::property(session, "Q"));
         WCHAR wideBuffer[64] = {};
         size = 64;
         EXPECT_EQ(MsiGetPropertyW(session, wide("P").c_str(), wideBuffer, &size), ERROR_SUCCESS);
@@ -677,8 +678,8 @@ TEST_F(SimTest, AnATempPathLosesWhatTheCodePageLacks)
         } else {
             CloseHandle(a);
         }
-        const HANDLE w = CreateFileW((wideTemp() + wide("w.log")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
-                                     nullptr);
+        const HANDLE w =
+            CreateFileW((wideTemp() + wide("w.log")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         ASSERT_NE(w, INVALID_HANDLE_VALUE);
         CloseHandle(w);
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(sim::tempPath()) / "w.log"));
@@ -692,7 +693,8 @@ TEST_F(SimTest, TheWideFileCallsMoveCopyAndExamineFilesAndFolders)
 {
     const Wide temp = wideTemp();
     const Wide file = temp + wide("Файл.txt");
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
+    HANDLE h =
+        CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD count = 0;
     EXPECT_TRUE(WriteFile(h, "hello", 5, &count, nullptr));
@@ -701,7 +703,8 @@ TEST_F(SimTest, TheWideFileCallsMoveCopyAndExamineFilesAndFolders)
     EXPECT_TRUE(GetFileSizeEx(h, &size));
     EXPECT_EQ(size.QuadPart, 5);
     EXPECT_TRUE(CloseHandle(h));
-    h = CreateFileW((temp + wide("фАЙЛ.TXT")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    h = CreateFileW((temp + wide("фАЙЛ.TXT")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                    nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << "names match without regard to case";
     char read[8] = {};
     EXPECT_TRUE(ReadFile(h, read, sizeof read, &count, nullptr));
@@ -720,9 +723,11 @@ TEST_F(SimTest, TheWideFileCallsMoveCopyAndExamineFilesAndFolders)
         DWORD error;  // 0: succeeds
     };
     const Step steps[] = {
-        {"copy into a missing folder", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); }, ERROR_PATH_NOT_FOUND},
+        {"copy into a missing folder", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); },
+         ERROR_PATH_NOT_FOUND},
         {"make the folder", [&] { return CreateDirectoryW(folder.c_str(), nullptr); }, 0},
-        {"make it again", [&] { return CreateDirectoryW((folder + wide("\\")).c_str(), nullptr); }, ERROR_ALREADY_EXISTS},
+        {"make it again", [&] { return CreateDirectoryW((folder + wide("\\")).c_str(), nullptr); },
+         ERROR_ALREADY_EXISTS},
         {"make one in a missing folder", [&] { return CreateDirectoryW((temp + wide("a\\b")).c_str(), nullptr); },
          ERROR_PATH_NOT_FOUND},
         {"copy", [&] { return CopyFileW(file.c_str(), copy.c_str(), TRUE); }, 0},

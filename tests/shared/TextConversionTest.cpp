@@ -23,8 +23,8 @@ Wide wide(const char16_t* text)
 std::string toPage(UINT page, const Wide& text, DWORD flags = 0)
 {
     char out[64] = {};
-    const int length = WideCharToMultiByte(page, flags, text.c_str(), static_cast<int>(text.size()), out,
-                                           sizeof out, nullptr, nullptr);
+    const int length = WideCharToMultiByte(page, flags, text.c_str(), static_cast<int>(text.size()), out, sizeof out,
+                                           nullptr, nullptr);
     return std::string(out, static_cast<std::size_t>(length));
 }
 

@@ -17,8 +17,8 @@ std::string between(UINT from, UINT to, const std::string& text)
         return text;
     }
     std::basic_string<WCHAR> wide(text.size(), 0);
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(text.size()))));
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()),
+                                                             wide.data(), static_cast<int>(text.size()))));
     std::string converted(wide.size() * 4, '\0');
     converted.resize(static_cast<std::size_t>(WideCharToMultiByte(to, 0, wide.data(), static_cast<int>(wide.size()),
                                                                   converted.data(), static_cast<int>(converted.size()),
