@@ -172,10 +172,11 @@ std::string runningFromCdJudged(const kit::FaultSweep::Run& run, UINT answer)
 {
     const std::string expected = sim::sourcePath(run.session, "INSTALLDIR")[0] == 'C' ? "0" : "1";
     // Windows refusing to say what the drive is may make a CD-ROM read as another drive, never the
-    // reverse.
+    // reverse; so may the installer refusing the wide text of a source path whose ANSI text lost
+    // characters, which leaves the action with the ANSI text.
     const std::string written = sim::property(run.session, "PROMPT_FOR_CD1");
-    return judgeAction(run, "qelAreWeRunningFromCD", answer,
-                       written == expected || (run.refusesSystemCall() && written == "0"));
+    const bool refused = run.refusesSystemCall() || run.refuses("MsiGetSourcePathW");
+    return judgeAction(run, "qelAreWeRunningFromCD", answer, written == expected || (refused && written == "0"));
 }
 
 // Done: the message went out, or the record could not be made and nothing was sent.
