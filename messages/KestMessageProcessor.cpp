@@ -4,6 +4,7 @@
 #include "text/DeferredOutcome.h"
 #include "text/Unicode.h"
 
+#include <atomic>
 #include <memory>
 #include <string_view>
 
@@ -17,10 +18,12 @@ constexpr const char* fileName = "KestMessageProcessor";
 // The first size asked of GetTempPathW; a longer path is fetched with the size it reports.
 constexpr DWORD tempPathSize = 2048;
 
-// How a processor joining a log cycle waits for the one that is starting it: this many looks at
-// the persistence file, this many milliseconds apart.
-constexpr int startWaitLooks = 1000;
+// How long a processor joining a log cycle waits for the one that is starting it, by the tick
+// count, looking at the persistence file this many milliseconds apart. A starter empties the log
+// only within half that time of beginning: later, a joiner may have stopped waiting and written.
+constexpr DWORD startWaitBound = 5000;
 constexpr DWORD startWaitPause = 5;
+constexpr DWORD startEmptyingBound = startWaitBound / 2;
 // Tries at starting a cycle while other processes end theirs between this one's two looks.
 constexpr int cycleStartAttempts = 3;
 
@@ -47,10 +50,9 @@ WideText temporaryDirectory(const PersistingRule& rule)
     }
 }
 
-// Whether FindFirstFileW finds a match for the path.
-bool found(const WideText& path)
+// Whether FindFirstFileW finds a match for the path; `data` takes what it found.
+bool found(const WideText& path, WIN32_FIND_DATAW& data)
 {
-    WIN32_FIND_DATAW data;
     const HANDLE search = FindFirstFileW(path.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) {
         return false;
@@ -58,6 +60,18 @@ bool found(const WideText& path)
     FindClose(search);
     return true;
 }
+
+// A persistence file told from the next one at the same path by the time it was made, which is its
+// last write: nobody writes to it. (Not its creation time, which the file system gives a file made
+// again under a name deleted seconds before.) Folded into a word that is never 0.
+DWORD markerIdentity(const WIN32_FIND_DATAW& marker)
+{
+    return (marker.ftLastWriteTime.dwLowDateTime ^ marker.ftLastWriteTime.dwHighDateTime) | 1u;
+}
+
+// The persistence file whose starter a processor of this process waited for in vain. Its cycle
+// is joined without waiting again: a stalled starter costs this process one wait, not one a call.
+std::atomic<DWORD> stalledMarker{0};
 
 // A file handle closed when it goes; false when the file could not be opened.
 class FileHandle {
@@ -85,23 +99,34 @@ FileHandle createExclusively(const WideText& path)
     return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Empties the file, creating it when missing; false when it cannot be opened so.
-bool empty(const WideText& path)
+// Empties the log of a cycle that began at tick `began`, creating it when missing; false when it
+// cannot be opened so. A starter that comes to it late opens it as it is: a joiner may have
+// stopped waiting and written to it.
+bool empty(const WideText& path, DWORD began)
 {
+    const DWORD disposition = GetTickCount() - began < startEmptyingBound ? CREATE_ALWAYS : OPEN_ALWAYS;
     const FileHandle emptied(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(emptied);
 }
 
 // Waits while the persistence file is held unshared by the processor that created it, which
-// empties the log meanwhile. Anything but a file held so (a file free to open, one gone, a folder)
-// ends the wait at once.
-void awaitCycleStart(const WideText& persistencePath)
+// empties the log meanwhile, for startWaitBound at most. Anything but a file held so (a file free
+// to open, one gone, a folder) ends the wait at once; so does a file this process waited out.
+void awaitCycleStart(const WideText& persistencePath, DWORD marker)
 {
-    for (int look = 0; look < startWaitLooks; ++look) {
+    if (stalledMarker.load() == marker) {
+        return;
+    }
+    const DWORD began = GetTickCount();
+    for (;;) {
         const FileHandle looked(CreateFileW(persistencePath.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         if (looked || GetLastError() != ERROR_SHARING_VIOLATION) {
+            return;
+        }
+        if (GetTickCount() - began >= startWaitBound) {
+            stalledMarker.store(marker);
             return;
         }
         Sleep(startWaitPause);
@@ -133,20 +158,22 @@ void KestMessageProcessor::initialize(const KestCString& name)
         // Every processor of a cycle, the first one too, writes at the end of the log as it is on
         // disk then, so that none overwrites what another one wrote meanwhile.
         std::unique_ptr<KestLogFile> opened;
+        WIN32_FIND_DATAW marked;
         for (int attempt = 1; !opened; ++attempt) {
+            const DWORD began = GetTickCount();
             const FileHandle marker = createExclusively(persistencePath);
             const DWORD refusal = marker ? ERROR_SUCCESS : GetLastError();
             if (marker) {
                 // The first of a cycle empties the log while it holds the marker, before any
                 // other processor of the cycle may write to it.
-                if (empty(logPath)) {
+                if (empty(logPath, began)) {
                     opened = KestLogFile::openForAppending(logPath.c_str());
                 }
                 if (!opened) {
                     raiseFileException(rule, "Unable to create new log file", logPath);
                 }
-            } else if (found(persistencePath)) {
-                awaitCycleStart(persistencePath);
+            } else if (found(persistencePath, marked)) {
+                awaitCycleStart(persistencePath, markerIdentity(marked));
                 opened = KestLogFile::openForAppending(logPath.c_str());
                 if (!opened) {
                     raiseFileException(rule, "Unable to open the log file to append information", logPath);
@@ -338,5 +365,6 @@ KestCString KestMessageProcessor::getPersistanceFileName(const KestCString& name
 bool KestMessageProcessor::fileExists(const KestCString& path)
 {
     // As FindFirstFileA finds it: that call too reads the path through the ANSI code page.
-    return found(ansiToWide(path));
+    WIN32_FIND_DATAW data;
+    return found(ansiToWide(path), data);
 }

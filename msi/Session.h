@@ -88,7 +88,8 @@ const T& utf8Argument(const T& argument)
 template <class... Args>
 void log(const KestMsiHandle& session, LiteralFormat<Args...> format, const Args&... args)
 {
-    detail::logFormatted(session, format.get(), passedToFormat(detail::utf8Argument(args))...);
+    std::string rewritten;
+    detail::logFormatted(session, format.forC(rewritten), passedToFormat(detail::utf8Argument(args))...);
 }
 
 // Hands the record to the installer as a message of that type, with the buttons and icon of

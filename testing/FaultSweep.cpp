@@ -438,6 +438,7 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"GetCPInfo", {{FALSE, ERROR_INVALID_PARAMETER}}},
         {"CloseHandle", {{FALSE, ERROR_INVALID_HANDLE}}},
         {"Sleep", none},
+        {"GetTickCount", none},
         {"FormatMessageA", {{0, ERROR_MR_MID_NOT_FOUND}}},
         {"MessageBoxA", {{0, ERROR_NOT_ENOUGH_MEMORY}}},
         {"LoadStringA", {{0, ERROR_RESOURCE_NAME_NOT_FOUND}}},

@@ -515,7 +515,28 @@ BOOL WINAPI CloseHandle(HANDLE object)
 
 void WINAPI Sleep(DWORD milliseconds)
 {
-    modelled<void>("Sleep", [&] { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); });
+    modelled<void>("Sleep", [&] {
+        Model& m = model();
+        if (m.instantSleeps) {
+            m.sleptOnClock += milliseconds;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        }
+    });
+}
+
+DWORD WINAPI GetTickCount()
+{
+    return modelled<DWORD>("GetTickCount", [&] {
+        const auto sinceStart =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+        return static_cast<DWORD>(sinceStart.count()) + model().sleptOnClock;  // wraps as Windows' does
+    });
+}
+
+void sim::setInstantSleeps(bool instant)
+{
+    model().instantSleeps = instant;
 }
 
 std::size_t sim::openFileHandles()

@@ -198,6 +198,10 @@ struct Model {
     std::map<std::uintptr_t, OpenFile> openFiles;
     std::set<std::uintptr_t> refusedFileCloses;  // CloseHandle calls that answered a fault armed by failCall
     std::uintptr_t nextFile = 0x40000;
+    // The clock: GetTickCount is the steady clock's milliseconds plus what sleeps passed on it
+    // without sleeping (sim::setInstantSleeps).
+    bool instantSleeps = false;
+    DWORD sleptOnClock = 0;
     unsigned codePage = 1252;
 
     // USER32.

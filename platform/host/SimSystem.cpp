@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace sim;
 using namespace sim::detail;
@@ -390,6 +392,27 @@ BOOL deleteFile(const char* function, const Char* fileNameText)
     });
 }
 
+// A time of the file system as Windows gives it: 100-nanosecond intervals since 1601.
+FILETIME fileTime(const statx_timestamp& time)
+{
+    constexpr std::uint64_t secondsFrom1601To1970 = 11644473600u;
+    const std::uint64_t intervals =
+        (static_cast<std::uint64_t>(time.tv_sec) + secondsFrom1601To1970) * 10000000u + time.tv_nsec / 100u;
+    return FILETIME{static_cast<DWORD>(intervals & 0xFFFFFFFFu), static_cast<DWORD>(intervals >> 32)};
+}
+
+// A file's creation time (its birth time where the file system keeps one, else its last write)
+// and its last write time; left zero when the file cannot be looked at.
+void fileTimes(const fs::path& file, FILETIME& created, FILETIME& written)
+{
+    struct statx status {};
+    if (::statx(AT_FDCWD, file.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &status) != 0) {
+        return;
+    }
+    written = fileTime(status.stx_mtime);
+    created = (status.stx_mask & STATX_BTIME) != 0 ? fileTime(status.stx_btime) : written;
+}
+
 template <class Char, class FindData>
 HANDLE findFirstFile(const char* function, const Char* fileNameText, FindData* findFileData)
 {
@@ -434,6 +457,7 @@ HANDLE findFirstFile(const char* function, const Char* fileNameText, FindData* f
         constexpr DWORD attributeArchive = 0x20;
         fs::path found = *split.folder / *match;
         std::memset(findFileData, 0, sizeof *findFileData);
+        fileTimes(found, findFileData->ftCreationTime, findFileData->ftLastWriteTime);
         if (isFolder(found)) {
             findFileData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         } else {

@@ -3,6 +3,7 @@
 #include "Thrown.h"
 #include "errors/EKestWinError.h"
 #include "errors/PersistingRule.h"
+#include "text/Unicode.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -161,6 +162,66 @@ TEST_F(MessageProcessorTest, ACycleEndingBetweenTheTwoLooksIsFollowedByANewOne)
     }
     EXPECT_EQ(contents("setup.log"), "next\n");
     EXPECT_TRUE(exists("setup.mpp"));
+}
+
+// A starter that stalls while it holds the persistence file: joiners wait for it by the clock, and
+// only the first wait of this process is paid in full; a new cycle's starter is waited for again.
+// A starter that comes to empty the log after joiners may have stopped waiting leaves it whole.
+TEST_F(MessageProcessorTest, AStalledStarterCostsOneWaitAndALateOneEmptiesNothing)
+{
+    const qel::WideText markerPath = qel::toWide(path("setup.mpp"));
+    auto holdMarker = [&] {
+        return CreateFileW(markerPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    struct Wait {
+        const char* what;
+        bool newMarker;    // the stalled one let go and a new starter holding its own
+        bool waitsInFull;  // for the whole bound, by the clock
+    };
+    sim::setInstantSleeps(true);
+    HANDLE held = holdMarker();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    for (const Wait w : {Wait{"the first joiner", false, true}, Wait{"the next joiner", false, false},
+                         Wait{"a joiner of a new stalled starter", true, true}}) {
+        if (w.newMarker) {
+            CloseHandle(held);
+            std::filesystem::remove(path("setup.mpp"));
+            held = holdMarker();
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        const std::size_t sleeps = sim::calls("Sleep");
+        const DWORD before = GetTickCount();
+        Processor processor;
+        processor.initialize("setup.log");
+        EXPECT_TRUE(processor.isLogging()) << w.what;
+        EXPECT_EQ(GetTickCount() - before >= 5000, w.waitsInFull) << w.what;
+        EXPECT_EQ(sim::calls("Sleep") - sleeps > 0, w.waitsInFull) << w.what;
+    }
+    CloseHandle(held);
+    std::filesystem::remove(path("setup.mpp"));
+
+    struct Start {
+        const char* what;
+        DWORD stall;  // between taking the persistence file and emptying the log
+        std::string log;
+    };
+    for (const Start& s : {Start{"in time", 0, "mine\n"}, Start{"late", 2500, "earlier\na joiner's\nmine\n"}}) {
+        write("setup.log", "earlier\n");
+        std::filesystem::remove(path("setup.mpp"));
+        // The starter's second look at the clock comes right before it empties the log.
+        sim::beforeCall("GetTickCount", 2, [&] {
+            Sleep(s.stall);
+            if (s.stall >= 2500) {
+                std::ofstream(path("setup.log"), std::ios::app) << "a joiner's\n";
+            }
+        });
+        {
+            Processor processor;
+            processor.initialize("setup.log");
+            processor.logMessage("mine\n");
+        }
+        EXPECT_EQ(contents("setup.log"), s.log) << s.what;
+    }
 }
 
 TEST_F(MessageProcessorTest, ProcessorsAliveAtOnceKeepEveryByteOfEachOther)

@@ -46,6 +46,8 @@ TEST_F(AuthorCallsTest, LogLinesReachTheInstallerAsTheyAre)
         {[&] { qel::log(handle, "plain"); }, "plain"},
         {[&] { qel::log(handle, "%d settings to %s; %s", 3, path, std::string("100% [INSTALLDIR]")); },
          "3 settings to C:\\Program Files\\App [1]\\; 100% [INSTALLDIR]"},
+        {[&] { qel::log(handle, "error %lu, %I64d bytes", DWORD{4000000000u}, std::int64_t{-5}); },
+         "error 4000000000, -5 bytes"},
     };
     for (const Case& c : cases) {
         c.log();

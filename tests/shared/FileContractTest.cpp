@@ -1,5 +1,6 @@
 // The file calls the message processor's log and persistence file rest on (CreateFileA, WriteFile,
-// CloseHandle, Sleep), checked against the host's model and against the real system alike.
+// CloseHandle, FindFirstFileA, Sleep, GetTickCount), checked against the host's model and against the real system
+// alike.
 #include "backend/SharedTest.h"
 
 #include <filesystem>
@@ -173,4 +174,32 @@ TEST_F(FileContractTest, AFileHeldOpenIsDeletedOnlyWhereItsHandlesShareDeletion)
         EXPECT_TRUE(CloseHandle(held)) << name;
         EXPECT_EQ(std::filesystem::exists(tempStreamPath(name)), !deletes) << name;
     }
+}
+
+// A log cycle's joiner tells one persistence file from the next by the last write time FindFirstFile
+// gives, and bounds its wait by the tick count: a file nobody writes keeps its time while it is
+// held, a file made anew gets a later one, and Sleep moves the tick count on.
+TEST_F(FileContractTest, FindsGiveTheTimeAFileWasMadeAndSleepsPassOnTheTickCount)
+{
+    auto made = [&](const std::string& name) {
+        WIN32_FIND_DATAA data{};
+        const HANDLE search = FindFirstFileA(tempFile(name).c_str(), &data);
+        EXPECT_NE(search, INVALID_HANDLE_VALUE) << name;
+        FindClose(search);
+        return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+               data.ftLastWriteTime.dwLowDateTime;
+    };
+    const HANDLE held =
+        CreateFileA(tempFile("marker").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const unsigned long long first = made("marker");
+    EXPECT_NE(first, 0u);
+    const DWORD before = GetTickCount();
+    Sleep(50);
+    EXPECT_GE(GetTickCount() - before, 30u) << "the tick count follows the clock, a tick at a time";
+    EXPECT_EQ(made("marker"), first) << "held";
+    EXPECT_TRUE(CloseHandle(held));
+    EXPECT_TRUE(DeleteFileA(tempFile("marker").c_str()));
+    prepare(Before::file, "marker");
+    EXPECT_GT(made("marker"), first) << "made anew";
 }

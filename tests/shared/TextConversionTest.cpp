@@ -1,9 +1,14 @@
 // Code pages and the wide calls: KERNEL32's conversions between the code pages and UTF-16, and
 // the installer's W calls beside their A twins, which convert through the system's ANSI code page.
-// The A cases expect code page 1252, the model's default and Wine's in its default locale.
+// The A cases expect code page 1252, the model's default and Wine's in its default locale. And the
+// build's C library printing a checked format written with Windows' lengths.
 #include "backend/SharedTest.h"
+#include "text/KestCString.h"
+#include "text/LiteralFormat.h"
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,9 +54,35 @@ const Text texts[] = {
     {"the euro sign", u"5 \u20ac", "5 \x80"},
 };
 
+// What the build's C library prints for a checked format, given as qel::log gives it.
+template <class... Args>
+std::string printed(qel::LiteralFormat<Args...> format, const Args&... args)
+{
+    std::string rewritten;
+    KestCString text;
+    text.format(format.forC(rewritten), qel::passedToFormat(args)...);
+    return text.c_str();
+}
+
 }  // namespace
 
 class TextConversionTest : public SharedTest {};
+
+TEST_F(TextConversionTest, WindowsLengthsPrintWithTheirMeaningOnEveryBuild)
+{
+    const DWORD big = 4000000000u;
+    const std::int64_t negative = -5;
+    const std::uint64_t wide = std::uint64_t{1} << 40;
+    const std::pair<std::string, std::string> cases[] = {
+        {printed("%lu|%ld|%lx", big, std::int32_t{-7}, DWORD{255}), "4000000000|-7|ff"},
+        {printed("%I64d|%I64u|%llx|%lld", negative, wide, wide - 1, negative), "-5|1099511627776|ffffffffff|-5"},
+        {printed("[%5lu|%-4ld|%*lu]", DWORD{42}, std::int32_t{-1}, 3, DWORD{9}), "[   42|-1  |  9]"},
+        {printed("%d%%%lu %s %zu", 1, DWORD{2}, "I64", std::size_t{3}), "1%2 I64 3"},
+    };
+    for (const auto& [got, expected] : cases) {
+        EXPECT_EQ(got, expected);
+    }
+}
 
 TEST_F(TextConversionTest, EachCodePageConvertsBothWays)
 {

@@ -22,6 +22,14 @@ static_assert(matches<int, unsigned, char, short, bool, Unscoped>("%d %u %c %hd 
 static_assert(matches<long, unsigned long>("%ld %lx"));
 static_assert(matches<long long, unsigned long long>("%lld %llu"));
 static_assert(matches<std::size_t, std::ptrdiff_t, std::intmax_t>("%zu %td %jd"));
+// Windows' spellings, on every build: l for its 32-bit long (a DWORD, whatever the build calls it),
+// ll and I64 for any 64-bit integer.
+static_assert(matches<std::uint32_t, std::int32_t, unsigned, int>("%lu %ld %lx %li"));
+static_assert(matches<std::int64_t, std::uint64_t, long long>("%I64d %I64u %I64x"));
+static_assert(matches<std::int64_t, std::uint64_t>("%lld %llx"));
+static_assert(!matches<short>("%lu"));
+static_assert(!matches<int>("%I64d"));
+static_assert(!matches<std::int64_t>("%I6d"));
 static_assert(!matches<long long>("%d"));
 static_assert(!matches<int>("%lld"));
 static_assert(!matches<Scoped>("%d"));
@@ -51,7 +59,6 @@ static_assert(!matches<int, int>("%d"));
 static_assert(!matches<int*>("%n"));
 static_assert(!matches<int>("%1$d"));
 static_assert(!matches<const wchar_t*>("%ls"));
-static_assert(!matches<int>("%I64d"));
 static_assert(!matches<>("trailing %"));
 static_assert(!matches<int>("%5"));
 

@@ -358,6 +358,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
 void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetTickCount();
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,

@@ -398,8 +398,13 @@ std::size_t openFindHandles();
 // held unshared and over none held at all (ERROR_SHARING_VIOLATION). WriteFile writes the bytes
 // as given, at the end of the file for a handle opened with FILE_APPEND_DATA alone; a full device
 // answers ERROR_DISK_FULL. ReadFile reads synchronously (at the end: TRUE and 0 bytes). Sleep
-// sleeps.
+// sleeps. FindFirstFile gives a file's creation and last write times.
 std::size_t openFileHandles();
+
+// GetTickCount counts the steady clock's milliseconds (wrapping at 2^32). Made instant, Sleep
+// sleeps no more: it moves that count on by its milliseconds at once, so that a test can pass a
+// wait bounded by the clock without waiting. Off after reset().
+void setInstantSleeps(bool instant);
 
 // The system message table of FormatMessageA; Windows' own texts for the common codes are there
 // after reset(). An empty text removes the entry.
