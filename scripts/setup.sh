@@ -1,7 +1,34 @@
 #!/usr/bin/env bash
 # Installs, on Debian 12 as root, everything the builds, tests and the Wine runs need.
-# Packages already present are skipped, so running it again costs a second.
+# Packages already present are skipped, so running it again costs a second. Another process may
+# hold the package manager's lock (a fresh machine's first minutes often see one): each step that
+# needs it waits, up to QEL_APT_WAIT seconds (600), and says so.
 set -euo pipefail
+
+lock_wait="${QEL_APT_WAIT:-600}"
+[[ "$lock_wait" =~ ^[0-9]+$ ]] || { echo "setup: QEL_APT_WAIT must be a number of seconds" >&2; exit 2; }
+lock_pause="${QEL_APT_PAUSE:-5}"
+[[ "$lock_pause" =~ ^[0-9]+$ ]] || { echo "setup: QEL_APT_PAUSE must be a number of seconds" >&2; exit 2; }
+
+# with_lock COMMAND...: runs it, and again while it fails because another process holds the
+# package manager's lock, until QEL_APT_WAIT has passed. Its output shows only when it fails.
+with_lock() {
+    local deadline=$((SECONDS + lock_wait)) output status told=
+    while :; do
+        status=0
+        output="$("$@" 2>&1)" || status=$?
+        ((status != 0)) || return 0
+        if ((SECONDS >= deadline)) || ! grep -qiE 'could not get lock|unable to acquire the dpkg|dpkg (frontend )?lock|database is locked' <<<"$output"; then
+            printf '%s\n' "$output" >&2
+            return "$status"
+        fi
+        if [[ -z "$told" ]]; then
+            echo "setup: another process holds the package manager's lock; waiting up to ${lock_wait}s"
+            told=1
+        fi
+        sleep "$lock_pause"
+    done
+}
 
 packages=(
     cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang-format valgrind
@@ -13,7 +40,7 @@ packages=(
 
 # wine32 is an i386 package: the architecture must be known before the package lists are read.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+    with_lock dpkg --add-architecture i386
 fi
 
 missing=()
@@ -24,8 +51,8 @@ done
 if ((${#missing[@]})); then
     echo "setup: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    with_lock apt-get -o DPkg::Lock::Timeout="$lock_wait" update -qq
+    with_lock apt-get -o DPkg::Lock::Timeout="$lock_wait" install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # The locales the tests start Wine in besides C.UTF-8: Western, Russian and Japanese (ANSI code
