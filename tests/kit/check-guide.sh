@@ -36,6 +36,11 @@ esac
 for kit in host windows; do
     [[ -f "$work/kits/$kit/lib/cmake/QelCustInst/QelCustInstConfig.cmake" ]] || skip "no $kit kit in $work/kits/$kit"
 done
+# The guide's Windows project is built for x64 too.
+if [[ "$step" != host && ! -f "$work/kits/windows/lib/cmake/QelCustInst-x64/QelCustInstConfig.cmake" ]]; then
+    skip "no x64 kit in $work/kits/windows: the guide's Windows steps need the windows-x64 build" \
+        "(cmake --preset windows-x64 && cmake --build --preset windows-x64)"
+fi
 # ~/qel/ of the guide's commands.
 qel="$work/guide/qel"
 mkdir -p "$qel" "$work/wine"

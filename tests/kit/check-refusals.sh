@@ -14,7 +14,10 @@ kit="$(realpath -m "$1")"
 host_kit="$(realpath -m "$2")"
 workdir="$(realpath -m "$3")"
 work="$workdir/refusal-checks"
-[[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || { echo "check-refusals: no Windows kit in $kit" >&2; exit 1; }
+# 77: skipped, for ctest, naming the build the cases need (its kit is installed by kit_install).
+needs() { echo "check-refusals: no $1 kit in $kit: its cases need the $2 build (cmake --preset $2 && cmake --build --preset $2)" >&2; exit 77; }
+[[ -f "$kit/lib/cmake/QelCustInst/QelCustInstDll.cmake" ]] || needs "32-bit Windows" windows
+[[ -f "$kit/lib/cmake/QelCustInst-x64/QelCustInstDll.cmake" ]] || needs "64-bit Windows" windows-x64
 # What else WORKDIR holds stays: a file of its own shows it.
 mkdir -p "$workdir"
 : >"$workdir/.kept-by-check-refusals"
