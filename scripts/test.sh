@@ -12,27 +12,47 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each stage's seconds, printed at the end (also when a stage fails): where the time goes.
+stage_names=() stage_seconds=() stage_began=$SECONDS
+stage() { # stage TITLE: ends the stage before, begins this one
+    if ((${#stage_names[@]})); then stage_seconds+=($((SECONDS - stage_began))); fi
+    stage_names+=("$1") stage_began=$SECONDS
+    echo "== $1"
+}
+print_times() {
+    local status=$? i
+    ((${#stage_names[@]})) || return 0
+    stage_seconds+=($((SECONDS - stage_began)))
+    echo "== times (seconds)"
+    for i in "${!stage_names[@]}"; do
+        printf '%6d  %s\n' "${stage_seconds[i]}" "${stage_names[i]:0:90}"
+    done
+    printf '%6d  total%s\n' "$SECONDS" "$( ((status == 0)) || echo ", failed in the last stage")"
+}
+trap print_times EXIT
+
 jobs=$(nproc)
+stage "setup: the packages"
 bash scripts/setup.sh
 
-echo "== format: the sources against .clang-format"
+stage "format: the sources against .clang-format"
 git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 
 for preset in windows windows-x64 windows-tests windows-x64-tests host host-asan; do
-    echo "== build: $preset"
+    stage "build: $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j"$jobs"
 done
 
-echo "== release: the DLLs ($(stat -c %s build/windows/QelCustInst.dll) and $(stat -c %s build/windows-x64/QelCustInst-x64.dll) bytes), built again elsewhere, the ZIP"
+stage "release: the DLLs ($(stat -c %s build/windows/QelCustInst.dll) and $(stat -c %s build/windows-x64/QelCustInst-x64.dll) bytes), built again elsewhere, the ZIP"
 bash tests/wine/check-reproducible.sh windows
 bash tests/wine/check-reproducible.sh windows-x64
 bash scripts/release.sh
 
-echo "== tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"
+stage "tests: host (unit tests, memcheck, the DLL's tables, installations under Wine, the kits)"
 ctest --preset host -j"$jobs"
 
-echo "== size: the DLL and the kit example's DLL, against the same actions in plain C"
+stage "size: the DLL and the kit example's DLL, against the same actions in plain C"
 # In a TMPDIR whose name a shell would take for a command and two words: the script must take it
 # as a name, so the command never runs.
 sizetmp="$(mktemp -d)"
@@ -42,24 +62,24 @@ TMPDIR="$sizetmp/a b \$(touch ran-from-TMPDIR)" bash scripts/dll-size.sh
 [[ -z "$(ls -A "$sizetmp/a b \$(touch ran-from-TMPDIR)")" ]] || { echo "dll-size.sh left files in TMPDIR" >&2; exit 1; }
 rm -rf "$sizetmp"
 
-echo "== tests: windows-tests (the shared unit tests under Wine, against the real installer)"
+stage "tests: windows-tests (the shared unit tests under Wine, against the real installer)"
 ctest --preset windows-tests -j"$jobs"
 
-echo "== tests: windows-x64-tests (the same under Wine's 64-bit loader, against its 64-bit installer)"
+stage "tests: windows-x64-tests (the same under Wine's 64-bit loader, against its 64-bit installer)"
 ctest --preset windows-x64-tests -j"$jobs"
 
-echo "== tests: host-asan (unit tests and the fault sweep under the sanitizers)"
+stage "tests: host-asan (unit tests and the fault sweep under the sanitizers)"
 ctest --preset host-asan -j"$jobs"
 
 # The optimised build of the benchmarks and of the text tests (the code GCC's -O3 warnings look
 # at hardest), then the hot spots' ratios: printed for reading, never asserted.
-echo "== build: bench (Release, -O3)"
+stage "build: bench (Release, -O3)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$jobs" --target qel_bench test_text
-echo "== benchmarks: the hot spots, library against the standard library (ratio; goal)"
+stage "benchmarks: the hot spots, library against the standard library (ratio; goal)"
 build/bench/bench/qel_bench --benchmark_filter='^hot/' --benchmark_min_time=0.05 --benchmark_counters_tabular=true
 
-echo "== fuzz: each target for a bounded time (clang 14, libFuzzer, the sanitizers)"
+stage "fuzz: each target for a bounded time (clang 14, libFuzzer, the sanitizers)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 ctest --preset fuzz

@@ -272,6 +272,8 @@ case "$step" in
             "CD-ROM, Russian locale|--drive;cdrom;--locale;ru_RU.UTF-8;--uninstall|exit code: 0;property: QEL_NOTE = Cafe Привет;property: PROMPT_FOR_CD1 = 1;action: qelWarnForOriginalDisk return value 1;uninstall exit status: 0|$cyrillic/Пакет.msi|QEL_NOTE=Café Привет"
             "fixed, Japanese locale|--drive;fixed;--locale;ja_JP.UTF-8;--uninstall|exit code: 0;property: QEL_NOTE = 日本語;action: qelWarnForOriginalDisk return value 1;action: qelAreWeRunningFromCD return value 1;uninstall exit status: 0||QEL_NOTE=日本語"
         )
+        # The locales' runs once, for i686: the 64-bit build makes the same wide calls.
+        [[ "$architecture" == i686 ]] || runs=("${runs[@]:0:4}")
         for entry in "${runs[@]}"; do
             IFS='|' read -r name arguments expected package settings <<<"$entry"
             IFS=';' read -r -a args <<<"$arguments"
