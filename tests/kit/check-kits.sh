@@ -219,7 +219,10 @@ case "$step" in
             [[ -f "$project/CMakeLists.txt" ]] || { echo "check-kits: no example project in $project" >&2; exit 77; }
             build="$work/example-host-${project##*/}"
             rm -rf "$build"
-            cmake -S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug >/dev/null
+            configured="$(cmake -S "$project" -B "$build" -DCMAKE_PREFIX_PATH="$work/kits/host" -DCMAKE_BUILD_TYPE=Debug)"
+            # The kit names its own prefix, not that of the GoogleTest it finds.
+            found="$(grep -o 'QelCustInst [0-9.]*: the .*' <<<"$configured" || true)"
+            [[ "$found" == *" in $work/kits/host" ]] || fail "find_package named another prefix: ${found:-no line}"
             cmake --build "$build" -j"$jobs" >/dev/null
             ctest --test-dir "$build" -j"$jobs" --output-on-failure
         done
