@@ -18,9 +18,18 @@
 // record, database, view or search handle it opened and never closed (the error record the
 // installer keeps for MsiGetLastErrorRecord is not the action's and does not count), a system
 // message buffer it never freed, a handle closed twice or one the model never handed out, or the
-// session closed, which belongs to the installer. A case that runs a table of rows, each from
-// resetModel(), has each row's leftovers checked by the resetModel() that starts the next. The
-// failures point at the case, or at the resetModel() call.
+// session closed, which belongs to the installer. A case that runs a table of rows starts each
+// with startRow(name): at the row's end its leftovers are checked, and a failure names the row and
+// points at the line that started it:
+//
+//     for (const Case& c : cases) {
+//         const auto row = startRow(c.name);  // a fresh world; checked when the row ends
+//         ...
+//     }
+//
+// Rows started by resetModel(name) instead are checked by the resetModel() that starts the next
+// (or by the fixture after the last); the failure names the row that left the things behind and
+// points at the resetModel() that started it, whatever trace the next row has set.
 //
 // An exception of the library (EKestException) that ends a case shows its report, history and all,
 // after GoogleTest's "Unknown C++ exception thrown in the test body".
@@ -31,6 +40,8 @@
 #include <gtest/gtest.h>
 
 #include <source_location>
+#include <string>
+#include <string_view>
 
 namespace qel::testing {
 
@@ -41,10 +52,36 @@ protected:
 
     // Starts the case's world over: a fresh model and a new session in `session`. For cases that
     // run an action several times from scratch, such as one row of a table each. What the runs
-    // since the last start left behind is checked first.
+    // since the last start left behind is checked first, and blamed on the row that start began.
     void resetModel(std::source_location where = std::source_location::current());
+    void resetModel(std::string_view row, std::source_location where = std::source_location::current());
+
+    // One row of a table case: starts the world over as resetModel(row) does, traces the row's
+    // failures with its name, and checks what the row left behind when it goes.
+    class Row {
+    public:
+        Row(const Row&) = delete;
+        Row& operator=(const Row&) = delete;
+        ~Row();
+
+    private:
+        friend class SessionTest;
+        Row(SessionTest& fixture, std::string_view name, std::source_location where);
+
+        SessionTest& fixture;
+        ::testing::ScopedTrace trace;
+    };
+    [[nodiscard]] Row startRow(std::string_view name, std::source_location where = std::source_location::current());
 
     MSIHANDLE session = 0;
+
+private:
+    // Checks what the runs since the current row began left behind, blaming that row.
+    void checkRow(const char* when, const char* file, int line);
+
+    std::string rowName;            // empty: the case itself, or a row started without a name
+    std::source_location rowStart;  // where the current row began
+    bool inRow = false;
 };
 
 }  // namespace qel::testing

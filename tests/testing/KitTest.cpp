@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <source_location>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -343,6 +344,7 @@ public:
     void TestBody() override {}
     using SessionTest::resetModel;
     using SessionTest::SetUp;
+    using SessionTest::startRow;
     using SessionTest::TearDown;
     MSIHANDLE handle() const { return session; }
 };
@@ -446,6 +448,40 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
             EXPECT_LT(report.held, report.cases);
             EXPECT_TRUE(mentions(report.problems, p.sweepFinds)) << "the sweep missed: " << p.sweepFinds;
         }
+    }
+}
+
+// A table case whose second row of three leaks: however the rows are started, the failure names
+// that row and points at the line that started it, not at the next row's.
+TEST(KitChecks, ALeakInATableIsBlamedOnTheRowThatLeaked)
+{
+    enum class Start { row, namedReset, reset };
+    const std::pair<Start, const char*> starts[] = {
+        {Start::row, "the row \"second\" left behind: "},
+        {Start::namedReset, "the row \"second\" left behind: "},
+        {Start::reset, "the row begun here left behind: "},
+    };
+    for (const auto& [start, blames] : starts) {
+        SCOPED_TRACE(blames);
+        int leakingLine = 0;
+        const auto failures = fixtureFailures([&](Fixture& fixture) {
+            for (const char* name : {"first", "second", "third"}) {
+                const std::source_location where = std::source_location::current();
+                const bool leaks = std::string(name) == "second";
+                leakingLine = leaks ? static_cast<int>(where.line()) : leakingLine;
+                auto run = [&] { (leaks ? leavesARecordOpen : sound)(fixture.handle()); };
+                if (start == Start::row) {
+                    const auto row = fixture.startRow(name, where);
+                    run();
+                } else {
+                    start == Start::namedReset ? fixture.resetModel(name, where) : fixture.resetModel(where);
+                    run();
+                }
+            }
+        });
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].line_number(), leakingLine);
+        EXPECT_NE(std::string(failures[0].message()).find(blames), std::string::npos) << failures[0].message();
     }
 }
 
@@ -557,8 +593,8 @@ TEST(FaultSweepKit, NothrowAllocationsAreCountedFailedAndFreedByDelete)
 }
 
 // A failure of the sweep or the fixture points at the author's test: the line that asked for the
-// sweep's verdict, the resetModel() that ended a row, and for what the fixture finds after a case,
-// the case itself.
+// sweep's verdict; for what the case left before its first row, the resetModel() that ended it; for
+// what a row left, the resetModel() that began the row (ALeakInATableIsBlamedOnTheRowThatLeaked).
 TEST(KitChecks, FailuresPointAtTheAuthorsTest)
 {
     ::testing::TestPartResultArray results;
@@ -582,12 +618,12 @@ TEST(KitChecks, FailuresPointAtTheAuthorsTest)
         fixture.resetModel();
         leavesARecordOpen(fixture.handle());
     });
-    const ::testing::TestInfo* self = ::testing::UnitTest::GetInstance()->current_test_info();
     ASSERT_EQ(failures.size(), 2u);
     EXPECT_STREQ(failures[0].file_name(), __FILE__);
     EXPECT_EQ(failures[0].line_number(), resetLine);
     EXPECT_STREQ(failures[1].file_name(), __FILE__);
-    EXPECT_EQ(failures[1].line_number(), self->line());
+    EXPECT_EQ(failures[1].line_number(), resetLine);
+    EXPECT_NE(std::string(failures[1].message()).find("after the case: the row begun here"), std::string::npos);
 }
 
 // A case whose body ends on the library's exception, registered only in the run that the test
