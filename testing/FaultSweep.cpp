@@ -444,6 +444,10 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"LoadStringA", {{0, ERROR_RESOURCE_NAME_NOT_FOUND}}},
     };
     auto it = table.find(function);
+    // An A call without a row of its own refuses as its W twin does.
+    if (it == table.end() && !function.empty() && function.back() == 'A') {
+        it = table.find(function.substr(0, function.size() - 1) + 'W');
+    }
     return it == table.end() ? byDefault : it->second;
 }
 

@@ -200,10 +200,11 @@ OpenFile* openFileOf(HANDLE file)
     return it == files.end() ? nullptr : &it->second;
 }
 
-// A path of a W call as the model's file functions see it, or the error Windows answers for it:
-// ERROR_INVALID_NAME for a name it refuses, ERROR_PATH_NOT_FOUND for a folder that is not there
+// A path of an A or W call as the model's file functions see it, or the error Windows answers for
+// it: ERROR_INVALID_NAME for a name it refuses, ERROR_PATH_NOT_FOUND for a folder that is not there
 // (or lies outside the simulated world).
-DWORD pathOf(LPCWSTR text, ModelPath& path)
+template <class Char>
+DWORD pathOf(const Char* text, ModelPath& path)
 {
     const std::string name = textOf(text).value_or("");
     if (name.empty()) {
@@ -304,26 +305,41 @@ BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size)
     });
 }
 
+namespace {
+
+// The two ends of a move or a copy: a source that is there, and a target whose folder is there
+// (ERROR_ACCESS_DENIED for a target without a name, as for a copy of a folder).
+template <class Char>
+DWORD endsOf(const Char* existingFileName, const Char* newFileName, bool folderSourceRefused, ModelPath& from,
+             ModelPath& to)
+{
+    if (const DWORD error = pathOf(existingFileName, from)) {
+        return error;
+    }
+    if (!from.existing) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (folderSourceRefused && isFolderPath(*from.existing)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (const DWORD error = pathOf(newFileName, to)) {
+        return error;
+    }
+    return to.name.empty() ? ERROR_ACCESS_DENIED : 0;
+}
+
 // Moves a file or a folder; an existing target is ERROR_ALREADY_EXISTS unless
 // MOVEFILE_REPLACE_EXISTING replaces it (a file only: a folder target is ERROR_ACCESS_DENIED). A
 // file held open without FILE_SHARE_DELETE cannot move (ERROR_SHARING_VIOLATION), nor be
 // replaced (ERROR_ACCESS_DENIED). Renaming to the same name in another case is no clash.
-BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags)
+template <class Char>
+BOOL moveFile(const char* function, const Char* existingFileName, const Char* newFileName, DWORD flags)
 {
-    return modelled<BOOL>("MoveFileExW", [&]() -> BOOL {
+    return modelled<BOOL>(function, [&]() -> BOOL {
         ModelPath from;
         ModelPath to;
-        if (const DWORD error = pathOf(existingFileName, from)) {
+        if (const DWORD error = endsOf(existingFileName, newFileName, false, from, to)) {
             return fail(error);
-        }
-        if (!from.existing) {
-            return fail(ERROR_FILE_NOT_FOUND);
-        }
-        if (const DWORD error = pathOf(newFileName, to)) {
-            return fail(error);
-        }
-        if (to.name.empty()) {
-            return fail(ERROR_ACCESS_DENIED);
         }
         const bool sameEntry = to.existing && *to.existing == *from.existing;
         if (to.existing && !sameEntry) {
@@ -346,25 +362,14 @@ BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD fla
 
 // Copies a file's bytes: a target already there is ERROR_FILE_EXISTS with failIfExists, else
 // overwritten; a source held without sharing, or a target held at all, ERROR_SHARING_VIOLATION.
-BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists)
+template <class Char>
+BOOL copyFile(const char* function, const Char* existingFileName, const Char* newFileName, BOOL failIfExists)
 {
-    return modelled<BOOL>("CopyFileW", [&]() -> BOOL {
+    return modelled<BOOL>(function, [&]() -> BOOL {
         ModelPath from;
         ModelPath to;
-        if (const DWORD error = pathOf(existingFileName, from)) {
+        if (const DWORD error = endsOf(existingFileName, newFileName, true, from, to)) {
             return fail(error);
-        }
-        if (!from.existing) {
-            return fail(ERROR_FILE_NOT_FOUND);
-        }
-        if (isFolderPath(*from.existing)) {
-            return fail(ERROR_ACCESS_DENIED);
-        }
-        if (const DWORD error = pathOf(newFileName, to)) {
-            return fail(error);
-        }
-        if (to.name.empty()) {
-            return fail(ERROR_ACCESS_DENIED);
         }
         if (to.existing) {
             if (failIfExists) {
@@ -387,16 +392,26 @@ BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIf
     });
 }
 
-BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES /*security*/)
+// A folder's path as given, without trailing separators: they name the same folder.
+template <class Char>
+std::basic_string<Char> folderText(const Char* pathName)
 {
-    return modelled<BOOL>("CreateDirectoryW", [&]() -> BOOL {
-        // A trailing separator names the same folder.
-        std::basic_string<WCHAR> text = pathName ? pathName : u"";
-        while (text.size() > 1 && (text.back() == u'\\' || text.back() == u'/')) {
-            text.pop_back();
-        }
+    std::basic_string<Char> text;
+    for (const Char* at = pathName; at && *at; ++at) {
+        text += *at;
+    }
+    while (text.size() > 1 && (text.back() == Char('\\') || text.back() == Char('/'))) {
+        text.pop_back();
+    }
+    return text;
+}
+
+template <class Char>
+BOOL createDirectory(const char* function, const Char* pathName)
+{
+    return modelled<BOOL>(function, [&]() -> BOOL {
         ModelPath path;
-        if (const DWORD error = pathOf(text.c_str(), path)) {
+        if (const DWORD error = pathOf(folderText(pathName).c_str(), path)) {
             return fail(error);
         }
         if (path.existing || path.name.empty()) {
@@ -407,15 +422,12 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES /*security*
     });
 }
 
-BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName)
+template <class Char>
+BOOL removeDirectory(const char* function, const Char* pathName)
 {
-    return modelled<BOOL>("RemoveDirectoryW", [&]() -> BOOL {
-        std::basic_string<WCHAR> text = pathName ? pathName : u"";
-        while (text.size() > 1 && (text.back() == u'\\' || text.back() == u'/')) {
-            text.pop_back();
-        }
+    return modelled<BOOL>(function, [&]() -> BOOL {
         ModelPath path;
-        if (const DWORD error = pathOf(text.c_str(), path)) {
+        if (const DWORD error = pathOf(folderText(pathName).c_str(), path)) {
             return fail(error);
         }
         if (!path.existing) {
@@ -435,9 +447,10 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName)
 // FILE_ATTRIBUTE_DIRECTORY for a folder, FILE_ATTRIBUTE_ARCHIVE for a file (with
 // FILE_ATTRIBUTE_READONLY when its owner may not write it); INVALID_FILE_ATTRIBUTES and
 // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND or ERROR_INVALID_NAME otherwise.
-DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
+template <class Char>
+DWORD fileAttributes(const char* function, const Char* fileName)
 {
-    return modelled<DWORD>("GetFileAttributesW", [&]() -> DWORD {
+    return modelled<DWORD>(function, [&]() -> DWORD {
         constexpr DWORD attributeArchive = 0x20;
         ModelPath path;
         if (const DWORD error = pathOf(fileName, path)) {
@@ -457,6 +470,58 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
         return (perms & fs::perms::owner_write) == fs::perms::none ? attributeArchive | FILE_ATTRIBUTE_READONLY
                                                                    : attributeArchive;
     });
+}
+
+}  // namespace
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags)
+{
+    return moveFile("MoveFileExA", existingFileName, newFileName, flags);
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR existingFileName, LPCWSTR newFileName, DWORD flags)
+{
+    return moveFile("MoveFileExW", existingFileName, newFileName, flags);
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists)
+{
+    return copyFile("CopyFileA", existingFileName, newFileName, failIfExists);
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists)
+{
+    return copyFile("CopyFileW", existingFileName, newFileName, failIfExists);
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES /*security*/)
+{
+    return createDirectory("CreateDirectoryA", pathName);
+}
+
+BOOL WINAPI CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES /*security*/)
+{
+    return createDirectory("CreateDirectoryW", pathName);
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName)
+{
+    return removeDirectory("RemoveDirectoryA", pathName);
+}
+
+BOOL WINAPI RemoveDirectoryW(LPCWSTR pathName)
+{
+    return removeDirectory("RemoveDirectoryW", pathName);
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName)
+{
+    return fileAttributes("GetFileAttributesA", fileName);
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
+{
+    return fileAttributes("GetFileAttributesW", fileName);
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped)

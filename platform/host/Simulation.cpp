@@ -538,6 +538,19 @@ bool insideModelCall()
     return modelCallDepth > 0;
 }
 
+StandInCall::StandInCall(const char* function)
+{
+    ++modelCallDepth;
+    const Entry entry = enter(function);
+    fault = entry.faulted;
+    result = entry.result;
+}
+
+StandInCall::~StandInCall()
+{
+    --modelCallDepth;
+}
+
 void beforeCall(std::string_view function, int nth, std::function<void()> action)
 {
     if (nth < 1) {

@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -202,4 +204,91 @@ TEST_F(FileContractTest, FindsGiveTheTimeAFileWasMadeAndSleepsPassOnTheTickCount
     EXPECT_TRUE(DeleteFileA(tempFile("marker").c_str()));
     prepare(Before::file, "marker");
     EXPECT_GT(made("marker"), first) << "made anew";
+}
+
+namespace {
+
+// The file and folder calls of one form, A or W.
+template <class Char>
+struct FileCalls {
+    const char* form;
+    BOOL(WINAPI* copy)(const Char*, const Char*, BOOL);
+    BOOL(WINAPI* move)(const Char*, const Char*, DWORD);
+    BOOL(WINAPI* makeFolder)(const Char*, LPSECURITY_ATTRIBUTES);
+    BOOL(WINAPI* removeFolder)(const Char*);
+    BOOL(WINAPI* remove)(const Char*);
+    DWORD(WINAPI* attributes)(const Char*);
+};
+
+// An ASCII path in the form's text.
+template <class Char>
+std::basic_string<Char> path(const std::string& ascii)
+{
+    return std::basic_string<Char>(ascii.begin(), ascii.end());
+}
+
+// Copies, moves, folders made and removed, attributes: each step's answer, and its error where it
+// fails, as the documentation gives them, in either form.
+template <class Char>
+void expectFileCallsAnswerAsDocumented(const FileCalls<Char>& calls)
+{
+    SCOPED_TRACE(calls.form);
+    const std::string prefix = std::string(calls.form) + "-";
+    const auto file = path<Char>(SharedTest::tempFile(prefix + "file.txt"));
+    const auto folder = path<Char>(SharedTest::tempFile(prefix + "folder"));
+    const auto copy = path<Char>(SharedTest::tempFile(prefix + "folder\\copy.txt"));
+    const auto nested = path<Char>(SharedTest::tempFile(prefix + "missing\\folder"));
+    const auto badName = path<Char>(SharedTest::tempFile(prefix + "a?.txt"));
+    std::ofstream(SharedTest::tempStreamPath(prefix + "file.txt"), std::ios::binary) << "text";
+    struct Step {
+        const char* what;
+        std::function<BOOL()> call;
+        DWORD error;  // 0: succeeds
+    };
+    const Step steps[] = {
+        {"copy into a missing folder", [&] { return calls.copy(file.c_str(), copy.c_str(), TRUE); },
+         ERROR_PATH_NOT_FOUND},
+        {"make the folder", [&] { return calls.makeFolder(folder.c_str(), nullptr); }, 0},
+        {"make it again", [&] { return calls.makeFolder(folder.c_str(), nullptr); }, ERROR_ALREADY_EXISTS},
+        {"make one in a missing folder", [&] { return calls.makeFolder(nested.c_str(), nullptr); },
+         ERROR_PATH_NOT_FOUND},
+        {"copy", [&] { return calls.copy(file.c_str(), copy.c_str(), TRUE); }, 0},
+        {"copy onto it", [&] { return calls.copy(file.c_str(), copy.c_str(), TRUE); }, ERROR_FILE_EXISTS},
+        {"copy over it", [&] { return calls.copy(file.c_str(), copy.c_str(), FALSE); }, 0},
+        {"remove the full folder", [&] { return calls.removeFolder(folder.c_str()); }, ERROR_DIR_NOT_EMPTY},
+        {"remove a file as a folder", [&] { return calls.removeFolder(file.c_str()); }, ERROR_DIRECTORY},
+        {"move onto the copy", [&] { return calls.move(file.c_str(), copy.c_str(), 0); }, ERROR_ALREADY_EXISTS},
+        {"move over the copy", [&] { return calls.move(file.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING); }, 0},
+        {"move what is gone", [&] { return calls.move(file.c_str(), copy.c_str(), 0); }, ERROR_FILE_NOT_FOUND},
+        {"a name with '?'", [&] { return calls.remove(badName.c_str()); }, ERROR_INVALID_NAME},
+        {"delete the copy", [&] { return calls.remove(copy.c_str()); }, 0},
+        {"remove the empty folder", [&] { return calls.removeFolder(folder.c_str()); }, 0},
+        {"remove it again", [&] { return calls.removeFolder(folder.c_str()); }, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Step& step : steps) {
+        SetLastError(0);
+        EXPECT_EQ(step.call() != FALSE, step.error == 0) << step.what;
+        if (step.error != 0) {
+            EXPECT_EQ(GetLastError(), step.error) << step.what;
+        }
+    }
+    const std::pair<std::basic_string<Char>, DWORD> attributes[] = {
+        {path<Char>(SharedTest::tempFile("")), FILE_ATTRIBUTE_DIRECTORY},
+        {file, INVALID_FILE_ATTRIBUTES},
+        {copy, INVALID_FILE_ATTRIBUTES},
+    };
+    for (const auto& [of, expected] : attributes) {
+        EXPECT_EQ(calls.attributes(of.c_str()) & (expected | FILE_ATTRIBUTE_DIRECTORY), expected);
+    }
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND) << "the copy's folder is gone";
+}
+
+}  // namespace
+
+TEST_F(FileContractTest, TheFileAndFolderCallsAnswerAsDocumentedInEitherForm)
+{
+    expectFileCallsAnswerAsDocumented(FileCalls<char>{"A", &CopyFileA, &MoveFileExA, &CreateDirectoryA,
+                                                      &RemoveDirectoryA, &DeleteFileA, &GetFileAttributesA});
+    expectFileCallsAnswerAsDocumented(FileCalls<WCHAR>{"W", &CopyFileW, &MoveFileExW, &CreateDirectoryW,
+                                                       &RemoveDirectoryW, &DeleteFileW, &GetFileAttributesW});
 }

@@ -180,6 +180,21 @@ UINT setsOutputAndAnswers(MSIHANDLE session)
     return answer;
 }
 
+// An author's stand-in for a call the model lacks.
+BOOL WINAPI ExpandArchive(const char* archive)
+{
+    return sim::standIn<BOOL>("ExpandArchive", [&] { return archive != nullptr ? TRUE : FALSE; });
+}
+
+// Faulty: a refused expansion is answered 0 with the work undone.
+UINT takesARefusedExpansionForDone(MSIHANDLE session)
+{
+    if (ExpandArchive("data.cab")) {
+        MsiSetPropertyA(session, "OUTPUT", "done");
+    }
+    return ERROR_SUCCESS;
+}
+
 UINT closesTheSession(MSIHANDLE session)
 {
     MsiCloseHandle(session);
@@ -404,6 +419,8 @@ const Planted planted[] = {
     {"an unknown answer", setsOutputAndAnswers<5>, nullptr, "the action answered 5"},
     {"a refusal ignored", setsOutputAndAnswers<ERROR_SUCCESS>, nullptr,
      "MsiSetPropertyA #1 -> 6: answered 0, but OUTPUT is \"\" rather than \"done\""},
+    {"a stand-in's refusal ignored", takesARefusedExpansionForDone, nullptr,
+     "ExpandArchive #1 -> 0 (last error 1627): answered 0, but OUTPUT is \"\" rather than \"done\""},
     {"a refused search taken for a missing file", takesEveryFailedSearchForAMissingFile, nullptr,
      "FindFirstFileA #1 -> -1 (last error 5): answered 0, but FOUND is \"0\" rather than \"1\"", fileThere},
 };
@@ -449,6 +466,20 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
             EXPECT_TRUE(mentions(report.problems, p.sweepFinds)) << "the sweep missed: " << p.sweepFinds;
         }
     }
+}
+
+// An author's stand-in is journaled and counted by its own name, and refused where a fault is armed
+// for it, with the fault's last error.
+TEST(KitChecks, AStandInIsJournaledAndRefusedByItsOwnName)
+{
+    sim::reset();
+    EXPECT_TRUE(ExpandArchive("data.cab"));
+    sim::failCall("ExpandArchive", 1, FALSE, ERROR_DISK_FULL);
+    EXPECT_FALSE(ExpandArchive("data.cab"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_TRUE(ExpandArchive("data.cab"));
+    EXPECT_EQ(sim::calls("ExpandArchive"), 3u);
+    EXPECT_EQ(sim::callLog().back(), "ExpandArchive");
 }
 
 // A table case whose second row of three leaks: however the rows are started, the failure names

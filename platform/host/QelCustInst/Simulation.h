@@ -48,6 +48,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -347,6 +348,36 @@ void beforeCall(std::string_view function, int nth, std::function<void()> action
 // the model's bookkeeping out of benchmarks of code that makes a platform call per character.
 void setJournal(bool on);
 
+// A stand-in of the author's own for a platform call the model lacks, run as the model runs its
+// own: journaled and counted under `function` (sim::callLog, sim::calls), its beforeCall hooks run
+// first, and a fault armed for it (sim::failCall, or a refusal of the fault sweep) answers in its
+// place, with its last error. The body runs as the model's code: its allocations are not the
+// action's, so the sweep never fails them.
+//
+//     BOOL WINAPI ExpandArchive(LPCWSTR from, LPCWSTR to)
+//     {
+//         return sim::standIn<BOOL>("ExpandArchive", [&] { return expandForTests(from, to); });
+//     }
+template <class Result, class Body>
+Result standIn(const char* function, Body&& body);
+
+// What standIn stands on: the span of a stand-in's call, entered as the model enters its own.
+class StandInCall {
+public:
+    explicit StandInCall(const char* function);
+    ~StandInCall();
+    StandInCall(const StandInCall&) = delete;
+    StandInCall& operator=(const StandInCall&) = delete;
+
+    // Whether an armed fault answers the call, and its answer.
+    bool faulted() const { return fault; }
+    std::int64_t faultResult() const { return result; }
+
+private:
+    bool fault = false;
+    std::int64_t result = 0;
+};
+
 // ---- KERNEL32 ---------------------------------------------------------------------------------
 
 // GetDriveTypeA answers `type` for this root ("D:\\", "\\\\server\\share\\") or mount folder
@@ -470,5 +501,24 @@ struct MessageBoxCall {
 const std::vector<MessageBoxCall>& messageBoxes();
 // The answers the next message boxes give, in order; once used up, boxes answer IDOK.
 void scriptMessageBoxAnswers(const std::vector<int>& answers);
+
+template <class Result, class Body>
+Result standIn(const char* function, Body&& body)
+{
+    const StandInCall call(function);
+    if constexpr (std::is_void_v<Result>) {
+        if (!call.faulted()) {
+            body();
+        }
+    } else if (call.faulted()) {
+        if constexpr (std::is_pointer_v<Result>) {
+            return reinterpret_cast<Result>(static_cast<std::intptr_t>(call.faultResult()));
+        } else {
+            return static_cast<Result>(call.faultResult());
+        }
+    } else {
+        return body();
+    }
+}
 
 }  // namespace sim
