@@ -102,6 +102,14 @@ if(QEL_KIT_PLATFORM STREQUAL "windows")
     install(FILES wine/qel-wine.sh DESTINATION share/QelCustInst/wine COMPONENT kit)
 endif()
 
+# `--target kit` builds what an install of the kit takes and nothing else (no tests, no DLL);
+# testing/ adds the host kit's fixture and sweep to it.
+add_custom_target(kit)
+add_dependencies(kit qel_framework)
+if(TARGET qel_platform AND NOT QEL_KIT_PLATFORM STREQUAL "windows")
+    add_dependencies(kit qel_platform)
+endif()
+
 # The package: what the kit is and whether it serves the build that looks for it (read by the
 # version file, so that find_package passes over a kit for another build, and by the Config);
 # the version by CMake's rule, which the version file asks first.
