@@ -266,9 +266,18 @@ function(qel_add_custom_action_dll target)
     set(flags -ffunction-sections -fdata-sections
         "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=" "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
     target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${flags}>")
+    # std::terminate's handler is abort itself: the C++ library's own one prints the type of the
+    # exception that ended the program to a standard error nobody reads in an installer's custom-
+    # action server, then aborts, and brings the library's demangler (some 48 KB) into the DLL for
+    # that. (32-bit symbols carry a leading underscore.)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(terminate "-Wl,--defsym=__ZN9__gnu_cxx27__verbose_terminate_handlerEv=_abort")
+    else()
+        set(terminate "-Wl,--defsym=_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort")
+    endif()
     target_link_options(${target} PRIVATE
         -static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--enable-stdcall-fixup -Wl,--gc-sections -s
-        -Wl,--no-insert-timestamp)
+        -Wl,--no-insert-timestamp ${terminate})
     _qel_check_export_conventions(${target} "${me}" ${names})
 endfunction()
 

@@ -3,22 +3,43 @@
 #include "text/StreamText.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cxxabi.h>
-#include <memory>
+#include <cstring>
 #include <string>
 #include <typeinfo>
 
 namespace {
 
+// A class's name as the compiler's type information spells it (the Itanium C++ ABI, which GCC
+// follows on Windows too), read back for the classes a dump meets: "16KestMsiDirectory" is
+// KestMsiDirectory, "N3app8SettingsE" app::Settings. Any other spelling (a template, a local class)
+// is given as it stands. The C++ library's demangler would bring some 46 KB into every DLL for this.
+std::string readableName(const char* mangled)
+{
+    const char* at = mangled;
+    const bool nested = *at == 'N';
+    at += nested ? 1 : 0;
+    std::string name;
+    do {
+        std::size_t length = 0;
+        for (; *at >= '0' && *at <= '9' && length < 4096; ++at) {
+            length = 10 * length + static_cast<std::size_t>(*at - '0');
+        }
+        if (length == 0 || std::strlen(at) < length) {
+            return mangled;
+        }
+        name.append(name.empty() ? "" : "::").append(at, length);
+        at += length;
+    } while (nested && *at != 'E' && *at != '\0');
+    if (nested && *at++ != 'E') {
+        return mangled;
+    }
+    return *at == '\0' ? name : std::string(mangled);
+}
+
 // The most-derived class of `object` as "class Name".
 std::string className(const KestMsiObject& object)
 {
-    const char* const mangled = typeid(object).name();
-    int status = 0;
-    const std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                                &std::free);
-    return std::string("class ") + (status == 0 && demangled ? demangled.get() : mangled);
+    return "class " + readableName(typeid(object).name());
 }
 
 // An address as a stream inserts it: lower-case hexadecimal after "0x".

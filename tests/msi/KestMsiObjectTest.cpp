@@ -6,6 +6,8 @@
 #include <iomanip>
 #include <sstream>
 #include <string>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -89,6 +91,33 @@ TEST_F(ObjectTest, DumpsFlushAfterEveryLineAndTheBaseWritesThreeAlignedLines)
     EXPECT_EQ(buffer.str(), "ObjectType    = class KestMsiDirectory\nObjectAddress = " + address.str() +
                                 "\nObjectHandle  = " + std::to_string(session) + "\n");
     EXPECT_EQ(buffer.flushedAt, lineEnds(buffer.str())) << "a flush after every line";
+}
+
+namespace app::settings {
+class Stored : public KestMsiObject {};
+}  // namespace app::settings
+template <class T>
+class Held : public KestMsiObject {
+};
+
+// A dump's ObjectType names the most-derived class as the C++ library's demangler would, for a
+// class at namespace scope, nested in namespaces or not; any other class by its compiler name.
+TEST_F(ObjectTest, ADumpNamesTheMostDerivedClass)
+{
+    struct Local : public KestMsiObject {};
+    const app::settings::Stored stored;
+    const Held<int> held;
+    const Local local;
+    const std::pair<const KestMsiObject*, std::string> cases[] = {
+        {&stored, "class app::settings::Stored"},
+        {&held, std::string("class ") + typeid(held).name()},
+        {&local, std::string("class ") + typeid(local).name()},
+    };
+    for (const auto& [object, type] : cases) {
+        std::ostringstream dumped;
+        object->dump(dumped);
+        EXPECT_EQ(dumped.str().substr(0, dumped.str().find('\n')), "ObjectType    = " + type);
+    }
 }
 
 // A dump writes its text through the stream's buffer and leaves the stream as its own chain of
