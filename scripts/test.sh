@@ -8,7 +8,8 @@
 # 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with both
 # example projects built for both Windows architectures and run from them), prints what the DLL and
 # the example's DLL weigh (failing over 320 KiB), then builds the optimised benchmarks (printing the
-# hot spots' ratios) and the fuzz targets, running each of those for a bounded time.
+# hot spots' ratios) and the fuzz targets, running each of those for a bounded time. Last it prints
+# each stage's seconds and the total.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,8 +20,10 @@ stage() { # stage TITLE: ends the stage before, begins this one
     stage_names+=("$1") stage_began=$SECONDS
     echo "== $1"
 }
+background=""
 print_times() {
     local status=$? i
+    [[ -z "$background" ]] || kill "$background" 2>/dev/null || true
     ((${#stage_names[@]})) || return 0
     stage_seconds+=($((SECONDS - stage_began)))
     echo "== times (seconds)"
@@ -62,14 +65,22 @@ TMPDIR="$sizetmp/a b \$(touch ran-from-TMPDIR)" bash scripts/dll-size.sh
 [[ -z "$(ls -A "$sizetmp/a b \$(touch ran-from-TMPDIR)")" ]] || { echo "dll-size.sh left files in TMPDIR" >&2; exit 1; }
 rm -rf "$sizetmp"
 
-stage "tests: windows-tests (the shared unit tests under Wine, against the real installer)"
-ctest --preset windows-tests -j"$jobs"
-
-stage "tests: windows-x64-tests (the same under Wine's 64-bit loader, against its 64-bit installer)"
-ctest --preset windows-x64-tests -j"$jobs"
-
-stage "tests: host-asan (unit tests and the fault sweep under the sanitizers)"
-ctest --preset host-asan -j"$jobs"
+# The shared tests under Wine wait on Wine more than on the processor: they run beside the
+# sanitized tests, which keep both cores busy, and their output follows.
+stage "tests: host-asan (unit tests and the fault sweep under the sanitizers), beside windows-tests and windows-x64-tests (the shared unit tests under Wine's 32-bit and 64-bit loaders, against the real installer)"
+wine_log="$(mktemp)"
+(ctest --preset windows-tests -j"$jobs" && ctest --preset windows-x64-tests -j"$jobs") >"$wine_log" 2>&1 &
+background=$!
+asan_status=0
+ctest --preset host-asan -j"$jobs" || asan_status=$?
+wine_status=0
+wait "$background" || wine_status=$?
+background=""
+echo "== the shared tests under Wine, run beside them:"
+cat "$wine_log"
+rm -f "$wine_log"
+((asan_status == 0)) || { echo "host-asan tests failed" >&2; exit 1; }
+((wine_status == 0)) || { echo "the shared tests under Wine failed" >&2; exit 1; }
 
 # The optimised build of the benchmarks and of the text tests (the code GCC's -O3 warnings look
 # at hardest), then the hot spots' ratios: printed for reading, never asserted.
