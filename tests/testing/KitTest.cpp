@@ -438,6 +438,7 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
         }
 
         const kit::SweepReport report = kit::sweepAction(p.action, p.in);
+        EXPECT_TRUE(report.unlisted.empty()) << "no row of its own for " << report.unlisted.front();
         if (p.sweepFinds == nullptr) {
             EXPECT_TRUE(report.problems.empty()) << "the sweep blamed it: " << report.problems.front();
             EXPECT_EQ(report.held, report.cases);
@@ -489,6 +490,45 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
         EXPECT_EQ(report.calls, 2u) << name;
         EXPECT_EQ(report.cases, 5u) << name;
     }
+}
+
+// A call without a row of its own is refused as its kind of call fails, never with a success; the
+// functions below have no row.
+TEST(FaultSweepKit, ACallWithoutARowIsRefusedAsItsKindFails)
+{
+    const struct {
+        const char* function;
+        std::int64_t result;
+        DWORD lastError;
+    } unlisted[] = {
+        {"MsiSourceListAddSourceA", ERROR_FUNCTION_FAILED, 0},  // an installer call: its failure code
+        {"MsiProvideQualifiedComponentW", ERROR_FUNCTION_FAILED, 0},
+        {"SetFileAttributesW", FALSE, ERROR_FUNCTION_FAILED},  // a BOOL call: FALSE and a last error
+        {"CreateFileMappingW", 0, ERROR_FUNCTION_FAILED},      // a handle call documented to answer NULL
+        {"CreateNamedPipeA", -1, ERROR_FUNCTION_FAILED},       // ... or INVALID_HANDLE_VALUE
+        {"FindFirstFileExW", -1, ERROR_FUNCTION_FAILED},
+        {"FindFirstVolumeW", -1, ERROR_FUNCTION_FAILED},
+        {"CreateToolhelp32Snapshot", -1, ERROR_FUNCTION_FAILED},
+        {"GetComputerNameExW", 0, ERROR_FUNCTION_FAILED},
+    };
+    for (const auto& call : unlisted) {
+        SCOPED_TRACE(call.function);
+        EXPECT_FALSE(kit::FaultSweep::hasRow(call.function));
+        const auto& refusals = kit::FaultSweep::refusalsOf(call.function);
+        ASSERT_EQ(refusals.size(), 1u);
+        EXPECT_EQ(refusals[0].result, call.result);
+        EXPECT_EQ(refusals[0].lastError, call.lastError);
+    }
+    // A row of its own wins, also one that says the call cannot fail.
+    EXPECT_TRUE(kit::FaultSweep::refusalsOf("GetLastError").empty());
+    EXPECT_EQ(kit::FaultSweep::refusalsOf("CreateFileW").size(), 6u);
+
+    kit::SweepReport report;
+    report.name = "new calls";
+    report.unlisted = {"SetFileAttributesW", "MsiSourceListAddSourceA"};
+    EXPECT_NE(kit::summaryOf(report).find("no row of their own: SetFileAttributesW MsiSourceListAddSourceA"),
+              std::string::npos)
+        << kit::summaryOf(report);
 }
 
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.
