@@ -73,6 +73,8 @@ set(QEL_PUBLIC_HEADERS
     msi/KestMsiView.h
     msi/Progress.h
     msi/Records.h
+    msi/Row.h
+    msi/Rows.h
     msi/Session.h
     text/DeferredData.h
     text/KestCString.h
