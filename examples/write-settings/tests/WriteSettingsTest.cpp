@@ -81,9 +81,7 @@ Lines everyLine(const std::string& folder, bool debug, std::size_t rows = settin
 UINT WINAPI failLate(MSIHANDLE session)
 {
     return qel::runAction(session, "qelFailLate", [](KestMsiHandle&) {
-        static constexpr PersistingRule rule("failLate", "WriteSettingsTest", persisting::none, persisting::none,
-                                             persisting::none, persisting::noCatchAll);
-        raiseException(rule, "the installation fails after the settings were written");
+        qel::raiseException("the installation fails after the settings were written");
     });
 }
 UINT WINAPI scheduleFailLate(MSIHANDLE session)
