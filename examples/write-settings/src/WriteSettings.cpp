@@ -1,11 +1,6 @@
 #include "WriteSettings.h"
 
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/actions/File.h"
-#include "QelCustInst/msi/Database.h"
-#include "QelCustInst/msi/Deferred.h"
-#include "QelCustInst/msi/Progress.h"
-#include "QelCustInst/msi/Session.h"
+#include <QelCustInst/qel.h>
 
 #include <string>
 

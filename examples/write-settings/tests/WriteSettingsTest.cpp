@@ -3,8 +3,6 @@
 #include "../src/WriteSettings.h"
 
 #include "QelCustInst/Simulation.h"
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/errors/Raise.h"
 #include "QelCustInst/testing/FaultSweep.h"
 #include "QelCustInst/testing/SessionTest.h"
 
