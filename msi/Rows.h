@@ -12,6 +12,7 @@
 
 #include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qel {
