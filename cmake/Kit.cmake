@@ -1,6 +1,7 @@
 # The kit for authors of custom actions: `cmake --install` of this build puts under the prefix
 #
 #   include/QelCustInst/{actions,errors,messages,msi,text}/*.h   the framework's public headers
+#   include/QelCustInst/qel.h                                    the one header an action includes
 #   include/QelCustInst/*.h                                      this build's platform header(s)
 #   lib/ (lib/x64/ for 64-bit Windows)                           the framework and platform libraries
 #   lib/cmake/QelCustInst/ (lib/cmake/QelCustInst-x64/)          the CMake package QelCustInst
@@ -73,6 +74,8 @@ set(QEL_PUBLIC_HEADERS
     msi/KestMsiView.h
     msi/Progress.h
     msi/Records.h
+    msi/Row.h
+    msi/Rows.h
     msi/Session.h
     text/DeferredData.h
     text/KestCString.h
@@ -86,6 +89,8 @@ foreach(header ${QEL_PUBLIC_HEADERS})
     install(FILES ${header} DESTINATION include/QelCustInst/${area} COMPONENT kit)
 endforeach()
 install(FILES ${QEL_PLATFORM_HEADERS} DESTINATION include/QelCustInst COMPONENT kit)
+# The one header an action includes, #include <QelCustInst/qel.h>, beside the areas it reaches.
+install(FILES qel.h DESTINATION include/QelCustInst COMPONENT kit)
 
 # One include root. Code written when the kit also put include/QelCustInst on the path
 # (#include "msi/KestMsiRecord.h", "QelPlatform.h") still compiles: that folder is searched after

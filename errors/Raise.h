@@ -18,14 +18,24 @@
 // for its context and file name):
 //     static constexpr PersistingRule rule("Owner::count()", fileName, none, none, none, noCatchAll);
 //
+// Author code raises without a rule: the qel:: raise functions below take the context and file
+// name from the compiler, the function the raise is in and its source file, and record the same
+// history entry:
+//
+//     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+//         qel::raiseWinError(qel::failedCall("GetFileAttributes", name));  // T: readSetup, F: Setup
+//     }
+//
 // Every raise function throws and never returns. Out of memory while building the exception,
 // std::bad_alloc leaves instead, as from any other throw of a library exception.
 #pragma once
 
 #include "../errors/PersistingRule.h"
+#include "../text/TextArg.h"
 #include "../text/Unicode.h"
 
 #include <source_location>
+#include <string>
 
 // What a raise records as its comment: a text of the caller's own, or failedCall(name).
 class RaiseComment {
@@ -60,6 +70,11 @@ constexpr RaiseComment failedCall(const char* name)
 constexpr RaiseComment failedCall(const char* name, const char* subject)
 {
     return RaiseComment(name, subject, true);
+}
+// As above, for a subject in a std::string (or a qel::Text) that lives until the raise call ends.
+inline RaiseComment failedCall(const char* name, const std::string& subject)
+{
+    return failedCall(name, subject.c_str());
 }
 
 namespace persisting::detail {
@@ -116,3 +131,53 @@ namespace persisting::detail {
 {
     persisting::detail::raiseMsiError(rule, comment, code, static_cast<int>(where.line()));
 }
+
+// The raise functions of author code: each as the one above of its name, its history entry's
+// context the function it is called in ("OutputFile::write", without its namespaces, return type
+// and parameters) and its file name that of the source file ("OutputFile" for
+// .../src/OutputFile.cpp).
+namespace qel {
+
+using ::failedCall;
+using ::RaiseComment;
+
+namespace detail {
+enum class Raised { exception, invalidParameter, winError, msiError };
+[[noreturn]] void raise(Raised kind, const RaiseComment& comment, DWORD code, const std::source_location& where);
+[[noreturn]] void raiseFileException(const RaiseComment& comment, const WideText& file, DWORD code,
+                                     const std::source_location& where);
+}  // namespace detail
+
+[[noreturn]] inline void raiseException(const RaiseComment& comment,
+                                        std::source_location where = std::source_location::current())
+{
+    detail::raise(detail::Raised::exception, comment, 0, where);
+}
+
+// The file's path in UTF-8 (or a KestCString's ANSI text).
+[[noreturn]] inline void raiseFileException(const RaiseComment& comment, const TextArg& file,
+                                            DWORD code = GetLastError(),
+                                            std::source_location where = std::source_location::current())
+{
+    detail::raiseFileException(comment, file.wide(), code, where);
+}
+
+[[noreturn]] inline void raiseInvalidParameter(const RaiseComment& comment,
+                                               std::source_location where = std::source_location::current())
+{
+    detail::raise(detail::Raised::invalidParameter, comment, 0, where);
+}
+
+[[noreturn]] inline void raiseWinError(const RaiseComment& comment, DWORD code = GetLastError(),
+                                       std::source_location where = std::source_location::current())
+{
+    detail::raise(detail::Raised::winError, comment, code, where);
+}
+
+[[noreturn]] inline void raiseMsiError(const RaiseComment& comment, UINT code,
+                                       std::source_location where = std::source_location::current())
+{
+    detail::raise(detail::Raised::msiError, comment, code, where);
+}
+
+}  // namespace qel

@@ -2,6 +2,8 @@
 
 #include "errors/Raise.h"
 
+#include <utility>
+
 using namespace persisting;
 
 namespace qel {
@@ -9,23 +11,23 @@ namespace {
 constexpr const char* fileName = "Database";
 }  // namespace
 
-KestMsiView rows(const KestMsiHandle& session, const TextArg& query)
+Rows rows(const KestMsiHandle& session, const TextArg& query)
 {
     static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         KestMsiView view = KestMsiDatabase(session).openView(query);
         view.execute();
-        return view;
+        return Rows(std::move(view));
     });
 }
 
-KestMsiView rows(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& parameters)
+Rows rows(const KestMsiHandle& session, const TextArg& query, const KestMsiRecord& parameters)
 {
     static constexpr PersistingRule rule("qel::rows", fileName, checked(), checked(), checked(), unknownExceptionWasTrapped);
     return persist(rule, [&] {
         KestMsiView view = KestMsiDatabase(session).openView(query);
         view.execute(parameters);
-        return view;
+        return Rows(std::move(view));
     });
 }
 

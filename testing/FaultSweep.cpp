@@ -8,6 +8,7 @@
 #include <exception>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <variant>
@@ -233,6 +234,12 @@ SweepReport FaultSweep::run() const
         for (const std::string& problem : outcome.problems) {
             report.problems.push_back(describe(c) + ": " + problem);
         }
+        for (const std::string& function : outcome.journal) {
+            if (!hasRow(function) &&
+                std::find(report.unlisted.begin(), report.unlisted.end(), function) == report.unlisted.end()) {
+                report.unlisted.push_back(function);
+            }
+        }
         return outcome;
     };
 
@@ -278,10 +285,86 @@ SweepReport FaultSweep::run() const
     return report;
 }
 
+namespace {
+
+// The Windows functions documented to fail with INVALID_HANDLE_VALUE rather than a null handle,
+// without their A or W.
+bool answersAnInvalidHandle(std::string function)
+{
+    static const std::set<std::string> invalidHandleCalls{
+        "CreateFile",
+        "CreateNamedPipe",
+        "CreateMailslot",
+        "CreateToolhelp32Snapshot",
+        "FindFirstFile",
+        "FindFirstFileEx",
+        "FindFirstChangeNotification",
+        "FindFirstStream",
+        "FindFirstVolume",
+        "FindFirstVolumeMountPoint",
+    };
+    if (!function.empty() && (function.back() == 'A' || function.back() == 'W') &&
+        invalidHandleCalls.count(function.substr(0, function.size() - 1)) != 0) {
+        return true;
+    }
+    return invalidHandleCalls.count(function) != 0;
+}
+
+const std::map<std::string, std::vector<Refusal>>& refusalTable();
+
+// The rows authors gave their own calls.
+std::map<std::string, std::vector<Refusal>>& authorRows()
+{
+    static std::map<std::string, std::vector<Refusal>> rows;
+    return rows;
+}
+
+// The row of a function (an author's first), or for an A call without one of its own its W twin's:
+// the A forms of the file calls refuse as their W forms do. Null for a function without a row.
+const std::vector<Refusal>* rowOf(const std::string& function)
+{
+    if (const auto given = authorRows().find(function); given != authorRows().end()) {
+        return &given->second;
+    }
+    const auto& table = refusalTable();
+    auto it = table.find(function);
+    if (it == table.end() && !function.empty() && function.back() == 'A') {
+        it = table.find(function.substr(0, function.size() - 1) + 'W');
+    }
+    return it == table.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
 const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
 {
+    static const std::vector<Refusal> installerFailure{{ERROR_FUNCTION_FAILED, 0}};
+    static const std::vector<Refusal> invalidHandle{{-1, ERROR_FUNCTION_FAILED}};
+    static const std::vector<Refusal> zeroWithLastError{{0, ERROR_FUNCTION_FAILED}};
+    if (const std::vector<Refusal>* row = rowOf(function)) {
+        return *row;
+    }
+    if (function.rfind("Msi", 0) == 0) {
+        return installerFailure;
+    }
+    return answersAnInvalidHandle(function) ? invalidHandle : zeroWithLastError;
+}
+
+bool FaultSweep::hasRow(const std::string& function)
+{
+    return rowOf(function) != nullptr;
+}
+
+void FaultSweep::setRefusals(const std::string& function, std::vector<Refusal> refusals)
+{
+    authorRows()[function] = std::move(refusals);
+}
+
+namespace {
+
+const std::map<std::string, std::vector<Refusal>>& refusalTable()
+{
     static const std::vector<Refusal> none;
-    static const std::vector<Refusal> byDefault{{0, ERROR_FUNCTION_FAILED}};
     static const std::map<std::string, std::vector<Refusal>> table{
         // Calls with no failure of their own.
         {"GetLastError", none},
@@ -377,6 +460,8 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         // No failure path, but any drive type may come back.
         {"GetDriveTypeA", {{DRIVE_UNKNOWN, 0}, {DRIVE_NO_ROOT_DIR, 0}}},
         {"GetDriveTypeW", {{DRIVE_UNKNOWN, 0}, {DRIVE_NO_ROOT_DIR, 0}}},
+        {"GetVolumePathNameA",
+         {{FALSE, ERROR_FILE_NOT_FOUND}, {FALSE, ERROR_INVALID_NAME}, {FALSE, ERROR_FILENAME_EXCED_RANGE}}},
         {"GetVolumePathNameW",
          {{FALSE, ERROR_FILE_NOT_FOUND}, {FALSE, ERROR_INVALID_NAME}, {FALSE, ERROR_FILENAME_EXCED_RANGE}}},
         // Refused, or a folder that grew longer than the buffer between two calls.
@@ -443,13 +528,10 @@ const std::vector<Refusal>& FaultSweep::refusalsOf(const std::string& function)
         {"MessageBoxA", {{0, ERROR_NOT_ENOUGH_MEMORY}}},
         {"LoadStringA", {{0, ERROR_RESOURCE_NAME_NOT_FOUND}}},
     };
-    auto it = table.find(function);
-    // An A call without a row of its own refuses as its W twin does.
-    if (it == table.end() && !function.empty() && function.back() == 'A') {
-        it = table.find(function.substr(0, function.size() - 1) + 'W');
-    }
-    return it == table.end() ? byDefault : it->second;
+    return table;
 }
+
+}  // namespace
 
 SweepReport sweepAction(Action action, const ActionWorld& world)
 {
@@ -534,6 +616,12 @@ std::string summaryOf(const SweepReport& report)
     }
     if (!report.worldChecked) {
         line << "; no world check, so an answer's work was not looked at";
+    }
+    if (!report.unlisted.empty()) {
+        line << "; refused by their kind, with no row of their own:";
+        for (const std::string& function : report.unlisted) {
+            line << ' ' << function;
+        }
     }
     return line.str();
 }

@@ -7,8 +7,9 @@
 // MsiProcessMessage -1 or 0, ...). After each such refusal the sweep also refuses, in turn, every
 // later call of that run (the way an ended action reports goes through the installer too) and
 // fails every allocation of that run in turn; last, every allocation of the clean run fails in
-// turn. New platform calls in the code are swept without anyone listing them, since the calls come
-// from the journal.
+// turn. The calls come from the journal, so a new platform call in the code is swept even before it
+// has a row of its own in refusalsOf: it is refused as its kind of call fails (see refusalsOf), and
+// the report names it, so that its row gets written with the refusals its documentation lists.
 //
 // After every case the sweep checks what nothing may leave behind, whatever failed (sim::leftovers():
 // the session still open and never closed, no handle closed twice, no record, search or file handle
@@ -69,9 +70,11 @@ struct SweepReport {
     bool leaksChecked = false;          // LeakSanitizer was there to look
     std::vector<std::string> problems;  // "<the case's faults>: <what went wrong>"
     bool worldChecked = true;           // an action's sweep had a world check to judge its answers
+    std::vector<std::string> unlisted;  // functions of the clean run refused without a row of their own
 };
 
-// One line: "sweep NAME: N cases run, M held (C calls, A allocations)", and what was not checked.
+// One line: "sweep NAME: N cases run, M held (C calls, A allocations)", what was not checked, and
+// the calls refused without a row of their own.
 std::string summaryOf(const SweepReport& report);
 
 class FaultSweep {
@@ -120,10 +123,18 @@ public:
     // Runs every case; leaves the model reset.
     SweepReport run() const;
 
-    // The plausible refusals of a platform function. A function not listed answers as most Windows
-    // calls fail: 0 (FALSE, a null handle, no length) with ERROR_FUNCTION_FAILED; functions that
-    // cannot fail (GetLastError, MsiRecordIsNull, ...) have none.
+    // The plausible refusals of a platform function; functions that cannot fail (GetLastError,
+    // MsiRecordIsNull, ...) have none. A function without a row is refused as its kind of call
+    // fails: an installer function (its name begins with "Msi") answers ERROR_FUNCTION_FAILED; a
+    // function documented to answer INVALID_HANDLE_VALUE (CreateFile, FindFirstFile, ...) answers it
+    // with the last error ERROR_FUNCTION_FAILED; any other Windows function answers 0 (FALSE, a null
+    // handle, no length) with that last error.
     static const std::vector<Refusal>& refusalsOf(const std::string& function);
+    // Whether the function has a row of its own among the refusals.
+    static bool hasRow(const std::string& function);
+    // Gives a call of the author's own (a stand-in, sim::standIn) the refusals its documentation
+    // lists, as the rows of the model's calls do; they take the place of any it had.
+    static void setRefusals(const std::string& function, std::vector<Refusal> refusals);
 
 private:
     std::string name;

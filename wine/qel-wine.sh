@@ -11,9 +11,9 @@
 #
 # A work folder belongs to one run at a time: qw_enter holds its lock until the script ends, so two
 # runs never share a prefix; a second run waits for the first (QW_LOCK_WAIT seconds, default 900).
-# The lock names the process that holds it; a lock whose process has ended holds nothing, and the
-# next run ends the Windows programs such a run left behind. The programs a run starts never hold
-# the lock.
+# The lock is a flock that the kernel lets go when the run ends, however it ends; a run that waits
+# names the one it waits for, and a run that finds the lock of one that was killed ends the Windows
+# programs it left behind. The programs a run starts never hold the lock.
 # The work folder holds:
 #   .lock          the lock
 #   prefix/        the Wine prefix (WINEPREFIX); prefix/.qel-ready marks a complete first start
@@ -130,7 +130,7 @@
 #
 #   qw_abandoned FOLDER
 #       Succeeds when FOLDER is a work folder of the caller's that no run holds any more: its lock
-#       names a process that has ended, or it has no lock holder and has not changed for a minute.
+#       is free and was left by a run that was killed, or has not changed for a minute.
 #
 #   qw_exports
 #       Reads a Windows DLL (a PE image, 32 or 64-bit) on standard input and prints the names it
@@ -234,23 +234,25 @@ qw_folder() {
     printf '%s\n' "$real"
 }
 
-# --- The lock: the process that holds it, recorded in WORK/.lock under a short flock. ---
+# --- The lock: a flock on WORK/.lock, held by a process of the run's own. ---
+# Bash cannot keep a descriptor from the programs it starts, so the run's shell never opens the
+# lock: a holder process of its own does (flock(1), which takes the lock and then sleeps), and the
+# kernel ends that holder as soon as the run's shell ends (its parent-death signal), killed or
+# not, which lets the lock go. The file's content says only whether the run that held it last left
+# as a run should ("" when it did): a run that finds it otherwise ends the programs that run left.
 
-qw_process() { # qw_process PID: the process as a lock names it: its id, start time and the boot
-    local stat boot
-    local -a fields
-    read -r stat 2>/dev/null </proc/"$1"/stat || return 1
-    read -r -a fields <<<"${stat##*) }"
-    read -r boot </proc/sys/kernel/random/boot_id
-    printf '%s %s %s\n' "$1" "${fields[19]}" "$boot"
-}
-
-qw_alive() { # qw_alive RECORD: the process a lock names still runs
-    [[ -n "$1" && "$(qw_process "${1%% *}")" == "$1" ]]
-}
-
-qw_holder() { # qw_holder RECORD: the process a lock names, for a message
-    local pid="${1%% *}"
+qw_lock_owner() { # qw_lock_owner LOCK: the run that holds LOCK, for a message
+    local dev ino id pid="" ppid line
+    read -r dev ino < <(stat -c '%d %i' -- "$1") || return 0
+    id="$(printf '%02x:%02x:%s' $(((dev >> 8) & 0xfff)) $(((dev & 0xff) | ((dev >> 12) & 0xfff00))) "$ino")"
+    while read -r line; do
+        read -r -a fields <<<"${line#*:}"
+        [[ "${fields[0]}" == FLOCK && "${fields[4]}" == "$id" ]] && pid="${fields[3]}" && break
+    done </proc/locks
+    [[ -n "$pid" ]] || { echo "a process that has just ended"; return 0; }
+    # The holder's parent is the run's shell.
+    ppid="$(awk '/^PPid:/ { print $2 }' /proc/"$pid"/status 2>/dev/null)" || true
+    [[ -z "$ppid" || "$ppid" == 1 ]] || pid="$ppid"
     echo "process $pid of $(stat -c %U /proc/"$pid" 2>/dev/null || echo 'a user'), $(tr '\0' ' ' </proc/"$pid"/cmdline 2>/dev/null | cut -c1-80)"
 }
 
@@ -262,56 +264,55 @@ qw_lock_file() { # qw_lock_file FOLDER: the lock's path, failing when it is not 
     printf '%s\n' "$lock"
 }
 
-qw_lock() { # qw_lock FOLDER WAIT: takes FOLDER's lock, waiting up to WAIT seconds for a live holder
-    local folder="$1" wait="$2" lock answer waited=0
+qw_lock() { # qw_lock FOLDER WAIT: takes FOLDER's lock for the rest of the run, waiting up to WAIT seconds
+    local folder="$1" wait="$2" lock answer="" line="" from to
     lock="$(qw_lock_file "$folder")" || exit 1
-    # This shell, not the subshell of the substitution.
-    local self="$BASHPID"
-    QW_LOCK_ME="$(qw_process "$self")"
-    while :; do
-        # The lock file is open only inside this subshell: no program the run starts holds it.
-        # It answers "held RECORD", "taken" or, over a holder that has ended, "taken stale".
-        answer="$( (
-            flock -w 10 9 || exit 1
-            read -r line <&9 || true
-            if qw_alive "${line:-}"; then
-                echo "held $line"
-            else
-                printf '%s\n' "$QW_LOCK_ME" >"$lock"
-                echo "taken${line:+ stale}"
-            fi
-        ) 9<>"$lock")" || qw_fail "could not take the lock $lock: another program holds it"
-        [[ "$answer" == held* ]] || break
-        ((waited < wait)) || qw_fail "$folder is in use by another run ($(qw_holder "${answer#held }"))"
-        sleep 1
-        waited=$((waited + 1))
-    done
+    # Made here, not through a link: the folder is the caller's alone (qw_folder).
+    [[ -e "$lock" ]] || : >>"$lock"
+    if ! flock -n "$lock" true && ((wait > 0)); then
+        echo "${QW_NAME:-qel-wine}: $folder is in use by another run ($(qw_lock_owner "$lock")); waiting up to $wait s" >&2
+    fi
+    # The holder: flock(1) holds the lock while its command, which says "taken", sleeps; both end with
+    # the process that started them. Out of the shell's jobs, so that no `wait` waits for it.
+    coproc QW_HOLDER {
+        exec setpriv --pdeathsig KILL -- flock -w "$wait" "$lock" \
+            setpriv --pdeathsig KILL -- sh -c 'echo taken; exec sleep infinity' </dev/null 2>/dev/null
+    }
+    QW_LOCK_HOLDER="$QW_HOLDER_PID"
+    disown "$QW_LOCK_HOLDER"
+    from="${QW_HOLDER[0]}" to="${QW_HOLDER[1]}"
+    read -r -u "$from" answer || true
+    exec {from}<&- {to}>&-
+    if [[ "$answer" != taken ]]; then
+        kill "$QW_LOCK_HOLDER" 2>/dev/null || true
+        QW_LOCK_HOLDER=""
+        qw_fail "$folder is in use by another run ($(qw_lock_owner "$lock"))"
+    fi
+    # Only a run that held the lock writes in it: the last holder left without clearing it.
+    read -r line <"$lock" || true
     QW_LOCK_STALE=0
-    [[ "$answer" != "taken stale" ]] || QW_LOCK_STALE=1
+    [[ -z "$line" ]] || QW_LOCK_STALE=1
+    printf 'held by process %s\n' "$BASHPID" >"$lock"
 }
 
 qw_unlock() {
     local lock="$QW_WORK/.lock"
-    [[ -f "$lock" && ! -L "$lock" ]] || return 0
-    (
-        flock -w 10 9 || exit 0
-        read -r line <&9 || true
-        [[ "${line:-}" != "$QW_LOCK_ME" ]] || : >"$lock"
-    ) 9<>"$lock"
+    [[ -n "${QW_LOCK_HOLDER:-}" ]] || return 0
+    [[ ! -f "$lock" || -L "$lock" ]] || : >"$lock"
+    kill "$QW_LOCK_HOLDER" 2>/dev/null || true
+    QW_LOCK_HOLDER=""
 }
 
 qw_abandoned() {
     local folder="$1" lock="$1/.lock" line=""
     [[ -d "$folder" && ! -L "$folder" && -O "$folder" && ! -L "$lock" ]] || return 1
-    if [[ -f "$lock" ]]; then read -r line <"$lock" || true; fi
-    if [[ -n "$line" ]]; then
-        ! qw_alive "$line"
-    elif [[ -f "$lock" ]] && ! flock -n "$lock" true; then
-        return 1 # held the whole run long, as runs of earlier versions hold it
-    else
-        # Made a moment ago, its lock not yet taken, or given up as its run ended: a minute's grace.
-        [[ -z "$(find "$folder" "$lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
+    if [[ -f "$lock" ]]; then
+        flock -n "$lock" true || return 1 # a run holds it
+        read -r line <"$lock" || true
     fi
+    # A run that was killed left its mark; one made a moment ago may not have locked it yet, and one
+    # that has left cleared it: a minute's grace.
+    [[ -n "$line" || -z "$(find "$folder" "$lock" -maxdepth 0 -mmin -1 2>/dev/null)" ]]
 }
 
 qw_enter() {
@@ -319,7 +320,7 @@ qw_enter() {
     QW_NAME="$1"
     local folder="$2"
     shift 2
-    qw_need "$QW_NAME" wine wineboot wineserver flock timeout realpath stat "$@"
+    qw_need "$QW_NAME" wine wineboot wineserver flock setpriv timeout realpath stat "$@"
     folder="$(qw_folder "$folder")" || exit 1
     qw_lock "$folder" "${QW_LOCK_WAIT:-900}"
     # Only the holder of the lock owns the folder: until here, a refused run (and its exit trap,

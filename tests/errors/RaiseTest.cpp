@@ -11,6 +11,7 @@
 #include "msi/KestMsiDirectory.h"
 #include "msi/KestMsiRecord.h"
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,7 +32,40 @@ struct Kind {
     const char* comment;
     const char* entryTypeName;
     const char* secondComment = nullptr;  // a second entry of the same method and line
+    const char* context = "Sample::copy";
+    const char* file = "Sample";
 };
+
+// Author code raises without a rule: the compiler names the function and the file.
+class OutputFile {
+public:
+    [[noreturn]] static void write(const std::string& path)
+    {
+        raiseLine = __LINE__ + 1;
+        qel::raiseWinError(qel::failedCall("WriteFile", path), ERROR_DISK_FULL);
+    }
+    [[noreturn]] void close() const
+    {
+        [] {
+            raiseLine = __LINE__ + 1;
+            qel::raiseMsiError(qel::failedCall("MsiSetProperty", "OUTPUT"), ERROR_INVALID_HANDLE);
+        }();
+        std::abort();
+    }
+};
+
+[[noreturn]] void readSetup()
+{
+    raiseLine = __LINE__ + 1;
+    qel::raiseException("setup.ini names no product");
+}
+
+template <class Value>
+[[noreturn]] void convert(const std::vector<Value>&)
+{
+    raiseLine = __LINE__ + 1;
+    qel::raiseFileException("Unable to copy", std::string("C:\\Temp\\setup.log"), ERROR_ACCESS_DENIED);
+}
 
 const Kind kinds[] = {
     {"Exception",
@@ -91,6 +125,15 @@ const Kind kinds[] = {
          raiseFileException(sampleRule, "Unable to copy", qel::toWide("C:\\Temp\\setup.log"));
      },
      typeid(EKestException), 0, "Unable to copy", "EKestException", "File: C:\\Temp\\setup.log. Error 12345."},
+    {"AuthorsWinErrorInAMethod", [] { OutputFile::write("C:\\out.txt"); }, typeid(EKestWinError), ERROR_DISK_FULL,
+     "Function Failed: WriteFile(\"C:\\out.txt\")", "EKestWinError", nullptr, "OutputFile::write", "RaiseTest"},
+    {"AuthorsMsiErrorInALambdaOfAMethod", [] { OutputFile().close(); }, typeid(EKestMsiError), ERROR_INVALID_HANDLE,
+     "Function Failed: MsiSetProperty(\"OUTPUT\")", "EKestException", nullptr, "OutputFile::close", "RaiseTest"},
+    {"AuthorsExceptionInAFunction", [] { readSetup(); }, typeid(EKestException), 0, "setup.ini names no product",
+     "EKestException", nullptr, "readSetup", "RaiseTest"},
+    {"AuthorsFileExceptionInATemplate", [] { convert(std::vector<std::vector<int>>{}); }, typeid(EKestException), 0,
+     "Unable to copy", "EKestException", "File: C:\\Temp\\setup.log. Error 5: Access is denied.", "convert",
+     "RaiseTest"},
 };
 
 // Library code that fails at one raise site; `call` is what its raise line names.
@@ -168,8 +211,8 @@ TEST_F(RaiseTest, EachKindThrowsItsClassWithItsEntriesForTheRaiseLine)
         ASSERT_EQ(history.size(), kind.secondComment == nullptr ? 1u : 2u);
         for (const EKestExceptionInfo& entry : history) {
             EXPECT_EQ(entry.getTypeName(), kind.entryTypeName);
-            EXPECT_EQ(entry.getContext(), "Sample::copy");
-            EXPECT_EQ(entry.getFileName(), "Sample");
+            EXPECT_EQ(entry.getContext(), kind.context);
+            EXPECT_EQ(entry.getFileName(), kind.file);
             EXPECT_EQ(entry.getLine(), raiseLine);
         }
         EXPECT_EQ(history.front().getComment(), kind.comment);

@@ -215,6 +215,11 @@ case "$step" in
 
     host)
         work="$(realpath -m "$1")"
+        # An action includes one header of the kit's, <QelCustInst/qel.h>, besides its own and the
+        # standard library's.
+        others="$(cat "$example"/src/* "$settings_example"/src/* | grep -E '^#include' |
+            grep -vE '^#include (<QelCustInst/qel\.h>|"[A-Za-z]+\.h"|<[a-z_]+>)$' || true)"
+        [[ -z "$others" ]] || fail "an example's action includes more than <QelCustInst/qel.h>: ${others//$'\n'/ }"
         for project in "$example" "$settings_example"; do
             [[ -f "$project/CMakeLists.txt" ]] || { echo "check-kits: no example project in $project" >&2; exit 77; }
             build="$work/example-host-${project##*/}"

@@ -224,6 +224,13 @@ TEST_F(AuthorCallsTest, EveryRefusedCallNamesWhatItWasForAtItsRaiseLine)
              }
          },
          "KestMsiView::fetch", "Function Failed: MsiViewFetch(\"SELECT `Name` FROM `T`\")"},
+        {"MsiViewGetColumnInfo", 1, ERROR_INVALID_HANDLE,
+         [&](auto& s) {
+             for (const auto& row : qel::rows(s, query)) {
+                 row.text("Name");
+             }
+         },
+         "qel::Rows::fieldOf", "Function Failed: MsiViewGetColumnInfo(\"SELECT `Name` FROM `T`\")"},
         {"MsiViewClose", 1, ERROR_INVALID_HANDLE,
          [&](auto& s) {
              KestMsiView view = qel::rows(s, query);

@@ -171,6 +171,13 @@ TEST_F(SessionCallsTest, ARefusedCallRaisesTheInstallersAnswerNamingItsCall)
          "Function Failed: MsiDoAction(\"NoSuchAction\")"},
         {[&](auto& s) { qel::rows(s, badQuery); }, refusedCall, ERROR_BAD_QUERY_SYNTAX, "KestMsiView::KestMsiView",
          "Function Failed: MsiDatabaseOpenView(\"SELECT `Name` FROM `NoTable`\")"},
+        {[&](auto& s) {
+             for (const auto& row : qel::rows(s, keyless)) {
+                 row.text("Name");
+             }
+         },
+         invalidParameter, 0, "qel::Rows::fieldOf",
+         "The query \"SELECT `Value` FROM `QelSetting`\" has no column \"Name\""},
         {[&](auto& s) { qel::insertTemporary(s, keyless, qel::record("six")); }, refusedCall, ERROR_INVALID_DATA,
          "KestMsiView::modify", "Function Failed: MsiViewModify(\"SELECT `Value` FROM `QelSetting`\")"},
     };
@@ -204,6 +211,13 @@ TEST_F(SessionCallsTest, RowsComeInARangeForThatClosesEverythingOnAnyWayOut)
         EXPECT_EQ(static_cast<const std::string&>(row.stringField(1)), "beta");
         break;
     }
+    // Fields by the view's own column names, whatever their order in the query.
+    Strings named;
+    for (const auto& row : qel::rows(installation, "SELECT `Number`, `Name` FROM `QelSetting` ORDER BY `Sequence`")) {
+        named.push_back(row.text("Name") + "|" + row.text("Number") +
+                        (row.isNull("Number") ? "" : "|" + std::to_string(row.integer("Number"))));
+    }
+    EXPECT_EQ(named, (Strings{"beta|2|2", "gamma|", "alpha|1|1", "delta|2|2"}));
     EXPECT_THROW(
         {
             for (const KestMsiRecord& row : qel::rows(installation, query)) {

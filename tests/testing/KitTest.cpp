@@ -180,11 +180,15 @@ UINT setsOutputAndAnswers(MSIHANDLE session)
     return answer;
 }
 
-// An author's stand-in for a call the model lacks.
+// An author's stand-in for a call the model lacks, with the refusals its documentation lists.
 BOOL WINAPI ExpandArchive(const char* archive)
 {
     return sim::standIn<BOOL>("ExpandArchive", [&] { return archive != nullptr ? TRUE : FALSE; });
 }
+[[maybe_unused]] const bool expandArchiveRefused = [] {
+    kit::FaultSweep::setRefusals("ExpandArchive", {{FALSE, ERROR_DISK_FULL}});
+    return true;
+}();
 
 // Faulty: a refused expansion is answered 0 with the work undone.
 UINT takesARefusedExpansionForDone(MSIHANDLE session)
@@ -420,7 +424,7 @@ const Planted planted[] = {
     {"a refusal ignored", setsOutputAndAnswers<ERROR_SUCCESS>, nullptr,
      "MsiSetPropertyA #1 -> 6: answered 0, but OUTPUT is \"\" rather than \"done\""},
     {"a stand-in's refusal ignored", takesARefusedExpansionForDone, nullptr,
-     "ExpandArchive #1 -> 0 (last error 1627): answered 0, but OUTPUT is \"\" rather than \"done\""},
+     "ExpandArchive #1 -> 0 (last error 112): answered 0, but OUTPUT is \"\" rather than \"done\""},
     {"a refused search taken for a missing file", takesEveryFailedSearchForAMissingFile, nullptr,
      "FindFirstFileA #1 -> -1 (last error 5): answered 0, but FOUND is \"0\" rather than \"1\"", fileThere},
 };
@@ -457,6 +461,7 @@ TEST(KitChecks, EachPlantedFaultIsFoundAndNamedAndNoSoundActionIsBlamed)
         }
 
         const kit::SweepReport report = kit::sweepAction(p.action, p.in);
+        EXPECT_TRUE(report.unlisted.empty()) << "no row of its own for " << report.unlisted.front();
         if (p.sweepFinds == nullptr) {
             EXPECT_TRUE(report.problems.empty()) << "the sweep blamed it: " << report.problems.front();
             EXPECT_EQ(report.held, report.cases);
@@ -556,6 +561,45 @@ TEST(FaultSweepKit, TheRefusedCallIsTheOneNamedWhateverTheSetUpCalled)
         EXPECT_EQ(report.calls, 2u) << name;
         EXPECT_EQ(report.cases, 5u) << name;
     }
+}
+
+// A call without a row of its own is refused as its kind of call fails, never with a success; the
+// functions below have no row.
+TEST(FaultSweepKit, ACallWithoutARowIsRefusedAsItsKindFails)
+{
+    const struct {
+        const char* function;
+        std::int64_t result;
+        DWORD lastError;
+    } unlisted[] = {
+        {"MsiSourceListAddSourceA", ERROR_FUNCTION_FAILED, 0},  // an installer call: its failure code
+        {"MsiProvideQualifiedComponentW", ERROR_FUNCTION_FAILED, 0},
+        {"SetFileAttributesW", FALSE, ERROR_FUNCTION_FAILED},  // a BOOL call: FALSE and a last error
+        {"CreateFileMappingW", 0, ERROR_FUNCTION_FAILED},      // a handle call documented to answer NULL
+        {"CreateNamedPipeA", -1, ERROR_FUNCTION_FAILED},       // ... or INVALID_HANDLE_VALUE
+        {"FindFirstFileExW", -1, ERROR_FUNCTION_FAILED},
+        {"FindFirstVolumeW", -1, ERROR_FUNCTION_FAILED},
+        {"CreateToolhelp32Snapshot", -1, ERROR_FUNCTION_FAILED},
+        {"GetComputerNameExW", 0, ERROR_FUNCTION_FAILED},
+    };
+    for (const auto& call : unlisted) {
+        SCOPED_TRACE(call.function);
+        EXPECT_FALSE(kit::FaultSweep::hasRow(call.function));
+        const auto& refusals = kit::FaultSweep::refusalsOf(call.function);
+        ASSERT_EQ(refusals.size(), 1u);
+        EXPECT_EQ(refusals[0].result, call.result);
+        EXPECT_EQ(refusals[0].lastError, call.lastError);
+    }
+    // A row of its own wins, also one that says the call cannot fail.
+    EXPECT_TRUE(kit::FaultSweep::refusalsOf("GetLastError").empty());
+    EXPECT_EQ(kit::FaultSweep::refusalsOf("CreateFileW").size(), 6u);
+
+    kit::SweepReport report;
+    report.name = "new calls";
+    report.unlisted = {"SetFileAttributesW", "MsiSourceListAddSourceA"};
+    EXPECT_NE(kit::summaryOf(report).find("no row of their own: SetFileAttributesW MsiSourceListAddSourceA"),
+              std::string::npos)
+        << kit::summaryOf(report);
 }
 
 // Only where LeakSanitizer watches: a leak elsewhere would fail the memory checker's run instead.

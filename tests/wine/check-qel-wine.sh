@@ -171,6 +171,14 @@ check "lock: a holder killed while its program runs holds nothing; that program'
      while [[ ! -s child ]]; do sleep 0.1; done; kill -9 \$holder
      FAKE_SERVER_LOG=\$PWD/server.log PATH=\$fake:\$PATH QW_LOCK_WAIT=0 qw_enter b w; kill \$(cat child)
      grep -qx \"\$PWD/w/prefix -k\" server.log; echo entered"
+check "lock: a run that waits names the run it waits for, and enters once that run has left" 0 "entered after" \
+    "bash -c \"source '$helper'; qw_enter first w; touch ready; sleep 2\" & first=\$!
+     while [[ ! -e ready ]]; do sleep 0.1; done
+     QW_LOCK_WAIT=20 qw_enter second w 2>waited.txt; [[ ! -e /proc/\$first/cmdline || -z \$(cat /proc/\$first/cmdline) ]]
+     grep -q \"is in use by another run (process \$first of .*qel-wine.sh.*); waiting up to 20 s\" waited.txt; echo entered after"
+check "lock: a run that leaves clears the lock; the next one ends no programs of it" 0 "nothing ended" \
+    "mkdir -p w/prefix; (qw_enter a w); [[ ! -s w/.lock ]]
+     FAKE_SERVER_LOG=\$PWD/server.log PATH=\$fake:\$PATH QW_LOCK_WAIT=0 qw_enter b w; [[ ! -e server.log ]]; echo nothing ended"
 check "lock: a lock that is a link is refused, its target untouched" 1 "w/.lock is a link" \
     "mkdir w; ln -s \$PWD/victim w/.lock; rc=0; (qw_enter a w) || rc=\$?; ln -sfn \$PWD/nowhere w/.lock; (qw_enter a w) || true
      untouched; [[ ! -e nowhere ]]; exit \$rc"
@@ -290,10 +298,11 @@ for signal in TERM:143 INT:130; do
 done
 check "runner: the prefix a killed run left in TMPDIR goes at the next run; others stay" 0 "cleared" \
     "mkdir -p tmp/qel-run-package.dead/prefix tmp/qel-run-package.live tmp/qel-run-package.new
-     echo '999999999 1 gone' >tmp/qel-run-package.dead/.lock; qw_process \$\$ >tmp/qel-run-package.live/.lock
+     echo 'held by process 999999999' >tmp/qel-run-package.dead/.lock; flock tmp/qel-run-package.live/.lock sleep 30 & live=\$!
+     while flock -n tmp/qel-run-package.live/.lock true; do sleep 0.05; done
      FAKE_SERVER_LOG=\$PWD/server.log TMPDIR=\$PWD/tmp runner --drive cdrom \$work/product.msi
      [[ ! -e tmp/qel-run-package.dead && -d tmp/qel-run-package.live && -d tmp/qel-run-package.new ]]
-     grep -qx \"\$PWD/tmp/qel-run-package.dead/prefix -k\" server.log; echo cleared"
+     grep -qx \"\$PWD/tmp/qel-run-package.dead/prefix -k\" server.log; kill \$live; echo cleared"
 
 # --- The check scripts themselves: a WORKDIR's other files are left alone. ---
 check "check scripts: the other files of WORKDIR are left alone" 0 "kept" \

@@ -1,7 +1,6 @@
 #include "WarnForOriginalDisk.h"
 
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/msi/Session.h"
+#include <QelCustInst/qel.h>
 
 namespace {
 

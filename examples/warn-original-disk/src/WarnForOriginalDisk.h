@@ -1,7 +1,7 @@
 // The custom action this DLL exports, as the installer calls it.
 #pragma once
 
-#include "QelCustInst/QelPlatform.h"
+#include <QelCustInst/qel.h>
 
 extern "C" {
 

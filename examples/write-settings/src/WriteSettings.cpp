@@ -1,11 +1,6 @@
 #include "WriteSettings.h"
 
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/actions/File.h"
-#include "QelCustInst/msi/Database.h"
-#include "QelCustInst/msi/Deferred.h"
-#include "QelCustInst/msi/Progress.h"
-#include "QelCustInst/msi/Session.h"
+#include <QelCustInst/qel.h>
 
 #include <string>
 
@@ -35,10 +30,10 @@ void scheduleSettings(KestMsiHandle& session)
     qel::DeferredData data;
     data.add("file", path);
     int count = 0;
-    for (const KestMsiRecord& row : qel::rows(session, settingsQuery)) {
-        if (qel::evaluateCondition(session, qel::text(row, 3)) &&
-            qel::featureState(session, qel::text(row, 4)).isBeingInstalled()) {
-            data.add("line", qel::text(row, 1) + "=" + qel::format(session, qel::text(row, 2)));
+    for (const auto& row : qel::rows(session, settingsQuery)) {
+        if (qel::evaluateCondition(session, row.text("Condition")) &&
+            qel::featureState(session, row.text("Feature_")).isBeingInstalled()) {
+            data.add("line", row.text("Name") + "=" + qel::format(session, row.text("Value")));
             ++count;
         }
     }

@@ -16,7 +16,7 @@
 // or file call failed, with a report in the installer's log.
 #pragma once
 
-#include "QelCustInst/QelPlatform.h"
+#include <QelCustInst/qel.h>
 
 extern "C" {
 

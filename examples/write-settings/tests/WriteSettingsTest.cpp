@@ -3,8 +3,6 @@
 #include "../src/WriteSettings.h"
 
 #include "QelCustInst/Simulation.h"
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/errors/Raise.h"
 #include "QelCustInst/testing/FaultSweep.h"
 #include "QelCustInst/testing/SessionTest.h"
 
@@ -81,9 +79,7 @@ Lines everyLine(const std::string& folder, bool debug, std::size_t rows = settin
 UINT WINAPI failLate(MSIHANDLE session)
 {
     return qel::runAction(session, "qelFailLate", [](KestMsiHandle&) {
-        static constexpr PersistingRule rule("failLate", "WriteSettingsTest", persisting::none, persisting::none,
-                                             persisting::none, persisting::noCatchAll);
-        raiseException(rule, "the installation fails after the settings were written");
+        qel::raiseException("the installation fails after the settings were written");
     });
 }
 UINT WINAPI scheduleFailLate(MSIHANDLE session)
