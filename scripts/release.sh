@@ -87,10 +87,11 @@ pack() {
     mv "$release/$archive.1" "$release/$archive"
     rm -rf "$release/$archive.2" "$release/stage-1" "$release/stage-2"
     (cd "$release" && sha256sum "$archive" >"$archive.sha256")
-    tar -tzf "$release/$archive" | grep -qx "$top/lib/cmake/QelCustInst\(-x64\)\?/QelCustInstConfig.cmake" ||
+    local listing
+    listing="$(tar -tzf "$release/$archive")"
+    grep -qx "$top/lib/cmake/QelCustInst\(-x64\)\?/QelCustInstConfig.cmake" <<<"$listing" ||
         { echo "release: $archive holds no CMake package under $top/" >&2; exit 1; }
-    tar -tzf "$release/$archive" | grep -qvx "$top/.*\|$top/" &&
-        { echo "release: $archive holds files outside $top/" >&2; exit 1; }
+    ! grep -qvx "$top/.*" <<<"$listing" || { echo "release: $archive holds files outside $top/" >&2; exit 1; }
     printf '  %10s  %s\n' "$(stat -c %s "$release/$archive")" "$archive"
 }
 echo "release: the kits, in $release"
