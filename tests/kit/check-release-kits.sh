@@ -68,6 +68,7 @@ refusals=(
     "__action|$fresh/refused/new|reserved"
     "test|$fresh/refused/new|CMake keeps"
     "MsiThing|$fresh/refused/new|installer's API"
+    "Sleep|$fresh/refused/new|declared by the Windows headers"
     "myAction|$fresh/refused/taken|exists"
     "myAction|$fresh/refused/link|as a link"
     "myAction|$fresh/refused/dangling|as a link"
