@@ -87,6 +87,26 @@ written="$(find "$fresh/refused" "$fresh/elsewhere" -mindepth 1 | sort | tr '\n'
 ((${#faults[@]} == 0)) || fail "qel-new-action refused wrongly:$(printf '\n  - %s' "${faults[@]}")"
 say "qel-new-action refused ${#refusals[@]} names and folders, each with its reason, writing nothing"
 
+# The kit's version, as find_package weighs it: a project asking for an older version of the same
+# major version takes it, one asking for a later or another major version does not.
+[[ "$version" =~ ^([0-9]+)\.([0-9]+)$ ]] || fail "the archives' version '$version' is not MAJOR.MINOR"
+older="${BASH_REMATCH[1]}.0" later="${BASH_REMATCH[1]}.$((BASH_REMATCH[2] + 1))" next="$((BASH_REMATCH[1] + 1)).0"
+mkdir "$fresh/versions"
+cat >"$fresh/versions/CMakeLists.txt" <<'EOF_'
+cmake_minimum_required(VERSION 3.25)
+project(Versions LANGUAGES CXX)
+foreach(asked ${ASKED})
+    find_package(QelCustInst ${asked} CONFIG QUIET)
+    message(STATUS "asked ${asked}: ${QelCustInst_FOUND}")
+    unset(QelCustInst_DIR CACHE)
+endforeach()
+EOF_
+weighed="$(author cmake -S "$fresh/versions" -B "$fresh/versions/build" -DASKED="$older;$version;$later;$next" \
+    -DCMAKE_PREFIX_PATH="$fresh/kits/QelCustInst-kit-$version-host" | sed -n 's/^-- asked //p' | tr '\n' ' ')"
+[[ "$weighed" == "$older: 1 $version: 1 $later: 0 $next: 0 " ]] ||
+    fail "find_package weighed the kit $version wrongly (asked: found): $weighed"
+say "find_package takes the kit $version for $older and $version, not for $later or $next"
+
 # The project, made and built as its README says.
 name=checkReleasedKit
 project="$fresh/projects/$name"
