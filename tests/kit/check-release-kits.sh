@@ -41,7 +41,7 @@ fresh="$(mktemp -d "${TMPDIR:-/tmp}/qel-release-kits.XXXXXX")"
 trap 'rm -rf "$fresh"' EXIT
 [[ "$fresh/" != "$source_dir/"* ]] || fail "the fresh folder $fresh lies in the repository"
 mkdir "$fresh/home" "$fresh/tmp" "$fresh/kits"
-author() { env -i HOME="$fresh/home" TMPDIR="$fresh/tmp" PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 "$@"; }
+author() { (cd "${where:-$fresh}" && env -i HOME="$fresh/home" TMPDIR="$fresh/tmp" PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 "$@"); }
 
 began=$SECONDS
 for archive in "${archives[@]}"; do
@@ -78,7 +78,7 @@ faults=()
 for entry in "${refusals[@]}"; do
     IFS='|' read -r name folder reason <<<"$entry"
     status=0
-    output="$(cd "$fresh" && author "$new_action" "$name" "$folder" 2>&1)" || status=$?
+    output="$(author "$new_action" "$name" "$folder" 2>&1)" || status=$?
     ((status == 2)) && [[ "$output" == *"$reason"* ]] || faults+=("$name $folder: exit status $status, '$output'")
 done
 written="$(find "$fresh/refused" "$fresh/elsewhere" -mindepth 1 | sort | tr '\n' ' ')"
@@ -112,7 +112,7 @@ name=checkReleasedKit
 project="$fresh/projects/$name"
 mkdir "$fresh/projects"
 author "$new_action" "$name" "$project"
-build() { (cd "$project" && author "$@"); }
+build() { where="$project" author "$@"; }
 build cmake --preset host >/dev/null
 build cmake --build --preset host -j"$jobs" >/dev/null
 build ctest --preset host -j"$jobs" >/dev/null
