@@ -6,6 +6,10 @@
 #   lib/ (lib/x64/ for 64-bit Windows)                           the framework and platform libraries
 #   lib/cmake/QelCustInst/ (lib/cmake/QelCustInst-x64/)          the CMake package QelCustInst
 #
+#   bin/qel-new-action, bin/qel-setup                            a new action's project; what authors install
+#   share/QelCustInst/new-action/                                the templates of that project
+#   share/doc/QelCustInst/                                       the guide and the changelog of the kit's API
+#
 # and for a Windows build also the custom-action DLL function (QelCustInstDll.cmake), its version
 # resource, the build's toolchain file and the Wine runner (share/QelCustInst/wine/). The Windows
 # kits for i686 and x64 may share a prefix: the headers and the runner are the same files, the
@@ -99,6 +103,16 @@ target_include_directories(qel_framework INTERFACE $<INSTALL_INTERFACE:include>)
 target_compile_options(qel_framework INTERFACE $<INSTALL_INTERFACE:-idirafter$<INSTALL_PREFIX>/include/QelCustInst>)
 install(TARGETS qel_framework qel_platform EXPORT QelCustInstTargets ARCHIVE DESTINATION ${QEL_KIT_LIB_DIR} COMPONENT kit)
 install(EXPORT QelCustInstTargets NAMESPACE QelCustInst:: DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
+
+# Every kit: the command that makes a new action's project and its templates, the command that
+# installs what an author needs beside the kits, the guide and the changelog of the kit's API. The
+# same files in each kit, so that both Windows kits may share a prefix.
+configure_file(kit/qel-new-action.in ${CMAKE_CURRENT_BINARY_DIR}/kit/qel-new-action @ONLY)
+install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/kit/qel-new-action kit/qel-setup DESTINATION bin COMPONENT kit)
+install(DIRECTORY kit/new-action/ DESTINATION share/QelCustInst/new-action COMPONENT kit
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(PROGRAMS kit/new-action/package/run-package.sh DESTINATION share/QelCustInst/new-action/package COMPONENT kit)
+install(FILES docs/AUTHORING.md docs/KIT-CHANGELOG.md DESTINATION share/doc/QelCustInst COMPONENT kit)
 
 if(QEL_KIT_PLATFORM STREQUAL "windows")
     install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/${QEL_KIT_TOOLCHAIN}

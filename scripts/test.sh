@@ -2,11 +2,12 @@
 # Runs every test of the project: installs what is missing, checks the formatting, builds the DLL and
 # the Windows test build for 32-bit and for 64-bit Windows and the host build (plain and under
 # AddressSanitizer/UndefinedBehaviorSanitizer), builds each DLL a second time elsewhere to compare,
-# makes the release ZIP, checks the DLLs' tables, version, signing and add-to-package.sh, runs the
+# makes the release (the ZIP and the kits' archives), checks the DLLs' tables, version, signing and add-to-package.sh, runs the
 # unit tests on both host builds (the plain one also under valgrind's memcheck, the sanitized one
 # also through the fault sweep), the shared unit tests under Wine against the real installer (its
 # 32-bit and its 64-bit msi.dll), the installations under Wine and the kits (installed, with both
-# example projects built for both Windows architectures and run from them), prints what the DLL and
+# example projects built for both Windows architectures and run from them, and a new action's project
+# made, built, tested and installed from the release's kit archives alone), prints what the DLL and
 # the example's DLL weigh (failing over 320 KiB), then builds the optimised benchmarks (printing the
 # hot spots' ratios) and the fuzz targets, running each of those for a bounded time. Last it prints
 # each stage's seconds and the total.
@@ -47,7 +48,7 @@ for preset in windows windows-x64 windows-tests windows-x64-tests host host-asan
     cmake --build --preset "$preset" -j"$jobs"
 done
 
-stage "release: the DLLs ($(stat -c %s build/windows/QelCustInst.dll) and $(stat -c %s build/windows-x64/QelCustInst-x64.dll) bytes), built again elsewhere, the ZIP"
+stage "release: the DLLs ($(stat -c %s build/windows/QelCustInst.dll) and $(stat -c %s build/windows-x64/QelCustInst-x64.dll) bytes), built again elsewhere, the ZIP and the kits"
 bash tests/wine/check-reproducible.sh windows
 bash tests/wine/check-reproducible.sh windows-x64
 bash scripts/release.sh
