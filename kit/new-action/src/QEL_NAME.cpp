@@ -1,9 +1,5 @@
 #include "QEL_NAME.h"
 
-#include "QelCustInst/actions/ActionFrame.h"
-#include "QelCustInst/actions/File.h"
-#include "QelCustInst/msi/Session.h"
-
 #include <string>
 
 namespace QEL_NAME_steps {

@@ -1,7 +1,7 @@
 // The custom action this project exports, as the installer calls it.
 #pragma once
 
-#include "QelCustInst/QelPlatform.h"
+#include <QelCustInst/qel.h>
 
 // Sets SETUP_INI_FOUND to 1 when setup.ini lies beside the package (in the source folder of
 // INSTALLDIR), else to 0, and logs where it looked. Answers 0; 1603 when the installer or the
