@@ -186,4 +186,18 @@ TEST_F(UnicodeTest, WhatAnActionLogsIsNeverFormattedByTheInstaller)
     }
     qel::setProperty(installation, "QEL_SECRET", "");
     qel::setProperty(installation, "MsiHiddenProperties", "");
+
+    // In an installation, an action logs the same texts as the library logs a line (plan "L" of
+    // shared/ScriptActions.h): the log holds each as written, and the secret's value nowhere.
+    const Backend::Installation logged = Backend::install("L");
+    EXPECT_EQ(logged.result, static_cast<unsigned long>(ERROR_SUCCESS));
+    std::vector<std::string> lines;
+    for (const std::string& report : logged.reports) {
+        if (report.rfind("logged ", 0) == 0) {
+            lines.push_back(report.substr(7));
+        }
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"[QEL_SECRET]", "cut [~] here", "[\\[]x[\\]]", "{a [QEL_SECRET]} {{b}}",
+                                               "{[ProductLine]}"}));
+    EXPECT_EQ(logged.log.find("hunter2"), std::string::npos);
 }
