@@ -56,8 +56,9 @@ struct Met {
 //   text itself loses its braces when a field or property was found in it and nothing stayed as
 //   written; one of only text (or escapes) keeps them, and an empty one is removed. A group inside
 //   another keeps its braces; a group that holds only groups is removed, and one that holds a group
-//   and text of its own keeps its braces, as does every group after it ("{{a}b} {[1]}" gives
-//   "{{a}b} {value}").
+//   and text of its own keeps its braces. After such a group every group keeps its braces and its
+//   text, empty or not, until one that holds only groups ("{{a}b} {[1]} {[NOSUCH]}" gives
+//   "{{a}b} {value} {}").
 class Formatter {
 public:
     Formatter(const Session* session, const Record& record, bool inField)
@@ -163,14 +164,22 @@ private:
 
     std::string group(const std::string& content, const Met& inner, int depth, Met& met)
     {
+        const std::string braced = '{' + content + '}';
         std::string result;
-        if (inner.failed) {
+        if (bracesStay) {
+            // Every group keeps its braces and its text, until one that holds only groups.
+            if (inner.nested && !inner.own) {
+                bracesStay = false;
+            } else {
+                result = braced;
+            }
+        } else if (inner.failed) {
             met.failed = true;
         } else if (inner.nested) {
-            result = inner.own ? '{' + content + '}' : std::string();
-            bracesStay = bracesStay || inner.own;
-        } else if (depth > 1 || bracesStay || inner.unresolved || !inner.found) {
-            result = content.empty() ? std::string() : '{' + content + '}';
+            result = inner.own ? braced : std::string();
+            bracesStay = inner.own;
+        } else if (depth > 1 || inner.unresolved || !inner.found) {
+            result = content.empty() ? std::string() : braced;
         } else {
             result = content;
         }
@@ -223,7 +232,7 @@ private:
     const bool inField;
     std::string text;
     std::vector<std::size_t> partner;  // of each paired bracket and brace, the index of its pair
-    bool bracesStay = false;           // a group that kept its braces for a group in it came before
+    bool bracesStay = false;           // every group keeps its braces, after one that kept them for a group in it
 };
 
 // ---- Conditions --------------------------------------------------------------------------------

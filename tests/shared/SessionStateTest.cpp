@@ -113,7 +113,8 @@ TEST_F(SessionStateTest, FormattedTextResolvesPropertiesFieldsEscapesAndBlocks)
         {false, "{a[2]b}", {"one"}, ""},  // a field beyond the count resolves to nothing
         {true, "{[1]{}}|{a{{c}}e}|{a{b}c}|{[1]{[2]}}", {"one", "two"}, "one|{ae}|{a{b}c}|{one{two}}"},
         {true, "{a[1]b}{c}|{[1][\\x]}|{[\\x]}", {"one"}, "aoneb{c}|onex|{x}"},
-        // Such a group keeps the braces of every group after it.
+        // After such a group every group keeps its braces, until one that holds only groups.
+        {true, "{a{b}c} {} {[5]} {[1]{}} {a{{c}}e} {[1]}", {"one"}, "{a{b}c} {} {} {one{}} {ae} one"},
         {true, "{[1][2]} {a{b}c} {[1]} {a{[1]}c} {[2]}", {"one", "two"}, "onetwo {a{b}c} {one} {a{one}c} {two}"},
         {false, "{{a}b} {[1]}", {"one"}, "{{a}b} {one}"},
     };
