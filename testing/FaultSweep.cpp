@@ -396,6 +396,7 @@ const std::map<std::string, std::vector<Refusal>>& refusalTable()
         {"MsiRecordGetInteger", {{static_cast<int>(MSI_NULL_INTEGER), 0}}},
         {"MsiRecordReadStream", {{ERROR_INVALID_HANDLE, 0}, {ERROR_INVALID_DATATYPE, 0}}},
         {"MsiRecordGetFieldCount", {{-1, 0}}},
+        {"MsiRecordDataSize", {{0, 0}}},
         {"MsiRecordClearData", {{ERROR_INVALID_HANDLE, 0}}},
         {"MsiGetLastErrorRecord", {{0, 0}}},
         // -1 is a failure; 0 (no action taken) is an answer the caller must take as well.

@@ -69,8 +69,6 @@ Record* openRecordOf(MSIHANDLE handle)
     return entry ? &entry->record : nullptr;
 }
 
-// (Wine lets "-" read as 0 and wraps numbers beyond the range; the model keeps to the documented
-// rule.)
 int parseInteger(const std::string& text)
 {
     std::size_t pos = text.size() > 0 && text[0] == '-' ? 1 : 0;
@@ -122,6 +120,23 @@ std::string readableProperty(const Session& session, const std::string& name)
 namespace {
 
 constexpr UINT maxRecordFields = 65535;
+
+// A field's text as MsiRecordGetInteger reads it: a plain decimal integer with an optional '-',
+// of which the installer keeps the low 32 bits ("4294967297" reads as 1), as Windows answers.
+// (Wine lets "-" alone read as 0: documented::noIntegerReadsAsNull.)
+int recordInteger(const std::string& text)
+{
+    const std::size_t digits = text.size() > 0 && text[0] == '-' ? 1 : 0;
+    if (digits == text.size() || !std::all_of(text.begin() + static_cast<long>(digits), text.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; })) {
+        return nullInteger;
+    }
+    std::uint32_t value = 0;
+    for (std::size_t i = digits; i < text.size(); ++i) {
+        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
+    }
+    return static_cast<int>(digits == 1 ? 0u - value : value);
+}
 
 // The field a record setter writes, or the installer's answer when there is none:
 // ERROR_INVALID_HANDLE for a record that is not open, ERROR_INVALID_PARAMETER beyond the count.
@@ -504,7 +519,7 @@ int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field)
             return *value;
         }
         if (const std::string* text = std::get_if<std::string>(&stored)) {
-            return parseInteger(*text);
+            return recordInteger(*text);
         }
         return nullInteger;
     });
@@ -553,6 +568,29 @@ UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record)
     });
 }
 
+UINT WINAPI MsiRecordDataSize(MSIHANDLE record, UINT field)
+{
+    return modelled<UINT>("MsiRecordDataSize", [&]() -> UINT {
+        // An integer's size, a text's characters (UTF-16, as the installer keeps them), a stream's
+        // bytes; 0 for a null field, one beyond the count and a handle that is no open record.
+        Record* rec = openRecordOf(record);
+        if (!rec || field > rec->count()) {
+            return 0;
+        }
+        const StoredField& stored = rec->fields[field];
+        if (std::holds_alternative<int>(stored)) {
+            return sizeof(int);
+        }
+        if (const StreamData* stream = std::get_if<StreamData>(&stored)) {
+            return static_cast<UINT>(stream->bytes.size());
+        }
+        if (const std::string* text = std::get_if<std::string>(&stored)) {
+            return static_cast<UINT>(utf8ToWide(*text).size());
+        }
+        return 0;
+    });
+}
+
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field)
 {
     return modelled<BOOL>("MsiRecordIsNull", [&]() -> BOOL {
@@ -589,6 +627,39 @@ MSIHANDLE WINAPI MsiGetLastErrorRecord()
     });
 }
 
+namespace {
+
+// The text of a message as the installer formats it (Message::text).
+std::string formattedMessage(MSIHANDLE install, INSTALLMESSAGE type, const Record& record)
+{
+    const auto kind = static_cast<INSTALLMESSAGE>(type & 0xFF000000);
+    if (kind == INSTALLMESSAGE_PROGRESS || kind == INSTALLMESSAGE_COMMONDATA) {
+        return "";
+    }
+    const Session& session = *anySessionOf(install);
+    std::string& actionTemplate = model().actionTemplates[install];
+    if (kind == INSTALLMESSAGE_ACTIONSTART) {
+        actionTemplate = record.count() >= 3 ? fieldText(record.fields[3]) : "";
+    }
+    Record formatted = record;
+    if (std::holds_alternative<Null>(record.fields[0])) {
+        if (kind == INSTALLMESSAGE_ACTIONDATA && !actionTemplate.empty()) {
+            formatted.fields[0] = actionTemplate;
+        } else if (const int* number = record.count() >= 1 ? std::get_if<int>(&record.fields[1]) : nullptr) {
+            if (auto table = session.tables.find("Error"); table != session.tables.end()) {
+                for (const std::vector<StoredField>& row : table->second.rows) {
+                    if (row.size() >= 2 && row[0] == StoredField(*number) && !std::holds_alternative<Null>(row[1])) {
+                        formatted.fields[0] = row[1];
+                    }
+                }
+            }
+        }
+    }
+    return formatText(&session, formatted);
+}
+
+}  // namespace
+
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record)
 {
     return modelled<int>("MsiProcessMessage", [&]() -> int {
@@ -597,7 +668,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIH
         if (!anySessionOf(install) || !rec) {
             return -1;
         }
-        Message message{messageType, install, {}};
+        Message message{messageType, install, {}, formattedMessage(install, messageType, *rec)};
         for (const StoredField& field : rec->fields) {
             message.fields.push_back(toField(field));
         }

@@ -175,6 +175,7 @@ struct Model {
     bool doubledMoreDataLength = true;
     std::vector<Message> messages;
     int processMessageResult = 0;
+    std::map<MSIHANDLE, std::string> actionTemplates;  // by session: the template of its last ACTIONSTART
 
     // Calls and faults.
     bool journal = true;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -27,47 +28,133 @@ std::string formattedProperty(const Session& session, const std::string& name)
 
 bool allDigits(const std::string& text)
 {
-    return !text.empty() && text.size() < 10 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// What the references of a piece of text met, for the braces of the group that holds them.
+struct Met {
+    bool own = false;         // text or a reference of the group's own (not of a group inside it)
+    bool failed = false;      // a reference that resolved to nothing
+    bool found = false;       // a field or a property that resolved to a value
+    bool kept = false;        // an escape or [~]: the braces stay unless a value was found
+    bool unresolved = false;  // a reference left as written (no session): the braces stay
+    bool nested = false;      // a group inside that gave text
+};
+
+// MsiFormatRecord's text: references in brackets resolved from the inside out, groups in braces
+// kept, dropped or removed by what their references met, as the documentation describes and as
+// the installer answers (probed under Wine; the examples of SessionStateTest).
+//
+// - Brackets pair as they nest; a text with more opening brackets than closing ones (the bracket
+//   that begins an escape "[\" not counted) is left as written. Otherwise an unpaired bracket is
+//   a character.
+// - [n] is field n, its text formatted in turn, where numbers name properties; [0] the template as
+//   written; a null field or one beyond the count is nothing. [\c] is c ([\] nothing), [~] a NUL,
+//   [%VAR] an environment variable, [#file], [!file] and [$component] paths; [name] a property.
+//   Without a session only fields are resolved: every other reference stays as written.
+// - A group in braces is removed when one of its references resolved to nothing. A group of the
+//   text itself loses its braces when a field or property was found in it and nothing stayed as
+//   written; one of only text (or escapes) keeps them, and an empty one is removed. A group inside
+//   another keeps its braces; a group that holds only groups is removed, and one that holds a group
+//   and text of its own keeps its braces. After such a group every group keeps its braces and its
+//   text, empty or not, until one that holds only groups ("{{a}b} {[1]} {[NOSUCH]}" gives
+//   "{{a}b} {value} {}").
 class Formatter {
 public:
-    Formatter(const Session* session, const Record& record) : session(session), record(record) {}
+    Formatter(const Session* session, const Record& record, bool inField)
+        : session(session), record(record), inField(inField)
+    {
+    }
 
-    // What a reference found: whether there was one, and whether one resolved to nothing.
-    struct Found {
-        bool any = false;
-        bool empty = false;
-    };
+    std::string format(const std::string& input)
+    {
+        text = input;
+        std::size_t opening = 0;
+        std::size_t closing = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            opening += text[i] == '[' && (i + 1 == text.size() || text[i + 1] != '\\') ? 1 : 0;
+            closing += text[i] == ']' ? 1 : 0;
+        }
+        if (opening > closing) {
+            return text;
+        }
+        pair();
+        Met met;
+        return evaluate(0, text.size(), 1, met);
+    }
 
-    // Expands `text`. A field's text is expanded in turn, its field references left as they
-    // stand (`inField`).
-    std::string expand(const std::string& text, Found& found, bool inField = false) const
+private:
+    static constexpr std::size_t none = std::string::npos;
+
+    // The end of the escape "[\c...]" at `at` (one past its ']'), or none.
+    std::size_t escapeEnd(std::size_t at) const
+    {
+        if (at + 2 >= text.size() || text[at] != '[' || text[at + 1] != '\\') {
+            return none;
+        }
+        if (text[at + 2] == ']') {
+            return at + 3;
+        }
+        const std::size_t close = text.find(']', at + 3);
+        return close == none ? none : close + 1;
+    }
+
+    // Pairs each bracket and brace with its closing one, in one pass: a closing character pairs
+    // with the innermost open one of its kind, and is text inside the other kind.
+    void pair()
+    {
+        partner.assign(text.size(), none);
+        std::vector<std::size_t> open;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (const std::size_t end = escapeEnd(i); end != none) {
+                i = end - 1;
+            } else if (c == '[' || c == '{') {
+                open.push_back(i);
+            } else if ((c == ']' || c == '}') && !open.empty() && text[open.back()] == (c == ']' ? '[' : '{')) {
+                partner[open.back()] = i;
+                partner[i] = open.back();
+                open.pop_back();
+            }
+        }
+    }
+
+    // Formats text[from, to), whose groups lie at `depth` (1: groups of the text itself).
+    std::string evaluate(std::size_t from, std::size_t to, int depth, Met& met)
     {
         std::string out;
-        for (std::size_t i = 0; i < text.size();) {
+        for (std::size_t i = from; i < to;) {
             const char c = text[i];
-            if (c == '[') {
-                i = reference(text, i, out, found, inField);
+            if (const std::size_t end = c == '[' ? escapeEnd(i) : none; end != none && end <= to) {
+                met.own = true;
+                if (!session) {
+                    met.unresolved = true;
+                    out.append(text, i, end - i);
+                } else {
+                    met.kept = true;
+                    if (text[i + 2] != ']') {
+                        out += text[i + 2];
+                    }
+                }
+                i = end;
+            } else if (c == '[' && partner[i] != none) {
+                Met inner;
+                const std::string name = evaluate(i + 1, partner[i], 1, inner);
+                out += resolve(name, met);
+                i = partner[i] + 1;
+            } else if (c == '{' && partner[i] != none) {
+                Met inner;
+                const std::string content = evaluate(i + 1, partner[i], depth + 1, inner);
+                out += group(content, inner, depth, met);
+                i = partner[i] + 1;
             } else if (c == '{') {
-                // A block with references vanishes when one of them resolves to nothing; one
-                // without stays as written.
-                const std::size_t close = text.find('}', i + 1);
-                if (close == std::string::npos) {
-                    out += text.substr(i);
-                    break;
-                }
-                Found inBlock;
-                const std::string block = expand(text.substr(i + 1, close - i - 1), inBlock, inField);
-                if (!inBlock.any) {
-                    out += text.substr(i, close + 1 - i);
-                } else if (!inBlock.empty) {
-                    out += block;
-                }
-                found.any = found.any || inBlock.any;
-                i = close + 1;
+                // A group never closed: its brace is text, what follows it lies inside it.
+                Met inner;
+                out += '{' + evaluate(i + 1, to, depth + 1, inner);
+                met.own = true;
+                i = to;
             } else {
+                met.own = true;
                 out += c;
                 ++i;
             }
@@ -75,64 +162,77 @@ public:
         return out;
     }
 
-private:
-    // Expands the reference that starts at text[at] == '[' into `out`; answers where the text
-    // goes on.
-    std::size_t reference(const std::string& text, std::size_t at, std::string& out, Found& found, bool inField) const
+    std::string group(const std::string& content, const Met& inner, int depth, Met& met)
     {
-        // [\c]: the character c itself; [\] nothing.
-        if (at + 1 < text.size() && text[at + 1] == '\\') {
-            if (at + 3 < text.size() && text[at + 3] == ']') {
-                out += text[at + 2];
-                return at + 4;
+        const std::string braced = '{' + content + '}';
+        std::string result;
+        if (bracesStay) {
+            // Every group keeps its braces and its text, until one that holds only groups.
+            if (inner.nested && !inner.own) {
+                bracesStay = false;
+            } else {
+                result = braced;
             }
-            if (at + 2 < text.size() && text[at + 2] == ']') {
-                return at + 3;
-            }
-        }
-        const std::size_t close = text.find(']', at + 1);
-        const std::size_t inner = text.find('[', at + 1);
-        if (close == std::string::npos || (inner != std::string::npos && inner < close)) {
-            out += '[';  // not a reference: the text goes on after the bracket
-            return at + 1;
-        }
-        const std::string name = text.substr(at + 1, close - at - 1);
-        const std::size_t end = close + 1;
-        std::string value;
-        if (name == "~") {
-            out += '\0';
-            return end;
-        }
-        if (allDigits(name)) {
-            const unsigned long field = std::stoul(name);
-            if (inField) {
-                out += text.substr(at, end - at);
-                return end;
-            }
-            if (field == 0) {
-                out += fieldText(record.fields[0]);  // the format itself, as it stands (probed)
-                return end;
-            }
-            if (field <= record.count()) {
-                Found inner;
-                value = expand(fieldText(record.fields[field]), inner, true);
-            }
-        } else if (!name.empty() && std::strchr("#!$%", name[0])) {
-            // Files, components and the environment are not modelled: they resolve to nothing.
-        } else if (!session) {
-            out += text.substr(at, end - at);  // without a session properties stay as they stand
-            return end;
+        } else if (inner.failed) {
+            met.failed = true;
+        } else if (inner.nested) {
+            result = inner.own ? braced : std::string();
+            bracesStay = inner.own;
+        } else if (depth > 1 || inner.unresolved || !inner.found) {
+            result = content.empty() ? std::string() : braced;
         } else {
+            result = content;
+        }
+        met.nested = met.nested || (depth > 1 && !result.empty());
+        return result;
+    }
+
+    std::string resolve(const std::string& name, Met& met) const
+    {
+        met.own = true;
+        if (!inField && allDigits(name)) {
+            return field(name, met);
+        }
+        if (!session) {
+            met.unresolved = true;
+            return '[' + name + ']';
+        }
+        if (name == "~") {
+            met.kept = true;
+            return std::string(1, '\0');
+        }
+        std::string value;
+        if (!name.empty() && !std::strchr("~%#!$", name[0])) {
             value = formattedProperty(*session, name);
         }
-        found.any = true;
-        found.empty = found.empty || value.empty();
-        out += value;
-        return end;
+        // Files, components and the environment are not modelled: they resolve to nothing.
+        (value.empty() ? met.failed : met.found) = true;
+        return value;
+    }
+
+    std::string field(const std::string& number, Met& met) const
+    {
+        const unsigned long index = number.size() < 10 ? std::stoul(number) : ULONG_MAX;
+        if (index == 0) {
+            met.found = true;
+            return fieldText(record.fields[0]);  // the template as written (probed)
+        }
+        if (index > record.count() || std::holds_alternative<Null>(record.fields[index])) {
+            met.failed = true;
+            return "";
+        }
+        met.found = true;
+        // A field's text is formatted on its own, and ends at a NUL that [~] put in it (probed).
+        const std::string value = Formatter(session, record, true).format(fieldText(record.fields[index]));
+        return value.substr(0, value.find('\0'));
     }
 
     const Session* session;
     const Record& record;
+    const bool inField;
+    std::string text;
+    std::vector<std::size_t> partner;  // of each paired bracket and brace, the index of its pair
+    bool bracesStay = false;           // every group keeps its braces, after one that kept them for a group in it
 };
 
 // ---- Conditions --------------------------------------------------------------------------------
@@ -534,8 +634,7 @@ std::string formatText(const Session* session, const Record& record)
         }
         return listed;
     }
-    Formatter::Found found;
-    return Formatter(session, record).expand(format, found);
+    return Formatter(session, record, false).format(format);
 }
 
 MSICONDITION evaluateCondition(const Session& session, const std::string& condition)
@@ -563,7 +662,13 @@ UINT formatRecord(const char* function, MSIHANDLE install, MSIHANDLE record, Cha
         if ((install != 0 && !session) || !rec) {
             return ERROR_INVALID_HANDLE;
         }
-        return copyText(formatText(session, *rec), resultBuf, resultBufSize, model().doubledMoreDataLength);
+        const bool doubled = model().doubledMoreDataLength;
+        const UINT result = copyText(formatText(session, *rec), resultBuf, resultBufSize, doubled);
+        if (!resultBuf && resultBufSize && doubled && std::is_same_v<Char, char>) {
+            // A length query without a buffer answers twice the length too, in a custom action.
+            *resultBufSize *= 2;
+        }
+        return result;
     });
 }
 

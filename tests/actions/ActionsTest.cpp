@@ -1,6 +1,7 @@
 #include "actions/ActionFrame.h"
 #include "actions/QelCustInst.h"
 #include "msi/KestMsiBoolProperty.h"
+#include "msi/Session.h"
 #include "testing/FailingAllocation.h"
 #include "testing/SessionTest.h"
 
@@ -126,7 +127,10 @@ TEST_F(RunningFromCdTest, AnActionEndedWithoutMemoryStillReportsItsName)
 
 // How the frame reports steps that an exception ended, and what a refused report turns into: the
 // installer is asked twice at most, the second time with a line of fixed text.
-class ActionFrameTest : public qel::testing::SessionTest {};
+class ActionFrameTest : public qel::testing::SessionTest {
+protected:
+    static constexpr const char* subject = "[QEL_SECRET] [~] [\\[] {a [QEL_SECRET]} [1]";
+};
 
 TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
 {
@@ -137,6 +141,9 @@ TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
     };
     const Steps standardFailure = [](KestMsiHandle&) { throw std::runtime_error("disk on fire"); };
     const Steps foreignFailure = [](KestMsiHandle&) { throw 42; };
+    // A refused call whose subject holds what the installer's formatting would change: the report
+    // quotes it as written, and the hidden property's value appears nowhere.
+    const Steps subjectFailure = [](KestMsiHandle& installation) { (void)qel::format(installation, subject); };
     constexpr const char* full = "myAction: Error: 1627. Program Exception. ";
     constexpr const char* fixed = "myAction: the action failed, and its full report could not be made.\n";
     struct Refusal {
@@ -162,9 +169,12 @@ TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
         {"a standard exception", standardFailure, {}, {onFire}, 1},
         {"its report refused once", standardFailure, {{"MsiProcessMessage", 1, -1}}, {onFire}, 2},
         {"no standard class", foreignFailure, {}, {"myAction: an unexpected exception ended the action.\n"}, 1},
+        {"a subject to format", subjectFailure, {{"MsiFormatRecordW", 1, ERROR_INVALID_HANDLE}}, {"myAction: "}, 1},
     };
     for (const Case& c : cases) {
         resetModel();
+        sim::setProperty(session, "QEL_SECRET", "hunter2");
+        sim::setProperty(session, "MsiHiddenProperties", "QEL_SECRET");
         sim::failCall("MsiSetPropertyA", 1, ERROR_FUNCTION_FAILED);
         for (const Refusal& refusal : c.refusals) {
             sim::failCall(refusal.function, refusal.nth, refusal.result);
@@ -177,7 +187,8 @@ TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
             EXPECT_EQ(message.type, INSTALLMESSAGE_INFO) << c.what;
             ASSERT_EQ(message.fields.size(), 2u) << c.what;
             EXPECT_EQ(message.fields[0], sim::Field(std::string("[1]"))) << c.what;
-            taken.push_back(std::get<std::string>(message.fields[1]));
+            EXPECT_EQ(message.text.find("hunter2"), std::string::npos) << message.text;
+            taken.push_back(message.text);  // as the installer logs it
         }
         ASSERT_EQ(taken.size(), c.taken.size()) << c.what;
         for (std::size_t i = 0; i < taken.size(); ++i) {
@@ -187,6 +198,11 @@ TEST_F(ActionFrameTest, AnEndedActionIsReportedOnceTakenAndAskedTwiceAtMost)
             EXPECT_NE(taken[0].find("\tT: KestMsiProperty::write, F: KestMsiProperty, L: "), std::string::npos)
                 << taken[0];
             EXPECT_NE(taken[0].find(", C: Function Failed: MsiSetProperty()\n"), std::string::npos) << taken[0];
+        }
+        if (c.steps == subjectFailure) {
+            ASSERT_EQ(taken.size(), 1u);
+            EXPECT_NE(taken[0].find("MsiFormatRecord(\"" + std::string(subject) + "\")"), std::string::npos)
+                << taken[0];
         }
         EXPECT_EQ(sim::calls("MsiProcessMessage"), c.asked) << c.what;
     }

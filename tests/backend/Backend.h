@@ -44,6 +44,7 @@ public:
     struct Installation {
         unsigned long result;
         std::vector<std::string> reports;
+        std::string log;  // the whole log the installer wrote (the model's: every message's text)
     };
     static Installation install(const std::string& plan);
     // The package's directories after costing: INSTALLDIR's target path, and the folder the

@@ -33,29 +33,67 @@ const sim::Message& lastMessage()
     return sim::messages().back();
 }
 
-TEST_F(AuthorCallsTest, LogLinesReachTheInstallerAsTheyAre)
+// A session whose property QEL_SECRET is hidden (MsiHiddenProperties), with INSTALLDIR set: what the
+// installer's formatting would put in place of a reference is visible in the formatted text.
+MSIHANDLE sessionWithASecret()
 {
     const MSIHANDLE session = sim::openSession();
+    sim::setProperty(session, "QEL_SECRET", "hunter2");
+    sim::setProperty(session, "MsiHiddenProperties", "QEL_SECRET");
+    sim::setProperty(session, "INSTALLDIR", "C:\\Demo\\");
+    return session;
+}
+
+// Texts the installer's formatting would change: a hidden property, [~] (a NUL that cuts the line),
+// escapes, groups in braces, field references.
+const std::vector<std::string>& textsTheInstallerWouldFormat()
+{
+    static const std::vector<std::string> texts{
+        "value: [QEL_SECRET]",
+        "cut [~] here",
+        "escapes [\\[] and [\\]] as written",
+        "{a group [QEL_SECRET]} and {{nested}} {[INSTALLDIR]}",
+        "[[QEL_SECRET]] ]][[ {",
+        "C:\\Program Files\\App [1]\\ [%PATH]",
+    };
+    return texts;
+}
+
+void expectNoSecretIn(const std::vector<sim::Message>& messages)
+{
+    for (const sim::Message& message : messages) {
+        EXPECT_EQ(message.text.find("hunter2"), std::string::npos) << message.text;
+    }
+}
+
+TEST_F(AuthorCallsTest, LogLinesReachTheInstallerAsTheyAre)
+{
+    const MSIHANDLE session = sessionWithASecret();
     const KestMsiHandle handle = installation(session);
     struct Case {
         std::function<void()> log;
         std::string text;
     };
     const KestCString path = "C:\\Program Files\\App [1]\\";
-    const Case cases[] = {
+    std::vector<Case> cases{
         {[&] { qel::log(handle, "plain"); }, "plain"},
         {[&] { qel::log(handle, "%d settings to %s; %s", 3, path, std::string("100% [INSTALLDIR]")); },
          "3 settings to C:\\Program Files\\App [1]\\; 100% [INSTALLDIR]"},
         {[&] { qel::log(handle, "error %lu, %I64d bytes", DWORD{4000000000u}, std::int64_t{-5}); },
          "error 4000000000, -5 bytes"},
     };
+    for (const std::string& text : textsTheInstallerWouldFormat()) {
+        cases.push_back({[&] { qel::log(handle, "%s", text); }, text});
+    }
     for (const Case& c : cases) {
         c.log();
         EXPECT_EQ(lastMessage().type, INSTALLMESSAGE_INFO) << c.text;
         // The text goes as field 1 under the template "[1]", escaped so that the installer's
-        // formatting gives it back as it is (SessionCallsTest checks that against the installer).
+        // formatting gives it back as it is (UnicodeTest checks that against the installer).
         EXPECT_EQ(lastMessage().fields, (Fields{std::string("[1]"), unformatted<char>(c.text)}));
+        EXPECT_EQ(lastMessage().text, c.text) << "as the installer logs it";
     }
+    expectNoSecretIn(sim::messages());
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
 }
 
@@ -72,8 +110,28 @@ TEST_F(AuthorCallsTest, MessagesAnswerWhatTheUserChose)
         EXPECT_EQ(qel::message(handle, INSTALLMESSAGE_ERROR, "Disk [1] full"), answer);
         EXPECT_EQ(lastMessage().type, INSTALLMESSAGE_ERROR);
         EXPECT_EQ(lastMessage().fields, (Fields{std::string("[1]"), std::string("Disk [\\[]1[\\]] full")}));
+        EXPECT_EQ(lastMessage().text, "Disk [1] full");
     }
     EXPECT_EQ(sim::openHandles(sim::HandleKind::record), 0u);
+}
+
+TEST_F(AuthorCallsTest, AMessagesTextIsShownAsWritten)
+{
+    const MSIHANDLE session = sessionWithASecret();
+    const KestMsiHandle handle = installation(session);
+    for (const std::string& text : textsTheInstallerWouldFormat()) {
+        for (const INSTALLMESSAGE type : {INSTALLMESSAGE_ERROR, INSTALLMESSAGE_WARNING, INSTALLMESSAGE_USER}) {
+            qel::message(handle, type, text);
+            EXPECT_EQ(lastMessage().text, text) << type;
+        }
+    }
+    // A record of the author's own is the installer's to format: its template is meant to be.
+    KestMsiRecord formatted(1);
+    formatted.setRecordFormat("Folder [1]");
+    formatted.setStringField(1, "[INSTALLDIR]");
+    qel::message(handle, INSTALLMESSAGE_INFO, formatted);
+    EXPECT_EQ(lastMessage().text, "Folder C:\\Demo\\");
+    expectNoSecretIn(sim::messages());
 }
 
 TEST_F(AuthorCallsTest, ProgressIsReservedThenReportedAndAnswersTheUser)

@@ -50,6 +50,23 @@ TEST_F(SimTest, InsideACustomActionTheLengthQueryReportsTwiceTheLength)
     size = 6;
     EXPECT_EQ(MsiGetPropertyA(session, "P", buffer, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 5u) << "on success the true length";
+    // A formatted text's length asked without a buffer is doubled too (14 for "say [1]" with
+    // "hello"); the wide call counts WCHARs and never doubles.
+    const MSIHANDLE record = sim::makeRecord({std::string("say [1]"), std::string("hello")});
+    struct Query {
+        bool wide;
+        bool doubled;
+        DWORD size;
+    };
+    for (const Query& query : {Query{false, true, 18}, Query{true, true, 9}, Query{false, false, 9}}) {
+        sim::setDoubledMoreDataLength(query.doubled);
+        size = 0;
+        EXPECT_EQ(query.wide ? MsiFormatRecordW(session, record, nullptr, &size)
+                             : MsiFormatRecordA(session, record, nullptr, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, query.size) << query.wide << query.doubled;
+    }
+    MsiCloseHandle(record);
 
     sim::setDoubledMoreDataLength(false);
     size = 0;

@@ -180,7 +180,13 @@ TEST_F(ContractTest, RecordIntegersAndNulls)
                                                  {"0x42", nullInteger},
                                                  {"42.0", nullInteger},
                                                  {"2147483648", nullInteger},
-                                                 {"2147483647", 2147483647}};
+                                                 {"2147483647", 2147483647},
+                                                 // Beyond 32 bits: the low 32 bits.
+                                                 {"4294967297", 1},
+                                                 {"4294967296", 0},
+                                                 {"1000000000000000", -1530494976},
+                                                 {"-2147483649", 2147483647},
+                                                 {"99999999999999999999", 1661992959}};
     for (const auto& [text, value] : texts) {
         ASSERT_EQ(MsiRecordSetStringA(record, 1, text), ERROR_SUCCESS);
         EXPECT_EQ(MsiRecordGetInteger(record, 1), value) << text;

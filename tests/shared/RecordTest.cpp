@@ -19,6 +19,33 @@ protected:
     }
 };
 
+TEST_F(RecordTest, DataSizeCountsTextInCharactersStreamsInBytesAndIntegersAsAnInt)
+{
+    const MSIHANDLE record = MsiCreateRecord(5);
+    MsiRecordSetStringA(record, 0, "[1]");
+    MsiRecordSetStringA(record, 1, "hello");
+    MsiRecordSetInteger(record, 2, 26002);
+    const WCHAR cafe[] = {'C', 'a', 'f', 0xE9, 0};
+    MsiRecordSetStringW(record, 3, cafe);
+    MsiRecordSetStreamA(record, 4, streamFile(26).c_str());
+    struct Case {
+        MSIHANDLE record;
+        UINT field;
+        UINT expected;
+    };
+    const Case cases[] = {
+        {record, 0, 3},  {record, 1, 5}, {record, 2, sizeof(int)},
+        {record, 3, 4},                                   // characters, not the bytes of any code page
+        {record, 4, 26}, {record, 5, 0}, {record, 6, 0},  // a null field, one beyond the count
+        {0, 1, 0},                                        // no record
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MsiRecordDataSize(c.record, c.field), c.expected) << "field " << c.field;
+    }
+    MsiCloseHandle(record);
+    EXPECT_EQ(MsiRecordDataSize(record, 1), 0u) << "a closed record";
+}
+
 TEST_F(RecordTest, FieldsSetAreReadBackFromTheInstaller)
 {
     KestMsiRecord record(3);

@@ -1,9 +1,25 @@
 #include "shared/ScriptActions.h"
 
+#include "msi/InstallerText.h"
+
 #include <sstream>
 #include <string>
 
 namespace {
+
+// Texts the installer's formatting would change, with the hidden property QEL_SECRET among them.
+constexpr const char* loggedTexts[] = {"[QEL_SECRET]", "cut [~] here", "[\\[]x[\\]]", "{a [QEL_SECRET]} {{b}}",
+                                       "{[ProductLine]}"};
+
+// Logs "qel: logged TEXT" as the library logs a line: field 1 under the template "[1]", escaped.
+void logAsWritten(MSIHANDLE install, const std::string& text)
+{
+    const MSIHANDLE record = MsiCreateRecord(1);
+    MsiRecordSetStringA(record, 0, "[1]");
+    MsiRecordSetStringA(record, 1, unformatted<char>("qel: logged " + text).c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+    MsiCloseHandle(record);
+}
 
 void report(MSIHANDLE install, const std::string& text)
 {
@@ -50,6 +66,15 @@ extern "C" UINT WINAPI qelScheduleScript(MSIHANDLE install)
         }
         if (word == "U") {
             return ERROR_INSTALL_USEREXIT;
+        }
+        if (word == "L") {
+            MsiSetPropertyA(install, "MsiHiddenProperties", "QEL_SECRET");
+            MsiSetPropertyA(install, "QEL_SECRET", "hunter2");
+            for (const char* text : loggedTexts) {
+                logAsWritten(install, text);
+            }
+            MsiSetPropertyA(install, "QEL_SECRET", nullptr);
+            continue;
         }
         const char* action = word[0] == 'D'   ? "QelDeferred"
                              : word[0] == 'R' ? "QelRollback"

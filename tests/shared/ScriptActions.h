@@ -9,8 +9,12 @@
 //   F:data  QelFail, a deferred action that fails
 //   X       the immediate action fails here (ERROR_INSTALL_FAILURE)
 //   U       the immediate action ends here as the user asked (ERROR_INSTALL_USEREXIT)
+//   L       the immediate action sets the hidden property QEL_SECRET (MsiHiddenProperties), logs
+//           texts that name it or that formatting would change, escaped as the library logs a
+//           line, and deletes the property again
 // Each action reports what it did and saw in INFO messages whose text begins with "qel: ":
 //   "qel: scheduled DATA ANSWER"      MsiDoAction's answer for each word scheduled
+//   "qel: logged TEXT"                each text L logged, as the installer wrote it
 //   "qel: ran DATA MODE"              a scheduled action ran with CustomActionData DATA; MODE is
 //                                     S, R or C (MsiGetMode SCHEDULED, ROLLBACK, COMMIT) or -
 //   "qel: saw DATA NAME VALUE"        in QelDeferred, what it saw: database (whether

@@ -45,38 +45,96 @@ TEST_F(SessionStateTest, FormattedTextResolvesPropertiesFieldsEscapesAndBlocks)
 {
     const MSIHANDLE session = Backend::session();
     Backend::setProperty("Nested", "[ProductLine]");
+    Backend::setProperty("dummya", "found by name");
+    Backend::setProperty("PropC", "ProductLine");
     const std::string installDir = Backend::installDirTarget();
+    // Fields 1 to 12 of the nested references: 1=2, 2=hey, 3=1, 4=2, 12=big.
+    const std::vector<std::string> nested{"2", "hey", "1", "2", "", "", "", "", "", "", "", "big"};
     struct Case {
+        bool withSession;  // false: hInstall 0, which resolves fields only
         const char* format;
         std::vector<std::string> fields;
         std::string expected;
     };
     const Case cases[] = {
-        {"[INSTALLDIR]x", {}, installDir + "x"},
-        {"[ProductLine]", {}, "Demo Product"},
-        {"[productline]|[NOSUCH]|", {}, "||"},  // names are case-sensitive; unknown ones are empty
-        {"[Nested]", {}, "[ProductLine]"},      // a property's value is not formatted again
-        {"[1] and [2]", {"one", "#2"}, "one and 2"},
-        {"[1][2][3]", {"one", "#2"}, "one2"},   // a field beyond the count is empty
-        {"[01]|[0]", {"one"}, "one|[01]|[0]"},  // field 0 is the format as it stands
-        {"[1]", {"[INSTALLDIR]"}, installDir},  // a field's text is formatted
-        {"[\\[]x[\\]]|[\\x]", {}, "[x]|x"},
-        {"x]|[]|[1", {}, "x]||[1"},
-        {"{[1]}|{x[1]y}|{x[NOSUCH]y}|{abc}", {"one"}, "one|xoney||{abc}"},
-        {"[~]", {}, std::string(1, '\0')},
-        {nullptr, {"one", "#2", ""}, "1: one 2: 2 3:  "},  // no format: every field
+        // Properties, fields, and the text of a field formatted in turn.
+        {true, "[INSTALLDIR]x", {}, installDir + "x"},
+        {true, "[ProductLine]", {}, "Demo Product"},
+        {true, "[productline]|[NOSUCH]|", {}, "||"},  // names are case-sensitive; unknown ones are empty
+        {true, "[Nested]", {}, "[ProductLine]"},      // a property's value is not formatted again
+        {true, "[1] and [2]", {"one", "#2"}, "one and 2"},
+        {true, "[1][2][3]", {"one", "#2"}, "one2"},   // a field beyond the count is empty
+        {true, "[01]|[0]", {"one"}, "one|[01]|[0]"},  // field 0 is the format as it stands
+        {true, "[1]", {"[INSTALLDIR]"}, installDir},  // a field's text is formatted
+        {true, "[1]", {"[\\[]x[\\]]"}, "[x]"},
+        {true, "[1]", {"[2]", "x"}, ""},  // in a field's text a number names a property
+        {true, "[1]", {"a[~]b"}, "a"},    // and a NUL ends it
+        {false, "[1]", {"[2]", "x"}, "[2]"},
+        {false, "[1]", {"{{a}}"}, ""},
+        {false, "[ProductLine]|[1]", {"one"}, "[ProductLine]|one"},
+        {true, nullptr, {"one", "#2", ""}, "1: one 2: 2 3:  "},  // no format: every field
+        // Without a session every reference but a field's stays as written.
+        {false, "[\\x]", {}, "[\\x]"},
+        {false, "[\\[]Bracket Text[\\]]", {}, "[\\[]Bracket Text[\\]]"},
+        {false, "[~]", {}, "[~]"},
+        {false, "[%FOO]", {}, "[%FOO]"},
+        // Brackets are resolved from the inside out; a text with a bracket never closed stays as it
+        // is, while one closing more than it opens resolves what pairs.
+        {false, "[[1]] [2]", nested, "hey hey"},
+        {false, "[[3][1]] [2]", nested, "big hey"},
+        {false, "[a[1]b", nested, "[a[1]b"},
+        {false, "[a[1]b]", nested, "[a2b]"},
+        {true, "[[1]] [2]", nested, "hey hey"},
+        {true, "[[3][1]] [2]", nested, "big hey"},
+        {true, "[a[1]b", nested, "[a[1]b"},
+        {true, "[dummy[1]]", {"a"}, "found by name"},
+        {true, "[[PropC]]", {}, "Demo Product"},
+        {true, "[Pro[\\d]uctLine]", {}, "Demo Product"},
+        {true, "[1] [", {"one"}, "[1] ["},
+        {true, "x]|[]|[1", {}, "x]||[1"},
+        // Escapes: [\c] is c, whatever follows it up to the bracket; [\] nothing.
+        {true, "[\\[]x[\\]]|[\\x]", {}, "[x]|x"},
+        {true, "[\\3asdf]", {}, "3"},
+        {true, "[[]", {}, "[[]"},
+        {true, "[\\[a]", {}, "["},
+        {true, "[\\]x", {}, "x"},
+        {true, "[~]", {}, std::string(1, '\0')},
+        {true, "[%QEL_NO_SUCH_VARIABLE]|{[%QEL_NO_SUCH_VARIABLE]}x", {}, "|x"},
+        // Groups in braces: removed when a reference in them resolved to nothing, without their
+        // braces when one was found, kept when they hold text alone; groups nest.
+        {true, "{[1]}|{x[1]y}|{x[NOSUCH]y}|{abc}", {"one"}, "one|xoney||{abc}"},
+        {true, "{}|{{a b}}|{{def}{jk}}", {}, "||"},
+        {false, "{}|{{a b}}|{{def}{jk}}", {}, "||"},
+        {true, "{{[1]}", {"hoo"}, "{{hoo}"},
+        {true, "{{[1][2]}[3]} {[1][2]}", {"1", "2", "3"}, "{{12}3} {12}"},
+        {false, "{{[1][2]}[3]} {[1][2]}", {"1", "2", "3"}, "{{12}3} {12}"},
+        {false, "{[1][2][3][dummy]} [2]", nested, "{2hey1[dummy]} hey"},
+        {true, "{[1][2][3][dummy]} [2]", nested, " hey"},
+        {false, "{a[2]b}", {"one"}, ""},  // a field beyond the count resolves to nothing
+        {true, "{[1]{}}|{a{{c}}e}|{a{b}c}|{[1]{[2]}}", {"one", "two"}, "one|{ae}|{a{b}c}|{one{two}}"},
+        {true, "{a[1]b}{c}|{[1][\\x]}|{[\\x]}", {"one"}, "aoneb{c}|onex|{x}"},
+        // After such a group every group keeps its braces, until one that holds only groups.
+        {true, "{a{b}c} {} {[5]} {[1]{}} {a{{c}}e} {[1]}", {"one"}, "{a{b}c} {} {} {one{}} {ae} one"},
+        {true, "{[1][2]} {a{b}c} {[1]} {a{[1]}c} {[2]}", {"one", "two"}, "onetwo {a{b}c} {one} {a{one}c} {two}"},
+        {false, "{{a}b} {[1]}", {"one"}, "{{a}b} {one}"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(format(session, c.format, c.fields), c.expected) << (c.format ? c.format : "<null>");
+        EXPECT_EQ(format(c.withSession ? session : 0, c.format, c.fields), c.expected)
+            << (c.format ? c.format : "<null>") << (c.withSession ? "" : " without a session");
     }
-    // Without a session only the fields are resolved.
-    EXPECT_EQ(format(0, "[ProductLine]|[1]", {"one"}), "[ProductLine]|one");
     // The text comes back as every text of the installer does (ContractTest checks that protocol,
     // qel::format goes through it); the handles are this call's own.
     char text[16];
     DWORD size = sizeof text;
     EXPECT_EQ(MsiFormatRecordA(session, 0, text, &size), ERROR_INVALID_HANDLE);
     EXPECT_EQ(MsiFormatRecordA(session, session, text, &size), ERROR_INVALID_HANDLE) << "a session is no record";
+    // Asked without a buffer, the length.
+    const MSIHANDLE record = SharedTest::record({"hello"});
+    MsiRecordSetStringA(record, 0, "say [1]");
+    size = 0;
+    EXPECT_EQ(MsiFormatRecordA(session, record, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 9u);
+    MsiCloseHandle(record);
 }
 
 TEST_F(SessionStateTest, ConditionsEvaluateLikeTheInstallers)

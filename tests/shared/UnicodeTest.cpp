@@ -155,22 +155,49 @@ TEST_F(UnicodeTest, WhatAnActionLogsIsNeverFormattedByTheInstaller)
     const KestMsiHandle installation = session();
     qel::setProperty(installation, "QEL_SECRET", "hunter2");
     qel::setProperty(installation, "MsiHiddenProperties", "QEL_SECRET");
-    const std::string texts[] = {
-        "value: [QEL_SECRET]",
-        "cut [~] here",
-        "escapes [\\[] and [\\]] as written",
-        "{a group [QEL_SECRET]} and {{nested}}",
-        "[%PATH] [#File] [$Component] [!File] [1] [2]",
-        "C:\\Программы [Name]\\",
-        "[[QEL_SECRET]] ]][[ {",
+    struct Case {
+        std::string text;
+        bool formatted;  // whether the installer changes the text when it is not escaped
+        bool leaks;      // and puts the secret's value in it
     };
-    for (const std::string& text : texts) {
-        SCOPED_TRACE(text);
+    const Case cases[] = {
+        {"value: [QEL_SECRET]", true, true},
+        {"cut [~] here", true, false},
+        {"escapes [\\[] and [\\]] as written", true, false},
+        {"{a group [QEL_SECRET]} and {{nested}}", true, true},
+        {"{[ProductLine]} {[NOSUCH]} {}", true, false},
+        {"[%PATH] [#File] [$Component] [!File] [1] [2]", true, false},
+        {"C:\\Программы [Name]\\", true, false},
+        {"[[QEL_SECRET]] ]][[ {", true, false},  // the value names a property, which is empty
+        {"[QEL_SECRET] [", false, false},        // a bracket never closed: left as written
+        {"plain, 100%", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
         KestMsiRecord record(1);
         record.setRecordFormat("[1]");
-        qel::setTextField(record, 1, unformatted<char>(text));
-        EXPECT_EQ(qel::format(installation, record), text);
+        qel::setTextField(record, 1, unformatted<char>(c.text));
+        EXPECT_EQ(qel::format(installation, record), c.text);
+        // Not escaped, the same field is formatted, the secret's value put in where it is named.
+        qel::setTextField(record, 1, c.text);
+        const std::string raw = qel::format(installation, record);
+        EXPECT_EQ(raw != c.text, c.formatted) << raw;
+        EXPECT_EQ(raw.find("hunter2") != std::string::npos, c.leaks) << raw;
     }
     qel::setProperty(installation, "QEL_SECRET", "");
     qel::setProperty(installation, "MsiHiddenProperties", "");
+
+    // In an installation, an action logs the same texts as the library logs a line (plan "L" of
+    // shared/ScriptActions.h): the log holds each as written, and the secret's value nowhere.
+    const Backend::Installation logged = Backend::install("L");
+    EXPECT_EQ(logged.result, static_cast<unsigned long>(ERROR_SUCCESS));
+    std::vector<std::string> lines;
+    for (const std::string& report : logged.reports) {
+        if (report.rfind("logged ", 0) == 0) {
+            lines.push_back(report.substr(7));
+        }
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"[QEL_SECRET]", "cut [~] here", "[\\[]x[\\]]", "{a [QEL_SECRET]} {{b}}",
+                                               "{[ProductLine]}"}));
+    EXPECT_EQ(logged.log.find("hunter2"), std::string::npos);
 }

@@ -83,7 +83,7 @@ TEST_F(WarnForOriginalDiskTest, AWarningTheInstallerRefusesFailsTheActionWithARe
 
     ASSERT_EQ(sim::messages().size(), 1u);
     EXPECT_EQ(sim::messages()[0].type, INSTALLMESSAGE_INFO);
-    const std::string report = std::get<std::string>(sim::messages()[0].fields.at(1));
+    const std::string report = sim::messages()[0].text;  // as the installer logs it
     EXPECT_EQ(report.rfind("qelWarnForOriginalDisk: ", 0), 0u) << report;
     EXPECT_NE(report.find("Function Failed: MsiProcessMessage()"), std::string::npos) << report;
 }

@@ -230,7 +230,7 @@ TEST_F(WriteSettingsTest, AWritingWithoutItsDataFailsWithAReportAndWritesNothing
     EXPECT_EQ(sim::runInstallation(session, {+scheduleWithoutData}).result, UINT{ERROR_INSTALL_FAILURE});
     EXPECT_EQ(written(), std::nullopt);
     ASSERT_FALSE(sim::messages().empty());
-    const std::string report = std::get<std::string>(sim::messages().back().fields.at(1));
+    const std::string report = sim::messages().back().text;  // as the installer logs it
     EXPECT_NE(report.find("qelWriteSettings: Error: 0."), std::string::npos) << report;
     EXPECT_NE(report.find("The deferred data is malformed at byte 17: an entry without '='"), std::string::npos)
         << report;

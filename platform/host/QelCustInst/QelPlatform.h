@@ -310,6 +310,7 @@ int WINAPI MsiRecordGetInteger(MSIHANDLE record, UINT field);
 UINT WINAPI MsiRecordReadStream(MSIHANDLE record, UINT field, char* dataBuf, LPDWORD dataBufSize);
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE record);
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE record, UINT field);
+UINT WINAPI MsiRecordDataSize(MSIHANDLE record, UINT field);
 UINT WINAPI MsiRecordClearData(MSIHANDLE record);
 MSIHANDLE WINAPI MsiGetLastErrorRecord();
 int WINAPI MsiProcessMessage(MSIHANDLE install, INSTALLMESSAGE messageType, MSIHANDLE record);

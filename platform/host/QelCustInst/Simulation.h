@@ -135,6 +135,12 @@ struct Message {
     INSTALLMESSAGE type;  // as sent, with its button and icon bits (INSTALLMESSAGE_WARNING | MB_OKCANCEL)
     MSIHANDLE session;
     std::vector<Field> fields;  // a copy of the record as it was sent, field 0 first
+    // What the installer shows and logs: the record formatted as MsiFormatRecord formats it with the
+    // session's properties (a property's value in place of [NAME] included). Without a template, an
+    // ACTIONDATA message takes the template of its action's ACTIONSTART (field 3) and a message
+    // whose field 1 numbers a row of the session's Error table takes that row's text. Progress
+    // and common-data messages carry numbers, not text: "".
+    std::string text;
 };
 const std::vector<Message>& messages();
 // What MsiProcessMessage answers from now on for a message it takes. The default is 0 ("no action

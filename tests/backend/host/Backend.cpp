@@ -94,13 +94,14 @@ Backend::Installation Backend::install(const std::string& plan)
     const sim::Installation installation = sim::runInstallation(session, {"QelSchedule"});
     MsiCloseHandle(session);
 
-    Installation result{installation.result, {}};
+    Installation result{installation.result, {}, {}};
     const auto& messages = sim::messages();
     for (auto message = messages.begin() + static_cast<long>(before); message != messages.end(); ++message) {
-        const std::string* text = std::get_if<std::string>(&message->fields[0]);
-        if (message->type == INSTALLMESSAGE_INFO && text && text->rfind("qel: ", 0) == 0) {
-            result.reports.push_back(text->substr(5));
+        // As the installer logs them: formatted.
+        if (message->type == INSTALLMESSAGE_INFO && message->text.rfind("qel: ", 0) == 0) {
+            result.reports.push_back(message->text.substr(5));
         }
+        result.log += message->text + "\n";
     }
     return result;
 }

@@ -119,7 +119,7 @@ Backend::Installation Backend::install(const std::string& plan)
         throw std::runtime_error("MsiEnableLogA(" + log + ") answered " + std::to_string(result));
     }
     const std::string properties = "QEL_PLAN=\"" + plan + "\"";
-    Installation installation{MsiInstallProductA(package.c_str(), properties.c_str()), {}};
+    Installation installation{MsiInstallProductA(package.c_str(), properties.c_str()), {}, {}};
     // The reports are the log's lines that hold "qel: ", as the actions' INFO messages put them.
     std::ifstream lines(log);
     for (std::string line; std::getline(lines, line);) {
@@ -129,6 +129,7 @@ Backend::Installation Backend::install(const std::string& plan)
         if (const std::size_t at = line.find("qel: "); at != std::string::npos) {
             installation.reports.push_back(line.substr(at + 5));
         }
+        installation.log += line + "\n";
     }
     return installation;
 }

@@ -20,7 +20,7 @@ add_custom_command(OUTPUT ${package}
 # DLL of their own, and their package, beside the test package.
 add_library(qel_script_actions SHARED shared/ScriptActions.cpp backend/windows/ScriptActions.def)
 set_target_properties(qel_script_actions PROPERTIES PREFIX "")
-target_include_directories(qel_script_actions PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(qel_script_actions PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
 target_link_libraries(qel_script_actions PRIVATE qel_platform)
 target_link_options(qel_script_actions PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--kill-at
     -Wl,--enable-stdcall-fixup)
