@@ -95,6 +95,10 @@ target_compile_options(qel_framework INTERFACE $<INSTALL_INTERFACE:-idirafter$<I
 install(TARGETS qel_framework qel_platform EXPORT QelCustInstTargets ARCHIVE DESTINATION ${QEL_KIT_LIB_DIR} COMPONENT kit)
 install(EXPORT QelCustInstTargets NAMESPACE QelCustInst:: DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
 
+# The host kit's tests load the package an author makes with the kit's actions in it.
+if(QEL_KIT_PLATFORM STREQUAL "host")
+    install(FILES installer/QelCustInst.wxi installer/Error.idt DESTINATION share/QelCustInst/installer COMPONENT kit)
+endif()
 if(QEL_KIT_PLATFORM STREQUAL "windows")
     install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/${QEL_KIT_TOOLCHAIN}
             DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)
