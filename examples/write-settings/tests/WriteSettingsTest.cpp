@@ -27,23 +27,37 @@ using Lines = std::vector<std::string>;
 // ---- The package and the installation ------------------------------------------------------------
 
 // The package the Wine run installs (wine/make-package.sh), as the build made it; with only the
-// first `rows` rows of its table QelSetting (Sequence 1, 2, ...), made once from it.
+// first `rows` rows of its table QelSetting (Sequence 1, 2, ...), made once from it and removed
+// when the tests end.
 constexpr std::size_t allRows = 7;
 std::string package(std::size_t rows = allRows)
 {
+    struct Made {
+        ~Made()
+        {
+            for (const fs::path& file : files) {
+                fs::remove(file);
+            }
+        }
+        std::vector<fs::path> files;
+    };
+    static Made made;
     if (rows >= allRows) {
         return WRITE_SETTINGS_PACKAGE;
     }
-    const std::string shorter = (fs::path(::testing::TempDir()) /
-                                 ("WriteSettings-" + std::to_string(getpid()) + "-" + std::to_string(rows) + ".msi"))
-                                    .string();
+    const fs::path shorter = fs::path(::testing::TempDir()) /
+                             ("WriteSettings-" + std::to_string(getpid()) + "-" + std::to_string(rows) + ".msi");
     if (!fs::exists(shorter)) {
         fs::copy_file(WRITE_SETTINGS_PACKAGE, shorter);
-        const std::string cut =
-            "msibuild '" + shorter + "' -q 'DELETE FROM `QelSetting` WHERE `Sequence` > " + std::to_string(rows) + "'";
+        made.files.push_back(shorter);
+        // A row a query at a time: libmsi's DELETE of several rows leaves every other one.
+        std::string cut = "msibuild '" + shorter.string() + "'";
+        for (std::size_t row = rows + 1; row <= allRows; ++row) {
+            cut += " -q 'DELETE FROM `QelSetting` WHERE `Sequence` = " + std::to_string(row) + "'";
+        }
         EXPECT_EQ(std::system(cut.c_str()), 0) << cut;
     }
-    return shorter;
+    return shorter.string();
 }
 
 // INSTALLDIR, as the installer names it (Windows' form of a folder under the model's temporary
