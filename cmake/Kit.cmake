@@ -114,6 +114,10 @@ install(DIRECTORY kit/new-action/ DESTINATION share/QelCustInst/new-action COMPO
 install(PROGRAMS kit/new-action/package/run-package.sh DESTINATION share/QelCustInst/new-action/package COMPONENT kit)
 install(FILES docs/AUTHORING.md docs/KIT-CHANGELOG.md DESTINATION share/doc/QelCustInst COMPONENT kit)
 
+# The host kit's tests load the package an author makes with the kit's actions in it.
+if(QEL_KIT_PLATFORM STREQUAL "host")
+    install(FILES installer/QelCustInst.wxi installer/Error.idt DESTINATION share/QelCustInst/installer COMPONENT kit)
+endif()
 if(QEL_KIT_PLATFORM STREQUAL "windows")
     install(FILES cmake/QelCustInstDll.cmake cmake/QelCustInstDll.rc.in cmake/${QEL_KIT_TOOLCHAIN}
             DESTINATION ${QEL_KIT_CMAKE_DIR} COMPONENT kit)

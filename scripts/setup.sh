@@ -36,6 +36,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest
     g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine32:i386 wine64 wixl msitools osslsigncode openssl locales
+    libmsi-dev libglib2.0-dev pkg-config
 )
 
 # wine32 is an i386 package: the architecture must be known before the package lists are read.

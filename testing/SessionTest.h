@@ -14,6 +14,11 @@
 //         EXPECT_EQ(sim::property(session, "OUTPUT"), "done");
 //     }
 //
+// A case of an action of one's own package loads that package into the session rather than
+// restating it: sim::loadPackage(session, "X.msi") gives it the package's tables, properties,
+// directories, features and components, and sim::bindAction(session, "myEntry", &myEntry) the
+// code of the DLL actions that call that entry (Simulation.h says how costing is modelled).
+//
 // After the case the fixture fails it when the action left something behind (sim::leftovers()): a
 // record, database, view or search handle it opened and never closed (the error record the
 // installer keeps for MsiGetLastErrorRecord is not the action's and does not count), a system

@@ -34,7 +34,8 @@ UINT acceptRow(Session& session, Table& table, std::vector<StoredField>& row)
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         const ColumnDefinition& column = table.columns[i];
         StoredField& field = row[i];
-        if (std::holds_alternative<StreamData>(field)) {
+        // A binary column (Binary, Icon) holds streams, and only them; no other column holds one.
+        if (std::holds_alternative<StreamData>(field) != (column.kind == 'v') && !std::holds_alternative<Null>(field)) {
             return ERROR_INVALID_DATA;
         }
         if (const std::string* text = std::get_if<std::string>(&field); text && text->empty()) {
@@ -307,6 +308,9 @@ bool matches(const ColumnDefinition& column, const StoredField& cell, const Stor
 {
     if (std::holds_alternative<Null>(value) || std::holds_alternative<Null>(cell)) {
         return std::holds_alternative<Null>(value) && std::holds_alternative<Null>(cell);
+    }
+    if (column.kind == 'v') {
+        return false;  // a stream equals no literal or parameter
     }
     if (column.kind == 'i') {
         int wanted = nullInteger;

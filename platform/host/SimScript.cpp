@@ -184,6 +184,24 @@ void addCustomAction(MSIHANDLE session, const std::string& action, int type, Act
     knownSession(session).actionCode[action] = function;
 }
 
+void bindAction(MSIHANDLE session, const std::string& entry, ActionFunction function)
+{
+    Session& state = knownSession(session);
+    bool bound = false;
+    auto table = state.tables.find(customActionTable);
+    for (std::size_t i = 0; function && table != state.tables.end() && i < table->second.rows.size(); ++i) {
+        const auto& row = table->second.rows[i];
+        const int* type = std::get_if<int>(&row[1]);
+        if (type && isDll(*type) && fieldText(row[3]) == entry) {
+            state.actionCode[fieldText(row[0])] = function;
+            bound = true;
+        }
+    }
+    if (!bound) {
+        throw std::invalid_argument("sim::bindAction: no DLL action of the CustomAction table calls " + entry);
+    }
+}
+
 std::vector<Scheduled> script(MSIHANDLE session)
 {
     std::vector<Scheduled> entries;

@@ -379,6 +379,7 @@ ColumnDefinition columnOf(const Column& column)
     const bool valid =
         column.name.size() > 0 && ((definition.kind == 's' || definition.kind == 'l') ? definition.width >= 0
                                    : definition.kind == 'i' ? definition.width == 2 || definition.width == 4
+                                   : definition.kind == 'v' ? definition.width == 0
                                                             : false);
     if (!valid) {
         throw std::invalid_argument("sim::addTable: not a column type: " + column.name + " " + type);
@@ -426,7 +427,7 @@ void addRow(MSIHANDLE session, const std::string& table, const std::vector<Field
         } else if (const int* value = std::get_if<int>(&field)) {
             stored.emplace_back(*value);
         } else {
-            stored.emplace_back(Null{});
+            stored.push_back(toStored(field));  // a stream, or a null
         }
     }
     if (const UINT refused = acceptRow(knownSession(session), definition, stored)) {

@@ -6,6 +6,7 @@
 #include "QelCustInst/testing/FaultSweep.h"
 #include "QelCustInst/testing/SessionTest.h"
 
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -30,8 +31,11 @@ void PrintTo(const Installation& installation, std::ostream* out)
     *out << installation.name;
 }
 
+// The session of the package the Wine run installs, with the action's code bound to its entry.
 void setUp(MSIHANDLE session, const Installation& installation)
 {
+    sim::loadPackage(session, WARN_ORIGINAL_DISK_PACKAGE);
+    sim::bindAction(session, "qelWarnForOriginalDisk", &qelWarnForOriginalDisk);
     if (installation.promptForCd) {
         sim::setProperty(session, "PROMPT_FOR_CD1", *installation.promptForCd);
     }
@@ -65,13 +69,23 @@ TEST_F(WarnForOriginalDiskTest, WarnsOnlyFromACdRomWithDialogsShownAndAnswersThe
         {{"PROMPT_FOR_CD1 unset", std::nullopt, "5", IDCANCEL}, false, ERROR_SUCCESS},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.installation.name);
-        resetModel();
+        const auto row = startRow(c.installation.name);  // a fresh model; checked at the row's end
         setUp(session, c.installation);
 
-        EXPECT_EQ(qelWarnForOriginalDisk(session), c.answer);
+        EXPECT_EQ(MsiDoActionA(session, "qelWarnForOriginalDisk"), c.answer);
         EXPECT_TRUE(c.warns ? warned() : sim::messages().empty());
-    }  // the resetModel() of the next row, or the fixture after the last, checks what a row left open
+    }
+}
+
+TEST_F(WarnForOriginalDiskTest, ThePackageHoldsTheWarningsText)
+{
+    setUp(session, {"full UI", "1", "5", IDOK});
+    const auto errors = sim::rows(session, "Error");
+    EXPECT_NE(std::find_if(errors.begin(), errors.end(),
+                           [](const auto& row) {
+                               return row.at(0) == sim::Field(26002) && row.at(1) != sim::Field(sim::Null{});
+                           }),
+              errors.end());
 }
 
 TEST_F(WarnForOriginalDiskTest, AWarningTheInstallerRefusesFailsTheActionWithAReport)

@@ -7,13 +7,17 @@
 #include "QelCustInst/testing/SessionTest.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -22,15 +26,39 @@ using Lines = std::vector<std::string>;
 
 // ---- The package and the installation ------------------------------------------------------------
 
-// The package's table: Setting, Name, Value (formatted), Condition, Feature_, Sequence.
-const std::vector<std::vector<sim::Field>> settingRows{
-    {"Port", "Port", "8080", sim::Null{}, "Main", 1},
-    {"DataFolder", "DataFolder", "[INSTALLDIR]data", sim::Null{}, "Main", 2},
-    {"Product", "Product", "[ProductName] [ProductVersion]", sim::Null{}, "Main", 3},
-    {"LogLevel", "LogLevel", "debug", "QEL_DEBUG = 1", "Main", 4},
-    {"Separators", "Separators", "a;b=c%d", sim::Null{}, "Main", 5},
-    {"Extra", "Extra", "yes", sim::Null{}, "Extras", 6},
-};
+// The package the Wine run installs (wine/make-package.sh), as the build made it; with only the
+// first `rows` rows of its table QelSetting (Sequence 1, 2, ...), made once from it and removed
+// when the tests end.
+constexpr std::size_t allRows = 7;
+std::string package(std::size_t rows = allRows)
+{
+    struct Made {
+        ~Made()
+        {
+            for (const fs::path& file : files) {
+                fs::remove(file);
+            }
+        }
+        std::vector<fs::path> files;
+    };
+    static Made made;
+    if (rows >= allRows) {
+        return WRITE_SETTINGS_PACKAGE;
+    }
+    const fs::path shorter = fs::path(::testing::TempDir()) /
+                             ("WriteSettings-" + std::to_string(getpid()) + "-" + std::to_string(rows) + ".msi");
+    if (!fs::exists(shorter)) {
+        fs::copy_file(WRITE_SETTINGS_PACKAGE, shorter);
+        made.files.push_back(shorter);
+        // A row a query at a time: libmsi's DELETE of several rows leaves every other one.
+        std::string cut = "msibuild '" + shorter.string() + "'";
+        for (std::size_t row = rows + 1; row <= allRows; ++row) {
+            cut += " -q 'DELETE FROM `QelSetting` WHERE `Sequence` = " + std::to_string(row) + "'";
+        }
+        EXPECT_EQ(std::system(cut.c_str()), 0) << cut;
+    }
+    return shorter.string();
+}
 
 // INSTALLDIR, as the installer names it (Windows' form of a folder under the model's temporary
 // folder) and on the host's disk.
@@ -61,8 +89,9 @@ std::optional<Lines> written()
     return lines;
 }
 
-// The lines of the first `rows` rows of the table, formatted, that the installation writes.
-Lines everyLine(const std::string& folder, bool debug, std::size_t rows = settingRows.size())
+// The lines of the first `rows` rows of the table, formatted, that the installation writes (not
+// the sixth's, of a feature not installed, nor the seventh's, whose condition fails).
+Lines everyLine(const std::string& folder, bool debug, std::size_t rows = allRows)
 {
     const Lines all{"Port=8080", "DataFolder=" + folder + "data", "Product=Write Settings 1.0.0", "LogLevel=debug",
                     "Separators=a;b=c%d"};
@@ -75,27 +104,23 @@ Lines everyLine(const std::string& folder, bool debug, std::size_t rows = settin
     return lines;
 }
 
-// An action after the settings' writing that fails the installation, with its report.
-UINT WINAPI failLate(MSIHANDLE session)
-{
-    return qel::runAction(session, "qelFailLate", [](KestMsiHandle&) {
-        qel::raiseException("the installation fails after the settings were written");
-    });
-}
+// The package's actions with QEL_FAIL_LATE = 1: a second writing, handed no deferred data, fails
+// the installation after the settings were written.
 UINT WINAPI scheduleFailLate(MSIHANDLE session)
 {
-    return MsiDoActionA(session, "qelFailLate");
+    const UINT set = MsiDoActionA(session, "qelFailLateData");
+    return set != ERROR_SUCCESS ? set : MsiDoActionA(session, "qelFailLate");
 }
 
-// A session as the installer runs the package: its table, properties, folder and custom actions.
+// An installation of the package: what it is given and what happens around it.
 struct Installation {
     const char* name;
     enum Kind { first, repair, removal } kind = first;
     bool debug = false;
     bool failsLate = false;
-    int cancelAtMessage = 0;                // the nth message the installer takes is answered Cancel (0: none)
-    bool fileBefore = false;                // the settings file is there when it starts
-    std::size_t rows = settingRows.size();  // the first rows of the table the package has
+    int cancelAtMessage = 0;     // the nth message the installer takes is answered Cancel (0: none)
+    bool fileBefore = false;     // the settings file is there when it starts
+    std::size_t rows = allRows;  // the first rows of the table the package has
 };
 
 // The world's name in the sweep's test names.
@@ -110,37 +135,19 @@ void setUp(MSIHANDLE session, const Installation& installation)
     if (installation.fileBefore) {
         std::ofstream(settingsFile()) << "Port=1\r\n";
     }
-    sim::setDirectory(session, "INSTALLDIR", installDir(), "C:\\Setup\\");
-    sim::setProperty(session, "ProductName", "Write Settings");
-    sim::setProperty(session, "ProductVersion", "1.0.0");
-    if (installation.debug) {
-        sim::setProperty(session, "QEL_DEBUG", "1");
+    // What the command line gives (the Wine run gives INSTALLDIR too), and whether the product is
+    // on the machine already; then the package, as costing leaves it.
+    sim::setProperty(session, "INSTALLDIR", installDir());
+    sim::setProperty(session, "QEL_DEBUG", installation.debug ? "1" : "");
+    sim::setProperty(session, "Installed", installation.kind != Installation::first ? "1" : "");
+    sim::setProperty(session, "REMOVE", installation.kind == Installation::removal ? "ALL" : "");
+    sim::loadPackage(session, package(installation.rows));
+    for (const auto& [entry, function] : {std::pair{"qelScheduleSettings", &qelScheduleSettings},
+                                          {"qelWriteSettings", &qelWriteSettings},
+                                          {"qelRemoveSettings", &qelRemoveSettings},
+                                          {"qelScheduleRemoval", &qelScheduleRemoval}}) {
+        sim::bindAction(session, entry, function);
     }
-    const bool removal = installation.kind == Installation::removal;
-    sim::setMode(session, MSIRUNMODE_MAINTENANCE, installation.kind != Installation::first);
-    if (removal) {
-        sim::setProperty(session, "REMOVE", "ALL");
-    }
-    sim::addTable(session, "QelSetting",
-                  {{"Setting", "s72"},
-                   {"Name", "s72"},
-                   {"Value", "S255"},
-                   {"Condition", "S255"},
-                   {"Feature_", "s38"},
-                   {"Sequence", "i2"}});
-    // Main goes on the machine; Extras, above the installation's level, does not (on a removal
-    // both leave).
-    sim::setFeature(session, "Main", removal ? INSTALLSTATE_LOCAL : INSTALLSTATE_ABSENT,
-                    removal ? INSTALLSTATE_ABSENT : INSTALLSTATE_LOCAL);
-    sim::setFeature(session, "Extras", INSTALLSTATE_ABSENT, INSTALLSTATE_UNKNOWN);
-    for (std::size_t row = 0; row < installation.rows; ++row) {
-        sim::addRow(session, "QelSetting", settingRows[row]);
-    }
-    constexpr int deferred = sim::customActionDll | sim::customActionInScript | sim::customActionNoImpersonate;
-    sim::addCustomAction(session, "qelWriteSettings", deferred, &qelWriteSettings);
-    sim::addCustomAction(session, "qelRollbackSettings", deferred | sim::customActionRollback, &qelRemoveSettings);
-    sim::addCustomAction(session, "qelRemoveSettings", deferred, &qelRemoveSettings);
-    sim::addCustomAction(session, "qelFailLate", deferred, &failLate);
     if (installation.cancelAtMessage > 0) {
         sim::beforeCall("MsiProcessMessage", installation.cancelAtMessage,
                         [] { sim::setProcessMessageResult(IDCANCEL); });
@@ -150,8 +157,8 @@ void setUp(MSIHANDLE session, const Installation& installation)
 // The immediate actions in the sequence's order, as the package schedules them.
 std::vector<sim::Step> immediateActions(const Installation& installation)
 {
-    std::vector<sim::Step> steps{installation.kind == Installation::removal ? &qelScheduleRemoval
-                                                                            : &qelScheduleSettings};
+    std::vector<sim::Step> steps{installation.kind == Installation::removal ? "qelScheduleRemoval"
+                                                                            : "qelScheduleSettings"};
     if (installation.failsLate) {
         steps.emplace_back(&scheduleFailLate);
     }
@@ -172,31 +179,33 @@ TEST_F(WriteSettingsTest, TheFileHoldsTheTablesSettingsUntilTheProductGoes)
         File file;
         std::vector<std::string> ran;
     } cases[] = {
-        {{"first installation"}, ERROR_SUCCESS, settings, {"Action1", "qelWriteSettings"}},
-        {{.name = "QEL_DEBUG", .debug = true}, ERROR_SUCCESS, settings, {"Action1", "qelWriteSettings"}},
-        {{.name = "an empty table", .rows = 0}, ERROR_SUCCESS, empty, {"Action1", "qelWriteSettings"}},
+        {{"first installation"}, ERROR_SUCCESS, settings, {"qelScheduleSettings", "qelWriteSettings"}},
+        {{.name = "QEL_DEBUG", .debug = true}, ERROR_SUCCESS, settings, {"qelScheduleSettings", "qelWriteSettings"}},
+        {{.name = "an empty table", .rows = 0}, ERROR_SUCCESS, empty, {"qelScheduleSettings", "qelWriteSettings"}},
         // The rollback action removes the file the writing left.
         {{.name = "a later action fails", .failsLate = true},
          ERROR_INSTALL_FAILURE,
          none,
-         {"Action1", "Action2", "qelWriteSettings", "qelFailLate", "qelRollbackSettings"}},
+         {"qelScheduleSettings", "Action2", "qelWriteSettings", "qelFailLate", "qelRollbackSettings"}},
         // Messages: the progress added (1) and the log (2) of qelScheduleSettings; then
         // qelWriteSettings' ActionStart (3), ActionData (4) and progress (5).
         {{.name = "cancel while written", .cancelAtMessage = 5},
          ERROR_INSTALL_USEREXIT,
          none,
-         {"Action1", "qelWriteSettings", "qelRollbackSettings"}},
-        {{.name = "cancel before", .cancelAtMessage = 1}, ERROR_INSTALL_USEREXIT, none, {"Action1"}},
-        {{.name = "repair", .kind = repair, .fileBefore = true}, ERROR_SUCCESS, asBefore, {"Action1"}},
+         {"qelScheduleSettings", "qelWriteSettings", "qelRollbackSettings"}},
+        {{.name = "cancel before", .cancelAtMessage = 1}, ERROR_INSTALL_USEREXIT, none, {"qelScheduleSettings"}},
+        {{.name = "repair", .kind = repair, .fileBefore = true}, ERROR_SUCCESS, asBefore, {"qelScheduleSettings"}},
         {{.name = "removal", .kind = removal, .fileBefore = true},
          ERROR_SUCCESS,
          none,
-         {"Action1", "qelRemoveSettings"}},
-        {{.name = "removal, no file", .kind = removal}, ERROR_SUCCESS, none, {"Action1", "qelRemoveSettings"}},
+         {"qelScheduleRemoval", "qelRemoveSettings"}},
+        {{.name = "removal, no file", .kind = removal},
+         ERROR_SUCCESS,
+         none,
+         {"qelScheduleRemoval", "qelRemoveSettings"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.installation.name);
-        resetModel();
+        const auto row = startRow(c.installation.name);  // a fresh model; checked at the row's end
         setUp(session, c.installation);
 
         const sim::Installation installation = sim::runInstallation(session, immediateActions(c.installation));

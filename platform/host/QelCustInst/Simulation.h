@@ -35,6 +35,9 @@
 //   the package        addTable / addRow: tables that views read (rows() reads them back, the
 //                      temporary rows an action added included); setFeature / setComponent,
 //                      setMode, setLanguage.
+//   a real package     loadPackage("X.msi") fills the session from the author's package: its
+//                      tables, properties, directories, features and components; bindAction
+//                      gives its DLL actions their code.
 //   installations      addCustomAction, then runInstallation: immediate actions, then the
 //                      script of the deferred, rollback and commit actions they scheduled.
 //                      progress() sums the progress messages sent.
@@ -196,9 +199,11 @@ Progress progress();
 
 struct Column {
     std::string name;
-    // As the installer's column definitions spell it: s (text), l (localizable text) or
-    // i (integer), in capitals when the column allows nulls, then the text's length (0: any) or
-    // the integer's bytes (2 or 4): "s72", "S0", "L255", "i2", "I4".
+    // As the installer's column definitions spell it: s (text), l (localizable text), i (integer)
+    // or v (binary: streams, such as the Binary table's DLLs), in capitals when the column allows
+    // nulls, then the text's length (0: any), the integer's bytes (2 or 4) or 0 for binary:
+    // "s72", "S0", "L255", "i2", "I4", "V0". A binary column holds streams only (or nulls), and a
+    // condition of a query matches none of its streams.
     std::string type;
 };
 
@@ -326,6 +331,44 @@ struct Step {
     ActionFunction function = nullptr;
 };
 Installation runInstallation(MSIHANDLE session, const std::vector<Step>& immediate);
+
+// ---- The author's package ----------------------------------------------------------------------
+//
+// loadPackage fills a session from an installer package (.msi), read with libmsi, as the
+// installer has it after CostFinalize, so that a test runs against the package its action ships
+// in rather than a restatement of it:
+// - every table and row, the custom tables included (the Binary and Icon tables' streams too);
+// - the Property table's properties; a property the session has already stays, as one given on
+//   the command line does: set before loading what the installation is given (INSTALLDIR,
+//   REMOVE, ...). The installer's own are added where unset: ROOTDRIVE (C:\), the standard
+//   folders (ProgramFilesFolder "C:\Program Files (x86)", ProgramFiles64Folder "C:\Program
+//   Files", WindowsFolder, SystemFolder, CommonAppDataFolder, AppDataFolder of the user "User",
+//   ..., TempFolder the model's temporary folder), SOURCEDIR and SourceDir (the package's folder:
+//   C:\Setup\ unless SOURCEDIR is given) and OriginalDatabase. Installed, set before, says the
+//   product is on the machine: MSIRUNMODE_MAINTENANCE is then on.
+// - the Directory table's directories (setDirectory): a root (TARGETDIR) at its property, else
+//   at ROOTDRIVE; a directory whose property is set (a standard folder, or INSTALLDIR given) at
+//   that path; any other below its parent by its DefaultDir ("target:source", each name
+//   "short|long", "." for the parent's folder; the long names unless SHORTFILENAMES is set, or
+//   for the source the summary's Word Count says short names). Every source path of a
+//   compressed package is its folder.
+// - features and components with the states costing gives them: a feature whose level (the
+//   Condition table's where its condition holds) lies in 1..INSTALLLEVEL, under a parent that
+//   is installed, is installed by default (from source with attribute 1, as its parent with 2,
+//   advertised with 4, else locally). Without Installed that is the action (installed state
+//   absent); with it, the installed state, and the action is none. ADDLOCAL, REMOVE,
+//   ADDSOURCE, REINSTALL (ALL or a comma-separated list) set the actions instead, in that order.
+//   A component follows its features (local only, attribute 0, or source only, 1), and stays
+//   out when its Condition is false; it is removed when none of its features keeps it.
+// - the CustomAction table: bindAction gives its DLL actions their code.
+// A package is read once and kept while its file stays the same. Throws std::runtime_error for a
+// file libmsi cannot read, std::invalid_argument for a session holding one of its tables already.
+void loadPackage(MSIHANDLE session, const std::string& path);
+
+// Binds the DLL function `entry` (a DLL action's Target, the name its DLL exports it by) to
+// `function`: every DLL action of the session's CustomAction table that calls it runs
+// `function`, as an action added by addCustomAction does. Throws when no action calls it.
+void bindAction(MSIHANDLE session, const std::string& entry, ActionFunction function);
 
 // ---- Calls and faults -------------------------------------------------------------------------
 
