@@ -165,7 +165,9 @@ check "lock: a second run is refused, naming the holder, while the first holds t
 check "lock: a refused run, exit trap and all, leaves the holder's run folders alone" 1 "is in use by another run" \
     "qw_enter first w; live=\"\$(qw_run_folder)\"; rc=0; bash -c \"source '$helper'; trap qw_leave EXIT; QW_LOCK_WAIT=0 qw_enter second w\" || rc=\$?; [[ -d \$live ]] || exit 9; exit \$rc"
 check "lock: no program the run starts holds it" 0 "no lock" \
-    "qw_enter a w; sleep 30 & child=\$!; fds=\$(ls -l /proc/\$child/fd); kill \$child; [[ \$fds != *'/w/.lock'* ]]; echo no lock"
+    "qw_enter a w; sleep 30 & child=\$!
+     until [[ \$(cat /proc/\$child/comm 2>/dev/null) == sleep ]]; do sleep 0.05; done
+     fds=\$(ls -l /proc/\$child/fd); kill \$child; [[ \$fds != *'/w/.lock'* ]]; echo no lock"
 check "lock: a holder killed while its program runs holds nothing; that program's Wine is ended" 0 "entered" \
     "mkdir -p w/prefix; bash -c \"source '$helper'; qw_enter a w; sleep 30 & echo \\\$! >child; wait\" & holder=\$!
      while [[ ! -s child ]]; do sleep 0.1; done; kill -9 \$holder
