@@ -8,6 +8,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,22 +73,21 @@ inline void expectFields(const std::vector<sim::Field>& actual, const std::vecto
     }
 }
 
-// The installer's reading of a text as an integer: an optional "-" and decimal digits only, within
-// the int range; MSI_NULL_INTEGER itself means "no integer".
+// The installer's reading of a text as an integer: an optional "-" and decimal digits only, of
+// whose value it keeps the low 32 bits ("4294967297" reads as 1); MSI_NULL_INTEGER itself means
+// "no integer".
 inline std::optional<int> plainInteger(const std::string& text)
 {
     const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
     if (digits == text.size() || text.find_first_not_of("0123456789", digits) != std::string::npos) {
         return std::nullopt;
     }
-    long long value = 0;
+    std::uint32_t value = 0;
     for (std::size_t at = digits; at < text.size(); ++at) {
-        value = value * 10 + (text[at] - '0');
-        if (value > static_cast<long long>(INT_MAX)) {
-            return std::nullopt;
-        }
+        value = value * 10u + static_cast<std::uint32_t>(text[at] - '0');
     }
-    return static_cast<int>(digits == 1 ? -value : value);
+    const auto kept = static_cast<std::int32_t>(digits == 1 ? 0u - value : value);
+    return kept == INT_MIN ? std::nullopt : std::optional<int>(kept);
 }
 
 // A text field as the installer keeps it: the empty text is a null field.
