@@ -70,7 +70,12 @@ cat "$top"/*.sha256 | sed 's/^/  /'
 release="$build/release"
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 [[ "$version" =~ ^[0-9]+(\.[0-9]+)*$ ]] || { echo "release: no project version in $build/CMakeCache.txt" >&2; exit 1; }
-system="$(. /etc/os-release && echo "${ID:-linux}${VERSION_ID:-}")"
+# The system's name and version as the host kit's archive names it ("debian12"), read from
+# os-release as text, never run.
+os_field() { sed -n "s/^$1=//p" /etc/os-release 2>/dev/null | head -n 1 | tr -d "\"'"; }
+system="$(os_field ID)$(os_field VERSION_ID)"
+system="${system:-linux}"
+[[ "$system" =~ ^[A-Za-z0-9._-]+$ ]] || { echo "release: /etc/os-release names an unusual system: $system" >&2; exit 1; }
 epoch="${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}"
 [[ "$epoch" =~ ^[0-9]+$ ]] || { echo "release: SOURCE_DATE_EPOCH is not a number of seconds" >&2; exit 1; }
 # pack BUILD ARCHIVE TOP: BUILD's kit installed as TOP/ and packed into ARCHIVE, twice.

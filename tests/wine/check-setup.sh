@@ -46,7 +46,7 @@ check() {
     calls=$(wc -l <"$work/calls")
     if ((status != want_status)) || [[ "$want_calls" != any && "$calls" != "$want_calls" ]] || ! grep -qF -- "$want_text" <<<"$output"; then
         echo "FAIL $name: status $status (want $want_status), $calls apt-get calls (want $want_calls); output:" >&2
-        sed 's/^/    /' <<<"$output" >&2
+        printf '    %s\n' "${output//$'\n'/$'\n'    }" >&2
         failures=$((failures + 1))
     else
         echo "ok   $name"
